@@ -1,0 +1,45 @@
+// The watching program's window-handle mapping (`WatchWindowHandle`).
+//
+// One page of shared memory under name 11 of the named-object table. Its
+// first 32-bit word holds the endpoint token of the watching program's main
+// frame, to which the library posts the exit command; the rest is unused.
+// The word is written before the presence event is set, and readers look at
+// it only after they saw the event set (set and wait are full barriers).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "common/kernel_object_names.h"
+#include "common/wire_record.h"
+
+namespace vantor::common {
+
+using WatchWindowHandleView = ByteView<kWatchWindowHandleMappingSize>;
+using ConstWatchWindowHandleView = ConstByteView<kWatchWindowHandleMappingSize>;
+using WatchWindowHandleRecord = ByteRecord<kWatchWindowHandleMappingSize>;
+static_assert(sizeof(WatchWindowHandleRecord) == 4096);
+
+namespace watch_window_handle {
+inline constexpr Field<std::uint32_t, 0x00> kWindowHandle{};
+static_assert(decltype(kWindowHandle)::kOffset == 0 && decltype(kWindowHandle)::kEnd == 4);
+}  // namespace watch_window_handle
+
+// The published token, or nothing when the mapping is shorter than a page
+// (a foreign object under our name).
+inline std::optional<std::uint32_t> LoadWatchWindowHandle(std::span<const std::uint8_t> mapping) {
+  const auto view = ConstWatchWindowHandleView::Over(mapping);
+  if (!view) return std::nullopt;
+  return view->Get(watch_window_handle::kWindowHandle);
+}
+
+// False, writing nothing, when the mapping is shorter than a page.
+inline bool StoreWatchWindowHandle(std::span<std::uint8_t> mapping, std::uint32_t token) {
+  auto view = WatchWindowHandleView::Over(mapping);
+  if (!view) return false;
+  view->Set(watch_window_handle::kWindowHandle, token);
+  return true;
+}
+
+}  // namespace vantor::common

@@ -1,0 +1,65 @@
+// A driver host with the test driver, served in a namespace of its own so
+// that test processes running side by side never meet.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/devhost/device_server.h"
+#include "platform/devhost/driver_host.h"
+#include "platform/devhost/tests/test_driver.h"
+#include "platform/os/runtime_dir.h"
+
+namespace vantor::devhost::testing {
+
+inline constexpr auto kTestDeadline = std::chrono::seconds(10);
+
+// Polls `condition` until it holds or the deadline passes.
+template <typename Condition>
+bool Eventually(Condition&& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + kTestDeadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+inline std::string UniqueNamespace(const char* purpose) {
+  static int counter = 0;
+  return std::string("devhost-") + purpose + "-" + std::to_string(::getpid()) + "-" +
+         std::to_string(++counter);
+}
+
+class HostFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("VANTOR_NAMESPACE", UniqueNamespace("test").c_str(), 1);
+    host_ = std::make_unique<DriverHost>(clock_);
+    driver_ = std::make_unique<TestDriver>(*host_);
+    server_ = std::make_unique<DeviceServer>(*host_);
+    std::string error;
+    ASSERT_TRUE(server_->StartInRuntimeDirectory(error)) << error;
+  }
+
+  void TearDown() override {
+    server_->Stop();
+    driver_.reset();
+    host_.reset();
+    // The namespace's folder is empty again once the sockets are gone.
+    if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
+  }
+
+  VirtualClock clock_;
+  std::unique_ptr<DriverHost> host_;
+  std::unique_ptr<TestDriver> driver_;
+  std::unique_ptr<DeviceServer> server_;
+};
+
+}  // namespace vantor::devhost::testing

@@ -1,0 +1,291 @@
+// Interrupt lines, deferred calls and the clocks.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "platform/devhost/clock.h"
+#include "platform/devhost/deferred_call.h"
+#include "platform/devhost/interrupt_line.h"
+#include "platform/devhost/kernel_event.h"
+#include "platform/devhost/tests/host_fixture.h"
+#include "platform/os/device/device_handle.h"
+#include "platform/os/wait.h"
+
+namespace vantor::devhost::testing {
+namespace {
+
+constexpr Ticks kTickPeriod = MicrosecondsToTicks(512);
+
+TEST(InterruptLineTest, EveryHandlerRunsOnEveryRaiseInConnectionOrder) {
+  InterruptLine line(7);
+  std::vector<int> calls;
+  std::shared_ptr<InterruptObject> first;
+  std::shared_ptr<InterruptObject> second;
+  InterruptSettings settings;
+  settings.vector = 7;
+  // The first handler claims the interrupt; the second still runs.
+  ASSERT_EQ(line.Connect(
+                settings,
+                [&] {
+                  calls.push_back(1);
+                  return true;
+                },
+                first),
+            os::kStatusSuccess);
+  ASSERT_EQ(line.Connect(
+                settings,
+                [&] {
+                  calls.push_back(2);
+                  return false;
+                },
+                second),
+            os::kStatusSuccess);
+  EXPECT_EQ(line.Raise(), 2u);
+  EXPECT_EQ(line.Raise(), 2u);
+  EXPECT_EQ(calls, (std::vector<int>{1, 2, 1, 2}));
+
+  // An edge noted from inside a model's update runs the handlers later, once.
+  line.MarkPending();
+  line.MarkPending();
+  EXPECT_EQ(calls.size(), 4u);
+  EXPECT_TRUE(line.ServicePending());
+  EXPECT_FALSE(line.ServicePending());
+  EXPECT_EQ(calls.size(), 6u);
+
+  first->Disconnect();
+  EXPECT_EQ(line.Raise(), 1u);
+  EXPECT_EQ(calls.back(), 2);
+  first->Disconnect();  // twice is harmless
+  EXPECT_EQ(line.HandlerCount(), 1u);
+}
+
+TEST(InterruptLineTest, ConnectRefusesWrongVectorUnsharedLineAndFullLine) {
+  InterruptLine line(9);
+  std::shared_ptr<InterruptObject> connection;
+  InterruptSettings wrongVector;
+  wrongVector.vector = 8;
+  EXPECT_EQ(line.Connect(
+                wrongVector, [] { return true; }, connection),
+            os::kStatusInvalidParameter);
+
+  InterruptSettings exclusive;
+  exclusive.vector = 9;
+  exclusive.shared = false;
+  ASSERT_EQ(line.Connect(
+                exclusive, [] { return true; }, connection),
+            os::kStatusSuccess);
+  std::shared_ptr<InterruptObject> another;
+  InterruptSettings shared;
+  shared.vector = 9;
+  EXPECT_EQ(line.Connect(
+                shared, [] { return true; }, another),
+            os::kStatusInvalidParameter);
+  connection->Disconnect();
+
+  std::vector<std::shared_ptr<InterruptObject>> all(InterruptLine::kMaxHandlers);
+  for (auto& handler : all)
+    ASSERT_EQ(line.Connect(
+                  shared, [] { return true; }, handler),
+              os::kStatusSuccess);
+  EXPECT_EQ(line.Connect(
+                shared, [] { return true; }, another),
+            os::kStatusInsufficientResources);
+}
+
+TEST(InterruptLineTest, DisconnectWaitsForTheRunningHandler) {
+  InterruptLine line(3);
+  std::promise<void> entered;
+  std::promise<void> mayLeave;
+  auto leave = mayLeave.get_future().share();
+  std::atomic<int> runs{0};
+  std::shared_ptr<InterruptObject> connection;
+  InterruptSettings settings;
+  settings.vector = 3;
+  ASSERT_EQ(line.Connect(
+                settings,
+                [&] {
+                  if (runs.fetch_add(1) == 0) {
+                    entered.set_value();
+                    leave.wait();
+                  }
+                  return true;
+                },
+                connection),
+            os::kStatusSuccess);
+  std::thread raiser([&] { line.Raise(); });
+  entered.get_future().wait();
+
+  auto disconnected = std::async(std::launch::async, [&] { connection->Disconnect(); });
+  EXPECT_EQ(disconnected.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  mayLeave.set_value();
+  EXPECT_EQ(disconnected.wait_for(kTestDeadline), std::future_status::ready);
+  raiser.join();
+  line.Raise();
+  EXPECT_EQ(runs.load(), 1);
+}
+
+TEST(InterruptLineTest, SynchronizeNeverOverlapsTheHandler) {
+  InterruptLine line(5);
+  int shared = 0;
+  std::shared_ptr<InterruptObject> connection;
+  InterruptSettings settings;
+  settings.vector = 5;
+  ASSERT_EQ(line.Connect(
+                settings,
+                [&] {
+                  ++shared;
+                  return true;
+                },
+                connection),
+            os::kStatusSuccess);
+  constexpr int kRounds = 2000;
+  std::thread raiser([&] {
+    for (int i = 0; i < kRounds; ++i) line.Raise();
+  });
+  for (int i = 0; i < kRounds; ++i) connection->Synchronize([&] { ++shared; });
+  raiser.join();
+  EXPECT_EQ(shared, 2 * kRounds);
+}
+
+TEST(CardLockTest, TheHolderMayRaiseAgain) {
+  CardLock card;
+  auto outer = card.Raise();
+  auto inner = card.Raise();
+  SUCCEED();
+}
+
+TEST(DeferredCallTest, QueueingAQueuedCallIsANoOpAndUrgentCallsGoFirst) {
+  DeferredCallWorker worker("test.dpc");
+  std::promise<void> blockerEntered;
+  std::promise<void> releaseBlocker;
+  auto release = releaseBlocker.get_future().share();
+  std::vector<std::uintptr_t> order;
+  std::mutex orderMutex;
+  auto record = [&](void* argument, void*) {
+    std::lock_guard lock(orderMutex);
+    order.push_back(reinterpret_cast<std::uintptr_t>(argument));
+  };
+  DeferredCall blocker(worker, [&](void*, void*) {
+    blockerEntered.set_value();
+    release.wait();
+  });
+  DeferredCall normal(worker, record);
+  DeferredCall urgent(worker, record);
+
+  ASSERT_TRUE(blocker.Queue(nullptr, nullptr));
+  blockerEntered.get_future().wait();
+  EXPECT_TRUE(normal.Queue(reinterpret_cast<void*>(1), nullptr));
+  EXPECT_FALSE(normal.Queue(reinterpret_cast<void*>(2), nullptr));
+  EXPECT_TRUE(urgent.Queue(reinterpret_cast<void*>(3), nullptr, DeferredCallImportance::kUrgent));
+  releaseBlocker.set_value();
+  ASSERT_TRUE(worker.WaitIdle(std::chrono::steady_clock::now() + kTestDeadline));
+  EXPECT_EQ(order, (std::vector<std::uintptr_t>{3, 1}));
+
+  // Once it ran it may be queued again, and a removed call does not run.
+  EXPECT_TRUE(normal.Queue(reinterpret_cast<void*>(4), nullptr));
+  ASSERT_TRUE(worker.WaitIdle(std::chrono::steady_clock::now() + kTestDeadline));
+  EXPECT_EQ(order.back(), 4u);
+}
+
+// The last reference to a device may go inside its own deferred call (a
+// completed request was the last holder); its worker then ends safely.
+TEST(DeferredCallTest, WorkerMayBeDestroyedFromItsOwnCall) {
+  auto worker = std::make_unique<DeferredCallWorker>("self.dpc");
+  std::promise<void> done;
+  auto call = std::make_unique<DeferredCall>(*worker, [&](void*, void*) {
+    worker.reset();
+    done.set_value();
+  });
+  ASSERT_TRUE(call->Queue(nullptr, nullptr));
+  ASSERT_EQ(done.get_future().wait_for(kTestDeadline), std::future_status::ready);
+  // Its calls outlive it harmlessly and can no longer be queued.
+  EXPECT_FALSE(call->Queue(nullptr, nullptr));
+  call.reset();
+}
+
+TEST(VirtualClockTest, TimersFireInDueOrderWithTheCounterAtTheirDueTime) {
+  VirtualClock clock;
+  std::vector<std::pair<char, Ticks>> fired;
+  clock.StartTimer(kTickPeriod, kTickPeriod, [&] { fired.emplace_back('t', clock.Now()); });
+  clock.StartTimer(700 * kTicksPerMicrosecond, 0, [&] { fired.emplace_back('o', clock.Now()); });
+  clock.Advance(MicrosecondsToTicks(1100));
+  EXPECT_EQ(fired, (std::vector<std::pair<char, Ticks>>{{'t', 5120}, {'o', 7000}, {'t', 10240}}));
+  EXPECT_EQ(clock.Now(), 11000);
+}
+
+TEST(VirtualClockTest, EventWaitEndsAtTheDeadlineOnlyWhenTimeIsStepped) {
+  VirtualClock clock;
+  KernelEvent event(clock, EventReset::kAutomatic);
+  auto waited =
+      std::async(std::launch::async, [&] { return event.Wait(MillisecondsToTicks(250)); });
+  EXPECT_EQ(waited.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+  // The deadline was taken when the wait began; step past it until it ends.
+  for (int step = 0; step < 10'000; ++step) {
+    if (waited.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready) break;
+    clock.Advance(MillisecondsToTicks(50));
+  }
+  ASSERT_EQ(waited.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  EXPECT_FALSE(waited.get());
+
+  event.Set();
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(0));  // automatic: consumed by the first waiter
+}
+
+TEST(RealClockTest, CounterRunsAtTenMegahertzAndTimersFire) {
+  RealClock clock;
+  EXPECT_EQ(Clock::Frequency(), 10'000'000);
+  const Ticks start = clock.Now();
+  std::promise<Ticks> fired;
+  const TimerId id =
+      clock.StartTimer(start + MillisecondsToTicks(2), 0, [&] { fired.set_value(clock.Now()); });
+  auto when = fired.get_future();
+  ASSERT_EQ(when.wait_for(kTestDeadline), std::future_status::ready);
+  EXPECT_GE(when.get(), start + MillisecondsToTicks(2));
+  clock.CancelTimer(id);
+  KernelEvent never(clock, EventReset::kManual);
+  EXPECT_FALSE(never.Wait(MillisecondsToTicks(1)));
+}
+
+using TickTest = HostFixture;
+
+// A 512-microsecond tick from the virtual clock raises the interrupt line;
+// the handler runs at exactly the tick times and its deferred call
+// completes the held request, whose event the client then sees.
+TEST_F(TickTest, VirtualClockDrivesA512MicrosecondTickDeterministically) {
+  InterruptLine& line = host_->Interrupt(11);
+  ASSERT_EQ(driver_->ConnectTick(line), os::kStatusSuccess);
+  clock_.StartTimer(kTickPeriod, kTickPeriod, [&] { line.Raise(); });
+
+  auto opened = os::DeviceHandle::Open("\\\\.\\TestDev");
+  ASSERT_EQ(opened.error, os::DeviceOpenError::kNone);
+  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
+  ASSERT_TRUE(event.ok());
+  os::DeviceOverlapped overlapped(*event);
+  std::array<std::uint8_t, 16> input{};
+  std::array<std::uint8_t, 16> output{};
+  output.fill(0xAA);
+  ASSERT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
+  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+
+  clock_.Advance(kTickPeriod - 1);
+  EXPECT_EQ(driver_->TickCount(), 0u);
+  clock_.Advance(1);
+  ASSERT_EQ(os::WaitForOne(*event, 10'000).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(overlapped.Status(), os::kStatusSuccess);
+  EXPECT_EQ(output[0], 1);  // released by the first tick
+
+  clock_.Advance(9 * kTickPeriod + kTickPeriod / 2);
+  std::vector<Ticks> expected;
+  for (Ticks k = 1; k <= 10; ++k) expected.push_back(k * kTickPeriod);
+  EXPECT_EQ(driver_->TickTimes(), expected);
+  EXPECT_EQ(host_->QueryPerformanceCounter(), 10 * kTickPeriod + kTickPeriod / 2);
+  driver_->DisconnectTick();
+}
+
+}  // namespace
+}  // namespace vantor::devhost::testing

@@ -1,0 +1,205 @@
+// The connection between handles and the host: a host that goes away, a
+// second host in the same namespace, and clients that break the protocol.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "common/wire_record.h"
+#include "platform/devhost/tests/host_fixture.h"
+#include "platform/os/device/device_handle.h"
+#include "platform/os/device/device_wire.h"
+#include "platform/os/runtime_dir.h"
+#include "platform/os/wait.h"
+
+namespace vantor::devhost::testing {
+namespace {
+
+namespace wire = os::device_wire;
+
+using TransportTest = HostFixture;
+
+TEST_F(TransportTest, HostGoingAwayEndsPendingRequestsAndRefusesNewOnes) {
+  auto opened = os::DeviceHandle::Open("\\\\.\\TestDev");
+  ASSERT_EQ(opened.error, os::DeviceOpenError::kNone);
+  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
+  ASSERT_TRUE(event.ok());
+  os::DeviceOverlapped overlapped(*event);
+  std::array<std::uint8_t, 16> input{};
+  std::array<std::uint8_t, 16> output{};
+  output.fill(0xAA);
+  ASSERT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
+  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+
+  server_->Stop();
+  ASSERT_EQ(os::WaitForOne(*event, 10'000).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(overlapped.Status(), os::kStatusPipeBroken);
+  EXPECT_EQ(output[0], 0xAA);
+  EXPECT_EQ(driver_->CleanupCount(), 1);
+  EXPECT_EQ(driver_->HeldCount(), 0u);
+
+  std::array<std::uint8_t, 8> echoIn{};
+  EXPECT_EQ(opened.handle.Control(kEcho, echoIn, output).status, os::kStatusPipeBroken);
+  EXPECT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped),
+            os::kStatusPipeBroken);
+  EXPECT_TRUE(overlapped.Completed());
+}
+
+TEST_F(TransportTest, SecondHostInTheSameNamespaceIsRefused) {
+  DriverHost other(clock_);
+  DeviceServer second(other);
+  std::string error;
+  EXPECT_FALSE(second.StartInRuntimeDirectory(error));
+  EXPECT_NE(error.find("already served"), std::string::npos) << error;
+  // The first host still serves.
+  EXPECT_EQ(os::DeviceHandle::Open("\\\\.\\TestDev").error, os::DeviceOpenError::kNone);
+}
+
+TEST_F(TransportTest, OverlappedRecordStillInUseIsRefusedUntouched) {
+  auto opened = os::DeviceHandle::Open("\\\\.\\TestDev");
+  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
+  ASSERT_TRUE(event.ok());
+  os::DeviceOverlapped overlapped(*event);
+  std::array<std::uint8_t, 16> input{};
+  std::array<std::uint8_t, 16> output{};
+  ASSERT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
+  std::array<std::uint8_t, 4> abort{};
+  EXPECT_EQ(opened.handle.ControlOverlapped(kAbort, {}, abort, overlapped),
+            os::kStatusInvalidParameter);
+  EXPECT_FALSE(overlapped.Completed());
+  std::vector<std::uint8_t> huge(wire::kMaxTransferLength + 1);
+  EXPECT_EQ(opened.handle.Control(kEcho, huge, output).status, os::kStatusInvalidParameter);
+}
+
+// A raw connection to the host's socket, for messages no client would send.
+class RawConnection {
+ public:
+  RawConnection() {
+    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = *os::RuntimeDirectory() + "/" + std::string(wire::kSocketFileName);
+    std::memcpy(address.sun_path, path.data(), path.size());
+    connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  }
+  ~RawConnection() { ::close(fd_); }
+
+  bool Send(wire::MessageKind kind, std::uint32_t code, std::uint32_t inputLength,
+            std::uint32_t outputLength, std::vector<std::uint8_t> data,
+            std::uint32_t requestId = 9) {
+    std::vector<std::uint8_t> message(wire::kHeaderSize);
+    wire::Header header(message.data());
+    header.Set(wire::kKind, static_cast<std::uint16_t>(kind));
+    header.Set(wire::kRequestId, requestId);
+    header.Set(wire::kCode, code);
+    header.Set(wire::kInputLength, inputLength);
+    header.Set(wire::kOutputLength, outputLength);
+    message.insert(message.end(), data.begin(), data.end());
+    return ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(message.size());
+  }
+
+  // The next message's header, or nothing when the host hung up.
+  std::optional<common::ByteRecord<wire::kHeaderSize>> ReceiveHeader() {
+    std::vector<std::uint8_t> buffer(wire::kMaxMessageSize);
+    const ssize_t received = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    if (received < static_cast<ssize_t>(wire::kHeaderSize)) return std::nullopt;
+    common::ByteRecord<wire::kHeaderSize> header;
+    std::copy_n(buffer.begin(), wire::kHeaderSize, header.WriteData());
+    return header;
+  }
+
+  // The next message's header status, or nothing when the host hung up.
+  std::optional<std::uint32_t> ReceiveStatus() {
+    std::vector<std::uint8_t> buffer(wire::kMaxMessageSize);
+    const ssize_t received = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    if (received < static_cast<ssize_t>(wire::kHeaderSize)) return std::nullopt;
+    return wire::ConstHeader(buffer.data()).Get(wire::kStatus);
+  }
+
+  bool connected() const { return connected_; }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+TEST_F(TransportTest, ProtocolBreachesEndTheConnectionAndCleanUp) {
+  struct Breach {
+    const char* what;
+    bool openFirst;
+    wire::MessageKind kind;
+    std::uint32_t inputLength;
+    std::vector<std::uint8_t> data;
+  };
+  const std::vector<Breach> breaches = {
+      {"request before open", false, wire::MessageKind::kRequest, 0, {}},
+      {"second open", true, wire::MessageKind::kOpen, 0, Bytes("TestDev")},
+      {"input length that lies", true, wire::MessageKind::kRequest, 8,
+       std::vector<std::uint8_t>(4)},
+      {"reply kind from a client", true, wire::MessageKind::kReply, 0, {}},
+      {"unknown kind", true, static_cast<wire::MessageKind>(77), 0, {}},
+  };
+  int expectedCleanups = 0;
+  for (const Breach& breach : breaches) {
+    SCOPED_TRACE(breach.what);
+    RawConnection connection;
+    ASSERT_TRUE(connection.connected());
+    if (breach.openFirst) {
+      ASSERT_TRUE(connection.Send(wire::MessageKind::kOpen, 0, 7, 0, Bytes("TestDev")));
+      ASSERT_EQ(connection.ReceiveStatus(), os::kStatusSuccess);
+      ++expectedCleanups;
+    }
+    ASSERT_TRUE(connection.Send(breach.kind, kEcho, breach.inputLength, 16, breach.data));
+    EXPECT_EQ(connection.ReceiveStatus(), std::nullopt);  // the host hung up
+    EXPECT_TRUE(Eventually([&] { return driver_->CleanupCount() == expectedCleanups; }));
+  }
+}
+
+// A client that does not read its replies for a while: the host keeps
+// serving it without blocking, and no reply is lost.
+TEST_F(TransportTest, RepliesThatTheClientDoesNotReadYetWaitAndArriveComplete) {
+  constexpr std::uint32_t kRequests = 300;
+  RawConnection connection;
+  ASSERT_TRUE(connection.Send(wire::MessageKind::kOpen, 0, 7, 0, Bytes("TestDev")));
+  ASSERT_EQ(connection.ReceiveStatus(), os::kStatusSuccess);
+  for (std::uint32_t id = 1; id <= kRequests; ++id) {
+    ASSERT_TRUE(connection.Send(wire::MessageKind::kRequest, kEcho, 8, 16,
+                                std::vector<std::uint8_t>(8), id));
+  }
+  std::vector<bool> seen(kRequests + 1, false);
+  for (std::uint32_t i = 0; i < kRequests; ++i) {
+    const auto header = connection.ReceiveHeader();
+    ASSERT_TRUE(header.has_value());
+    ASSERT_EQ(header->Get(wire::kStatus), os::kStatusSuccess);
+    ASSERT_EQ(header->Get(wire::kInformation), 16u);
+    const std::uint32_t id = header->Get(wire::kRequestId);
+    ASSERT_TRUE(id >= 1 && id <= kRequests && !seen[id]) << id;
+    seen[id] = true;
+  }
+}
+
+TEST_F(TransportTest, OpenWithoutNameOrWithOversizedOutputIsAnswered) {
+  {
+    RawConnection connection;
+    ASSERT_TRUE(connection.Send(wire::MessageKind::kOpen, 0, 0, 0, {}));
+    EXPECT_EQ(connection.ReceiveStatus(), os::kStatusObjectNameNotFound);
+  }
+  RawConnection connection;
+  ASSERT_TRUE(connection.Send(wire::MessageKind::kOpen, 0, 7, 0, Bytes("testdev")));
+  ASSERT_EQ(connection.ReceiveStatus(), os::kStatusSuccess);
+  ASSERT_TRUE(connection.Send(wire::MessageKind::kRequest, kEcho, 8, wire::kMaxTransferLength + 1,
+                              std::vector<std::uint8_t>(8)));
+  EXPECT_EQ(connection.ReceiveStatus(), os::kStatusInvalidParameter);
+}
+
+}  // namespace
+}  // namespace vantor::devhost::testing

@@ -1,0 +1,98 @@
+// Access to the namespace's object table: mapping it, locking it, holder
+// counts, clean-up of dead processes and the change broadcast.
+//
+// Functions that take a `SharedTable&` expect the caller to hold the table
+// lock through a `TableLock`.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/os/internal/shared_table.h"
+#include "platform/os/named_objects.h"
+#include "platform/os/os_error.h"
+
+namespace vantor::os::internal {
+
+// Holds the table lock for its lifetime. When the lock was held by a
+// process that died, the table is taken over as it stands: every update
+// under the lock leaves it consistent field by field. State changes marked
+// with `Changed()` wake all sleepers once the lock is released.
+class TableLock {
+ public:
+  TableLock();
+  ~TableLock();
+  TableLock(const TableLock&) = delete;
+  TableLock& operator=(const TableLock&) = delete;
+
+  // False when the table could not be mapped or locked; nothing else may
+  // be used then.
+  bool ok() const { return table_ != nullptr; }
+  OsError error() const { return error_; }
+  SharedTable& table() const { return *table_; }
+  // Slot of the calling process, registered on first use.
+  std::uint32_t processSlot() const { return processSlot_; }
+  void Changed();
+
+ private:
+  SharedTable* table_ = nullptr;
+  std::uint32_t processSlot_ = kNoSlot;
+  OsError error_ = OsError::Ok;
+  bool changed_ = false;
+};
+
+std::uint64_t HashName(std::string_view name);
+
+// The object named `name`, or kNoSlot.
+std::uint32_t FindNamed(SharedTable& table, std::string_view name);
+
+// A fresh object of `kind` with one handle held by `processSlot`; kNoSlot
+// when the table is full. Kind-specific fields are left zero.
+std::uint32_t AllocateObject(SharedTable& table, std::uint32_t processSlot, ObjectKind kind,
+                             std::string_view name);
+
+// The entry of a live handle, or null when slot and serial no longer match
+// or the kind differs (ObjectKind::None accepts any kind).
+ObjectEntry* Resolve(SharedTable& table, std::uint32_t slot, std::uint64_t serial,
+                     ObjectKind kind = ObjectKind::None);
+
+// Counts one more handle of the calling process.
+void AddHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slot);
+// Drops one handle of the calling process; frees the object with its last
+// handle. False when this process held none.
+bool DropHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slot);
+
+// Hands every mutex owned by this thread to its next waiter as abandoned.
+void AbandonMutexesOf(SharedTable& table, std::uint32_t pid, std::uint32_t tid);
+
+// Remembers that the calling thread owns a mutex, so that the thread's end
+// abandons what it still holds.
+void NoteMutexOwner();
+
+// Clears away every registered process that no longer runs: its handles,
+// its mutexes (abandoned), its semaphore counts and its loops. Takes the
+// lock itself; call without holding it.
+void SweepDeadProcesses();
+
+// The same, limited to the processes that own one of these mutexes or hold
+// an undo count on one of these semaphores; cheap when there are none.
+void SweepHoldersOf(std::span<const std::uint32_t> objectSlots);
+
+inline constexpr std::uint64_t kWaitForever = ~std::uint64_t{0};
+
+// Waits, without the lock, until the table changes after `seenGeneration`
+// was read under the lock, or `timeoutNs` passes. Returns at once if it
+// already changed.
+void WaitForTableChange(SharedTable& table, std::uint32_t seenGeneration,
+                        std::uint64_t timeoutNs);
+std::uint32_t CurrentGeneration(SharedTable& table);
+
+// Path of the file behind a mapping.
+std::string MappingFilePath(std::uint64_t fileId);
+
+std::uint32_t CachedProcessId();
+std::uint32_t CachedThreadId();
+
+}  // namespace vantor::os::internal

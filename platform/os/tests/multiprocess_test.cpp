@@ -1,0 +1,222 @@
+// Behaviour across processes, with helper processes in the roles.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/os/message_loop.h"
+#include "platform/os/named_objects.h"
+#include "platform/os/process.h"
+#include "platform/os/tests/os_test_support.h"
+#include "platform/os/timing.h"
+#include "platform/os/wait.h"
+
+namespace vantor::os {
+namespace {
+
+using testing::kDeadlineMs;
+using testing::KillAndReap;
+using testing::OsTest;
+using testing::ReadySignal;
+using testing::StartHelper;
+
+class MultiProcessTest : public OsTest {};
+
+TEST_F(MultiProcessTest, CreateOrOpenSharesOneObjectAcrossProcesses) {
+  const std::string name = Name("Event for Kernel Modus");
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"hold-event", name, ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  auto event = Event::CreateOrOpen(name, EventReset::Manual, false);
+  ASSERT_TRUE(event);
+  EXPECT_TRUE(event->existed());
+  EXPECT_EQ(WaitForOne(*event, 0).kind, WaitKind::Signalled) << "the helper created it set";
+  KillAndReap(*helper);
+}
+
+TEST_F(MultiProcessTest, APresenceEventOfAKilledCreatorReadsAbsent) {
+  const std::string name = Name("Event for MotrixWatch");
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"hold-event", name, ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  ASSERT_TRUE(Event::Open(name));
+  KillAndReap(*helper);
+  EXPECT_EQ(Event::Open(name).error(), OsError::NotFound);
+}
+
+TEST_F(MultiProcessTest, AMutexOfAKilledOwnerGoesToTheNextWaiterAsAbandoned) {
+  const std::string name = Name("Mutex for Standard Communication");
+  auto mutex = Mutex::CreateOrOpen(name, false);
+  ASSERT_TRUE(mutex);
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"hold-mutex", name, ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  EXPECT_EQ(WaitForOne(*mutex, 0).kind, WaitKind::Timeout);
+  ASSERT_EQ(helper->Terminate(9), OsError::Ok);
+  const WaitResult result = WaitForOne(*mutex, kDeadlineMs);
+  EXPECT_EQ(result.kind, WaitKind::Abandoned);
+  EXPECT_EQ(mutex->Release(), OsError::Ok);
+}
+
+TEST_F(MultiProcessTest, WaitAllNeverHoldsOneMutexWhileAnotherProcessHoldsTheOther) {
+  const std::string firstName = Name("Mutex A");
+  const std::string secondName = Name("Mutex B");
+  auto first = Mutex::CreateOrOpen(firstName, false);
+  auto second = Mutex::CreateOrOpen(secondName, true);
+  ASSERT_TRUE(first && second);
+  ReadySignal waiting(Name("waiting"));
+  ReadySignal acquired(Name("acquired"));
+  auto helper = StartHelper({"wait-all-pair", firstName, secondName, waiting.name(),
+                             acquired.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(waiting.Wait());
+  // While the helper waits for both, the free one stays free.
+  for (int round = 0; round < 5; ++round) {
+    Sleep(10);
+    ASSERT_TRUE(WaitForOne(*first, 0).acquired()) << round;
+    ASSERT_EQ(first->Release(), OsError::Ok);
+  }
+  EXPECT_FALSE(acquired.IsSet());
+  ASSERT_EQ(second->Release(), OsError::Ok);
+  ASSERT_TRUE(acquired.Wait());
+  EXPECT_EQ(WaitForAny({&*first, &*second}, 0).kind, WaitKind::Timeout);
+  KillAndReap(*helper);
+  EXPECT_EQ(WaitForAll({&*first, &*second}, kDeadlineMs).kind, WaitKind::Abandoned);
+}
+
+TEST_F(MultiProcessTest, WaitAnyConsumesOnlyTheLowestSignalledAutoResetEvent) {
+  const std::string lowName = Name("low");
+  const std::string highName = Name("high");
+  auto low = Event::CreateOrOpen(lowName, EventReset::Auto, false);
+  auto high = Event::CreateOrOpen(highName, EventReset::Auto, false);
+  ASSERT_TRUE(low && high);
+  // Another process sets both, the higher index first.
+  auto setter = StartHelper({"set-events", lowName, highName});
+  ASSERT_TRUE(setter);
+  ASSERT_EQ(WaitForOne(*setter, kDeadlineMs).kind, WaitKind::Signalled);
+  ASSERT_EQ(setter->exitCode(), 0u);
+  const WaitResult result = WaitForAny({&*high, &*low}, kDeadlineMs);
+  EXPECT_EQ(result.index, 0u);
+  EXPECT_EQ(WaitForOne(*high, 0).kind, WaitKind::Timeout);
+  EXPECT_EQ(WaitForOne(*low, 0).kind, WaitKind::Signalled);
+}
+
+TEST_F(MultiProcessTest, SemaphoreCountsOfAKilledProcessAreTakenBack) {
+  const std::string name = Name("Semaphore for Initialization");
+  auto semaphore = Semaphore::CreateOrOpen(name, 0, 100);
+  ASSERT_TRUE(semaphore);
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"release-semaphore", name, "3", ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  ASSERT_EQ(semaphore->Release(1), OsError::Ok);
+  std::int32_t previous = 0;
+  ASSERT_EQ(semaphore->Release(1, &previous), OsError::Ok);
+  EXPECT_EQ(previous, 4);
+  ASSERT_EQ(WaitForOne(*semaphore, 0).kind, WaitKind::Signalled);
+  KillAndReap(*helper);
+  // This process added 2 and took 1; the helper's 3 are gone.
+  EXPECT_EQ(semaphore->Release(1, &previous), OsError::Ok);
+  EXPECT_EQ(previous, 1);
+}
+
+TEST_F(MultiProcessTest, ACountTakenByAKilledProcessIsGivenBack) {
+  const std::string name = Name("Semaphore for Cnc_Initialization");
+  auto semaphore = Semaphore::CreateOrOpen(name, 2, 100);
+  ASSERT_TRUE(semaphore);
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"take-semaphore", name, ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  KillAndReap(*helper);
+  std::int32_t previous = 0;
+  ASSERT_EQ(semaphore->Release(1, &previous), OsError::Ok);
+  EXPECT_EQ(previous, 2);
+}
+
+TEST_F(MultiProcessTest, AForkedChildIsAHolderOfItsOwn) {
+  const std::string name = Name("forked");
+  auto event = Event::CreateOrOpen(name, EventReset::Manual, false);
+  ASSERT_TRUE(event);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Opens, sets and closes its own handle: the parent's stays counted.
+    int code = 1;
+    {
+      auto own = Event::Open(name);
+      if (own && own->existed() && own->Set()) code = 0;
+    }
+    ::_exit(code);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(WaitForOne(*event, 0).kind, WaitKind::Signalled);
+  EXPECT_TRUE(Event::Open(name)) << "the child's close took only its own handle";
+}
+
+TEST_F(MultiProcessTest, TwoNamespacesNeverMeet) {
+  const std::string name = Name("Event for Can Hardware");
+  auto mine = Event::CreateOrOpen(name, EventReset::Manual, true);
+  ASSERT_TRUE(mine);
+  auto sameNamespace = StartHelper({"probe-event", name});
+  ASSERT_TRUE(sameNamespace);
+  ASSERT_EQ(WaitForOne(*sameNamespace, kDeadlineMs).kind, WaitKind::Signalled);
+  EXPECT_EQ(sameNamespace->exitCode(), 0u);
+
+  const std::string other = namespace_ + "-other";
+  ::setenv("VANTOR_NAMESPACE", other.c_str(), 1);
+  auto otherNamespace = StartHelper({"probe-event", name});
+  ::setenv("VANTOR_NAMESPACE", namespace_.c_str(), 1);
+  ASSERT_TRUE(otherNamespace);
+  ASSERT_EQ(WaitForOne(*otherNamespace, kDeadlineMs).kind, WaitKind::Signalled);
+  EXPECT_EQ(otherNamespace->exitCode(), 1u);
+}
+
+TEST_F(MultiProcessTest, APostToALiveEndpointRunsOnItsLoopAndToADeadOneFails) {
+  const std::string mappingName = Name("Windows Handle");
+  auto mapping = Mapping::CreateOrOpen(mappingName, 4096);
+  ASSERT_TRUE(mapping);
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"serve-loop", mappingName, ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  EndpointToken token = 0;
+  std::memcpy(&token, mapping->data(), sizeof token);
+  ASSERT_NE(token, kNoEndpoint);
+
+  ASSERT_EQ(PostCommand(token, Command{0x1234, 0xBEEF}), OsError::Ok);
+  ASSERT_EQ(PostCommand(token, Command{kExitCommand, 0}), OsError::Ok);
+  ASSERT_EQ(WaitForOne(*helper, kDeadlineMs).kind, WaitKind::Signalled);
+  EXPECT_EQ(helper->exitCode(), 101u) << "one command handled, then the exit command";
+  std::uint32_t echoed[2] = {};
+  std::memcpy(echoed, mapping->data() + 4, sizeof echoed);
+  EXPECT_EQ(echoed[0], 0x1234u);
+  EXPECT_EQ(echoed[1], 0xBEEFu);
+  EXPECT_EQ(PostCommand(token, Command{kExitCommand, 0}), OsError::NotFound);
+}
+
+TEST_F(MultiProcessTest, AnEndpointOfAKilledProcessIsDead) {
+  const std::string mappingName = Name("Windows Handle");
+  auto mapping = Mapping::CreateOrOpen(mappingName, 4096);
+  ASSERT_TRUE(mapping);
+  ReadySignal ready(Name("ready"));
+  auto helper = StartHelper({"serve-loop", mappingName, ready.name()});
+  ASSERT_TRUE(helper);
+  ASSERT_TRUE(ready.Wait());
+  EndpointToken token = 0;
+  std::memcpy(&token, mapping->data(), sizeof token);
+  KillAndReap(*helper);
+  EXPECT_EQ(PostCommand(token, Command{kExitCommand, 0}), OsError::NotFound);
+  EXPECT_EQ(PostCommand(kNoEndpoint, Command{kExitCommand, 0}), OsError::NotFound);
+}
+
+}  // namespace
+}  // namespace vantor::os
