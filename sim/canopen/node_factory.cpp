@@ -2,9 +2,12 @@
 
 #include <charconv>
 #include <cstdint>
+#include <deque>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -124,31 +127,33 @@ bool ReadAbsentObjects(const json& options, std::vector<AbsentObject>& absent, s
   return true;
 }
 
-// A node kind: the options it adds to the common ones, and how it turns a
-// core node into a device of its kind.
-struct NodeKind {
-  std::string_view name;
-  std::set<std::string, std::less<>> options;
-  void (*build)(NodeStation& station, const json& options);
-};
-
-void BuildGenericNode(NodeStation& /*station*/, const json& /*options*/) {}
-
-const std::vector<NodeKind>& NodeKinds() {
-  static const std::vector<NodeKind> kinds = {
-      {"generic", {}, &BuildGenericNode},
-  };
-  return kinds;
+bool BuildGenericNode(NodeStation& /*station*/, const json& /*options*/, std::string& /*error*/) {
+  return true;
 }
 
-const NodeKind* FindKind(std::string_view name) {
-  for (const NodeKind& kind : NodeKinds()) {
+// A deque, so that a kind found under the lock stays where it is while
+// later registrations append: kinds are never changed or removed.
+struct KindTable {
+  KindTable() { kinds.push_back({"generic", {}, &BuildGenericNode}); }
+  std::mutex mutex;
+  std::deque<NodeKindDefinition> kinds;
+};
+
+KindTable& Kinds() {
+  static KindTable table;
+  return table;
+}
+
+const NodeKindDefinition* FindKind(std::string_view name) {
+  KindTable& table = Kinds();
+  const std::lock_guard lock(table.mutex);
+  for (const NodeKindDefinition& kind : table.kinds) {
     if (kind.name == name) return &kind;
   }
   return nullptr;
 }
 
-bool ParseCommonOptions(const json& options, const NodeKind& kind, ParsedOptions& parsed,
+bool ParseCommonOptions(const json& options, const NodeKindDefinition& kind, ParsedOptions& parsed,
                         std::string& error) {
   if (!options.is_null() && !options.is_object()) {
     error = "node options must be a JSON object";
@@ -222,9 +227,20 @@ void RemoveAbsentObjects(ObjectDictionary& dictionary, const std::vector<AbsentO
 
 }  // namespace
 
+bool RegisterNodeKind(NodeKindDefinition kind) {
+  if (kind.name.empty() || kind.build == nullptr) return false;
+  KindTable& table = Kinds();
+  const std::lock_guard lock(table.mutex);
+  for (const NodeKindDefinition& known : table.kinds) {
+    if (known.name == kind.name) return false;
+  }
+  table.kinds.push_back(std::move(kind));
+  return true;
+}
+
 NodeCreation CreateNode(std::string_view kindName, unsigned nodeId, const nlohmann::json& options) {
   NodeCreation creation;
-  const NodeKind* kind = FindKind(kindName);
+  const NodeKindDefinition* kind = FindKind(kindName);
   if (kind == nullptr) {
     creation.error = "unknown node kind '" + std::string(kindName) + "'";
     return creation;
@@ -238,7 +254,13 @@ NodeCreation CreateNode(std::string_view kindName, unsigned nodeId, const nlohma
   if (!ParseCommonOptions(options, *kind, parsed, creation.error)) return creation;
 
   auto station = std::make_unique<NodeStation>(parsed.node, parsed.bitTime);
-  kind->build(*station, options);
+  if (!kind->build(*station, options, creation.error)) {
+    // The description's author always learns why.
+    if (creation.error.empty()) {
+      creation.error = "node kind '" + kind->name + "' refused its options";
+    }
+    return creation;
+  }
   // Last, so that a variant can also leave out objects its kind adds.
   RemoveAbsentObjects(station->Node().Objects(), parsed.absent);
   creation.station = std::move(station);
@@ -264,8 +286,10 @@ NodeCreation CreateNodeFromEntry(std::string_view kind, const nlohmann::json& en
 }
 
 std::vector<std::string_view> NodeKindNames() {
+  KindTable& table = Kinds();
+  const std::lock_guard lock(table.mutex);
   std::vector<std::string_view> names;
-  for (const NodeKind& kind : NodeKinds()) names.push_back(kind.name);
+  for (const NodeKindDefinition& kind : table.kinds) names.push_back(kind.name);
   return names;
 }
 

@@ -16,7 +16,9 @@
 // Numbers are JSON integers or strings in decimal or "0x" hexadecimal.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,13 +34,33 @@ struct NodeCreation {
   std::string error;                     // why, for the description's author
 };
 
-// Kinds: "generic" (a node with the communication objects only).
+// A node kind: the options it adds to the common ones, and how it turns a
+// core node into a device of its kind. `build` returns false, with the
+// reason in `error`, when the kind's own options cannot be used; the
+// creation then fails with that reason.
+struct NodeKindDefinition {
+  std::string name;
+  std::set<std::string, std::less<>> options;
+  bool (*build)(NodeStation& station, const nlohmann::json& options, std::string& error) = nullptr;
+};
+
+// Adds a kind to the factory. False, and nothing changed, when the name is
+// empty or taken or `build` is missing. Kinds are meant to be registered at
+// start-up, before any node is created or NodeKindNames() is read: a kind
+// registered later is unknown to whoever listed the names earlier (such as
+// a station-kind table). Registration and lookup are guarded all the same.
+bool RegisterNodeKind(NodeKindDefinition kind);
+
+// Built in: "generic" (a node with the communication objects only); the
+// other kinds are those registered.
 NodeCreation CreateNode(std::string_view kind, unsigned nodeId, const nlohmann::json& options);
 
 // A node entry of a machine description: "node_id" and the kind's options
 // ("kind" itself is skipped; the caller has resolved it to `kind`).
 NodeCreation CreateNodeFromEntry(std::string_view kind, const nlohmann::json& entry);
 
+// In order of registration, "generic" first. The views stay valid for the
+// life of the program: kinds are never removed.
 std::vector<std::string_view> NodeKindNames();
 
 }  // namespace vantor::sim::canopen

@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -94,6 +97,86 @@ TEST(NodeFactory, AMachineDescriptionEntryNamesTheNodeId) {
   EXPECT_EQ(creation.station->Node().Id(), 0x12);
   EXPECT_THAT(CreateNodeFromEntry("generic", json{{"kind", "canopen_generic"}}).error,
               HasSubstr("'node_id' is missing"));
+}
+
+// A kind of the test's own: its "probe_level" becomes the device type, and
+// level 0 is refused by the build function itself.
+bool BuildProbeNode(NodeStation& station, const json& options, std::string& error) {
+  const unsigned level = options.value("probe_level", 1u);
+  if (level == 0) {
+    error = "probe level 0 is no level";
+    return false;
+  }
+  station.Node().Objects().SetDefaultUnsigned(0x1000, 0, level);
+  return true;
+}
+
+bool RefuseEverything(NodeStation& /*station*/, const json& /*options*/, std::string& error) {
+  error = "the impostor was used";
+  return false;
+}
+
+// Once per process, so that the test also holds when repeated.
+bool RegisterProbeKind() {
+  static const bool registered = RegisterNodeKind({"probe", {"probe_level"}, &BuildProbeNode});
+  return registered;
+}
+
+TEST(NodeKindRegistration, UnusableOrTakenDefinitionsAreRefused) {
+  ASSERT_TRUE(RegisterProbeKind());
+  struct Case {
+    const char* name;
+    NodeKindDefinition kind;
+  };
+  const std::vector<Case> cases = {
+      {"the built-in kind's name", {"generic", {}, &RefuseEverything}},
+      {"a registered kind's name", {"probe", {"probe_level"}, &RefuseEverything}},
+      {"no name", {"", {}, &BuildProbeNode}},
+      {"no build function", {"probe_without_build", {}, nullptr}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(RegisterNodeKind(c.kind));
+  }
+  // The first definitions stay in force.
+  EXPECT_NE(CreateNode("generic", 5, json::object()).station, nullptr);
+  EXPECT_NE(CreateNode("probe", 5, json::object()).station, nullptr);
+  EXPECT_EQ(CreateNode("probe_without_build", 5, json::object()).error,
+            "unknown node kind 'probe_without_build'");
+  const std::vector<std::string_view> names = NodeKindNames();
+  EXPECT_EQ(names.front(), "generic");
+  EXPECT_EQ(std::count(names.begin(), names.end(), "probe"), 1);
+}
+
+TEST(NodeKindRegistration, ARegisteredKindIsCreatedWithItsOptions) {
+  ASSERT_TRUE(RegisterProbeKind());
+  struct Case {
+    const char* name;
+    json options;
+    const char* reason;  // empty: the node is created
+    std::uint32_t deviceType;
+  };
+  const std::vector<Case> cases = {
+      {"its own option", {{"probe_level", 7}}, "", 7},
+      {"the common options", {{"boot_time_ms", 5}, {"device_name", "probe"}}, "", 1},
+      {"an option of no kind", {{"probe_levle", 7}}, "unknown node option 'probe_levle'", 0},
+      {"a common option malformed", {{"bit_rate", 0}}, "'bit_rate'", 0},
+      {"an option its build refuses", {{"probe_level", 0}}, "probe level 0 is no level", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const NodeCreation creation = CreateNode("probe", 5, c.options);
+    if (std::string_view(c.reason).empty()) {
+      ASSERT_NE(creation.station, nullptr) << creation.error;
+      EXPECT_EQ(creation.station->Node().Objects().Unsigned(0x1000, 0), c.deviceType);
+    } else {
+      EXPECT_EQ(creation.station, nullptr);
+      EXPECT_THAT(creation.error, HasSubstr(c.reason));
+    }
+  }
+  // The generic kind does not take the probe's option.
+  EXPECT_THAT(CreateNode("generic", 5, {{"probe_level", 7}}).error,
+              HasSubstr("unknown node option 'probe_level'"));
 }
 
 TEST(NodeStationQueue, TheFrontFrameStaysUntilSentAndBusOffDropsTheQueue) {

@@ -1,0 +1,31 @@
+// The simulated devices of this folder as node kinds of the node factory:
+// "ds402_drive", "io_module" and "handwheel_gateway" (in a machine
+// description "canopen_ds402_drive" and so on).
+//
+// Options of "ds402_drive" beyond the common ones (all optional):
+//   "variant"                "standard" (default), "compact" or "dual"
+//   "negative_limit", "positive_limit"
+//                            limit switch positions, active at and beyond them
+//   "home_switch"            edge of the home switch
+//   "index_spacing", "index_offset"
+//                            index pulses at offset + k * spacing (4096, 0)
+//   "start_position"         where the axis stands at power-on
+//   "reports_gantry_phases"  0x2043 sub 14 (default true)
+//   "gantry_pdo_homing"      0x6510 sub 20: takes the gantry homing control
+//                            PDO (default false)
+// Positions are signed 32-bit increments, as JSON integers or strings in
+// decimal or "0x" hexadecimal. Without "software_version" the drive names
+// its firmware in 0x100A; the gateway without "device_name" carries the
+// name the kernel looks for.
+#pragma once
+
+namespace vantor::sim::drives {
+
+// Adds the three kinds to the node factory; call it at start-up, before
+// nodes are created or the factory's kinds are offered as station kinds.
+// Only the first call registers; later ones give its result again. False
+// when one of the names was taken already. A malformed drive option makes
+// the creation of that node fail with the reason.
+bool RegisterDeviceNodeKinds();
+
+}  // namespace vantor::sim::drives

@@ -1,0 +1,145 @@
+// The simulated DS402 servo drive: device control, the modes of operation
+// the kernel uses (profile position and velocity, homing, interpolated
+// position with its set-point buffer, leaving a limit switch), limit
+// switches, the following-error check and the maker objects' reactions,
+// over a kinematic axis that follows its demand.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "sim/canopen/canopen_node.h"
+#include "sim/drives/axis_motion.h"
+#include "sim/drives/drive_config.h"
+#include "sim/drives/drive_objects.h"
+#include "sim/drives/ds402_state_machine.h"
+#include "sim/drives/homing_run.h"
+
+namespace vantor::sim::drives {
+
+// The axis is stepped this often while anything moves.
+constexpr SimTime kMotionStep = 250 * kNanosecondsPerMicrosecond;
+// Slower than this the axis stands (increments per second).
+constexpr double kStandstillVelocity = 1e-9;
+// Closer than this the axis stands on its target (increments).
+constexpr double kTargetToleranceIncrements = 0.5;
+
+// The nearest whole increment, held to the signed 32-bit range.
+std::int32_t ToIncrements(double value);
+
+class DriveModel final : public canopen::NodeApplication {
+ public:
+  // Adds the drive's objects to the node and hooks their writes. A
+  // non-empty `configurationError` is a parameter set the drive cannot
+  // run with: it stays in fault and refuses to be reset out of it.
+  DriveModel(canopen::CanopenNode& node, const DriveConfig& config,
+             std::string configurationError = {});
+
+  // Test hooks.
+  void InjectFault(std::uint16_t emergencyCode);
+  void InjectFollowingError();
+  void SetStalled(bool stalled) { stalled_ = stalled; }
+  void SetEnableRefused(bool refused) { enableRefused_ = refused; }
+  // The node answers nothing and sends nothing at all.
+  void SetSilent(bool silent);
+  // Digital inputs 4..7 of 0x60FD.
+  void SetUserInputs(std::uint8_t bits);
+
+  DriveState State() const { return stateMachine_.State(); }
+  // Where the axis stands on the machine's own scale.
+  double MachinePosition() const { return actual_; }
+  std::int32_t ReportedPosition() const;
+  std::size_t BufferedSetPoints() const { return setPoints_.size(); }
+  std::size_t DroppedSetPoints() const { return droppedSetPoints_; }
+  const std::string& ConfigurationError() const { return configurationError_; }
+
+  // NodeApplication
+  void OnResetApplication(SimTime now) override;
+  void OnRpdoApplied(int pdo, SimTime now) override;
+  void AdvanceTo(SimTime now) override;
+  SimTime NextDeadline() const override;
+
+ private:
+  canopen::ObjectDictionary& Objects() { return node_.Objects(); }
+  const canopen::ObjectDictionary& Objects() const { return node_.Objects(); }
+  std::int64_t SignedValue(std::uint16_t index, std::uint8_t sub) const;
+  double UnsignedValue(std::uint16_t index, std::uint8_t sub) const;
+  OperationMode Mode() const;
+
+  void HookObjects();
+  void OnControlword();
+  void OnModeChanged();
+  void OnHomeShiftTrigger();
+  void EnterFault(std::uint16_t emergencyCode);
+  void StopMotion();
+  void StartProfileMove();
+  void StartHoming();
+  void StartLeaveMove();
+  void QueueSetPoint(std::int64_t position);
+  void Schedule();
+  void FinishHoming(HomingStatus status);
+  void AcceptSetPointRecord(int pdo);
+
+  // Hand operation: the handwheel gateway's frame reaches the drive
+  // directly, and the selected drive moves by the pulses counted.
+  void OnHandwheelFrame();
+  bool HandwheelDriving() const;
+  bool HandwheelSelected() const;
+  std::uint8_t HandwheelFlags() const;
+  RampLimits ProfileLimits() const;
+
+  void Step(double seconds);
+  void StepOperation(double seconds);
+  void ConsumeSetPoint();
+  void ApplyLimitSwitches(double before);
+  void CheckFollowingError(double seconds);
+  bool Moving() const;
+  SimTime InterpolationPeriod() const;
+  std::uint8_t Inputs() const;
+  bool NegativeLimitActive() const;
+  bool PositiveLimitActive() const;
+  bool LimitsBridged() const;
+  void Publish();
+  std::uint16_t ComposeStatusword() const;
+
+  canopen::CanopenNode& node_;
+  DriveConfig config_;
+  std::string configurationError_;
+  Ds402StateMachine stateMachine_;
+  AxisMotion axis_;
+  double actual_ = 0.0;  // machine scale; axis_ carries the demand
+  double zero_ = 0.0;    // machine position that reads 0
+  SimTime now_ = 0;
+  SimTime nextStep_ = kNever;
+  SimTime nextSetPoint_ = kNever;
+
+  std::uint16_t controlword_ = 0;
+  bool halted_ = false;
+  // Profile position.
+  std::optional<double> profileTarget_;
+  bool setPointAcknowledged_ = false;
+  // Homing.
+  std::optional<HomingRun> homing_;
+  bool homingAttained_ = false;
+  bool homingError_ = false;
+  // Interpolated position: the kernel's set-points, oldest first.
+  std::deque<std::int32_t> setPoints_;
+  std::size_t droppedSetPoints_ = 0;
+  // Leaving a limit switch.
+  bool leaving_ = false;
+  double leaveDirection_ = 0.0;
+
+  bool followingError_ = false;
+  double followingErrorSeconds_ = 0.0;
+  bool stalled_ = false;
+  bool enableRefused_ = false;
+  std::uint8_t userInputs_ = 0;
+  bool keepZeroOnReset_ = false;
+  std::uint8_t homeShiftTrigger_ = 0;
+  std::optional<std::uint16_t> handwheelCounter_;
+};
+
+}  // namespace vantor::sim::drives

@@ -1,0 +1,149 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/canopen/canopen_station_kinds.h"
+#include "sim/canopen/node_factory.h"
+#include "sim/canopen/tests/node_harness.h"
+#include "sim/drives/drive_kinds.h"
+#include "sim/hardware/machine.h"
+#include "sim/hardware/machine_description.h"
+
+namespace vantor::sim::drives {
+namespace {
+
+using canopen::nodetest::Frame;
+using canopen::nodetest::kMs;
+
+// A client on the bus that sends what the test gives it and keeps what it hears.
+class ScriptedClient final : public CanStation {
+ public:
+  void Send(const CanFrame& frame) { outbox_.push_back(frame); }
+
+  std::optional<CanFrame> FrameToSend() override {
+    if (outbox_.empty()) return std::nullopt;
+    return outbox_.front();
+  }
+  SimTime BitTime() const override { return 1000; }
+  void FrameSent(SimTime) override { outbox_.pop_front(); }
+  void FrameFailed(CanTransmitError, SimTime) override {}
+  bool Acknowledges() const override { return true; }
+  void FrameReceived(const CanFrame& frame, SimTime) override { heard.push_back(frame); }
+
+  std::vector<CanFrame> heard;
+
+ private:
+  std::deque<CanFrame> outbox_;
+};
+
+class SampleMachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(RegisterDeviceNodeKinds());
+    ASSERT_TRUE(canopen::RegisterCanopenStationKinds(kinds));
+    MachineLoadResult loaded = LoadMachineDescriptionFile(VANTOR_SAMPLE_MACHINE, kinds);
+    ASSERT_TRUE(loaded) << loaded.error;
+    machine = std::move(loaded.machine);
+    client = static_cast<ScriptedClient*>(
+        machine->AddStation("can0", std::make_unique<ScriptedClient>()));
+  }
+
+  // One request; the last frame heard from `answerId` within 5 ms.
+  std::optional<CanFrame> Request(const CanFrame& frame, std::uint16_t answerId) {
+    client->heard.clear();
+    client->Send(frame);
+    machine->Sim().AdvanceBy(5 * kMs);
+    std::optional<CanFrame> answer;
+    for (const CanFrame& heard : client->heard) {
+      if (heard.identifier == answerId) answer = heard;
+    }
+    return answer;
+  }
+
+  StationKinds kinds;
+  std::unique_ptr<Machine> machine;
+  ScriptedClient* client = nullptr;
+};
+
+TEST_F(SampleMachineTest, EveryNodeBootsAndADriveIsEnabledOverTheBus) {
+  machine->Sim().AdvanceTo(300 * kMs);
+  std::vector<std::uint16_t> booted;
+  for (const CanFrame& frame : client->heard) booted.push_back(frame.identifier);
+  std::sort(booted.begin(), booted.end());
+  EXPECT_THAT(booted, ::testing::ElementsAre(0x701, 0x702, 0x703, 0x70A, 0x714));
+
+  client->Send(Frame(0x000, {0x01, 0x00}));
+  for (const std::uint8_t controlword : {0x06, 0x07, 0x0F}) {
+    const auto answer =
+        Request(Frame(0x601, {0x2B, 0x40, 0x60, 0x00, controlword, 0, 0, 0}), 0x581);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->data[0], 0x60);
+  }
+  const auto status = Request(Frame(0x601, {0x40, 0x41, 0x60, 0x00, 0, 0, 0, 0}), 0x581);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->data[4] & 0x6F, 0x27);
+  const auto position = Request(Frame(0x601, {0x40, 0x64, 0x60, 0x00, 0, 0, 0, 0}), 0x581);
+  ASSERT_TRUE(position);
+  EXPECT_EQ(position->data[4] | (position->data[5] << 8) | (position->data[6] << 16), 150000);
+}
+
+// The handwheel link over the bus: the gateway's transmit PDO lands directly
+// in a drive's receive PDO, and the selected drive moves by itself.
+TEST(HandwheelOnTheBus, GatewayPulsesMoveTheLinkedDrive) {
+  MachineLoadResult loaded = LoadMachineDescription(R"({"buses": [{"name": "can0"}]})", {});
+  ASSERT_TRUE(loaded) << loaded.error;
+  Machine& machine = *loaded.machine;
+  ASSERT_TRUE(RegisterDeviceNodeKinds());
+  auto drive = canopen::CreateNode("ds402_drive", 1, nlohmann::json::object());
+  auto gateway = canopen::CreateNode("handwheel_gateway", 20, nlohmann::json::object());
+  ASSERT_NE(drive.station, nullptr) << drive.error;
+  ASSERT_NE(gateway.station, nullptr) << gateway.error;
+  canopen::ObjectDictionary& driveObjects = drive.station->Node().Objects();
+  canopen::ObjectDictionary& gatewayObjects = gateway.station->Node().Objects();
+  machine.AddStation("can0", std::move(drive.station));
+  machine.AddStation("can0", std::move(gateway.station));
+  auto* client =
+      static_cast<ScriptedClient*>(machine.AddStation("can0", std::make_unique<ScriptedClient>()));
+
+  // Receive PDO 4 of the drive on the gateway's transmit PDO; selector bit
+  // 0, ten increments a pulse; linked, enabled in profile position, active.
+  const std::vector<CanFrame> link = {
+      Frame(0x601, {0x23, 0x03, 0x14, 0x01, 0x94, 0x01, 0x00, 0x00}),
+      Frame(0x601, {0x2F, 0x03, 0x16, 0x00, 0x00, 0, 0, 0}),
+      Frame(0x601, {0x23, 0x03, 0x16, 0x01, 0x10, 0x0C, 0x5D, 0x20}),
+      Frame(0x601, {0x23, 0x03, 0x16, 0x02, 0x10, 0x0D, 0x5D, 0x20}),
+      Frame(0x601, {0x2F, 0x03, 0x16, 0x00, 0x02, 0, 0, 0}),
+      Frame(0x601, {0x2F, 0x03, 0x14, 0x02, 0xFF, 0, 0, 0}),
+      Frame(0x601, {0x2B, 0x5D, 0x20, 0x03, 0x01, 0x00, 0, 0}),
+      Frame(0x601, {0x2B, 0x5D, 0x20, 0x06, 0x0A, 0x00, 0, 0}),
+      Frame(0x601, {0x2F, 0x5D, 0x20, 0x01, 0x01, 0, 0, 0}),
+      Frame(0x601, {0x2B, 0x40, 0x60, 0x00, 0x06, 0x00, 0, 0}),
+      Frame(0x601, {0x2B, 0x40, 0x60, 0x00, 0x07, 0x00, 0, 0}),
+      Frame(0x601, {0x2B, 0x40, 0x60, 0x00, 0x0F, 0x00, 0, 0}),
+      Frame(0x601, {0x2F, 0x60, 0x60, 0x00, 0x01, 0, 0, 0}),
+      Frame(0x601, {0x2F, 0x5D, 0x20, 0x12, 0x01, 0, 0, 0}),
+      Frame(0x601, {0x2B, 0x40, 0x60, 0x00, 0x1F, 0x00, 0, 0}),
+      Frame(0x000, {0x01, 0x00}),
+  };
+  for (const CanFrame& frame : link) client->Send(frame);
+  machine.Sim().AdvanceTo(20 * kMs);
+  ASSERT_EQ(driveObjects.Unsigned(0x6041, 0) & 0x6F, 0x27u);
+
+  gatewayObjects.SetUnsigned(0x6401, 0, 100);
+  machine.Sim().AdvanceBy(2 * kMs);
+  gatewayObjects.SetUnsigned(0x2001, 2, 0x01);
+  gatewayObjects.SetUnsigned(0x6401, 0, 112);
+  machine.Sim().AdvanceBy(200 * kMs);
+  EXPECT_EQ(driveObjects.Unsigned(0x6064, 0), 120u);
+}
+
+}  // namespace
+}  // namespace vantor::sim::drives
