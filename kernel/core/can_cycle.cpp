@@ -1,0 +1,208 @@
+#include "kernel/core/can_cycle.h"
+
+#include <array>
+#include <atomic>
+
+#include "common/communication_block.h"
+#include "common/driver_requests.h"
+#include "kernel/core/application_can_steps.h"
+#include "kernel/core/kernel_locks.h"
+#include "platform/os/timing.h"
+#include "platform/os/wait.h"
+
+namespace vantor::kernel {
+
+namespace {
+
+namespace eb = common::exchange_buffer;
+namespace cb = common::communication_block;
+
+class Cycle {
+ public:
+  explicit Cycle(CycleLink& link) noexcept
+      : link_(link), state_(link.data.state), exchangeRequest_(link.exchangeEvent) {}
+
+  std::uint32_t Run() noexcept {
+    ClearExchange();
+    for (;;) {
+      held_ = Held{};
+      held_.cycleMutex = os::WaitForOne(link_.cycleMutex, os::kInfinite).acquired();
+      if (os::WaitForOne(link_.stopEvent, 0).acquired()) {
+        StopPath();
+        return kCycleEndedByStop;
+      }
+      const bool cnc = state_.cncInitialised.load(std::memory_order_acquire) == 1;
+      ToggleHeartbeat();
+      link_.filter.TakeInto(link_.exchange);
+      ServeApplicationRequest(cnc);
+      if (cnc) RunGlobalStep();
+      held_.cycleSet = cnc && LockStatusData(link_.data);
+      if (held_.cycleSet) link_.steps.RunNodeSteps(link_.exchange);
+      if (!cnc) {
+        link_.exchange.Set(eb::kSetpointCount, 0);
+        link_.exchange.Set(eb::kRingControl, eb::kRingNotInUse);
+      }
+
+      switch (Exchange()) {
+        case ExchangeOutcome::NotSent:
+          break;
+        case ExchangeOutcome::TimedOut:
+          TimeoutPath();
+          return kCycleEndedByTimeout;
+        case ExchangeOutcome::Completed:
+          if (link_.exchange.Get(eb::kStatus) != common::kDriverSuccess) {
+            ErrorPath();
+          } else if (held_.cycleSet) {
+            if (state_.busOk == 0) {
+              ErrorPath();
+            } else {
+              link_.steps.ProcessMotion(link_.exchange);
+            }
+          }
+          break;
+      }
+      ReleaseHeld();
+      os::Sleep(link_.timings.pauseMs);
+    }
+  }
+
+ private:
+  struct Held {
+    bool cycleMutex = false;
+    // Kernel data, global slot and object list, taken together in step 7.
+    bool cycleSet = false;
+  };
+
+  enum class ExchangeOutcome { NotSent, Completed, TimedOut };
+
+  // The record starts empty: no message codes, no mask requests, the ring
+  // off, and a good status, so the first raw request sees no stale failure.
+  void ClearExchange() noexcept {
+    link_.exchange = common::ExchangeBuffer{};
+    link_.exchange.Set(eb::kStatus, common::kDriverSuccess);
+  }
+
+  void ToggleHeartbeat() noexcept {
+    if (link_.heartbeat == nullptr) return;
+    std::atomic_ref<std::uint8_t> beat(*link_.heartbeat);
+    const std::uint8_t now = beat.load(std::memory_order_relaxed);
+    beat.store(now != cb::kHeartbeatLow ? cb::kHeartbeatLow : cb::kHeartbeatHigh,
+               std::memory_order_relaxed);
+  }
+
+  RawRequestCycle RawRequest(FreeRecordTable* freeRecords) noexcept {
+    return RawRequestCycle{link_.canRequest, link_.exchange, link_.data.nodeConfiguration,
+                           freeRecords, link_.steps.NodesStopping()};
+  }
+
+  void ServeApplicationRequest(bool cnc) noexcept {
+    if (cnc && LockCanObjectList(link_.data)) {
+      RawRequestCycle raw = RawRequest(link_.steps.CanObjectFreeRecords());
+      CompleteApplicationCanRequest(raw);
+      link_.steps.ServeCanObjectList(link_.exchange);
+      StartApplicationCanRequest(raw);
+      link_.steps.ScheduleCanObjects(link_.exchange);
+      UnlockCanObjectList(link_.data);
+      return;
+    }
+    RawRequestCycle raw = RawRequest(nullptr);
+    CompleteApplicationCanRequest(raw);
+    StartApplicationCanRequest(raw);
+  }
+
+  void RunGlobalStep() noexcept {
+    if (!LockGlobalRequestSlot(link_.data)) return;
+    link_.steps.RunGlobalStep(link_.exchange);
+    UnlockGlobalRequestSlot(link_.data);
+  }
+
+  ExchangeOutcome Exchange() noexcept {
+    if (!link_.exchangeEvent.Reset()) return ExchangeOutcome::NotSent;
+    auto bytes = link_.exchange.MutableBytes();
+    static_cast<void>(link_.overlappedDevice.ControlOverlapped(common::IOCTL_CAN_CYCLIC_EXCHANGE,
+                                                               bytes, bytes, exchangeRequest_));
+    // A request that could not be sent has completed already; its status
+    // tells.
+    if (!os::WaitForOne(link_.exchangeEvent, link_.exchangeTimeoutMs).acquired()) {
+      return ExchangeOutcome::TimedOut;
+    }
+    if (!os::IoSucceeded(exchangeRequest_.Status())) {
+      link_.exchange.Set(eb::kStatus, kExchangeRequestFailed);
+    }
+    return ExchangeOutcome::Completed;
+  }
+
+  void ErrorPath() noexcept {
+    state_.busOk = 0;
+    link_.steps.DropPendingEvents();
+    if (state_.velocityOutputActive != 0) link_.steps.ResetVelocityOutputIndexes();
+    os::Sleep(link_.timings.errorPauseMs);
+  }
+
+  // Every request that waits on the cycle ends now, so no handler and no
+  // application waits for a cycle that is gone.
+  void EndEveryRequest() noexcept {
+    state_.cycleRunning = 0;
+    link_.steps.DropPendingEvents();
+    link_.steps.CompletePendingRequests();
+    if (state_.velocityOutputActive != 0) link_.steps.ResetVelocityOutputIndexes();
+    ReleaseApplicationCanRequestMutexes(link_.canRequest, link_.data.nodeConfiguration);
+  }
+
+  void TimeoutPath() noexcept {
+    EndEveryRequest();
+    ReleaseCycleSet();
+    AbortDriverExchange();
+    ReleaseCycleMutex();
+  }
+
+  void StopPath() noexcept {
+    EndEveryRequest();
+    ReleaseCycleMutex();
+  }
+
+  // Has the driver give back the exchange it holds. Both waits are bounded:
+  // a driver that answers neither must not keep the kernel from ending, and
+  // the request records withdraw whatever is still outstanding when the
+  // thread leaves.
+  void AbortDriverExchange() noexcept {
+    if (!link_.abortEvent.Reset()) return;
+    os::DeviceOverlapped abortRequest(link_.abortEvent);
+    std::array<std::uint8_t, 4> answer{};
+    static_cast<void>(link_.overlappedDevice.ControlOverlapped(common::IOCTL_CAN_ABORT_EXCHANGE, {},
+                                                               answer, abortRequest));
+    static_cast<void>(os::WaitForOne(link_.abortEvent, link_.exchangeTimeoutMs));
+    static_cast<void>(os::WaitForOne(link_.exchangeEvent, link_.exchangeTimeoutMs));
+  }
+
+  void ReleaseCycleSet() noexcept {
+    if (!held_.cycleSet) return;
+    UnlockStatusData(link_.data);
+    held_.cycleSet = false;
+  }
+
+  void ReleaseCycleMutex() noexcept {
+    if (!held_.cycleMutex) return;
+    static_cast<void>(link_.cycleMutex.Release());
+    held_.cycleMutex = false;
+  }
+
+  void ReleaseHeld() noexcept {
+    ReleaseCycleSet();
+    ReleaseCycleMutex();
+  }
+
+  CycleLink& link_;
+  KernelStateFlags& state_;
+  os::DeviceOverlapped exchangeRequest_;
+  Held held_;
+};
+
+}  // namespace
+
+std::uint32_t CanCycleThread(CycleLink& link) noexcept {
+  Cycle cycle(link);
+  return cycle.Run();
+}
+
+}  // namespace vantor::kernel

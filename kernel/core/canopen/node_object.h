@@ -1,0 +1,203 @@
+// The kernel's records of its CAN nodes: the node object with its request
+// slot, the axes a node carries, the node table and the global request slot.
+//
+// Command handlers never touch the bus: they fill a slot's request record,
+// install a step function and wait on the slot's completion signal; the
+// real-time cycle calls the installed step once per cycle until the step
+// finishes the request. The records are created by the CNC initialisation
+// and live until the CNC exit.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "common/exchange_buffer.h"
+#include "common/status_code.h"
+#include "kernel/core/canopen/cob_id.h"
+#include "kernel/core/canopen/request_record.h"
+#include "kernel/core/node_status.h"
+
+namespace vantor::canopen {
+
+inline constexpr std::size_t kMaxNodes = 8;
+inline constexpr std::size_t kMaxNodeAxes = 8;
+
+// The completion event of a slot: manual reset, set by the cycle when the
+// request ends, reset by the thread that arms the slot. The kernel backs it
+// with an operating-system event; waiting is the service host's business.
+class CompletionSignal {
+ public:
+  virtual void Set() noexcept = 0;
+  virtual void Reset() noexcept = 0;
+
+ protected:
+  ~CompletionSignal() = default;
+};
+
+struct CycleContext;
+
+// Called by the cycle with the slot's 1-based node number.
+using NodeStepFunction = void (*)(CycleContext& cycle, std::uint32_t nodeNumber);
+
+struct NodeRequest {
+  NodeStepFunction stepFunction = nullptr;  // null: the slot is idle
+  CompletionSignal* completionEvent = nullptr;
+  std::int32_t step = 0;       // 1 = start; 0 after completion
+  std::int32_t countdown = 0;  // cycles left for the current answer
+  common::StatusCode requestResult = common::kKernelSuccess;
+  std::int32_t retryCount = 0;  // sends of the current SDO exchange beyond the first
+  RequestRecord* requestRecord = nullptr;
+  // What the services report for the node; copied from the request result.
+  common::StatusCode lastResult = common::kKernelSuccess;
+};
+
+// A further drive reached through its node's slot by switching the slot's
+// SDO identifiers to the axis's pair.
+struct NodeAxis {
+  std::uint32_t nodeId = 0;
+  std::uint16_t sdoRequestCobId = 0;
+  std::uint16_t sdoResponseCobId = 0;
+  std::uint32_t guarded = 0;
+  common::StatusCode axisResult = common::kKernelSuccess;
+  RequestRecord requestRecord{};
+};
+
+// What the CNC initialisation knows of a node when it creates the object.
+struct NodeSetup {
+  std::uint8_t nodeId = 1;
+  std::uint32_t sendRecord = 1;    // message record 1..15 for the requests
+  std::uint32_t answerRecord = 2;  // message record 1..15 for the answers
+  double bootTimeMicroseconds = 0.0;
+  double answerTimeoutMicroseconds = 0.0;
+  std::uint32_t cycleMicroseconds = 1000;
+  std::uint16_t controlRpdo = 1;
+  std::uint16_t motionRpdo = 2;
+  std::uint32_t handlingAxis = 0;
+  std::int32_t handlingMode = 0;
+  std::uint32_t axisCount = 0;
+  std::array<std::uint32_t, kMaxNodeAxes> axisNodeIds{};
+  CompletionSignal* completionEvent = nullptr;
+};
+
+struct NodeObject {
+  explicit NodeObject(const NodeSetup& setup) noexcept;
+  NodeObject(const NodeObject&) = delete;
+  NodeObject& operator=(const NodeObject&) = delete;
+
+  std::uint32_t handlingAxis = 0;
+  std::int32_t handlingMode = 0;
+  std::uint32_t handlingLimitWord = 0;
+  double softwareLimit1 = 0.0;
+  double softwareLimit2 = 0.0;
+  std::uint32_t axisCount = 0;
+  std::array<NodeAxis, kMaxNodeAxes> axes{};
+  std::uint32_t scalingOn = 0;
+  double scalingDivisor = 1.0;
+  double profileVelocity = 0.0;
+  double profileAcceleration = 0.0;
+  double position = 0.0;
+  std::uint8_t nodeId = 0;
+  std::uint32_t sendRecord = 0;
+  std::uint32_t answerRecord = 0;
+  std::int32_t bootTimeMs = 0;
+  std::int32_t countdownReload = 1;
+  std::uint16_t controlRpdo = 0;
+  std::uint16_t motionRpdo = 0;
+  std::uint16_t sdoRequestCobId = 0;
+  std::uint16_t sdoResponseCobId = 0;
+  std::uint32_t stopFlag = 0;
+  std::uint32_t adActive = 0;
+  std::uint32_t workingAreaSet = 0;
+  std::uint32_t regulatorActive = 0;
+  std::uint32_t has2047 = 0;
+  std::uint32_t guarded = 0;
+  kernel::NodeStatusRow latched{};
+  kernel::NodeStatusRow current{};
+  NodeRequest request{};
+  RequestRecord requestRecord{};
+
+  bool IsHomedOrAxisFree() const noexcept {
+    return axisCount == 0 ||
+           (latched.Has(kernel::StatusFlag::D) && current.Has(kernel::StatusFlag::D));
+  }
+  void SetFlagInBothRows(kernel::StatusFlag flag, bool good) noexcept {
+    latched.Set(flag, good);
+    current.Set(flag, good);
+  }
+};
+
+// Cycles a request may wait for its answer: the answer time-out over the
+// cycle time, truncated, plus one.
+std::int32_t CountdownReloadFor(double answerTimeoutMicroseconds,
+                                std::uint32_t cycleMicroseconds) noexcept;
+
+// Bit k = node k of the table.
+using NodeMask = std::uint32_t;
+
+struct NodeTable {
+  std::array<NodeObject*, kMaxNodes> nodes{};
+  std::uint32_t nodeCount = 0;
+  std::uint32_t largestAxisCount = 0;  // the bound of every per-axis loop
+
+  std::uint32_t Count() const noexcept {
+    return nodeCount < kMaxNodes ? nodeCount : static_cast<std::uint32_t>(kMaxNodes);
+  }
+  // The node of a 1-based number, or null outside the table.
+  NodeObject* ByNumber(std::uint32_t nodeNumber) const noexcept {
+    return nodeNumber >= 1 && nodeNumber <= Count() ? nodes[nodeNumber - 1] : nullptr;
+  }
+  NodeObject* ByAnswerRecord(std::uint32_t record) const noexcept;
+  NodeMask AllNodes() const noexcept { return (NodeMask{1} << Count()) - 1; }
+  // Recomputes the largest axis count after the nodes were placed.
+  void UpdateLargestAxisCount() noexcept;
+};
+
+// The synchronisation slot of the cycle, armed by the reset and served once
+// per cycle before the node slots.
+struct GlobalRequest {
+  NodeStepFunction stepFunction = nullptr;  // called with number 0
+  CompletionSignal* completionEvent = nullptr;
+  std::int32_t step = 0;
+  std::int32_t countdown = 0;
+  common::StatusCode requestResult = common::kKernelSuccess;
+  std::uint16_t cobId = 0x80;  // SYNC
+  std::uint32_t record = 0;
+  // Armed and reply flags of the two synchronised frames.
+  std::array<std::uint32_t, 2> armed{};
+  std::array<std::uint32_t, 2> replied{};
+};
+
+// What a step function works on in one cycle.
+struct CycleContext {
+  common::ExchangeBuffer& exchange;
+  NodeTable& nodes;
+  // The time the driver reports for the cycles since its previous answer,
+  // in its own unit (microseconds).
+  std::uint32_t elapsedMicroseconds = 0;
+};
+
+// The node a step function was called for, or null for a number outside
+// the table or a slot without its record.
+NodeObject* SteppedNode(CycleContext& cycle, std::uint32_t nodeNumber) noexcept;
+
+// Ends the node's request: step 0, no step function, completion set. The
+// result is stored by the caller first.
+void FinishNodeRequest(NodeObject& node) noexcept;
+
+// Stores the result and finishes.
+void FinishNodeRequestWith(NodeObject& node, common::StatusCode result) noexcept;
+
+// Arms the slot (the caller holds the kernel data lock): completion reset,
+// step function installed at `startStep`, stop flag cleared.
+void ArmNodeRequest(NodeObject& node, NodeStepFunction step, std::int32_t startStep = 1) noexcept;
+
+// Cycle step: every installed node step function, in table order.
+void RunNodeSteps(CycleContext& cycle) noexcept;
+
+// The cycle's way out: every installed node request and the global request
+// end with success and have their completion set, so no waiter hangs; the
+// waiters then find the cycle stopped.
+void CompletePendingRequests(NodeTable& nodes, GlobalRequest* global) noexcept;
+
+}  // namespace vantor::canopen

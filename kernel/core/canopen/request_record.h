@@ -1,0 +1,66 @@
+// The parameter record of a node's request slot: the arming thread fills it,
+// the step function reads its request from it and leaves its answer in it.
+//
+// One record serves every kind of request, each with its own layout over the
+// same bytes, so it is a byte array with named fields per layout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/wire_record.h"
+
+namespace vantor::canopen {
+
+inline constexpr std::size_t kRequestRecordSize = 64;
+using RequestRecord = common::ByteRecord<kRequestRecordSize>;
+static_assert(sizeof(RequestRecord) == kRequestRecordSize);
+
+// An SDO transfer; also the 8-byte record of the masked SDO services.
+namespace sdo_request {
+inline constexpr common::Field<std::uint32_t, 0> kValue{};
+// After a refused answer: 1 when the object or subindex does not exist.
+inline constexpr common::Field<std::uint8_t, 0> kObjectMissing{};
+inline constexpr common::Field<std::uint8_t, 4> kSize{};  // 1, 2 or 4
+inline constexpr common::Field<std::uint8_t, 5> kSubindex{};
+inline constexpr common::Field<std::uint16_t, 6> kIndex{};
+inline constexpr std::size_t kRecordLength = 8;
+static_assert(kIndex.kEnd == kRecordLength);
+}  // namespace sdo_request
+
+namespace raw_frame_request {
+inline constexpr common::Field<std::uint16_t, 0> kCobId{};
+inline constexpr common::Field<std::uint8_t, 2> kLength{};
+inline constexpr common::BytesField<3, 8> kData{};
+static_assert(kData.kEnd == 11);
+}  // namespace raw_frame_request
+
+namespace nmt_request {
+// Not 0: the frame addresses the slot's own node, else `kNodeId`.
+inline constexpr common::Field<std::uint32_t, 0> kUseOwnNode{};
+inline constexpr common::Field<std::uint32_t, 4> kNodeId{};
+inline constexpr common::Field<std::uint32_t, 8> kCommand{};
+static_assert(kCommand.kEnd == 12);
+}  // namespace nmt_request
+
+namespace enable_request {
+// 1 when the sequence found the drive already enabled.
+inline constexpr common::Field<std::uint32_t, 0> kAlreadyEnabled{};
+// Signed: it runs below zero to end the wait after a fault reset.
+inline constexpr common::Field<std::int32_t, 4> kFaultResetCountdown{};
+static_assert(kFaultResetCountdown.kEnd == 8);
+}  // namespace enable_request
+
+namespace disable_request {
+inline constexpr common::Field<std::int32_t, 0> kFaultResetCountdown{};
+}  // namespace disable_request
+
+namespace option_request {
+inline constexpr common::Field<std::uint32_t, 0> kOptionChanged{};
+}  // namespace option_request
+
+namespace position_request {
+inline constexpr common::Field<std::uint32_t, 0> kValue{};
+}  // namespace position_request
+
+}  // namespace vantor::canopen

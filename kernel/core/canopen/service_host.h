@@ -1,0 +1,68 @@
+// What the node services need of the kernel around them: the kernel data
+// lock, the cycle's running flag, waiting for completion signals, sleeping,
+// and the few kernel state words and motion records that the drive and NMT
+// services touch. The kernel implements it over its locks and events; the
+// unit tests implement it with a cycle they step themselves.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "common/status_code.h"
+#include "kernel/core/canopen/node_object.h"
+
+namespace vantor::canopen {
+
+class NodeServiceHost {
+ public:
+  virtual void LockKernelData() noexcept = 0;
+  virtual void UnlockKernelData() noexcept = 0;
+  // `cycleRunning`; the caller holds the kernel data lock.
+  virtual bool IsCycleRunning() noexcept = 0;
+  // Returns when every signal is set, or when the cycle has ended. Called
+  // without the kernel data lock. The cycle's way out completes every
+  // pending slot; an implementation also looks at the cycle while it waits,
+  // so that a waiter never outlives its cycle.
+  virtual void WaitForAll(std::span<CompletionSignal* const> signals) noexcept = 0;
+  virtual void Sleep(std::uint32_t milliseconds) noexcept = 0;
+
+  // ---- Kernel state that lies outside the CANopen layer; called with the
+  // ---- kernel data lock held.
+  // The stop-on-input mode or the handwheel is initialised: every node then
+  // takes an NMT command.
+  virtual bool StopOnInputOrHandwheelInitialised() noexcept = 0;
+  // After a successful start of the nodes: stop-on-input and handwheel
+  // states cleared.
+  virtual void ClearStopOnInputAndHandwheel() noexcept = 0;
+  // Every configured axis record takes its node's position.
+  virtual void TakeNodePositionsIntoAxisRecords() noexcept = 0;
+
+  // ---- Services of the all-node layer, called without the lock.
+  // A profile-position move of the masked nodes and their axes to the given
+  // positions, then back to their working modes.
+  virtual common::StatusCode SetupAxesProfileMode(
+      bool includeNode, NodeMask mask, std::span<const std::int32_t> positions) noexcept = 0;
+
+ protected:
+  ~NodeServiceHost() = default;
+};
+
+// A node service works on the node table through the host.
+struct ServiceContext {
+  NodeServiceHost& host;
+  NodeTable& nodes;
+};
+
+// Holds the kernel data lock for a scope.
+class HostLock {
+ public:
+  explicit HostLock(NodeServiceHost& host) noexcept : host_(host) { host_.LockKernelData(); }
+  HostLock(const HostLock&) = delete;
+  HostLock& operator=(const HostLock&) = delete;
+  ~HostLock() { host_.UnlockKernelData(); }
+
+ private:
+  NodeServiceHost& host_;
+};
+
+}  // namespace vantor::canopen

@@ -1,0 +1,61 @@
+// What the kernel puts into the driver's records when it opens the link, and
+// what it makes of the driver's answers: the run record built from the CAN
+// start record, the device path, the exchange time-out and the version text.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/driver_records.h"
+#include "common/kernel_link_records.h"
+
+namespace vantor::kernel {
+
+using CanStartRecordView = common::ConstByteView<common::kCanStartRecordSize>;
+
+// The kernel's fixed choices for a run: the tick clock at divider 4, the
+// buffered run mode with the ring filled to at most 498 entries.
+inline constexpr std::uint8_t kKernelTickClockDivider = 4;
+inline constexpr std::int16_t kKernelRingFillLimit = 498;
+// Microseconds of the start record over one tick (512 us at divider 4).
+inline constexpr double kTicksPerMicrosecond = 0.001953125;
+
+// Interface types whose driver starts a run: the parallel-port adapter and
+// the PCI card. A PC/104 interface is served without a run request.
+constexpr bool InterfaceTakesRunRequest(std::uint8_t interfaceType) noexcept {
+  return interfaceType == static_cast<std::uint8_t>(common::InterfaceType::Dongle) ||
+         interfaceType == static_cast<std::uint8_t>(common::InterfaceType::Pci);
+}
+
+constexpr bool IsKnownInterfaceType(std::uint8_t interfaceType) noexcept {
+  return interfaceType <= static_cast<std::uint8_t>(common::InterfaceType::Pci);
+}
+
+// Ticks that a span of microseconds takes, plus one, truncated; a span
+// longer than the field can hold gives the largest field value instead of a
+// wrapped one that the driver would take for a short cycle.
+std::int16_t TicksForMicroseconds(std::uint32_t microseconds) noexcept;
+
+common::RunRecord BuildRunRecord(CanStartRecordView start) noexcept;
+
+// `\\.\` and the device name of the start record, bounded to its 20
+// characters whatever the block holds.
+std::string DevicePathFromStartRecord(CanStartRecordView start);
+
+// The exchange time-out in milliseconds; 0 means the default 1500 ms, since
+// a cycle that gave the driver no time at all would end at its first wait.
+std::uint32_t ExchangeTimeoutFromStartRecord(CanStartRecordView start) noexcept;
+
+// The driver's version as the complete status reports it: major, minor, the
+// zero word and the build, each in two digits at least, joined by dots
+// ("01.70.00.10"). Words above 99 lengthen it; the text is cut to its 22
+// characters.
+inline constexpr std::size_t kDriverVersionTextCapacity = 22;
+using DriverVersionTextBuffer = std::array<char, kDriverVersionTextCapacity + 1>;
+DriverVersionTextBuffer FormatDriverVersion(
+    common::ConstByteView<common::kDriverVersionRecordSize> record);
+
+}  // namespace vantor::kernel

@@ -1,0 +1,95 @@
+#include "kernel/core/kernel_locks.h"
+
+#include <array>
+#include <initializer_list>
+
+namespace vantor::kernel {
+
+namespace {
+
+bool TakeAll(std::initializer_list<const os::Waitable*> set) {
+  return os::WaitForAll(set, os::kInfinite).acquired();
+}
+
+bool TakeOne(const os::Mutex& mutex) { return os::WaitForOne(mutex, os::kInfinite).acquired(); }
+
+// Releases that fail (a mutex not held by this thread) change nothing; the
+// cycle's release path relies on that.
+void Release(os::Mutex& mutex) { static_cast<void>(mutex.Release()); }
+
+enum class NodeMutex { Request, Access };
+
+os::WaitResult LockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which,
+                               std::uint32_t timeoutMs) {
+  std::array<const os::Waitable*, kMaxNodes> set{};
+  std::size_t count = 0;
+  for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
+    const NodeObject* node = nodes.nodes[i];
+    if (node == nullptr) continue;
+    set[count++] = which == NodeMutex::Request ? &node->requestMutex : &node->accessMutex;
+  }
+  return os::WaitForAll(std::span<const os::Waitable* const>(set.data(), count), timeoutMs);
+}
+
+void UnlockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which) {
+  for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
+    NodeObject* node = nodes.nodes[i];
+    if (node == nullptr) continue;
+    Release(which == NodeMutex::Request ? node->requestMutex : node->accessMutex);
+  }
+}
+
+}  // namespace
+
+bool LockKernelData(KernelData& data) {
+  return TakeAll({&data.motionMutex, &data.nodeConfiguration.mutex});
+}
+
+void UnlockKernelData(KernelData& data) {
+  Release(data.motionMutex);
+  Release(data.nodeConfiguration.mutex);
+}
+
+bool LockKernelDataAndObjectList(KernelData& data) {
+  return TakeAll({&data.motionMutex, &data.nodeConfiguration.mutex, &data.canObjectListMutex});
+}
+
+void UnlockKernelDataAndObjectList(KernelData& data) {
+  Release(data.motionMutex);
+  Release(data.nodeConfiguration.mutex);
+  Release(data.canObjectListMutex);
+}
+
+bool LockStatusData(KernelData& data) {
+  return TakeAll({&data.motionMutex, &data.nodeConfiguration.mutex, &data.globalRequestMutex,
+                  &data.canObjectListMutex});
+}
+
+void UnlockStatusData(KernelData& data) {
+  Release(data.motionMutex);
+  Release(data.nodeConfiguration.mutex);
+  Release(data.globalRequestMutex);
+  Release(data.canObjectListMutex);
+}
+
+bool LockGlobalRequestSlot(KernelData& data) { return TakeOne(data.globalRequestMutex); }
+void UnlockGlobalRequestSlot(KernelData& data) { Release(data.globalRequestMutex); }
+bool LockCanObjectList(KernelData& data) { return TakeOne(data.canObjectListMutex); }
+void UnlockCanObjectList(KernelData& data) { Release(data.canObjectListMutex); }
+bool LockResetMutex(KernelData& data) { return TakeOne(data.resetMutex); }
+void UnlockResetMutex(KernelData& data) { Release(data.resetMutex); }
+
+os::WaitResult LockNodeRequestMutexes(const NodeConfiguration& nodes, std::uint32_t timeoutMs) {
+  return LockNodeMutexes(nodes, NodeMutex::Request, timeoutMs);
+}
+void UnlockNodeRequestMutexes(const NodeConfiguration& nodes) {
+  UnlockNodeMutexes(nodes, NodeMutex::Request);
+}
+os::WaitResult LockNodeAccessMutexes(const NodeConfiguration& nodes, std::uint32_t timeoutMs) {
+  return LockNodeMutexes(nodes, NodeMutex::Access, timeoutMs);
+}
+void UnlockNodeAccessMutexes(const NodeConfiguration& nodes) {
+  UnlockNodeMutexes(nodes, NodeMutex::Access);
+}
+
+}  // namespace vantor::kernel

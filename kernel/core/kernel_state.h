@@ -1,0 +1,47 @@
+// The kernel state words that every command handler tests.
+//
+// They are 32-bit words, 0 or 1, of the motion record. The cycle thread and
+// the server thread share them under the kernel data lock; only
+// `cncInitialised` is tested without the lock at handler entry, so it is an
+// atomic word.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace vantor::kernel {
+
+struct KernelStateFlags {
+  // Set by the CNC initialisation once the cycle thread is seen running;
+  // cleared by the cycle at an exchange time-out.
+  std::uint32_t cycleRunning = 0;
+  // Cleared by the cycle while the driver reports a bus fault.
+  std::uint32_t busOk = 0;
+  std::uint32_t syncRunning = 0;
+  std::uint32_t peripheryPdoOk = 0;
+  // The CNC initialisation succeeded: node objects, mutexes and
+  // configuration exist. Cleared by opening the hardware and by CNC exit.
+  std::atomic<std::uint32_t> cncInitialised{0};
+  // The CNC initialisation ran but no reset has succeeded since.
+  std::uint32_t resetPending = 0;
+  std::uint32_t velocityOutputActive = 0;
+
+  // Motion flags that the guards read.
+  std::uint32_t motionBreak = 0;
+  std::uint32_t quickStopping = 0;
+  std::uint32_t stopped = 0;
+  std::uint32_t teachMode = 0;
+  std::uint32_t powerOff = 0;
+  std::uint32_t testMode = 0;
+  std::uint32_t limitSwitchBridge = 0;
+  std::uint32_t limitSwitchLeave = 0;
+
+  bool IsCncInitialised() const noexcept {
+    return cncInitialised.load(std::memory_order_acquire) != 0;
+  }
+  void SetCncInitialised(bool value) noexcept {
+    cncInitialised.store(value ? 1u : 0u, std::memory_order_release);
+  }
+};
+
+}  // namespace vantor::kernel

@@ -1,0 +1,129 @@
+#include "kernel/services/application_link.h"
+
+#include "common/kernel_object_names.h"
+#include "kernel/services/communication_thread.h"
+#include "platform/os/wait.h"
+
+namespace vantor::kernel {
+
+namespace {
+
+using common::ChannelObject;
+
+std::string_view ChannelName(const Kernel& kernel, ChannelObject object) {
+  return common::ChannelObjectName(kernel.instance.channel, object);
+}
+
+bool OpenEvent(os::Event& target, std::string_view name, bool initiallySignalled) {
+  auto event = os::Event::CreateOrOpen(name, os::EventReset::Manual, initiallySignalled);
+  if (!event) return false;
+  target = event.take();
+  return true;
+}
+
+bool CreateUnnamedEvent(os::Event& target, bool initiallySignalled) {
+  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, initiallySignalled);
+  if (!event) return false;
+  target = event.take();
+  return true;
+}
+
+bool OpenCommunicationBlock(Kernel& kernel) {
+  // The library creates the block; a kernel never makes one of its own.
+  auto mapping = os::Mapping::Open(ChannelName(kernel, ChannelObject::CommunicationMapping));
+  if (!mapping) return false;
+  // Every offset the kernel uses lies inside the block's 4096 bytes.
+  if (mapping->data() == nullptr || mapping->size() < common::kCommunicationBlockSize) {
+    return false;
+  }
+  kernel.link.communicationMapping = mapping.take();
+  return true;
+}
+
+bool StartServerThread(Kernel& kernel) {
+  auto thread = os::Thread::Start([&kernel] { return CommunicationThread(kernel); },
+                                  os::ThreadPriority::Normal);
+  if (!thread) return false;
+  kernel.link.serverThread = thread.take();
+  return true;
+}
+
+}  // namespace
+
+void ClearLinkState(Kernel& kernel) {
+  kernel.settings = KernelSettings{};
+  kernel.savedSettings = KernelSettings{};
+  kernel.hardwarePresence.Close();
+  kernel.channelPresence.Close();
+  kernel.link.communicationMapping.Close();
+  kernel.link.pathBufferMapping.Close();
+  kernel.link.serverThread.Close();
+  kernel.link.stopEvent.Close();
+  kernel.standard.applicationReady.Close();
+  kernel.standard.kernelReady.Close();
+  kernel.sdo.applicationReady.Close();
+  kernel.sdo.kernelReady.Close();
+  kernel.sdo.completion.Close();
+  kernel.sdo.ClearRequest();
+}
+
+bool StartApplicationLink(Kernel& kernel, std::string_view commandLine) {
+  ClearLinkState(kernel);
+
+  const auto instance = ParseKernelCommandLine(commandLine);
+  if (!instance) return false;
+  kernel.instance = *instance;
+  kernel.settings.hardware.Set(common::can_hardware_parameters::kCanInterface,
+                               static_cast<std::uint8_t>(instance->interfaceType));
+  kernel.settings.hardware.Set(common::can_hardware_parameters::kKernelModus,
+                               static_cast<std::uint8_t>(instance->channel));
+
+  // Presence events stay signalled while the kernel runs; when another
+  // process made one first, it is used as it is.
+  if (!OpenEvent(kernel.hardwarePresence,
+                 common::KernelObjectName(common::HardwareEventIndex(instance->interfaceType)),
+                 true)) {
+    return false;
+  }
+  if (!OpenEvent(kernel.channelPresence,
+                 common::KernelObjectName(common::KernelModeEventIndex(instance->channel)), true)) {
+    return false;
+  }
+  if (!OpenEvent(kernel.sdo.applicationReady,
+                 ChannelName(kernel, ChannelObject::SdoApplicationReadyEvent), false) ||
+      !OpenEvent(kernel.sdo.kernelReady, ChannelName(kernel, ChannelObject::SdoKernelReadyEvent),
+                 false)) {
+    return false;
+  }
+  if (!CreateUnnamedEvent(kernel.sdo.completion, true)) return false;
+  if (!OpenEvent(kernel.standard.applicationReady,
+                 ChannelName(kernel, ChannelObject::StandardApplicationReadyEvent), false) ||
+      !OpenEvent(kernel.standard.kernelReady,
+                 ChannelName(kernel, ChannelObject::StandardKernelReadyEvent), false)) {
+    return false;
+  }
+  if (!OpenCommunicationBlock(kernel)) return false;
+  if (!CreateUnnamedEvent(kernel.link.stopEvent, false)) return false;
+  return StartServerThread(kernel);
+}
+
+void StopApplicationLink(Kernel& kernel) {
+  if (kernel.driverLink != nullptr) kernel.driverLink->CloseCanDevice();
+  if (kernel.link.serverThread.valid()) {
+    kernel.link.stopEvent.Set();
+    os::WaitForOne(kernel.link.serverThread, os::kInfinite);
+  }
+  kernel.link.stopEvent.Close();
+  kernel.link.communicationMapping.Close();
+  kernel.link.pathBufferMapping.Close();
+  kernel.standard.applicationReady.Close();
+  kernel.standard.kernelReady.Close();
+  kernel.sdo.applicationReady.Close();
+  kernel.sdo.kernelReady.Close();
+  kernel.sdo.completion.Close();
+  kernel.hardwarePresence.Close();
+  kernel.channelPresence.Close();
+  ClearLinkState(kernel);
+}
+
+}  // namespace vantor::kernel

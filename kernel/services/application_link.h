@@ -1,0 +1,25 @@
+// Opening and closing the kernel's link to its applications.
+#pragma once
+
+#include <string_view>
+
+#include "kernel/services/kernel_link.h"
+
+namespace vantor::kernel {
+
+// Closes every handle of the link and zeroes its records.
+void ClearLinkState(Kernel& kernel);
+
+// Reads the command line, announces the kernel through its presence events,
+// opens the channel's communication block and ready events and starts the
+// server thread, in this order. False at the first step that fails; the
+// caller then ends the process through `StopApplicationLink`, which closes
+// what was already made.
+bool StartApplicationLink(Kernel& kernel, std::string_view commandLine);
+
+// The teardown: the driver link and its cycle first, then the server thread
+// (stop event, wait), then the block and every event, the presence events
+// last.
+void StopApplicationLink(Kernel& kernel);
+
+}  // namespace vantor::kernel

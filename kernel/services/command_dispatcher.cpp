@@ -1,0 +1,71 @@
+#include "kernel/services/command_dispatcher.h"
+
+#include <array>
+
+#include "common/command_codes.h"
+#include "kernel/services/driver_commands.h"
+#include "kernel/services/link_commands.h"
+#include "kernel/services/request_areas.h"
+
+namespace vantor::kernel {
+
+namespace {
+
+using common::CommandCode;
+
+struct CommandEntry {
+  CommandCode code;
+  CommandHandlerFunction handler;
+};
+
+// The codes that have a handler of their own. Every other code of the
+// command table (12, 15 to 108) has a handler still to come and is answered
+// like an unknown code until then.
+constexpr std::array<CommandEntry, 14> kServedCommands = {{
+    {CommandCode::Ping, HandlePing},
+    {CommandCode::TerminateKernel, HandleTerminateKernel},
+    {CommandCode::IdentifyKernel, HandleIdentifyKernel},
+    {CommandCode::OpenHardware, HandleOpenHardware},
+    {CommandCode::ClaimDevice, HandleClaimDevice},
+    {CommandCode::ReleaseDevice, HandleReleaseDevice},
+    {CommandCode::DynPortIn, HandleDynPortIn},
+    {CommandCode::DynPortOut, HandleDynPortOut},
+    {CommandCode::StaPortReport, HandleStaPortReport},
+    {CommandCode::StaPortAccess, HandleStaPortAccess},
+    {CommandCode::StaPortGetCon, HandleStaPortGetCon},
+    {CommandCode::CncExit, HandleCncExit},
+    {CommandCode::GetLatencyTime, HandleGetLatencyTime},
+    {CommandCode::GetDataRecord, HandleGetDataRecord},
+}};
+
+const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {
+  for (const auto& entry : kServedCommands) {
+    if (static_cast<std::uint32_t>(entry.code) == code) return &entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CommandHandlerFunction CommandHandlerFor(std::uint32_t code) noexcept {
+  const CommandEntry* entry = FindServedCommand(code);
+  return entry != nullptr ? entry->handler : RejectUnknownCommand;
+}
+
+bool IsCommandAwaitingHandler(std::uint32_t code) noexcept {
+  return common::IsKnownCommandCode(code) && FindServedCommand(code) == nullptr;
+}
+
+AfterCommand RejectUnknownCommand(Kernel& kernel) {
+  kernel.Block().Set(common::communication_block::kResult, common::kKernelWrongFunctionNumber);
+  return AfterCommand::KeepServing;
+}
+
+AfterCommand DispatchCommand(Kernel& kernel) {
+  const std::uint32_t code = kernel.Block().Get(common::communication_block::kCommandCode);
+  const AfterCommand after = CommandHandlerFor(code)(kernel);
+  ReplyToApplication(kernel);
+  return after;
+}
+
+}  // namespace vantor::kernel

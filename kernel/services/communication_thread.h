@@ -1,0 +1,16 @@
+// The server thread: the kernel's only reader of the communication block.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel/services/kernel_link.h"
+
+namespace vantor::kernel {
+
+// Serves the standard area (commands run to their end here) and the SDO
+// area (requests go to the cycle; the thread keeps serving commands while
+// one is on the bus) until the stop event is set. After command 2 it asks
+// the main thread to end the process and waits for the stop event.
+std::uint32_t CommunicationThread(Kernel& kernel);
+
+}  // namespace vantor::kernel

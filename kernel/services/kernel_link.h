@@ -1,0 +1,73 @@
+// The kernel process's link records: what it was started as, the
+// parameters of its channel, its presence events, the communication block
+// and the handshake events of both request areas.
+//
+// One `Kernel` exists per process. The main thread builds and tears it down
+// (application_link.h); in between the server thread owns the request areas
+// and every command handler works on it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/communication_block.h"
+#include "common/kernel_link_records.h"
+#include "kernel/core/application_can_request.h"
+#include "kernel/core/driver_link_port.h"
+#include "kernel/core/kernel_data.h"
+#include "kernel/services/command_line.h"
+#include "platform/os/message_loop.h"
+#include "platform/os/named_objects.h"
+#include "platform/os/thread.h"
+
+namespace vantor::kernel {
+
+// The channel's parameters as code 3 reports them; code 4 saves a copy
+// from which the reset restores the timer resolutions.
+struct KernelSettings {
+  // Bytes 0 (interface type) and 1 (channel) from the command line, the
+  // rest from code 4.
+  common::CanHardwareParameters hardware;
+  std::uint32_t watchProcessId = 0;
+  bool normalPeriodActive = false;
+  std::uint32_t normalTimerResolution = 0;
+  bool pathPeriodActive = false;
+  std::uint32_t pathTimerResolution = 0;
+  std::uint32_t exchangeTimeoutMilliseconds = 0;
+  std::array<char, common::can_start_record::kMaxDeviceNameLength + 1> deviceName{};
+};
+
+struct CommunicationLink {
+  os::Mapping communicationMapping;
+  os::Mapping pathBufferMapping;
+  os::Thread serverThread;
+  os::Event stopEvent;
+};
+
+struct StandardChannel {
+  os::Event applicationReady;
+  os::Event kernelReady;
+};
+
+struct Kernel {
+  KernelInstance instance{};
+  KernelSettings settings;
+  KernelSettings savedSettings;
+  os::Event hardwarePresence;
+  os::Event channelPresence;
+  CommunicationLink link;
+  StandardChannel standard;
+  ApplicationCanRequest sdo;
+  KernelData data;
+  DriverLinkPort* driverLink = nullptr;
+  // The main thread's loop, to which the exit command goes.
+  const os::MessageLoop* mainLoop = nullptr;
+
+  // The mapped block; only valid while the link is open.
+  common::CommunicationBlockView Block() const {
+    return common::CommunicationBlockView(
+        reinterpret_cast<std::uint8_t*>(link.communicationMapping.data()));
+  }
+};
+
+}  // namespace vantor::kernel

@@ -1,0 +1,51 @@
+// Motrix: the kernel process of one CAN channel.
+//
+// The main thread runs the message loop that stands in for the hidden main
+// window: the exit command, posted by the server thread after command 2 or
+// by a termination signal, runs the teardown and ends the loop.
+#include <span>
+#include <string>
+
+#include "kernel/core/cycle_steps.h"
+#include "kernel/core/driver_link.h"
+#include "kernel/services/application_link.h"
+#include "kernel/services/command_line.h"
+#include "kernel/services/kernel_link.h"
+#include "kernel/services/termination_signals.h"
+#include "platform/os/message_loop.h"
+
+int main(int argc, char** argv) {
+  using namespace vantor;
+  if (!kernel::BlockTerminationSignals()) return 1;
+
+  auto loop = os::MessageLoop::Create();
+  if (!loop) return 1;
+
+  kernel::Kernel motrix;
+  // The layers of the cycle plug in here as they come; until then the cycle
+  // exchanges, carries raw requests and keeps its heartbeat.
+  kernel::CycleSteps cycleSteps;
+  // Declared after the kernel records that its cycle uses, so that it is
+  // gone (its cycle stopped) before they are.
+  kernel::DriverLink driverLink(
+      {motrix.data, motrix.sdo, motrix.link.communicationMapping, cycleSteps});
+  motrix.driverLink = &driverLink;
+  motrix.mainLoop = &loop.value();
+
+  const std::string commandLine = kernel::RawCommandLine(
+      std::span<const char* const>(argv + 1, argc > 1 ? static_cast<std::size_t>(argc - 1) : 0));
+  if (!kernel::StartApplicationLink(motrix, commandLine)) {
+    // Nothing is reported: the library sees that the kernel does not answer
+    // the start-up ping.
+    kernel::StopApplicationLink(motrix);
+    return 1;
+  }
+
+  kernel::TerminationSignalWatcher signals(*loop);
+  loop->Run([&](const os::Command& command) {
+    if (command.code != os::kExitCommand) return;
+    kernel::StopApplicationLink(motrix);
+    loop->Quit(0);
+  });
+  return 0;
+}
