@@ -1,0 +1,11 @@
+/* The public headers are plain C: an application in C includes them as
+ * they are. */
+#include "interface/include/linkora.h"
+#include "interface/include/linkora_drill.h"
+
+size_t LinkoraCRecordSize(void);
+
+size_t LinkoraCRecordSize(void) {
+  return sizeof(LinkoraCanInitRecord) + LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
+         sizeof(LinkoraDrillMotionTable);
+}

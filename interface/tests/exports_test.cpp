@@ -1,0 +1,183 @@
+// The library as applications see it: its export list and the exports that
+// need no kernel.
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "interface/include/linkora.h"
+#include "interface/include/linkora_drill.h"
+
+extern "C" size_t LinkoraCRecordSize(void);
+
+namespace {
+
+// The names of the symbols the shared library defines for others, read
+// from its dynamic symbol table.
+std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<char> image((std::istreambuf_iterator<char>(file)),
+                                std::istreambuf_iterator<char>());
+  std::set<std::string> names;
+  if (image.size() < sizeof(Elf64_Ehdr)) return names;
+  Elf64_Ehdr header;
+  std::memcpy(&header, image.data(), sizeof header);
+  const auto section = [&](std::size_t index) {
+    Elf64_Shdr shdr{};
+    const std::size_t offset = header.e_shoff + index * header.e_shentsize;
+    if (offset + sizeof shdr <= image.size())
+      std::memcpy(&shdr, image.data() + offset, sizeof shdr);
+    return shdr;
+  };
+  for (std::size_t i = 0; i < header.e_shnum; ++i) {
+    const Elf64_Shdr symbols = section(i);
+    if (symbols.sh_type != SHT_DYNSYM) continue;
+    const Elf64_Shdr strings = section(symbols.sh_link);
+    for (std::size_t s = 0; s < symbols.sh_size / sizeof(Elf64_Sym); ++s) {
+      Elf64_Sym symbol;
+      const std::size_t offset = symbols.sh_offset + s * sizeof symbol;
+      if (offset + sizeof symbol > image.size()) break;
+      std::memcpy(&symbol, image.data() + offset, sizeof symbol);
+      if (symbol.st_shndx == SHN_UNDEF || ELF64_ST_BIND(symbol.st_info) == STB_LOCAL) continue;
+      const std::size_t nameOffset = strings.sh_offset + symbol.st_name;
+      if (nameOffset >= image.size()) continue;
+      names.insert(std::string(image.data() + nameOffset));
+    }
+  }
+  return names;
+}
+
+TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
+  const std::set<std::string> expected = {
+      "mctl_GetErrorText",
+      "mctl_specfct_CanInitialize",
+      "mctl_specfct_CanExit",
+      "mctl_specfct_CncInitialize",
+      "mctl_specfct_CncExit",
+      "mctl_Initialize",
+      "mctl_Exit",
+      "mctl_Setup",
+      "mctl_GetVersion",
+      "mctl_InitDebugViewOutput",
+      "cpctl_GetCanInitPar",
+      "cpctl_CanInitialize",
+      "cpctl_Initialize",
+      "cpctl_Exit",
+      "cpctl_ComViaSdo",
+  };
+  std::set<std::string> exported = DefinedDynamicSymbols(VANTOR_LINKORA_LIBRARY);
+  // The version node of the script is no function.
+  std::erase_if(exported, [](const std::string& name) { return name.empty(); });
+  EXPECT_EQ(exported, expected);
+}
+
+struct TextCase {
+  std::uint32_t code;
+  std::int32_t language;
+  std::uint32_t size;
+  const char* text;
+};
+
+TEST(ExportsTest, ErrorTextsAreCutToTheBuffer) {
+  const TextCase cases[] = {
+      {0xC9140002, 1, 256,
+       "Linkora-Message\n\r\n\r0xC9140002 (3-2324-2): Linkora is not yet initialized!"},
+      {0xC9140002, 0, 256,
+       "Linkora-Meldung\n\r\n\r0xC9140002 (3-2324-2): Linkora noch nicht initialisiert!"},
+      {0x09140000, 0, 256, "Unbekannter Fehler!"},
+      {0x09130000, 7, 256, "Unknown Error!"},
+      {0xC9140010, 1, 256, "Linkora-Message\n\r\n\rUnknown Error!"},
+      // Before any initialisation driver messages are headed "WDM".
+      {0xC9100003, 1, 256,
+       "WDM-Message\n\r\n\r0xC9100003 (3-2320-3):  The CAN-driver is already in own possession!"},
+      {0xC9140002, 1, 8, "Linkora"},
+      {0xC9140002, 1, 1, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<char> buffer(c.size + 4, 'x');
+    EXPECT_EQ(mctl_GetErrorText(c.code, c.language, buffer.data(), c.size), 0x09140000u);
+    EXPECT_STREQ(buffer.data(), c.text) << std::hex << c.code;
+    EXPECT_EQ(buffer[c.size], 'x') << "wrote past the buffer";
+  }
+  EXPECT_EQ(mctl_GetErrorText(0xC9140002, 0, nullptr, 0), 0x09140000u);
+}
+
+TEST(ExportsTest, ExportsNeedingTheChannelRefuseBeforeInitialisation) {
+  LinkoraTraceFilter filter{};
+  EXPECT_EQ(mctl_InitDebugViewOutput(&filter, sizeof filter), 0xC9140002u);
+  LinkoraSdoFrame frame{};
+  EXPECT_EQ(cpctl_ComViaSdo(&frame, sizeof frame), 0xC9140002u);
+  EXPECT_EQ(mctl_specfct_CncExit(), 0xC9140002u);
+  LinkoraCncInitRecord cnc{};
+  EXPECT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), 0xC9140002u);
+  EXPECT_EQ(mctl_Exit(), 0x09140000u);
+  EXPECT_EQ(mctl_specfct_CanExit(), 0x09140000u);
+  EXPECT_EQ(mctl_Setup(), 0x09140000u);
+}
+
+TEST(ExportsTest, RecordSizesAreCheckedFirst) {
+  LinkoraTraceFilter filter{};
+  EXPECT_EQ(mctl_InitDebugViewOutput(&filter, 16 + sizeof filter), 0xC914000Eu);
+  LinkoraSdoFrame frame{};
+  EXPECT_EQ(cpctl_ComViaSdo(&frame, 31), 0xC914000Eu);
+  LinkoraCncInitRecord cnc{};
+  EXPECT_EQ(mctl_specfct_CncInitialize(&cnc, 880 + sizeof cnc), 0xC914000Eu);
+  LinkoraCanInitRecord can{};
+  EXPECT_EQ(mctl_specfct_CanInitialize(&can, 7), 0xC914000Eu);
+  EXPECT_EQ(cpctl_CanInitialize(&can, 0), 0xC914000Eu);
+  EXPECT_EQ(cpctl_GetCanInitPar(&can, 12, "machine.ini"), 0xC914000Eu);
+  // A record of the right size without hardware parameters is refused too.
+  EXPECT_EQ(mctl_specfct_CanInitialize(&can, sizeof can), 0xC9140006u);
+}
+
+TEST(ExportsTest, CApplicationsSeeTheSameRecords) {
+  EXPECT_EQ(LinkoraCRecordSize(), sizeof(LinkoraCanInitRecord) +
+                                      LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
+                                      sizeof(LinkoraDrillMotionTable));
+}
+
+TEST(ExportsTest, VersionRecordAndInfo) {
+  LinkoraVersionRecord version{};
+  ASSERT_EQ(mctl_GetVersion(&version, sizeof version), 0x09140000u);
+  const std::uint32_t numbers[5] = {9, 1, 70, 0, 13};
+  EXPECT_EQ(std::memcmp(version.Version, numbers, sizeof numbers), 0);
+  EXPECT_STREQ(version.ProductText, "Vantor CAN-CNC-Control");
+  EXPECT_STREQ(version.SecondText, "");
+  EXPECT_EQ(mctl_GetVersion(nullptr, 0), 0x09140000u);
+  EXPECT_EQ(mctl_GetVersion(nullptr, 788), 0xC914000Eu);
+  EXPECT_EQ(mctl_GetVersion(&version, 787), 0xC914000Eu);
+}
+
+TEST(ExportsTest, CanInitParReadsTheFileInEveryForm) {
+  const std::string path = std::string(VANTOR_INTERFACE_TEST_DATA) + "/machine.ini";
+  LinkoraCanHardwareParameters hardware{};
+  LinkoraCanInitRecord record{};
+  record.HardwareParameters = &hardware;
+  ASSERT_EQ(cpctl_GetCanInitPar(&record, sizeof record, path.c_str()), 0x09140000u);
+  EXPECT_EQ(record.KernelShared, 1u);
+  EXPECT_EQ(record.RealTimeThreadIntWaitTime, 1500u);
+  EXPECT_EQ(record.WindowsTimerRes, 2u);
+  EXPECT_EQ(hardware.CanInterface, 2);
+  EXPECT_EQ(hardware.KernelModus, 2);
+  EXPECT_EQ(hardware.InterruptCycle, 3000u);
+
+  LinkoraCanHardwareParameters shortHardware{};
+  LinkoraCanInitRecord shortRecord{};
+  shortRecord.HardwareParameters = &shortHardware;
+  shortRecord.WindowsTimerRes = 77;
+  ASSERT_EQ(cpctl_GetCanInitPar(&shortRecord, LINKORA_CAN_INIT_RECORD_SHORT_SIZE, path.c_str()),
+            0x09140000u);
+  EXPECT_EQ(shortHardware.BaudRateForCan, 5);
+  EXPECT_EQ(shortRecord.WindowsTimerRes, 77u) << "the short form has no timer fields";
+
+  EXPECT_EQ(cpctl_GetCanInitPar(&record, sizeof record, "/nonexistent.ini"), 0xC9140001u);
+  EXPECT_EQ(mctl_Initialize("/nonexistent.ini"), 0xC9140001u);
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+// A stand-in kernel for the link tests: it announces itself like the real
+// one and answers the link commands with scripted results.
+//
+//   fake_kernel <interface keyword> -<channel keyword>
+//
+// VANTOR_FAKE_KERNEL_LOG      file that every received command code is appended to
+// VANTOR_FAKE_KERNEL_SILENT   "1": never answer (the start-up ping included)
+// VANTOR_FAKE_KERNEL_SDO_FAILS number of SDO requests answered with a time-out first
+// VANTOR_FAKE_KERNEL_SDO_HANG "1": never answer SDO requests
+// VANTOR_FAKE_KERNEL_PID_FILE file that the kernel's process id is written to
+// VANTOR_FAKE_KERNEL_CNC_FILE file that the payload of the CNC initialisation is written to
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "common/cnc_init_record.h"
+#include "common/communication_block.h"
+#include "common/kernel_link_records.h"
+#include "common/kernel_object_names.h"
+#include "common/status_code.h"
+#include "platform/os/named_objects.h"
+#include "platform/os/process.h"
+#include "platform/os/timing.h"
+#include "platform/os/wait.h"
+
+namespace {
+
+using namespace vantor;
+namespace cb = common::communication_block;
+
+// Keeps the CNC initialisation as it came: the fixed part and the lists
+// its counts announce.
+void SaveCncPayload(common::ConstCommunicationBlockView block) {
+  const char* path = std::getenv("VANTOR_FAKE_KERNEL_CNC_FILE");
+  if (path == nullptr) return;
+  namespace cir = common::cnc_init_record;
+  const auto record = *block.Window<common::kCncInitRecordSize>(cb::kPayloadOffset);
+  const auto layout = common::LayoutCncInitLists(record.Get(cir::kCoorNo), record.Get(cir::kAxisNo),
+                                                 record.Get(cir::kHandlingAxisNo));
+  if (!layout) return;
+  if (std::FILE* file = std::fopen(path, "wb")) {
+    std::fwrite(block.Bytes().data() + cb::kPayloadOffset, 1, layout->totalSize, file);
+    std::fclose(file);
+  }
+}
+
+void LogCommand(std::uint32_t code) {
+  const char* path = std::getenv("VANTOR_FAKE_KERNEL_LOG");
+  if (path == nullptr) return;
+  if (std::FILE* file = std::fopen(path, "a")) {
+    std::fprintf(file, "%u\n", code);
+    std::fclose(file);
+  }
+}
+
+os::Event OpenEvent(std::string_view name, bool set) {
+  auto event = os::Event::CreateOrOpen(name, os::EventReset::Manual, set);
+  if (!event) std::exit(2);
+  if (set) event->Set();
+  return event.take();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3 || argv[2][0] != '-') return 1;
+  const auto interfaceType = common::ParseInterfaceKeyword(argv[1]);
+  const auto channel = common::ParseChannelKeyword(argv[2] + 1);
+  if (!interfaceType || !channel) return 1;
+
+  auto mapping = os::Mapping::Open(
+      common::ChannelObjectName(*channel, common::ChannelObject::CommunicationMapping));
+  if (!mapping || mapping->size() < common::kCommunicationBlockSize) return 1;
+  common::CommunicationBlockView block(reinterpret_cast<std::uint8_t*>(mapping->data()));
+
+  using CO = common::ChannelObject;
+  os::Event standardReady =
+      OpenEvent(common::ChannelObjectName(*channel, CO::StandardApplicationReadyEvent), false);
+  os::Event standardAnswer =
+      OpenEvent(common::ChannelObjectName(*channel, CO::StandardKernelReadyEvent), false);
+  os::Event sdoReady =
+      OpenEvent(common::ChannelObjectName(*channel, CO::SdoApplicationReadyEvent), false);
+  os::Event sdoAnswer =
+      OpenEvent(common::ChannelObjectName(*channel, CO::SdoKernelReadyEvent), false);
+  os::Event hardwarePresence =
+      OpenEvent(common::KernelObjectName(common::HardwareEventIndex(*interfaceType)), true);
+  os::Event channelPresence =
+      OpenEvent(common::KernelObjectName(common::KernelModeEventIndex(*channel)), true);
+
+  if (const char* pidFile = std::getenv("VANTOR_FAKE_KERNEL_PID_FILE")) {
+    if (std::FILE* file = std::fopen(pidFile, "w")) {
+      std::fprintf(file, "%u\n", os::CurrentProcessId());
+      std::fclose(file);
+    }
+  }
+  const bool silent = std::getenv("VANTOR_FAKE_KERNEL_SILENT") != nullptr;
+  const bool sdoHangs = std::getenv("VANTOR_FAKE_KERNEL_SDO_HANG") != nullptr;
+  int sdoFailures = 0;
+  if (const char* fails = std::getenv("VANTOR_FAKE_KERNEL_SDO_FAILS"))
+    sdoFailures = std::atoi(fails);
+
+  common::CanStartRecord startRecord;
+  startRecord.Set(common::can_start_record::kCanInterface,
+                  static_cast<std::uint8_t>(*interfaceType));
+  startRecord.Set(common::can_start_record::kKernelModus, static_cast<std::uint8_t>(*channel));
+
+  for (;;) {
+    const auto woke = os::WaitForAny({&standardReady, &sdoReady}, 60000);
+    if (woke.kind != os::WaitKind::Signalled) return 3;
+    if (silent) {
+      os::Sleep(60000);
+      return 4;
+    }
+    if (woke.index == 1) {
+      sdoReady.Reset();
+      LogCommand(1000);
+      if (sdoHangs) continue;
+      block.Set(cb::kSdoElapsedMicroseconds, 7);
+      if (sdoFailures > 0) {
+        --sdoFailures;
+        block.Set(cb::kSdoResult, common::kKernelCanMessageTimeout);
+      } else {
+        // The answer echoes the request.
+        std::array<std::uint8_t, 8> data{};
+        block.CopyOut(cb::kSdoRequestData.kOffset, data);
+        block.CopyIn(cb::kSdoAnswerData.kOffset, data);
+        block.Set(cb::kSdoAnswerLength, block.Get(cb::kSdoRequestLength));
+        block.Set(cb::kSdoResult, common::kKernelSuccess);
+      }
+      sdoAnswer.Set();
+      continue;
+    }
+    standardReady.Reset();
+    const std::uint32_t code = block.Get(cb::kCommandCode);
+    LogCommand(code);
+    common::StatusCode result = common::kKernelSuccess;
+    bool end = false;
+    switch (code) {
+      case 1:
+      case 5:
+      case 6:
+      case 13:
+        break;
+      case 12:
+        SaveCncPayload(block);
+        break;
+      case 2:
+        end = true;
+        break;
+      case 3: {
+        namespace id = common::kernel_identity;
+        common::KernelIdentity identity;
+        identity.CopyIn(0, startRecord.Bytes().first(common::kCanHardwareParametersSize));
+        identity.Set(id::kWindowsTimerRes,
+                     startRecord.Get(common::can_start_record::kWindowsTimerRes));
+        identity.Set(id::kPathWindowsTimerRes,
+                     startRecord.Get(common::can_start_record::kPathWindowsTimerRes));
+        identity.Set(id::kRealTimeThreadIntWaitTime,
+                     startRecord.Get(common::can_start_record::kRealTimeThreadIntWaitTime));
+        identity.Set(id::kKernelProcessId, os::CurrentProcessId());
+        identity.Set(id::kWatchProcessId,
+                     startRecord.Get(common::can_start_record::kWatchProcessId));
+        block.CopyIn(cb::kPayloadOffset, identity.Bytes());
+        break;
+      }
+      case 4:
+        block.CopyOut(cb::kPayloadOffset, startRecord.MutableBytes());
+        break;
+      default:
+        result = common::kKernelWrongFunctionNumber;
+        break;
+    }
+    block.Set(cb::kResult, result);
+    standardAnswer.Set();
+    if (end) break;
+  }
+  channelPresence.Reset();
+  hardwarePresence.Reset();
+  return 0;
+}
