@@ -1,0 +1,175 @@
+#include "drivers/host/simulation_pump.h"
+
+#include <algorithm>
+
+namespace vantor::host {
+
+SimulationPump::SimulationPump(devhost::Clock& clock, sim::Simulation& simulation)
+    : clock_(clock), simulation_(simulation) {}
+
+SimulationPump::~SimulationPump() { Stop(); }
+
+// ---- model access -----------------------------------------------------------
+
+SimulationPump::ModelAccess::ModelAccess(SimulationPump& pump)
+    : pump_(pump), lock_(pump.modelMutex_) {
+  pump_.CatchUpLocked();
+}
+
+SimulationPump::ModelAccess::~ModelAccess() {
+  const Ticks nextDue = pump_.NextDueLocked();
+  lock_.unlock();
+  pump_.AfterAccess(nextDue);
+}
+
+void SimulationPump::CatchUpLocked() {
+  const SimTime now = TicksToSimTime(clock_.Now());
+  if (simulation_.Now() < now && simulation_.NextDeadline() > now) simulation_.AdvanceTo(now);
+}
+
+Ticks SimulationPump::NextDueLocked() const {
+  const SimTime next = simulation_.NextDeadline();
+  return next == sim::kNever ? devhost::kWaitForever : SimTimeToTicksCeil(next);
+}
+
+void SimulationPump::AfterAccess(Ticks nextDue) {
+  // An access that raised an interrupt wants its handlers as soon as the
+  // clock lets them run, not at the next deadline.
+  if (interruptRaised_.exchange(false)) ArmAt(clock_.Now());
+  ArmAt(nextDue);
+}
+
+// ---- interrupts ---------------------------------------------------------------
+
+void SimulationPump::WireInterrupt(sim::InterruptLine& source, devhost::InterruptLine& target) {
+  std::lock_guard pass(passMutex_);
+  std::lock_guard models(modelMutex_);
+  source.SetListener([this, &target](bool asserted) {
+    if (!asserted) return;
+    target.MarkPending();
+    interruptRaised_.store(true);
+  });
+  sources_.push_back(&source);
+  auto line = std::find_if(lines_.begin(), lines_.end(),
+                           [&target](const WiredLine& wired) { return wired.target == &target; });
+  if (line == lines_.end()) line = lines_.insert(lines_.end(), WiredLine{&target, {}});
+  line->sources.push_back(&source);
+  // A line that is up already when wired has an edge nobody heard.
+  if (source.Asserted()) {
+    target.MarkPending();
+    interruptRaised_.store(true);
+  }
+}
+
+bool SimulationPump::AnySourceAsserted(const WiredLine& line) {
+  std::lock_guard models(modelMutex_);
+  return std::any_of(line.sources.begin(), line.sources.end(),
+                     [](const sim::InterruptLine* source) { return source->Asserted(); });
+}
+
+void SimulationPump::ServiceInterrupts() {
+  // What was raised so far is served right here; an edge that comes later,
+  // during a handler, sets the hint again and gets a pass of its own.
+  interruptRaised_.store(false);
+  for (const WiredLine& line : lines_) {
+    // Pending again after a round: a new edge came while the handlers ran,
+    // or the level line is still up.
+    for (int round = 0; round < kMaxLevelRepeats; ++round) {
+      if (!line.target->ServicePending()) break;
+      if (AnySourceAsserted(line)) line.target->MarkPending();
+    }
+  }
+}
+
+// ---- passes -----------------------------------------------------------------
+
+void SimulationPump::RunPass() {
+  std::lock_guard pass(passMutex_);
+  const Ticks now = clock_.Now();
+  const SimTime target = TicksToSimTime(now);
+  Ticks nextDue = devhost::kWaitForever;
+  for (int step = 0;; ++step) {
+    bool reached = false;
+    {
+      std::lock_guard models(modelMutex_);
+      simulation_.AdvanceTo(std::min(simulation_.NextDeadline(), target));
+      const SimTime after = simulation_.NextDeadline();
+      // Only a model stuck at one instant leaves an event due at the
+      // present; it gets the next tick rather than this pass for ever.
+      const bool stuck = after <= simulation_.Now();
+      reached = stuck || after > target;
+      if (reached) {
+        nextDue = stuck
+                      ? now + 1
+                      : (after == sim::kNever ? devhost::kWaitForever : SimTimeToTicksCeil(after));
+      }
+    }
+    ServiceInterrupts();
+    if (reached) break;
+    if (step + 1 >= kMaxStepsPerPass) {
+      nextDue = now;
+      break;
+    }
+  }
+  ArmAt(nextDue);
+}
+
+void SimulationPump::ArmAt(Ticks due) {
+  if (due == devhost::kWaitForever) return;
+  std::lock_guard lock(timerMutex_);
+  if (!running_) return;
+  if (!armed_.empty() && armed_.begin()->first <= due) return;
+  const devhost::TimerId id = clock_.StartTimer(due, 0, [this, due] { OnDeadlineTimer(due); });
+  armed_.emplace(due, id);
+}
+
+void SimulationPump::OnDeadlineTimer(Ticks due) {
+  {
+    std::lock_guard lock(timerMutex_);
+    armed_.erase(due);
+    if (!running_) return;
+  }
+  RunPass();
+}
+
+void SimulationPump::Start() {
+  {
+    std::lock_guard lock(timerMutex_);
+    if (running_) return;
+    running_ = true;
+    followTimer_ = clock_.StartTimer(clock_.Now() + kFollowPeriod, kFollowPeriod, [this] {
+      {
+        std::lock_guard running(timerMutex_);
+        if (!running_) return;
+      }
+      RunPass();
+    });
+  }
+  Ticks nextDue;
+  {
+    std::lock_guard models(modelMutex_);
+    nextDue = NextDueLocked();
+  }
+  ArmAt(clock_.Now());
+  ArmAt(nextDue);
+}
+
+void SimulationPump::Stop() {
+  std::vector<devhost::TimerId> timers;
+  {
+    std::lock_guard lock(timerMutex_);
+    if (running_) timers.push_back(followTimer_);
+    running_ = false;
+    for (const auto& [due, id] : armed_) timers.push_back(id);
+    armed_.clear();
+  }
+  // Cancelling waits for a pass that is running; later ones see running_.
+  for (const devhost::TimerId id : timers) clock_.CancelTimer(id);
+  std::lock_guard pass(passMutex_);
+  std::lock_guard models(modelMutex_);
+  for (sim::InterruptLine* source : sources_) source->SetListener(nullptr);
+  sources_.clear();
+  lines_.clear();
+}
+
+}  // namespace vantor::host

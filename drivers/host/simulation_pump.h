@@ -1,0 +1,138 @@
+// Keeps the simulated machine in step with the driver runtime's clock.
+//
+// The runtime counts 100 ns ticks on its own clock (real in the devhost
+// program, virtual in tests); the models run on simulated nanoseconds and are
+// not thread-safe. The pump joins the two:
+//
+//  - One lock (the model lock) serialises everything that touches a model:
+//    register, port and configuration accesses from driver threads and the
+//    pump's own advancing of time. Every access goes through a ModelAccess.
+//  - Time moves on in clock timers that the pump arms at the simulation's
+//    next deadline (and at a steady follow period, so simulated time keeps
+//    up with the clock when nothing is due). A timer's pass advances the
+//    simulation one deadline at a time up to the clock's now, and after each
+//    step runs the handlers of every interrupt line that a model raised
+//    meanwhile. So a handler runs once per edge, with the models standing at
+//    the edge's time, and never from inside model code.
+//  - A model's interrupt output only marks the runtime's line pending; a
+//    level line that is still asserted after its handlers ran is marked
+//    again, as a level interrupt fires again after its end-of-interrupt.
+//
+// An access made between two passes first brings the simulation up to the
+// clock's now, but only when no event lies in between: an event (and the
+// interrupt it may raise) is always left to the pump, which is the one place
+// that may run handlers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/devhost/clock.h"
+#include "platform/devhost/interrupt_line.h"
+#include "sim/hardware/interrupt_line.h"
+#include "sim/hardware/simulation.h"
+#include "sim/sim_time.h"
+
+namespace vantor::host {
+
+using devhost::Ticks;
+using sim::SimTime;
+
+inline constexpr SimTime kNanosecondsPerTick = 100;
+
+constexpr SimTime TicksToSimTime(Ticks ticks) noexcept {
+  return ticks <= 0 ? 0 : static_cast<SimTime>(ticks) * kNanosecondsPerTick;
+}
+
+// The first counter value at or after `time`.
+constexpr Ticks SimTimeToTicksCeil(SimTime time) noexcept {
+  constexpr SimTime kLargestTime =
+      static_cast<SimTime>(devhost::kWaitForever / 2) * kNanosecondsPerTick;
+  if (time >= kLargestTime) return devhost::kWaitForever;
+  return static_cast<Ticks>((time + kNanosecondsPerTick - 1) / kNanosecondsPerTick);
+}
+
+class SimulationPump {
+ public:
+  // Passes run at least this often, so simulated time follows the clock
+  // also while no model has anything due.
+  static constexpr Ticks kFollowPeriod = devhost::MillisecondsToTicks(1);
+  // Rounds of handlers one pass gives a level line that stays asserted;
+  // the rest waits for the next pass, so a line that nobody clears cannot
+  // hold the pump.
+  static constexpr int kMaxLevelRepeats = 8;
+  // Deadline steps in one pass; a pass that falls far behind the real clock
+  // hands the rest to an immediate next pass.
+  static constexpr int kMaxStepsPerPass = 100000;
+
+  SimulationPump(devhost::Clock& clock, sim::Simulation& simulation);
+  ~SimulationPump();
+  SimulationPump(const SimulationPump&) = delete;
+  SimulationPump& operator=(const SimulationPump&) = delete;
+
+  // Holds the model lock for one access (or a few that belong together).
+  // On entry the simulation catches up with the clock where it safely can;
+  // on exit the pump learns of new deadlines and raised interrupts. Never
+  // taken from inside model code: the lock is not recursive.
+  class [[nodiscard]] ModelAccess {
+   public:
+    explicit ModelAccess(SimulationPump& pump);
+    ~ModelAccess();
+    ModelAccess(const ModelAccess&) = delete;
+    ModelAccess& operator=(const ModelAccess&) = delete;
+
+   private:
+    SimulationPump& pump_;
+    std::unique_lock<std::mutex> lock_;
+  };
+
+  // Rising edges of `source` mark `target` pending; the pump then runs the
+  // handlers of `target`. Wire before Start.
+  void WireInterrupt(sim::InterruptLine& source, devhost::InterruptLine& target);
+
+  // Arms the follow timer and the first deadline.
+  void Start();
+  // Cancels every timer and unwires the interrupt outputs; when this returns
+  // no pass runs and no handler is called by the pump any more. Idempotent.
+  void Stop();
+
+ private:
+  struct WiredLine {
+    devhost::InterruptLine* target;
+    std::vector<const sim::InterruptLine*> sources;
+  };
+
+  // Advances to the clock's now one deadline at a time, running the
+  // handlers raised at each, then arms the next pass.
+  void RunPass();
+  // Model lock held.
+  void CatchUpLocked();
+  // Model lock held: the counter value at which the next event falls due.
+  Ticks NextDueLocked() const;
+  // Runs the handlers of lines marked pending; model lock not held.
+  void ServiceInterrupts();
+  bool AnySourceAsserted(const WiredLine& line);
+  // Arms a one-shot pass at `due` unless one is armed at or before it.
+  void ArmAt(Ticks due);
+  void OnDeadlineTimer(Ticks due);
+  void AfterAccess(Ticks nextDue);
+
+  devhost::Clock& clock_;
+  sim::Simulation& simulation_;
+
+  std::mutex passMutex_;  // one pass at a time, whoever runs it
+  std::mutex modelMutex_;
+  std::vector<WiredLine> lines_;  // fixed once started
+  std::vector<sim::InterruptLine*> sources_;
+  std::atomic<bool> interruptRaised_{false};
+
+  std::mutex timerMutex_;  // guards the members below
+  bool running_ = false;
+  devhost::TimerId followTimer_ = 0;
+  std::map<Ticks, devhost::TimerId> armed_;  // one-shot passes by due time
+};
+
+}  // namespace vantor::host

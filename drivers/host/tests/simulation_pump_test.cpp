@@ -1,0 +1,229 @@
+// The pump: simulated time follows the runtime's clock, and the card's tick
+// reaches the runtime's interrupt handlers once per tick.
+#include "drivers/host/simulation_pump.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drivers/host/tests/glue_fixture.h"
+#include "platform/devhost/interrupt_line.h"
+
+namespace vantor::host::testing {
+namespace {
+
+// Controller 1's clock output undivided: one tick every 128 microseconds.
+constexpr devhost::Ticks kTickPeriod = devhost::MicrosecondsToTicks(128);
+
+class SimulationPumpTest : public GlueFixture {
+ protected:
+  // What the channel-1 driver does to get its tick: the controller's clock
+  // output on, port-2 bit 2 an output driven low (the line switch), the
+  // bridge's local interrupt 1 edge-latched and the PCI interrupt enabled.
+  void StartTick() {
+    devhost::RegisterWindow controller = MapWindow(kControllerWindow, 0x200);
+    controller.Write8(0x00, 0x41);
+    controller.Write8(0x02, 0x41);
+    controller.Write8(0x1F, 0x20);
+    controller.Write8(0xEF, 0xFB);
+    controller.Write8(0xAF, 0x3F);
+    controller.Write8(0x00, 0x00);
+    bridge_.Write32(kInterruptControl, 0x103);
+    bridge_.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+  }
+
+  void ConnectHandler(bool clearsEdge) {
+    devhost::InterruptSettings settings;
+    settings.vector = kCardInterrupt;
+    ASSERT_EQ(host_->Interrupt(kCardInterrupt)
+                  .Connect(
+                      settings,
+                      [this, clearsEdge] {
+                        calls_.push_back(clock_.Now());
+                        if (clearsEdge) {
+                          bridge_.Write32(kInterruptControl,
+                                          bridge_.Read32(kInterruptControl) | 0x400);
+                        }
+                        return true;
+                      },
+                      connection_),
+              os::kStatusSuccess);
+  }
+
+  void TearDown() override {
+    if (connection_) connection_->Disconnect();
+  }
+
+  devhost::RegisterWindow bridge_ = MapWindow(kBridgeWindow, 0x80);
+  std::shared_ptr<devhost::InterruptObject> connection_;
+  std::vector<devhost::Ticks> calls_;
+};
+
+TEST_F(SimulationPumpTest, SimulatedTimeFollowsTheClockWithAndWithoutEvents) {
+  clock_.Advance(devhost::MillisecondsToTicks(5));
+  {
+    SimulationPump::ModelAccess access(machine_->Pump());
+    EXPECT_EQ(Sim().Now(), TicksToSimTime(clock_.Now())) << "passes follow an idle machine";
+  }
+  // Between passes, an access brings the models up to the clock first.
+  clock_.Advance(37);
+  {
+    SimulationPump::ModelAccess access(machine_->Pump());
+    EXPECT_EQ(Sim().Now(), TicksToSimTime(clock_.Now()));
+  }
+
+  StartTick();
+  clock_.Advance(devhost::MillisecondsToTicks(3) + 5);
+  SimulationPump::ModelAccess access(machine_->Pump());
+  EXPECT_EQ(Sim().Now(), TicksToSimTime(clock_.Now())) << "with the tick running";
+}
+
+TEST_F(SimulationPumpTest, EveryTickRunsTheHandlerOnceAtItsTime) {
+  ConnectHandler(/*clearsEdge=*/true);
+  StartTick();
+  const devhost::Ticks started = clock_.Now();
+  constexpr int kTicks = 20;
+  clock_.Advance(kTicks * kTickPeriod + kTickPeriod / 2);
+
+  ASSERT_EQ(calls_.size(), static_cast<std::size_t>(kTicks));
+  for (int tick = 0; tick < kTicks; ++tick) {
+    EXPECT_EQ(calls_[static_cast<std::size_t>(tick)], started + (tick + 1) * kTickPeriod)
+        << "tick " << tick + 1;
+  }
+  EXPECT_EQ(Card().Interrupt().RisingEdges(), static_cast<std::uint64_t>(kTicks));
+}
+
+TEST_F(SimulationPumpTest, TheParallelAdaptersTickPulsesRunTheHandlerOncePerTick) {
+  devhost::HardwareMap& ports = host_->Hardware();
+  constexpr std::uint16_t kBase = 0x378;
+  ports.PortOut8(kBase + 0x402, 0x80);  // extended control: EPP mode
+  const auto writeRegister = [&](std::uint8_t address, std::uint8_t value) {
+    ports.PortOut8(kBase + 3, address);
+    ports.PortOut8(kBase + 4, value);
+  };
+  std::vector<devhost::Ticks> pulses;
+  std::shared_ptr<devhost::InterruptObject> portConnection;
+  devhost::InterruptSettings settings;
+  settings.vector = 7;
+  settings.mode = devhost::InterruptMode::kLatched;
+  ASSERT_EQ(host_->Interrupt(7).Connect(
+                settings,
+                [&] {
+                  pulses.push_back(clock_.Now());
+                  return true;
+                },
+                portConnection),
+            os::kStatusSuccess);
+  writeRegister(0x00, 0x41);
+  writeRegister(0x02, 0x41);
+  writeRegister(0x1F, 0x20);
+  writeRegister(0xEF, 0xFB);
+  writeRegister(0xAF, 0x3F);
+  writeRegister(0x00, 0x00);
+  ports.PortOut8(kBase + 2, 0x10);  // acknowledge interrupt enabled
+  const devhost::Ticks started = clock_.Now();
+
+  constexpr int kTicks = 12;
+  clock_.Advance(kTicks * kTickPeriod + kTickPeriod / 2);
+  portConnection->Disconnect();
+  ASSERT_EQ(pulses.size(), static_cast<std::size_t>(kTicks));
+  for (int tick = 0; tick < kTicks; ++tick) {
+    EXPECT_EQ(pulses[static_cast<std::size_t>(tick)] - started, (tick + 1) * kTickPeriod);
+  }
+}
+
+TEST_F(SimulationPumpTest, ALevelLineNobodyClearsRunsAgainButCannotHoldThePump) {
+  ConnectHandler(/*clearsEdge=*/false);
+  StartTick();
+  clock_.Advance(devhost::MillisecondsToTicks(2));
+  // The line stays up after the first tick: the handler runs again on every
+  // pass, a bounded number of rounds each, and time still moves on.
+  EXPECT_GT(calls_.size(), 1u);
+  EXPECT_LE(calls_.size(), 64u * SimulationPump::kMaxLevelRepeats);
+  EXPECT_EQ(clock_.Now(), devhost::MillisecondsToTicks(2));
+}
+
+TEST_F(SimulationPumpTest, NothingRunsOnceDetached) {
+  ConnectHandler(/*clearsEdge=*/true);
+  StartTick();
+  clock_.Advance(3 * kTickPeriod);
+  ASSERT_EQ(calls_.size(), 3u);
+  machine_->Detach();
+  const SimTime stopped = Sim().Now();
+  clock_.Advance(10 * kTickPeriod);
+  EXPECT_EQ(calls_.size(), 3u);
+  EXPECT_EQ(Sim().Now(), stopped);
+  machine_->Detach();  // twice is harmless
+}
+
+// On the real clock the pump may wake late; it still steps through every
+// tick on its own, so no two ticks merge into one handler call.
+TEST(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
+  sim::MachineLoadResult loaded = sim::LoadMachineDescription(kGlueMachine, MachineStationKinds());
+  ASSERT_TRUE(loaded) << loaded.error;
+  devhost::RealClock clock;
+  SimulatedMachine machine(clock, std::move(loaded.machine));
+  devhost::DriverHost host(clock);
+  std::string error;
+  ASSERT_TRUE(machine.Attach(host, error)) << error;
+  devhost::RegisterWindow bridge = *host.Hardware().MapIoSpace(kBridgeWindow, 0x80);
+  devhost::RegisterWindow controller = *host.Hardware().MapIoSpace(kControllerWindow, 0x200);
+
+  std::atomic<std::uint64_t> calls{0};
+  std::shared_ptr<devhost::InterruptObject> connection;
+  devhost::InterruptSettings settings;
+  settings.vector = kCardInterrupt;
+  ASSERT_EQ(host.Interrupt(kCardInterrupt)
+                .Connect(
+                    settings,
+                    [&] {
+                      ++calls;
+                      bridge.Write32(kInterruptControl, bridge.Read32(kInterruptControl) | 0x400);
+                      // Now and then the handler takes longer than a tick.
+                      if (calls % 16 == 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(300));
+                      return true;
+                    },
+                    connection),
+            os::kStatusSuccess);
+  controller.Write8(0x00, 0x41);
+  controller.Write8(0x02, 0x41);
+  controller.Write8(0x1F, 0x20);
+  controller.Write8(0xEF, 0xFB);
+  controller.Write8(0xAF, 0x3F);
+  controller.Write8(0x00, 0x00);
+  bridge.Write32(kInterruptControl, 0x103);
+  bridge.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (calls.load() < 64 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  machine.Detach();
+  connection->Disconnect();
+  const std::uint64_t edges = machine.Models().FindPciCard("pci0")->Interrupt().RisingEdges();
+  EXPECT_GE(calls.load(), 64u);
+  // The last edge may have come after the last pass.
+  EXPECT_GE(calls.load() + 1, edges);
+  EXPECT_LE(calls.load(), edges);
+}
+
+TEST(SimulationTimeTest, TicksAndNanosecondsConvert) {
+  EXPECT_EQ(TicksToSimTime(0), 0u);
+  EXPECT_EQ(TicksToSimTime(-5), 0u);
+  EXPECT_EQ(TicksToSimTime(12), 1200u);
+  EXPECT_EQ(SimTimeToTicksCeil(0), 0);
+  EXPECT_EQ(SimTimeToTicksCeil(1), 1);
+  EXPECT_EQ(SimTimeToTicksCeil(100), 1);
+  EXPECT_EQ(SimTimeToTicksCeil(101), 2);
+  EXPECT_EQ(SimTimeToTicksCeil(sim::kNever), devhost::kWaitForever);
+}
+
+}  // namespace
+}  // namespace vantor::host::testing
