@@ -78,15 +78,19 @@ bool StartApplicationLink(Kernel& kernel, std::string_view commandLine) {
   kernel.settings.hardware.Set(common::can_hardware_parameters::kKernelModus,
                                static_cast<std::uint8_t>(instance->channel));
 
-  // Presence events stay signalled while the kernel runs; when another
-  // process made one first, it is used as it is.
+  // Presence events stay signalled while the kernel runs. One that another
+  // process still holds (a library's probe, an ended kernel's reader) may
+  // exist non-signalled; it is set anyway, or a running kernel would read
+  // as absent and a second one would be started for the channel.
   if (!OpenEvent(kernel.hardwarePresence,
                  common::KernelObjectName(common::HardwareEventIndex(instance->interfaceType)),
-                 true)) {
+                 true) ||
+      !kernel.hardwarePresence.Set()) {
     return false;
   }
   if (!OpenEvent(kernel.channelPresence,
-                 common::KernelObjectName(common::KernelModeEventIndex(instance->channel)), true)) {
+                 common::KernelObjectName(common::KernelModeEventIndex(instance->channel)), true) ||
+      !kernel.channelPresence.Set()) {
     return false;
   }
   if (!OpenEvent(kernel.sdo.applicationReady,

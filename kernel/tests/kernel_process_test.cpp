@@ -12,6 +12,7 @@
 #include "common/command_codes.h"
 #include "common/kernel_link_records.h"
 #include "kernel/tests/kernel_test_client.h"
+#include "platform/os/named_objects.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel::test_client {
@@ -130,6 +131,22 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
   }
   // Still serving after all of them.
   EXPECT_EQ(client.Command(1).result, common::kKernelSuccess);
+}
+
+TEST_F(KernelProcessTest, PresenceHeldNonSignalledByAnotherProcessIsSetAtStart) {
+  // A reader that made the events before the kernel started (and holds
+  // them) must not make a running kernel look absent.
+  auto hardware = os::Event::CreateOrOpen(
+      common::KernelObjectName(common::HardwareEventIndex(InterfaceType::Pci)),
+      os::EventReset::Manual, false);
+  auto channel = os::Event::CreateOrOpen(
+      common::KernelObjectName(common::KernelModeEventIndex(Channel::CanOne)),
+      os::EventReset::Manual, false);
+  ASSERT_TRUE(hardware);
+  ASSERT_TRUE(channel);
+  StartAnsweringKernel(Channel::CanOne);
+  EXPECT_TRUE(PresenceEventSet(common::HardwareEventIndex(InterfaceType::Pci)));
+  EXPECT_TRUE(PresenceEventSet(common::KernelModeEventIndex(Channel::CanOne)));
 }
 
 TEST_F(KernelProcessTest, CodeTwoEndsTheProcessAndRemovesItsPresence) {
