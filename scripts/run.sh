@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds the system and runs it on the simulated hardware.
+# The main job: builds the system and runs the driver host on the simulated
+# hardware of the default machine (one PCI CAN card, three DS402 drives, an
+# I/O module and a handwheel gateway), then shows what crossed the bus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,5 +11,16 @@ build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build"
 
-echo "Built programs and libraries in $build/bin:"
-ls "$build/bin" 2>/dev/null || true
+export VANTOR_NAMESPACE="${VANTOR_NAMESPACE:-demo-$$}"
+frames=$(mktemp)
+trap 'rm -f "$frames"' EXIT
+
+"$build/bin/devhost" --candump "$frames" &
+host=$!
+sleep 2
+kill -TERM "$host"
+wait "$host"
+
+echo
+echo "Frames on the simulated bus (candump format):"
+cat "$frames"
