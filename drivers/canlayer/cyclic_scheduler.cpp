@@ -54,13 +54,15 @@ DriverStatus CanChannel::ParkExchange(const devhost::PendingRequest& request,
     if (exchange.Get(eb::kRingControl) == eb::kRingNotInUse) {
       machines_.EmptyRing();
     } else {
-      const DriverStatus count =
-          CheckSetpointCount(exchange, machines_.QueuedSetpointCount(), run_.fillLimit);
+      // A start empties the ring first: what is queued now does not count.
+      const int queued =
+          exchange.Get(eb::kRingControl) == eb::kRingStart ? 0 : machines_.QueuedSetpointCount();
+      const DriverStatus count = CheckSetpointCount(exchange, queued, run_.fillLimit);
       if (count != common::kDriverSuccess) return count;
     }
   }
   if (controller_.RecoverBusOff()) return common::kDriverBusOff;
-  machines_.TakeExchangeRequest(exchange);
+  machines_.TakeExchangeRequest(exchange, pollCountdown_);
   displaced = std::move(parkedRequest_);
   parkedRequest_ = request;
   return common::kDriverSuccess;
