@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "common/byte_order.h"
+#include "common/driver_requests.h"
 #include "drivers/canlayer/can_channel.h"
 #include "drivers/canlayer/exchange_checks.h"
 
@@ -26,6 +27,14 @@ common::ExchangeBufferView ExchangeOf(devhost::IoRequest& request) {
 // ---- requests ---------------------------------------------------------------
 
 void CanChannel::SubmitExchange(devhost::IoRequest& request) {
+  // A caller keeps one exchange at a time: a second one on the same handle
+  // is refused at once and the held one keeps waiting for its answer.
+  if (request.File() != nullptr &&
+      request.File()->PendingRequests(common::IOCTL_CAN_CYCLIC_EXCHANGE) > 0) {
+    ExchangeOf(request).Set(eb::kStatus, common::kDriverBufferedRunRefused);
+    request.Complete(os::kStatusSuccess, common::kExchangeBufferSize);
+    return;
+  }
   const devhost::PendingRequest pending = request.MarkPending();
   // A handle already being cleaned up gets its request cancelled at once.
   if (pending->IsCompleted()) return;
@@ -35,8 +44,9 @@ void CanChannel::SubmitExchange(devhost::IoRequest& request) {
     Lock interrupt(interruptMutex_);
     status = ParkExchange(pending, displaced);
   }
-  // Only one request waits for the exchange point: a newer one replaces it,
-  // and the caller of the older one learns so instead of waiting forever.
+  // Only one request waits for the exchange point: one from another handle
+  // replaces it, and the caller of the older one learns so instead of
+  // waiting forever.
   if (displaced != nullptr) displaced->Complete(os::kStatusCancelled);
   if (status != common::kDriverSuccess) {
     ExchangeOf(*pending).Set(eb::kStatus, status);

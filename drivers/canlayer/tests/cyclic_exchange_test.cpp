@@ -184,14 +184,18 @@ TEST_F(CyclicExchangeTest, AbortWithAndWithoutAParkedRequest) {
   EXPECT_EQ(parked->Deliveries(), 1);
 }
 
-TEST_F(CyclicExchangeTest, ANewerRequestReplacesTheParkedOne) {
+TEST_F(CyclicExchangeTest, ASecondRequestOnTheSameHandleIsRefusedAndTheParkedOneKept) {
   Start();
-  const auto older = Exchange(owner_);
-  const auto newer = Exchange(owner_);
-  ASSERT_TRUE(older->Done());
-  EXPECT_EQ(older->Status(), os::kStatusCancelled);
+  const auto parked = Exchange(owner_);
+  const auto second = Exchange(owner_);
+  ASSERT_TRUE(second->Done());
+  EXPECT_EQ(second->Status(), os::kStatusSuccess);
+  EXPECT_EQ(second->Word(12464), c::kDriverBufferedRunRefused);
+  EXPECT_FALSE(parked->Done());
   AdvanceTo(AtTick(5));
-  EXPECT_EQ(newer->Status(), os::kStatusSuccess);
+  EXPECT_EQ(parked->Status(), os::kStatusSuccess);
+  EXPECT_EQ(parked->Word(12464), c::kDriverSuccess);
+  EXPECT_EQ(parked->Deliveries(), 1);
 }
 
 TEST_F(CyclicExchangeTest, RefusedExchangesCompleteAtOnceAndChangeNothing) {
