@@ -77,6 +77,9 @@ class KernelLinkTest : public ::testing::Test {
     hardware_.KernelModus = 1;
     hardware_.BaudRateForCan = baud;
     hardware_.InterruptCycle = 3000;
+    // The initialisation file's defaults: a run needs a poll budget of at least 1.
+    hardware_.TimeForGlobalSynPeriod = 300000;
+    hardware_.SynMaxWaitTime = 1000;
     LinkoraCanInitRecord record{};
     record.DeclareMode = declare;
     record.KernelShared = 1;

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   hardware.KernelModus = static_cast<std::uint8_t>(std::atoi(argv[6]));
   hardware.BaudRateForCan = static_cast<std::uint8_t>(std::atoi(argv[7]));
   hardware.InterruptCycle = 3000;
+  hardware.TimeForGlobalSynPeriod = 300000;
+  hardware.SynMaxWaitTime = 1000;
   LinkoraCanInitRecord record{};
   record.DeclareMode = static_cast<std::uint32_t>(std::atoi(argv[8]));
   record.KernelShared = static_cast<std::uint32_t>(std::atoi(argv[9]));

@@ -1,0 +1,191 @@
+// A driver runtime on the virtual clock with a simulated machine placed in
+// its hardware space (the devhost program's own glue), so that a driver
+// under test loads from the machine's resources and reaches the models
+// exactly as it does in the program. Time moves only when a test steps it;
+// after every step the devices' deferred calls are waited for, so each run
+// sees the same order of events.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/driver_requests.h"
+#include "common/exchange_buffer.h"
+#include "drivers/canlayer/tests/card_fixture.h"
+#include "drivers/host/machine_loading.h"
+#include "drivers/host/simulated_machine.h"
+#include "platform/devhost/clock.h"
+#include "platform/devhost/driver_host.h"
+
+namespace vantor::frontends::testing {
+
+using canlayer::testing::MakeRunRecord;
+using canlayer::testing::ReplySink;
+using canlayer::testing::RunRecordFields;
+
+inline constexpr auto kTestDeadline = std::chrono::seconds(20);
+inline constexpr devhost::Ticks kStep = devhost::MicrosecondsToTicks(64);
+
+// One card on can0/can1, a parallel port with its adapter on can2, and an
+// I/O module on every bus so that frames find an acknowledge.
+inline constexpr std::string_view kTestMachine = R"({
+  "buses": [
+    { "name": "can0", "stations": [ { "kind": "canopen_io_module", "node_id": 10, "boot_time_ms": 1 } ] },
+    { "name": "can1", "stations": [ { "kind": "canopen_io_module", "node_id": 11, "boot_time_ms": 1 } ] },
+    { "name": "can2", "stations": [ { "kind": "canopen_io_module", "node_id": 12, "boot_time_ms": 1 } ] }
+  ],
+  "pci_cards": [ { "name": "pci0", "channels": [ { "bus": "can0" }, { "bus": "can1" } ] } ],
+  "parallel_ports": [ { "name": "lpt0", "base": "0x378", "irq": 7, "adapter": { "bus": "can2" } } ]
+})";
+
+class DriverHostFixture : public ::testing::Test {
+ protected:
+  explicit DriverHostFixture(std::string_view description = kTestMachine) {
+    sim::MachineLoadResult loaded =
+        sim::LoadMachineDescription(description, host::MachineStationKinds());
+    EXPECT_TRUE(loaded) << loaded.error;
+    machine_ = std::make_unique<host::SimulatedMachine>(clock_, std::move(loaded.machine));
+    host_ = std::make_unique<devhost::DriverHost>(clock_);
+    std::string error;
+    EXPECT_TRUE(machine_->Attach(*host_, error)) << error;
+  }
+
+  // Handles go before their drivers, as in the program, and the pump stops
+  // before the host whose interrupt lines it calls.
+  // A driver may wait on the clock while a handle closes (the port's
+  // set-up after a run), so time keeps moving meanwhile.
+  void TearDown() override {
+    RunWhileStepping([this] {
+      for (const auto& file : openFiles_) host_->CloseFile(file);
+      openFiles_.clear();
+      UnloadDrivers();
+    });
+    machine_->Detach();
+  }
+
+  // Runs `work` on a helper thread while the test's thread steps the clock.
+  void RunWhileStepping(const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      work();
+      done.store(true);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + kTestDeadline;
+    while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+      clock_.Advance(devhost::MillisecondsToTicks(5));
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    worker.join();
+  }
+
+  // The subclass unloads its drivers here, in reverse load order.
+  virtual void UnloadDrivers() {}
+
+  devhost::IoStatus TryOpen(std::shared_ptr<devhost::FileObject>& file, const char* link) {
+    const devhost::IoStatus status = host_->OpenForUser(link, file);
+    if (os::IoSucceeded(status)) openFiles_.push_back(file);
+    return status;
+  }
+  std::shared_ptr<devhost::FileObject> Open(const char* link) {
+    std::shared_ptr<devhost::FileObject> file;
+    EXPECT_EQ(TryOpen(file, link), os::kStatusSuccess) << link;
+    return file;
+  }
+  void Close(const std::shared_ptr<devhost::FileObject>& file) { host_->CloseFile(file); }
+
+  std::shared_ptr<ReplySink> Send(const std::shared_ptr<devhost::FileObject>& file,
+                                  std::uint32_t code, std::span<const std::uint8_t> input = {},
+                                  std::optional<std::uint32_t> outputLength = std::nullopt) {
+    auto sink = std::make_shared<ReplySink>(clock_);
+    SendTo(sink, file, code, input, outputLength);
+    return sink;
+  }
+
+  // A request that completes without time passing: its status word.
+  std::uint32_t Status(const std::shared_ptr<devhost::FileObject>& file, std::uint32_t code,
+                       std::span<const std::uint8_t> input = {}) {
+    return StatusOf(*Send(file, code, input), code);
+  }
+
+  // A request whose handler waits on the clock (port set-up delays): sent
+  // from a helper thread while the test steps time until it completes.
+  std::uint32_t StatusWhileStepping(const std::shared_ptr<devhost::FileObject>& file,
+                                    std::uint32_t code, std::span<const std::uint8_t> input = {}) {
+    auto sink = std::make_shared<ReplySink>(clock_);
+    RunWhileStepping([&] { SendTo(sink, file, code, input, std::nullopt); });
+    EXPECT_TRUE(sink->Done()) << "the request never completed";
+    return StatusOf(*sink, code);
+  }
+
+  std::uint32_t StartRun(const std::shared_ptr<devhost::FileObject>& file,
+                         const RunRecordFields& fields) {
+    const common::RunRecord record = MakeRunRecord(fields);
+    return Status(file, common::IOCTL_CAN_START_RUN, record.Bytes());
+  }
+
+  std::shared_ptr<ReplySink> Exchange(const std::shared_ptr<devhost::FileObject>& file,
+                                      const common::ExchangeBuffer& buffer = {}) {
+    return Send(file, common::IOCTL_CAN_CYCLIC_EXCHANGE, buffer.Bytes());
+  }
+
+  // Steps the clock in small steps, letting deferred calls finish after each.
+  void Advance(devhost::Ticks duration) {
+    const devhost::Ticks end = clock_.Now() + duration;
+    while (clock_.Now() < end) {
+      clock_.Advance(std::min(kStep, end - clock_.Now()));
+      ASSERT_TRUE(host_->WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kTestDeadline));
+    }
+  }
+
+  // Steps until `done` holds; false when `limit` of clock time passed first.
+  bool AdvanceUntil(const std::function<bool()>& done, devhost::Ticks limit) {
+    const devhost::Ticks end = clock_.Now() + limit;
+    while (!done()) {
+      if (clock_.Now() >= end) return false;
+      Advance(kStep);
+    }
+    return true;
+  }
+
+  // Runs `look` on the models with the pump held still.
+  template <typename Look>
+  auto Models(Look&& look) {
+    host::SimulationPump::ModelAccess access(machine_->Pump());
+    return look(machine_->Models());
+  }
+
+  devhost::VirtualClock clock_;
+  std::unique_ptr<host::SimulatedMachine> machine_;
+  std::unique_ptr<devhost::DriverHost> host_;
+  std::vector<std::shared_ptr<devhost::FileObject>> openFiles_;
+  std::atomic<std::uint32_t> requestId_{0};
+
+ private:
+  static std::uint32_t StatusOf(const ReplySink& sink, std::uint32_t code) {
+    EXPECT_TRUE(sink.Done());
+    EXPECT_EQ(sink.Status(), os::kStatusSuccess);
+    const common::DriverRequest* row = common::FindDriverRequest(code);
+    return row != nullptr && row->HasStatusWord() ? sink.Word(row->statusOffset) : 0xFFFFFFFF;
+  }
+  void SendTo(const std::shared_ptr<ReplySink>& sink,
+              const std::shared_ptr<devhost::FileObject>& file, std::uint32_t code,
+              std::span<const std::uint8_t> input, std::optional<std::uint32_t> outputLength) {
+    const common::DriverRequest* row = common::FindDriverRequest(code);
+    const std::uint32_t length = outputLength ? *outputLength : (row ? row->outputLength : 0);
+    host_->DispatchUserRequest(file, ++requestId_, code, input, length, sink);
+  }
+};
+
+}  // namespace vantor::frontends::testing
