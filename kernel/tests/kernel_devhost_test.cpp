@@ -1,0 +1,357 @@
+// A real Motrix process over the real driver host: the drivers on the
+// simulated PCI card, with the sample machine's nodes on can0. Command 4,
+// the heartbeat, raw requests of the SDO area that reach the simulated
+// nodes, a silent node, and the end of the driver run with the kernel.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "common/command_codes.h"
+#include "common/driver_records.h"
+#include "common/driver_requests.h"
+#include "common/kernel_link_records.h"
+#include "common/status_code.h"
+#include "kernel/core/driver_link_records.h"
+#include "kernel/tests/kernel_test_client.h"
+#include "kernel/tests/start_record_builder.h"
+#include "platform/os/device/device_handle.h"
+#include "platform/os/process.h"
+#include "platform/os/runtime_dir.h"
+#include "platform/os/wait.h"
+
+namespace vantor::kernel::testing {
+namespace {
+
+namespace cb = common::communication_block;
+using common::Channel;
+using common::CommandCode;
+using test_client::KernelAnswer;
+using test_client::LibrarySide;
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 10s;
+constexpr std::uint32_t kAnswerTimeoutMs = 10000;
+// Command 4 waits for the cycle's start-up period before it answers.
+constexpr std::uint32_t kOpenTimeoutMs = 20000;
+constexpr const char* kDevice = "\\\\.\\tarnis1";
+
+// The sample machine's bus runs at the simulation's default of 1 Mbit/s.
+constexpr std::uint8_t kBitRateCodeOfTheSampleBus = 7;
+static_assert(common::kBitRateTimings[kBitRateCodeOfTheSampleBus].bitsPerSecond == 1000000);
+
+// What the simulated drives answer for object 0x1000 (a servo drive).
+constexpr std::uint32_t kDriveDeviceType = 0x00020192;
+
+std::uint32_t Code(CommandCode code) { return static_cast<std::uint32_t>(code); }
+
+template <typename Condition>
+bool Eventually(Condition&& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// One command line per message to the driver host's control endpoint, one
+// answer each.
+class ControlLine {
+ public:
+  explicit ControlLine(const std::string& socketPath) {
+    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.data(),
+                std::min(socketPath.size(), sizeof(address.sun_path) - 1));
+    connected_ = fd_ >= 0 &&
+                 ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    const timeval timeout{static_cast<time_t>(kDeadline.count()), 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+  }
+  ~ControlLine() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ControlLine(const ControlLine&) = delete;
+  ControlLine& operator=(const ControlLine&) = delete;
+
+  bool connected() const { return connected_; }
+
+  std::string Command(std::string_view line) {
+    if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) < 0) return "send failed";
+    std::string reply(1 << 22, '\0');
+    const ssize_t got = ::recv(fd_, reply.data(), reply.size(), 0);
+    if (got < 0) return "no answer";
+    reply.resize(static_cast<std::size_t>(got));
+    return reply;
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+// The status word a driver request answered with (its first four bytes).
+std::optional<common::StatusCode> StatusOfRequest(os::DeviceHandle& device, std::uint32_t code) {
+  std::array<std::uint8_t, 4> answer{};
+  const auto result = device.Control(code, {}, answer);
+  if (result.status != os::kStatusSuccess || result.bytesReturned < answer.size()) return {};
+  common::StatusCode status = 0;
+  std::memcpy(&status, answer.data(), sizeof status);
+  return status;
+}
+
+class KernelDevhostTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test_client::UseOwnNamespace("kernel-devhost"); }
+
+  void StartDevhost(const std::vector<std::string>& arguments) {
+    auto devhost = os::Process::Start(VANTOR_DEVHOST_PROGRAM, arguments);
+    ASSERT_TRUE(devhost);
+    devhost_ = devhost.take();
+    ASSERT_TRUE(Eventually([] {
+      return os::DeviceHandle::Open(kDevice).error == os::DeviceOpenError::kNone;
+    })) << "the driver host serves no tarnis1 device";
+    const auto folder = os::RuntimeDirectory();
+    ASSERT_TRUE(folder);
+    control_ = std::make_unique<ControlLine>(*folder + "/devhost.control");
+    ASSERT_TRUE(control_->connected());
+  }
+
+  void TearDown() override {
+    StopStepping();
+    if (client_ && client_->kernel().valid() && !client_->AwaitKernelEnd(0)) {
+      static_cast<void>(client_->kernel().Terminate(1));
+      client_->AwaitKernelEnd(kAnswerTimeoutMs);
+    }
+    client_.reset();
+    control_.reset();
+    if (devhost_.valid()) {
+      static_cast<void>(devhost_.Terminate(0));
+      EXPECT_EQ(os::WaitForOne(devhost_, kAnswerTimeoutMs).kind, os::WaitKind::Signalled);
+      devhost_.Close();
+    }
+    if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
+  }
+
+  void StartKernel(Channel channel = Channel::CanOne) {
+    client_ = std::make_unique<LibrarySide>(channel);
+    client_->SignalCommand(Code(CommandCode::Ping));
+    ASSERT_TRUE(client_->StartKernel(common::InterfaceType::Pci));
+    ASSERT_TRUE(client_->AwaitCommandAnswer(kAnswerTimeoutMs).answered);
+  }
+
+  static StartSettings SampleMachineSettings() {
+    StartSettings settings;
+    settings.bitRateCode = kBitRateCodeOfTheSampleBus;
+    // The initialisation file's defaults: a run needs a poll budget of 1 at least.
+    settings.syncPeriod = 300000;
+    settings.syncWait = 1000;
+    return settings;
+  }
+
+  KernelAnswer OpenHardware(const StartSettings& settings) {
+    const auto start = StartRecord(settings);
+    client_->Block().CopyIn(cb::kPayloadOffset, start.Bytes());
+    return client_->Command(Code(CommandCode::OpenHardware), kOpenTimeoutMs);
+  }
+
+  KernelAnswer SdoRequest(std::uint16_t cobId, const std::vector<std::uint8_t>& data,
+                          std::uint16_t answerCobId, std::uint32_t timeoutMicroseconds) {
+    auto block = client_->Block();
+    block.Set(cb::kSdoRequestCobId, cobId);
+    auto bytes = block.MutableBytes(cb::kSdoRequestData);
+    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
+    std::copy(data.begin(), data.end(), bytes.begin());
+    block.Set(cb::kSdoRequestLength, static_cast<std::uint8_t>(data.size()));
+    block.Set(cb::kSdoAnswerCobId, answerCobId);
+    block.Set(cb::kSdoTimeoutMicroseconds, timeoutMicroseconds);
+    client_->SignalSdoRequest();
+    return client_->AwaitSdoAnswer(kAnswerTimeoutMs);
+  }
+
+  // The frames logged since the last look, gathered until `line` shows.
+  bool FrameLogShows(const std::string& line) {
+    return Eventually([&] {
+      frames_ += control_->Command("frame-log");
+      return frames_.find(line) != std::string::npos;
+    });
+  }
+
+  // Steps the driver host's virtual clock by `period` about once per
+  // `period` of real time, until StopStepping.
+  void StartStepping(std::chrono::microseconds period) {
+    const auto folder = os::RuntimeDirectory();
+    ASSERT_TRUE(folder);
+    stepper_ = std::jthread([path = *folder + "/devhost.control", period](std::stop_token stop) {
+      ControlLine line(path);
+      const std::string command = "step " + std::to_string(period.count());
+      while (!stop.stop_requested() && line.Command(command).starts_with("ok")) {
+        std::this_thread::sleep_for(period);
+      }
+    });
+  }
+
+  void StopStepping() {
+    if (!stepper_.joinable()) return;
+    stepper_.request_stop();
+    stepper_.join();
+  }
+
+  os::Process devhost_;
+  std::jthread stepper_;
+  std::unique_ptr<ControlLine> control_;
+  std::unique_ptr<LibrarySide> client_;
+  std::string frames_;
+};
+
+TEST_F(KernelDevhostTest, TheKernelRunsItsCycleOverTheDriverHostUntilItEnds) {
+  StartDevhost({});
+  StartKernel();
+  const auto opened = OpenHardware(SampleMachineSettings());
+  ASSERT_TRUE(opened.answered);
+  ASSERT_EQ(opened.result, common::kKernelSuccess);
+
+  // The heartbeat flips between 0x00 and 0xFF while the cycle runs.
+  int flips = 0;
+  std::uint8_t last = *client_->Block().Load<std::uint8_t>(cb::kHeartbeat.kOffset);
+  EXPECT_TRUE(Eventually([&] {
+    const std::uint8_t now = *client_->Block().Load<std::uint8_t>(cb::kHeartbeat.kOffset);
+    EXPECT_TRUE(now == cb::kHeartbeatLow || now == cb::kHeartbeatHigh) << int{now};
+    if (now != last) ++flips;
+    last = now;
+    return flips >= 6;
+  }));
+
+  // The run is the kernel's: another handle may not steer it.
+  auto other = os::DeviceHandle::Open(kDevice);
+  ASSERT_EQ(other.error, os::DeviceOpenError::kNone);
+  EXPECT_EQ(StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE),
+            common::kDriverNotOwner);
+  // The driver's version as the kernel formats it.
+  common::DriverVersionRecord version;
+  ASSERT_EQ(other.handle.Control(common::IOCTL_CAN_GET_VERSION, {}, version.MutableBytes()).status,
+            os::kStatusSuccess);
+  EXPECT_STREQ(FormatDriverVersion(version.View()).data(), "01.70.00.10");
+
+  // An SDO upload of the device type reaches drive 1 and brings its answer.
+  const auto upload = SdoRequest(0x601, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x581, 1'000'000);
+  ASSERT_TRUE(upload.answered);
+  EXPECT_EQ(upload.result, common::kKernelSuccess);
+  {
+    const auto block = client_->Block();
+    ASSERT_EQ(block.Get(cb::kSdoAnswerLength), 8u);
+    const auto data = block.GetBytes(cb::kSdoAnswerData);
+    const std::vector<std::uint8_t> answer(data.begin(), data.begin() + 8);
+    const std::vector<std::uint8_t> expected = {0x43,
+                                                0x00,
+                                                0x10,
+                                                0x00,
+                                                static_cast<std::uint8_t>(kDriveDeviceType),
+                                                static_cast<std::uint8_t>(kDriveDeviceType >> 8),
+                                                static_cast<std::uint8_t>(kDriveDeviceType >> 16),
+                                                static_cast<std::uint8_t>(kDriveDeviceType >> 24)};
+    EXPECT_EQ(answer, expected);
+  }
+  EXPECT_TRUE(FrameLogShows("can0 601#4000100000000000\n")) << frames_;
+  EXPECT_TRUE(FrameLogShows("can0 581#4300100092010200\n")) << frames_;
+
+  // Before CNC mode an NMT request goes out as it is: the I/O module resets
+  // and boots again.
+  frames_.clear();
+  const auto nmt = SdoRequest(0, {0x81, 0x0A}, 0, 1'000'000);
+  ASSERT_TRUE(nmt.answered);
+  EXPECT_EQ(nmt.result, common::kKernelSuccess);
+  EXPECT_TRUE(FrameLogShows("can0 000#810A\n")) << frames_;
+  EXPECT_TRUE(Eventually([&] {
+    frames_ += control_->Command("frame-log");
+    return frames_.find("can0 70A#00\n", frames_.find("can0 000#810A\n")) != std::string::npos;
+  })) << frames_;
+
+  // No node 5 on the bus: the request times out. The kernel counts the
+  // time-out in driver cycles, so only a loose lower bound holds.
+  const auto started = std::chrono::steady_clock::now();
+  const auto silent = SdoRequest(0x605, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x585, 300'000);
+  ASSERT_TRUE(silent.answered);
+  EXPECT_EQ(silent.result, common::kKernelCanMessageTimeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
+  EXPECT_TRUE(FrameLogShows("can0 605#4000100000000000\n")) << frames_;
+
+  // The kernel's end ends the run: it is nobody's any more.
+  EXPECT_TRUE(client_->Command(Code(CommandCode::TerminateKernel)).answered);
+  EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
+  EXPECT_TRUE(Eventually([&] {
+    return StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE) == common::kDriverNoRun;
+  }));
+  EXPECT_EQ(StatusOfRequest(other.handle, common::IOCTL_CAN_CLAIM), common::kDriverSuccess);
+}
+
+TEST_F(KernelDevhostTest, AStalledExchangeEndsTheCycleAndAnswersThePendingRequestAtOnce) {
+  // The driver's time stands still unless the test steps it.
+  StartDevhost({"--virtual-clock"});
+  StartStepping(1ms);
+  StartKernel();
+  auto settings = SampleMachineSettings();
+  settings.exchangeTimeoutMs = 1000;
+  const auto opened = OpenHardware(settings);
+  ASSERT_TRUE(opened.answered);
+  ASSERT_EQ(opened.result, common::kKernelSuccess);
+
+  // A request that would wait a minute for a silent node.
+  auto block = client_->Block();
+  block.Set(cb::kSdoRequestCobId, 0x605);
+  block.Set(cb::kSdoRequestLength, 8);
+  block.Set(cb::kSdoAnswerCobId, 0x585);
+  block.Set(cb::kSdoTimeoutMicroseconds, 60'000'000);
+  client_->SignalSdoRequest();
+  ASSERT_TRUE(FrameLogShows("can0 605#")) << frames_;
+  ASSERT_FALSE(client_->SdoAnswered());
+
+  StopStepping();
+  const auto stalled = std::chrono::steady_clock::now();
+  const auto answer = client_->AwaitSdoAnswer(kAnswerTimeoutMs);
+  ASSERT_TRUE(answer.answered);
+  EXPECT_EQ(answer.result, common::kDriverNoController);
+  EXPECT_LT(std::chrono::steady_clock::now() - stalled, 10s);
+
+  // The cycle is gone for the rest of the kernel's life; the kernel still
+  // answers, and its end ends the run.
+  EXPECT_EQ(SdoRequest(0, {0x81, 0x0A}, 0, 1000).result, common::kDriverNoController);
+  EXPECT_EQ(client_->Command(Code(CommandCode::Ping)).result, common::kKernelSuccess);
+  EXPECT_TRUE(client_->Command(Code(CommandCode::TerminateKernel)).answered);
+  EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
+  auto other = os::DeviceHandle::Open(kDevice);
+  ASSERT_EQ(other.error, os::DeviceOpenError::kNone);
+  EXPECT_TRUE(Eventually([&] {
+    return StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE) == common::kDriverNoRun;
+  }));
+}
+
+TEST_F(KernelDevhostTest, ChannelNoCanStartsNoRun) {
+  StartDevhost({});
+  StartKernel(Channel::NoCan);
+  const auto opened = OpenHardware(SampleMachineSettings());
+  ASSERT_TRUE(opened.answered);
+  EXPECT_EQ(opened.result, common::kKernelSuccess);
+  EXPECT_EQ(SdoRequest(0, {0x81, 0x0A}, 0, 1000).result, common::kKernelCanOperationInactive);
+  auto other = os::DeviceHandle::Open(kDevice);
+  ASSERT_EQ(other.error, os::DeviceOpenError::kNone);
+  EXPECT_EQ(StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE), common::kDriverNoRun);
+  EXPECT_EQ(control_->Command("frame-log").find("can0 000#"), std::string::npos);
+  EXPECT_TRUE(client_->Command(Code(CommandCode::TerminateKernel)).answered);
+  EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
+}
+
+}  // namespace
+}  // namespace vantor::kernel::testing
