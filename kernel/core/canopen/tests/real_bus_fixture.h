@@ -1,0 +1,96 @@
+// The CANopen layer over the real channel-1 driver on the simulated card,
+// with simulated DS402 drives 1, 2 and 3 on its bus, all in this process
+// on the virtual clock. The fixture is the service host: a wait runs the
+// kernel's cycle itself (the slot steps on the exchange record, the record
+// handed to the driver, the clock stepped until the driver gives it back),
+// so every test runs on one thread and the same order of events.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "drivers/host/driver_loading.h"
+#include "drivers/tarnis1/tests/driver_host_fixture.h"
+#include "kernel/core/canopen/node_object.h"
+#include "kernel/core/canopen/service_host.h"
+#include "kernel/core/canopen/tests/canopen_test_support.h"
+#include "sim/canopen/node_station.h"
+#include "sim/drives/drive_model.h"
+
+namespace vantor::canopen::testing {
+
+// 5 ticks of 4 x 128 microseconds.
+inline constexpr std::uint32_t kBusCycleMicroseconds = 2560;
+inline constexpr std::array<std::uint8_t, 3> kDriveIds = {1, 2, 3};
+
+class RealBusFixture : public frontends::testing::DriverHostFixture, public NodeServiceHost {
+ protected:
+  RealBusFixture();
+
+  // Loads the driver, claims it, starts a buffered run and lets the drives
+  // boot. Called by each test (a fatal failure ends the test).
+  void StartBus();
+  void UnloadDrivers() override { driver_.reset(); }
+
+  // ---- NodeServiceHost
+  void LockKernelData() noexcept override { ++lockDepth_; }
+  void UnlockKernelData() noexcept override { --lockDepth_; }
+  bool IsCycleRunning() noexcept override { return cycleRunning_; }
+  void WaitForAll(std::span<CompletionSignal* const> signals) noexcept override;
+  void Sleep(std::uint32_t milliseconds) noexcept override;
+  bool StopOnInputOrHandwheelInitialised() noexcept override { return false; }
+  void ClearStopOnInputAndHandwheel() noexcept override {}
+  void TakeNodePositionsIntoAxisRecords() noexcept override {}
+  common::StatusCode SetupAxesProfileMode(bool, NodeMask,
+                                          std::span<const std::int32_t>) noexcept override {
+    return common::kKernelSuccess;
+  }
+
+  // One kernel cycle: slot steps, exchange, clock stepped to its answer.
+  // A driver that does not answer ends the cycle as the kernel's would.
+  void RunCycle();
+
+  // ---- The drives, looked at with the simulation held still.
+  sim::drives::DriveModel& Drive(std::uint8_t id) { return *drives_[id - 1]; }
+  sim::canopen::CanopenNode& DriveNode(std::uint8_t id) { return stations_[id - 1]->Node(); }
+  std::uint16_t DriveState(std::uint8_t id);
+  // The controlwords the drive took over SDO since its log was cleared.
+  std::vector<std::uint16_t> LoggedControlwords(std::uint8_t id);
+  void ClearDriveLog(std::uint8_t id);
+  // Every SDO transfer the drive logged since its log was cleared.
+  std::vector<sim::canopen::SdoAccess> SdoAccessesOf(std::uint8_t id);
+
+  // The cycle serves this table from now on (the default: drives 1, 2
+  // and 3 as nodes 1, 2 and 3, no axes).
+  void UseNodes(NodeTable& table) { activeTable_ = &table; }
+
+  TestNodes nodes_{{kDriveIds[0], kDriveIds[1], kDriveIds[2]}};
+  ServiceContext context_{*this, nodes_.table};
+  // The cycle ends (as at an exchange time-out) after one cycle of the
+  // wait with this 1-based number; its way out completes the pending
+  // slots. `onCycleEnd` looks at the records just before.
+  std::optional<int> endCycleInWait_;
+  std::function<void()> onCycleEnd_;
+  int waits_ = 0;
+  std::vector<std::uint32_t> sleeps_;
+  bool cycleRunning_ = false;
+  bool waitedWhileLocked_ = false;
+  int cycles_ = 0;
+
+ private:
+  NodeTable* activeTable_ = &nodes_.table;
+  std::unique_ptr<host::LoadedDriver> driver_;
+  std::shared_ptr<devhost::FileObject> owner_;
+  common::ExchangeBuffer exchange_{};
+  std::uint32_t elapsedMicroseconds_ = kBusCycleMicroseconds;
+  int lockDepth_ = 0;
+  std::array<sim::drives::DriveModel*, kDriveIds.size()> drives_{};
+  std::array<sim::canopen::NodeStation*, kDriveIds.size()> stations_{};
+};
+
+}  // namespace vantor::canopen::testing
