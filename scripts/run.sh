@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds the system and runs the driver host on the simulated
+# The main job: builds the system, starts the driver host on the simulated
 # hardware of the default machine (one PCI CAN card, three DS402 drives, an
-# I/O module and a handwheel gateway), then shows what crossed the bus.
+# I/O module and a handwheel gateway) unless one already serves the
+# namespace, runs channel_probe (channel 1 up, device type and identification
+# text of every drive, channel down) and stops the driver host again if it
+# started it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,16 +14,62 @@ build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build"
 
+# A namespace of its own, so that it never meets tests or other runs.
 export VANTOR_NAMESPACE="${VANTOR_NAMESPACE:-demo-$$}"
-frames=$(mktemp)
-trap 'rm -f "$frames"' EXIT
+# The watching program is a Qt program; without a display it runs offscreen.
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+  export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+fi
 
-"$build/bin/devhost" --candump "$frames" &
+host_log=$(mktemp)
+host=
+stop_host() {
+  if [[ -n "$host" ]]; then
+    kill -TERM "$host" 2>/dev/null || true
+    wait "$host" 2>/dev/null || true
+    host=
+  fi
+  rm -f "$host_log"
+}
+trap stop_host EXIT
+
+"$build/bin/devhost" 2>"$host_log" &
 host=$!
-sleep 2
-kill -TERM "$host"
-wait "$host"
+# Wait until it serves its devices, or until it finds another driver host
+# serving the namespace (then that one is used).
+for _ in $(seq 200); do
+  if grep -q "^devhost: serving namespace" "$host_log"; then
+    echo "Started devhost in namespace \"$VANTOR_NAMESPACE\"."
+    break
+  fi
+  if ! kill -0 "$host" 2>/dev/null; then
+    wait "$host" || true
+    host=
+    if grep -q "another devhost already runs" "$host_log"; then
+      echo "Using the devhost that already runs in namespace \"$VANTOR_NAMESPACE\"."
+      break
+    fi
+    echo "devhost did not start:" >&2
+    cat "$host_log" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
+if [[ -n "$host" ]] && ! grep -q "^devhost: serving namespace" "$host_log"; then
+  echo "devhost does not serve its devices after 10 s:" >&2
+  cat "$host_log" >&2
+  exit 1
+fi
 
 echo
-echo "Frames on the simulated bus (candump format):"
-cat "$frames"
+status=0
+"$build/bin/channel_probe" "$@" || status=$?
+echo
+if ((status == 0)); then
+  echo "channel_probe: every drive answered."
+else
+  echo "channel_probe failed (exit code $status)." >&2
+fi
+stop_host
+trap - EXIT
+exit "$status"

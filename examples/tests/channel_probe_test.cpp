@@ -1,0 +1,307 @@
+// The whole chain on simulated hardware: the driver host serves a machine,
+// channel_probe starts channel 1 through the interface library (which starts
+// the real kernel and the watching program), asks the drives for their
+// device type and identification text over raw SDO frames, and ends the
+// channel with nothing left behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/communication_block.h"
+#include "common/kernel_object_names.h"
+#include "interface/include/linkora.h"
+#include "platform/os/device/device_handle.h"
+#include "platform/os/named_objects.h"
+#include "platform/os/process.h"
+#include "platform/os/wait.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace os = vantor::os;
+namespace common = vantor::common;
+namespace fs = std::filesystem;
+
+const std::string kProbe = VANTOR_CHANNEL_PROBE;
+const std::string kDevhost = VANTOR_DEVHOST_PROGRAM;
+const std::string kProgramFolder = VANTOR_PROGRAM_FOLDER;
+const std::string kSampleIni = VANTOR_EXAMPLES_FOLDER "/machine.ini";
+const std::string kDualDriveMachine = VANTOR_EXAMPLES_FOLDER "/tests/data/dual_drive_machine.json";
+
+constexpr std::uint32_t kProbeDeadlineMs = 60000;
+constexpr std::uint32_t kDevhostEndDeadlineMs = 10000;
+
+// What the drives of the machine descriptions answer.
+constexpr char kBanner[] = "Vantor CAN-CNC-Control, interface library 01.70.00.13";
+constexpr char kChannelUp[] = "channel 1 up on tarnis1 at 500 kbit/s";
+constexpr char kChannelEnded[] = "channel 1 ended";
+constexpr char kStandardDrive[] = "device type 0x00020192, name \"ZEB11 K905 01.60.03 servo\"";
+constexpr char kDualDrive[] =
+    "device type 0x00020192, name \"ZEB22/ZEB44 K905 01.62.00 dual power stage, two axis "
+    "firmware build 2026\"";
+
+struct ProbeRun {
+  std::uint32_t exitCode = 0;
+  std::vector<std::string> out;
+  std::string err;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Ids of the kernel and watching programs that run in this namespace.
+std::vector<int> ChannelProgramsOfNamespace(const std::string& space) {
+  const std::string marker = "VANTOR_NAMESPACE=" + space;
+  std::vector<int> found;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string comm = ReadText(entry.path() / "comm");
+    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    if (comm != "Motrix" && comm != "Vigilo") continue;
+    const std::string environment = ReadText(entry.path() / "environ");
+    std::size_t start = 0;
+    while (start < environment.size()) {
+      const std::size_t end = std::min(environment.find('\0', start), environment.size());
+      if (environment.compare(start, end - start, marker) == 0) {
+        found.push_back(std::stoi(name));
+        break;
+      }
+      start = end + 1;
+    }
+  }
+  return found;
+}
+
+class ChannelProbeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The namespace is fixed at a process's first use of named objects, so
+    // the tests of one process share it; each test leaves it empty.
+    namespace_ = "examples-" + std::to_string(::getpid());
+    ::setenv("VANTOR_NAMESPACE", namespace_.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    folder_ = fs::temp_directory_path() / namespace_;
+    fs::create_directories(folder_);
+  }
+
+  void TearDown() override {
+    cpctl_Exit();
+    StopDevhost();
+    fs::remove_all(folder_);
+  }
+
+  void StartDevhost(const std::string& machine = {}) {
+    std::vector<std::string> arguments;
+    if (!machine.empty()) arguments = {"--machine", machine};
+    auto started = os::Process::Start(kDevhost, arguments);
+    ASSERT_TRUE(started);
+    devhost_ = started.take();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (os::DeviceHandle::Open("\\\\.\\tarnis1").error == os::DeviceOpenError::kNone) return;
+      ASSERT_NE(os::WaitForOne(devhost_, 0).kind, os::WaitKind::Signalled)
+          << "the driver host ended at start";
+      std::this_thread::sleep_for(50ms);
+    }
+    FAIL() << "the driver host serves no tarnis1 device";
+  }
+
+  void StopDevhost() {
+    if (!devhost_.valid()) return;
+    // Asked to end, it takes its sockets and lock file away.
+    ::kill(static_cast<pid_t>(devhost_.id()), SIGTERM);
+    if (os::WaitForOne(devhost_, kDevhostEndDeadlineMs).kind != os::WaitKind::Signalled) {
+      devhost_.Terminate(0);
+      os::WaitForOne(devhost_, kDevhostEndDeadlineMs);
+      ADD_FAILURE() << "the driver host did not end on SIGTERM";
+    }
+    EXPECT_EQ(devhost_.exitCode(), std::optional<std::uint32_t>(0));
+    devhost_.Close();
+  }
+
+  ProbeRun RunProbe(const std::vector<std::string>& arguments) {
+    const std::string out = (folder_ / "probe.out").string();
+    const std::string err = (folder_ / "probe.err").string();
+    std::vector<std::string> shell = {
+        "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err,
+        kProbe};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    ProbeRun run;
+    auto process = os::Process::Start("/bin/sh", shell);
+    EXPECT_TRUE(process);
+    if (!process) return run;
+    if (os::WaitForOne(*process, kProbeDeadlineMs).kind != os::WaitKind::Signalled) {
+      process->Terminate(0);
+      os::WaitForOne(*process, kProbeDeadlineMs);
+      ADD_FAILURE() << "channel_probe did not end in time";
+    }
+    run.exitCode = process->exitCode().value_or(0xFFFFFFFFu);
+    process->Close();
+    run.out = Lines(ReadText(out));
+    run.err = ReadText(err);
+    return run;
+  }
+
+  // The kernel and the watching program end with the channel's last user.
+  void ExpectNothingLeft() {
+    std::vector<int> programs = ChannelProgramsOfNamespace(namespace_);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!programs.empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(50ms);
+      programs = ChannelProgramsOfNamespace(namespace_);
+    }
+    EXPECT_TRUE(programs.empty()) << "a kernel or watching program still runs";
+    StopDevhost();
+    EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
+  }
+
+  std::string namespace_;
+  fs::path folder_;
+  os::Process devhost_;
+};
+
+TEST_F(ChannelProbeTest, ReadsEveryDriveOfTheMachineAndLeavesNothingRunning) {
+  StartDevhost(kDualDriveMachine);
+  ASSERT_FALSE(HasFatalFailure());
+  const ProbeRun run = RunProbe({kSampleIni});
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  // The dual drive's text takes more segments than the others.
+  const std::vector<std::string> expected = {kBanner,
+                                             kChannelUp,
+                                             std::string("node 1: ") + kStandardDrive,
+                                             std::string("node 2: ") + kDualDrive,
+                                             std::string("node 3: ") + kStandardDrive,
+                                             kChannelEnded};
+  EXPECT_EQ(run.out, expected) << run.err;
+  ExpectNothingLeft();
+}
+
+TEST_F(ChannelProbeTest, SilentNodeFailsWithTheLibraryTextAndTheChannelStillEnds) {
+  StartDevhost();
+  ASSERT_FALSE(HasFatalFailure());
+  const ProbeRun run = RunProbe({kSampleIni, "1", "5"});
+  EXPECT_EQ(run.exitCode, 1u);
+  ASSERT_EQ(run.out.size(), 4u) << run.err;
+  EXPECT_EQ(run.out[2], std::string("node 1: ") + kStandardDrive);
+  EXPECT_EQ(run.out[3], kChannelEnded);
+  EXPECT_NE(run.err.find("node 5, object 0x1000: cpctl_ComViaSdo failed:\n"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("0xC9130006 (3-2323-6):  Time for CAN-message expired!"),
+            std::string::npos)
+      << run.err;
+  ExpectNothingLeft();
+}
+
+TEST_F(ChannelProbeTest, WithoutDriverHostTheStartFailsWithTheLibraryText) {
+  const ProbeRun run = RunProbe({kSampleIni});
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_NE(run.err.find("cpctl_CanInitialize failed:\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("0xC9130003 (3-2323-3):  CAN-driver not exist!"), std::string::npos)
+      << run.err;
+  ExpectNothingLeft();
+}
+
+TEST_F(ChannelProbeTest, BadArgumentsAndFilesAreRefused) {
+  const ProbeRun missing = RunProbe({(folder_ / "absent.ini").string()});
+  EXPECT_EQ(missing.exitCode, 1u);
+  EXPECT_NE(missing.err.find("cpctl_GetCanInitPar(" + (folder_ / "absent.ini").string() +
+                             ") failed:\n"),
+            std::string::npos)
+      << missing.err;
+  EXPECT_NE(missing.err.find("0xC9140001 (3-2324-1): Incorrect initialization-file!"),
+            std::string::npos)
+      << missing.err;
+  for (const std::string& node : std::vector<std::string>{"0", "128", "99999999999"}) {
+    const ProbeRun run = RunProbe({kSampleIni, node});
+    EXPECT_EQ(run.exitCode, 2u) << node;
+    EXPECT_NE(run.err.find("\"" + node + "\" is no CAN node number"), std::string::npos)
+        << run.err;
+  }
+  const ProbeRun option = RunProbe({"--verbose"});
+  EXPECT_EQ(option.exitCode, 2u);
+  EXPECT_TRUE(option.out.empty());
+}
+
+// While the channel is up, the kernel's cycle toggles the heartbeat of the
+// communication block; a second application (the probe) attaches to the
+// running channel and leaves it running when it ends.
+TEST_F(ChannelProbeTest, HeartbeatTogglesWhileTheChannelIsUpAndTheProbeAttaches) {
+  StartDevhost();
+  ASSERT_FALSE(HasFatalFailure());
+  LinkoraCanHardwareParameters hardware{};
+  LinkoraCanInitRecord record{};
+  record.HardwareParameters = &hardware;
+  ASSERT_EQ(cpctl_GetCanInitPar(&record, sizeof record, kSampleIni.c_str()), LINKORA_SUCCESS);
+  std::string device = "tarnis1";
+  const std::string kernel = kProgramFolder + "/Motrix";
+  const std::string watch = kProgramFolder + "/Vigilo";
+  record.DeviceName = device.data();
+  record.KernelPath = const_cast<char*>(kernel.c_str());
+  record.WatchPath = const_cast<char*>(watch.c_str());
+  ASSERT_EQ(cpctl_CanInitialize(&record, sizeof record), LINKORA_SUCCESS);
+
+  {
+    auto block = os::Mapping::Open(
+        common::ChannelObjectName(common::Channel::CanOne,
+                                  common::ChannelObject::CommunicationMapping));
+    ASSERT_TRUE(block) << os::OsErrorName(block.error());
+    ASSERT_GE(block->size(), common::kCommunicationBlockSize);
+    namespace cb = common::communication_block;
+    std::atomic_ref<std::uint8_t> heartbeat(
+        *reinterpret_cast<std::uint8_t*>(block->data() + cb::kHeartbeat.kOffset));
+    std::set<std::uint8_t> seen;
+    int changes = 0;
+    std::uint8_t last = heartbeat.load();
+    seen.insert(last);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (changes < 4 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+      const std::uint8_t now = heartbeat.load();
+      seen.insert(now);
+      if (now != last) ++changes;
+      last = now;
+    }
+    EXPECT_GE(changes, 4);
+    EXPECT_EQ(seen, (std::set<std::uint8_t>{cb::kHeartbeatLow, cb::kHeartbeatHigh}));
+    block->Close();
+  }
+
+  const ProbeRun run = RunProbe({kSampleIni, "3"});
+  EXPECT_EQ(run.exitCode, 0u) << run.err;
+  const std::vector<std::string> expected = {kBanner, kChannelUp,
+                                             std::string("node 3: ") + kStandardDrive,
+                                             kChannelEnded};
+  EXPECT_EQ(run.out, expected) << run.err;
+  EXPECT_FALSE(ChannelProgramsOfNamespace(namespace_).empty())
+      << "the probe's exit ended a channel it did not start";
+
+  EXPECT_EQ(cpctl_Exit(), LINKORA_SUCCESS);
+  ExpectNothingLeft();
+}
+
+}  // namespace
