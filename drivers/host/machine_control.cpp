@@ -1,4 +1,5 @@
 #include "drivers/host/machine_control.h"
+#include "platform/devhost/control_words.h"
 
 #include <charconv>
 #include <cstdio>
@@ -14,34 +15,11 @@ namespace {
 constexpr unsigned kMaxInjectedFaults = 1000000;
 constexpr unsigned kLargestIdentifier = 0x7FF;
 
-template <typename Number>
-bool ParseNumber(std::string_view text, Number& value) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
-}
-
-std::vector<std::string_view> Words(std::string_view text) {
-  std::vector<std::string_view> words;
-  while (!text.empty()) {
-    const auto start = text.find_first_not_of(' ');
-    if (start == std::string_view::npos) break;
-    text.remove_prefix(start);
-    const auto end = text.find(' ');
-    words.push_back(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end);
-  }
-  return words;
-}
-
 std::string BusFault(SimulatedMachine& machine, std::string_view arguments) {
-  const auto words = Words(arguments);
+  const auto words = devhost::ControlWords(arguments);
   unsigned count = 0;
-  if (words.size() < 3 || !ParseNumber(words[2], count) || count > kMaxInjectedFaults) {
+  if (words.size() < 3 || !devhost::ParseControlNumber(words[2], count) ||
+      count > kMaxInjectedFaults) {
     return "error: bus-fault needs a bus, a fault and a count";
   }
   SimulationPump::ModelAccess access(machine.Pump());
@@ -51,7 +29,7 @@ std::string BusFault(SimulatedMachine& machine, std::string_view arguments) {
     std::optional<std::uint16_t> identifier;
     if (words.size() == 4) {
       unsigned value = 0;
-      if (!ParseNumber(words[3], value) || value > kLargestIdentifier) {
+      if (!devhost::ParseControlNumber(words[3], value) || value > kLargestIdentifier) {
         return "error: bad identifier";
       }
       identifier = static_cast<std::uint16_t>(value);
@@ -67,7 +45,7 @@ std::string BusFault(SimulatedMachine& machine, std::string_view arguments) {
 }
 
 std::string AdapterStuck(SimulatedMachine& machine, std::string_view arguments) {
-  const auto words = Words(arguments);
+  const auto words = devhost::ControlWords(arguments);
   if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) {
     return "error: adapter-stuck needs a port and on or off";
   }
@@ -80,7 +58,7 @@ std::string AdapterStuck(SimulatedMachine& machine, std::string_view arguments) 
 
 std::string TestPortWrites(SimulatedMachine& machine, std::string_view arguments) {
   std::uint16_t address = 0;
-  if (!ParseNumber(arguments, address)) return "error: test-port needs an address";
+  if (!devhost::ParseControlNumber(arguments, address)) return "error: test-port needs an address";
   SimulationPump::ModelAccess access(machine.Pump());
   const sim::TestPort* port = machine.Models().FindTestPort(address);
   if (port == nullptr) return "error: no test port at " + std::string(arguments);

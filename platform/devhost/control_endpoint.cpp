@@ -1,4 +1,5 @@
 #include "platform/devhost/control_endpoint.h"
+#include "platform/devhost/control_words.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,29 +18,6 @@ namespace {
 constexpr std::size_t kMaxCommandLength = 4096;
 constexpr auto kDeferredCallsGrace = std::chrono::seconds(10);
 
-template <typename Number>
-bool ParseNumber(std::string_view text, Number& value) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return !text.empty() && error == std::errc{} && end == text.data() + text.size();
-}
-
-std::vector<std::string_view> Words(std::string_view text) {
-  std::vector<std::string_view> words;
-  while (!text.empty()) {
-    const auto start = text.find_first_not_of(' ');
-    if (start == std::string_view::npos) break;
-    text.remove_prefix(start);
-    const auto end = text.find(' ');
-    words.push_back(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end);
-  }
-  return words;
-}
 
 }  // namespace
 
@@ -56,7 +34,7 @@ void ControlEndpoint::AddBuiltInCommands() {
   host_.AddControlCommand("step", [this](std::string_view arguments) -> std::string {
     if (virtualClock_ == nullptr) return "error: real clock";
     std::int64_t microseconds = 0;
-    if (!ParseNumber(arguments, microseconds) || microseconds < 0 ||
+    if (!ParseControlNumber(arguments, microseconds) || microseconds < 0 ||
         microseconds > kWaitForever / kTicksPerMicrosecond) {
       return "error: step needs microseconds";
     }
@@ -79,9 +57,9 @@ void ControlEndpoint::AddBuiltInCommands() {
   });
   host_.AddControlCommand("devices", [this](std::string_view) { return host_.DeviceNames(); });
   host_.AddControlCommand("parameter", [this](std::string_view arguments) -> std::string {
-    const auto words = Words(arguments);
+    const auto words = ControlWords(arguments);
     std::uint32_t value = 0;
-    if (words.size() != 3 || !ParseNumber(words[2], value)) {
+    if (words.size() != 3 || !ParseControlNumber(words[2], value)) {
       return "error: parameter needs key, name and value";
     }
     host_.Parameters().SetDword(words[0], words[1], value);
