@@ -130,11 +130,13 @@ IoStatus DriverHost::CreateFile(const std::shared_ptr<DeviceObject>& device,
 
 void DriverHost::CloseFile(const std::shared_ptr<FileObject>& file) {
   if (file == nullptr || file->closed_.exchange(true)) return;
-  DeviceDispatch& dispatch = file->Device().Dispatch();
-  dispatch.Cleanup(*file);
+  // A device its driver deleted (the driver unloaded before the handle was
+  // closed) has no dispatch left to call; only the cancelling remains.
+  const bool driverGone = file->Device().Deleted();
+  if (!driverGone) file->Device().Dispatch().Cleanup(*file);
   // Whatever the driver left pending for this handle ends now, cancelled.
   for (const auto& request : file->TakePending()) request->Complete(os::kStatusCancelled);
-  dispatch.Close(*file);
+  if (!driverGone) file->Device().Dispatch().Close(*file);
 }
 
 // ---- requests -----------------------------------------------------------------

@@ -240,5 +240,18 @@ TEST_F(RequestDispatchTest, TwoClientsInterleaveWithoutMixing) {
   EXPECT_NE(firstId, secondId);
 }
 
+// A handle that outlives its driver (the driver unloaded first) is closed
+// without calling into the driver that is gone; what it held is cancelled.
+TEST(DriverUnloadTest, HandleClosedAfterItsDriverUnloadedNeverReachesTheDriver) {
+  VirtualClock clock;
+  DriverHost host(clock);
+  auto driver = std::make_unique<TestDriver>(host);
+  std::shared_ptr<FileObject> file;
+  ASSERT_EQ(host.OpenDevice(kDeviceName, file), os::kStatusSuccess);
+  driver.reset();
+  host.CloseFile(file);
+  EXPECT_TRUE(file->Device().Deleted());
+}
+
 }  // namespace
 }  // namespace vantor::devhost::testing
