@@ -50,7 +50,7 @@ CanChannel::CanChannel(devhost::DriverHost& host, devhost::DeviceObject& device,
       frontEnd_(frontEnd),
       settings_(settings),
       controller_(bus, card),
-      machines_(controller_),
+      machines_(controller_, settings.reportOverwrittenFrames),
       exchangeDpc_(std::make_unique<devhost::DeferredCall>(
           device.DeferredCalls(), [this](void*, void*) { ExchangeDpc(); })),
       deviceStartStamp_(host.QueryPerformanceCounter()) {}

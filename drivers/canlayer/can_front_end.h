@@ -27,6 +27,12 @@ struct CanChannelSettings {
   common::DriverVersion version = common::kPciDriverVersion;
   // A byte-wide output port for timing marks, when the machine has one.
   std::optional<std::uint16_t> testPort;
+  // Run mode 1: a cycle is always exactly N ticks; off, a cycle also begins
+  // early once a full cycle length has passed on the performance counter.
+  bool exactTickBufferedCycle = false;
+  // Receive reads of codes 15, 19 and 21 report a frame that overwrote an
+  // unread one as result 3; off, such a frame counts as a plain frame (0).
+  bool reportOverwrittenFrames = false;
 };
 
 // The tick's way from the hardware to the handler. Calls marked "interrupt

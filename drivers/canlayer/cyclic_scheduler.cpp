@@ -142,9 +142,11 @@ void CanChannel::CycleTickTimed() {
   ++tickCounter_;
   const auto sinceCycleStart =
       lastCycleStamp_ == 0 ? 0 : static_cast<std::uint32_t>(now - lastCycleStamp_);
-  // A cycle begins after N ticks, or as soon as a full cycle length has
-  // passed, whichever comes first.
-  if (tickCounter_ < run_.cycleDivider && sinceCycleStart <= cycleLengthTicks_) return;
+  // A cycle begins after N ticks, or (unless cycles are exactly N ticks) as
+  // soon as a full cycle length has passed, whichever comes first.
+  const bool cycleLengthPassed =
+      !settings_.exactTickBufferedCycle && sinceCycleStart > cycleLengthTicks_;
+  if (tickCounter_ < run_.cycleDivider && !cycleLengthPassed) return;
 
   lastCycleStamp_ = now;
   tickCounter_ = 0;

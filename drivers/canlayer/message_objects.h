@@ -94,7 +94,10 @@ inline constexpr int kAxisSlots = static_cast<int>(common::kSetpointAxisCount);
 
 class MessageObjectMachines {
  public:
-  explicit MessageObjectMachines(Controller82527& controller) : controller_(controller) {}
+  // `reportOverwrittenFrames`: receive records report a frame that
+  // overwrote an unread one as result 3 instead of 0.
+  MessageObjectMachines(Controller82527& controller, bool reportOverwrittenFrames)
+      : controller_(controller), reportOverwrittenFrames_(reportOverwrittenFrames) {}
   MessageObjectMachines(const MessageObjectMachines&) = delete;
   MessageObjectMachines& operator=(const MessageObjectMachines&) = delete;
 
@@ -178,6 +181,7 @@ class MessageObjectMachines {
   AnswerSlot* SlotOf(int object) noexcept;
 
   Controller82527& controller_;
+  const bool reportOverwrittenFrames_;
   std::int16_t fillLimit_ = 0;
   std::int32_t pollInterval_ = 1;
   std::int32_t pollBudget_ = 1;

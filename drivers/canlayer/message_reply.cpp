@@ -29,11 +29,11 @@ void MessageObjectMachines::CollectAtExchangePoint(common::ExchangeBufferView ex
     auto record = *common::MessageRecordIn(exchange, static_cast<std::size_t>(object));
     if (record.Get(mr::kCode) != Code(MessageCode::ContinuousReceive)) continue;
     const ObjectRead read = controller_.ReadObject(object);
-    const std::uint8_t outcome = RecordResultOf(read.result);
+    const std::uint8_t outcome = ReceiveRecordResultOf(read.result, reportOverwrittenFrames_);
     const std::uint8_t stored = record.Get(mr::kResult);
-    if (outcome == res::kDone) {
+    if (ResultHasFrame(outcome)) {
       if (stored == res::kNothingReceived) {
-        record.Set(mr::kResult, res::kDone);
+        record.Set(mr::kResult, outcome);
         StoreFrame(record, read);
       } else if (stored == res::kDone || stored == res::kFrameReplaced) {
         record.Set(mr::kResult, res::kFrameReplaced);
@@ -72,9 +72,9 @@ void MessageObjectMachines::CopyReplyResults(common::ExchangeBufferView exchange
       case MessageCode::SingleReceive:
       case MessageCode::RemoteAnswer: {
         const ObjectRead read = controller_.ReadObject(object);
-        const std::uint8_t outcome = RecordResultOf(read.result);
+        const std::uint8_t outcome = ReceiveRecordResultOf(read.result, reportOverwrittenFrames_);
         record.Set(mr::kResult, outcome);
-        if (outcome == res::kDone) StoreFrame(record, read);
+        if (ResultHasFrame(outcome)) StoreFrame(record, read);
         if (code == Code(MessageCode::SingleReceive) && outcome != res::kNothingReceived) {
           controller_.InvalidateMessageObject(object);
           record.Set(mr::kCode, Code(MessageCode::Release));

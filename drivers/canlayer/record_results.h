@@ -30,4 +30,19 @@ constexpr std::uint8_t RecordResultOf(ObjectReadResult read) noexcept {
   return res::kControllerError;
 }
 
+// A read of a receive record (codes 15, 19 and 21); with
+// `reportOverwrittenFrames` a frame that overwrote an unread one is result 3.
+constexpr std::uint8_t ReceiveRecordResultOf(ObjectReadResult read,
+                                             bool reportOverwrittenFrames) noexcept {
+  if (reportOverwrittenFrames && read == ObjectReadResult::kFrameAfterLoss)
+    return common::message_result::kFrameReplaced;
+  return RecordResultOf(read);
+}
+
+// Whether a record result carries a frame.
+constexpr bool ResultHasFrame(std::uint8_t result) noexcept {
+  return result == common::message_result::kDone ||
+         result == common::message_result::kFrameReplaced;
+}
+
 }  // namespace vantor::canlayer

@@ -77,6 +77,10 @@ devhost::IoStatus RavundDriver::Load() {
   settings.channel = 1;
   settings.version = common::kParallelPortDriverVersion;
   settings.testPort = parameters_.testPortAddress;
+  // The adapter's tick: buffered cycles of exactly N ticks, and receive
+  // reads that tell an overwritten frame apart.
+  settings.exactTickBufferedCycle = true;
+  settings.reportOverwrittenFrames = true;
   channel_ = std::make_unique<canlayer::CanChannel>(host_, *device_, *adapter_, *portLock_, *this,
                                                     settings);
   channel_->SetResources(resources);

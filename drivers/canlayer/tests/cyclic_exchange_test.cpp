@@ -101,6 +101,44 @@ TEST_F(CyclicExchangeTest, BufferedCycleAnswersAtCycleStartWithTheTimeSinceTheLa
   EXPECT_EQ(second->Word(428), 4 * kCycleMicroseconds);
 }
 
+// A handler held up for more than a cycle: the performance counter jumps
+// six ticks ahead of the card's ticks. Unless cycles are exactly N ticks,
+// the next tick starts the cycle at once.
+struct EarlyCycleCase {
+  const char* name;
+  bool exactTickBufferedCycle;
+  int answeredAtTick;
+};
+
+class BufferedCycleLengthTest : public CyclicExchangeTest,
+                                public ::testing::WithParamInterface<EarlyCycleCase> {};
+
+TEST_P(BufferedCycleLengthTest, CycleStartAfterTheCounterRanAhead) {
+  const EarlyCycleCase& test = GetParam();
+  CanChannelSettings settings;
+  settings.exactTickBufferedCycle = test.exactTickBufferedCycle;
+  RebuildChannelOne(settings);
+  RunRecordFields fields;
+  fields.mode = 1;
+  Start(fields);
+  const auto first = Exchange(owner_);
+  AdvanceTo(AtTick(5));
+  ASSERT_TRUE(first->Done());
+
+  clock_.Advance(CounterAt(6 * kTick));
+  const auto second = Exchange(owner_);
+  AdvanceTo(AtTick(test.answeredAtTick) - 1);
+  EXPECT_FALSE(second->Done());
+  AdvanceTo(AtTick(test.answeredAtTick));
+  ASSERT_TRUE(second->Done());
+  EXPECT_EQ(second->Word(428), kCycleMicroseconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(EarlyStart, BufferedCycleLengthTest,
+                         ::testing::Values(EarlyCycleCase{"CardStartsEarly", false, 6},
+                                           EarlyCycleCase{"ExactNTicks", true, 10}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(CyclicExchangeTest, StopAndOwnersCloseCancelTheParkedRequest) {
   Start();
   const auto parked = Exchange(owner_);

@@ -226,6 +226,58 @@ TEST_P(MessageCodeTest, CodeResultObjectAndFrames) {
 INSTANTIATE_TEST_SUITE_P(AllCodes, MessageCodeTest, ::testing::ValuesIn(kCodeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Frames arriving on a receive record between take-over and answer: a
+// second frame overwrites the unread first one, which only a channel
+// that reports overwritten frames tells apart from a plain frame.
+struct OverwriteCase {
+  const char* name;
+  std::uint8_t code;
+  bool reportOverwrittenFrames;
+  int frames;  // data frames the peer sends after the take-over
+  std::uint8_t codeAfter;
+  std::uint8_t resultAfter;
+};
+
+std::ostream& operator<<(std::ostream& out, const OverwriteCase& test) { return out << test.name; }
+
+const OverwriteCase kOverwriteCases[] = {
+    {"ContinuousOneFrame", 14, false, 1, 15, 0},
+    {"ContinuousOneFrameReported", 14, true, 1, 15, 0},
+    {"ContinuousOverwritten", 14, false, 2, 15, 0},
+    {"ContinuousOverwrittenReported", 14, true, 2, 15, 3},
+    {"SingleOneFrameReported", 18, true, 1, 0, 0},
+    {"SingleOverwritten", 18, false, 2, 0, 0},
+    {"SingleOverwrittenReported", 18, true, 2, 0, 3},
+    {"RemoteAnswerOverwritten", 20, false, 2, 21, 0},
+    {"RemoteAnswerOverwrittenReported", 20, true, 2, 21, 3},
+};
+
+class OverwrittenFrameTest : public MessageCodeFixture,
+                             public ::testing::WithParamInterface<OverwriteCase> {};
+
+TEST_P(OverwrittenFrameTest, ResultAndNewestFrame) {
+  const OverwriteCase& test = GetParam();
+  CanChannelSettings settings;
+  settings.reportOverwrittenFrames = test.reportOverwrittenFrames;
+  RebuildChannelOne(settings);
+  StartFixedRun();
+  constexpr int kRecord = 3;
+  const auto reply = Cycle(Request(kRecord, test.code), [&] {
+    for (int i = 1; i <= test.frames; ++i)
+      peer_.Queue(DataFrame(kCobId, {static_cast<std::uint8_t>(i)}));
+  });
+  ASSERT_NE(reply, nullptr);
+  const auto data = reply->Data();
+  const std::size_t base = 28 * (kRecord - 1);
+  EXPECT_EQ(data[base + 0], test.codeAfter);
+  EXPECT_EQ(data[base + 1], test.resultAfter);
+  EXPECT_EQ(data[base + 4], 1);
+  EXPECT_EQ(data[base + 5], test.frames) << "the newest frame is kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(ReceiveCodes, OverwrittenFrameTest, ::testing::ValuesIn(kOverwriteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 using Object15Test = MessageCodeFixture;
 
 // Continuous receive on object 15 between exchange points: nothing, one

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "drivers/ravund/parallel_port_requests.h"
+#include "drivers/canlayer/tests/bus_peer.h"
 #include "drivers/ravund/ravund_entry.h"
 #include "drivers/tarnis1/tests/driver_host_fixture.h"
 
@@ -172,6 +174,49 @@ INSTANTIATE_TEST_SUITE_P(Modes, RavundTransferTest,
                          ::testing::Values(TransferCase{2, true}, TransferCase{4, true},
                                            TransferCase{3, false}),
                          [](const auto& info) { return "Mode" + std::to_string(info.param.mode); });
+
+// A single receive that finds a frame which overwrote an unread one: the
+// adapter's driver reports result 3 and keeps the newest frame.
+TEST_F(RavundTest, SingleReceiveReportsAnOverwrittenFrame) {
+  constexpr std::uint16_t kCobId = 0x123;
+  constexpr std::size_t kRecord3 = 28 * 2;
+  canlayer::testing::BusPeer peer;
+  Models([&](sim::Machine& m) { m.FindBus("can2")->Attach(&peer); });
+  struct OnExit {
+    std::function<void()> run;
+    ~OnExit() { run(); }
+  } detach{[&] { Models([&](sim::Machine& m) { m.FindBus("can2")->Detach(&peer); }); }};
+
+  Load(2);
+  const auto file = Open("Ravund");
+  ASSERT_EQ(StartRun(file, AdapterRecord()), c::kDriverSuccess);
+  namespace eb = c::exchange_buffer;
+  c::ExchangeBuffer request;
+  request.Set(eb::kGlobalMaskRequest, 1);
+  request.Set(eb::kGlobalStandardMask, 0x7FF);
+  request.Store<std::uint8_t>(kRecord3, 18);  // start a single receive
+  request.Store<std::uint16_t>(kRecord3 + 2, kCobId);
+  const auto armed = Exchange(file, request);
+  ASSERT_TRUE(AdvanceUntil([&] { return armed->Done(); }, 3 * kCycle));
+  ASSERT_EQ(armed->Data()[kRecord3], 19);
+  ASSERT_EQ(armed->Data()[kRecord3 + 1], 2) << "nothing received yet";
+
+  Models([&](sim::Machine&) {
+    peer.Queue(canlayer::testing::DataFrame(kCobId, {1}));
+    peer.Queue(canlayer::testing::DataFrame(kCobId, {2}));
+  });
+  Advance(devhost::MillisecondsToTicks(1));
+  c::ExchangeBuffer next;
+  next.Store<std::uint8_t>(kRecord3, 19);
+  next.Store<std::uint16_t>(kRecord3 + 2, kCobId);
+  const auto reply = Exchange(file, next);
+  ASSERT_TRUE(AdvanceUntil([&] { return reply->Done(); }, 3 * kCycle));
+  const auto data = reply->Data();
+  EXPECT_EQ(data[kRecord3], 0) << "released after the read";
+  EXPECT_EQ(data[kRecord3 + 1], 3);
+  EXPECT_EQ(data[kRecord3 + 4], 1);
+  EXPECT_EQ(data[kRecord3 + 5], 2);
+}
 
 TEST_F(RavundTest, ClosingTheOwnersHandleEndsTheRunAndGivesThePortBack) {
   Load(4);
