@@ -8,6 +8,12 @@ function(vantor_add_test)
                         GTest::gtest_main Threads::Threads)
   set_target_properties(${ARG_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY
                         ${CMAKE_BINARY_DIR}/tests)
+  # The discovered tests' properties pass through as one flat list, so a
+  # second label would be read as a property name and drop the time-out.
+  list(LENGTH ARG_LABELS label_count)
+  if(label_count GREATER 1)
+    message(FATAL_ERROR "${ARG_NAME}: give one label, not ${ARG_LABELS}")
+  endif()
   gtest_discover_tests(${ARG_NAME} DISCOVERY_MODE PRE_TEST
                        PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
 endfunction()
