@@ -241,6 +241,42 @@ bool ArmFrameReception(common::ExchangeBuffer& exchange, std::uint16_t cobId,
   return true;
 }
 
+namespace {
+
+// Where an initiate answer stands after the checks every answer goes
+// through: still awaited, finished (time-out, driver fault, wrong echo,
+// abort, download acknowledgement), or an upload answer to look at further.
+enum class InitiateStep { kPending, kDone, kUploadAnswer };
+
+InitiateStep ReceiveInitiateAnswer(common::ExchangeBuffer& exchange, const SdoExpectation& expected,
+                                   std::int32_t& countdown, StatusCode& result,
+                                   std::span<std::uint8_t> data, CanFrame& frame) noexcept {
+  switch (AwaitAnswer(exchange, expected.answerRecord, countdown, result, frame)) {
+    case Arrival::Pending:
+      return InitiateStep::kPending;
+    case Arrival::Failed:
+      return InitiateStep::kDone;
+    case Arrival::Received:
+      break;
+  }
+  if (!EchoMatches(frame, expected)) {
+    result = common::kKernelCanMessageInvalid;
+    return InitiateStep::kDone;
+  }
+  if (IsAbort(frame)) {
+    RefuseAbort(frame, result, data);
+    return InitiateStep::kDone;
+  }
+  if (expected.isDownload) {
+    result = frame.data[0] == sdo::kDownloadInitiateAnswer ? common::kKernelSuccess
+                                                           : common::kKernelCanMessageInvalid;
+    return InitiateStep::kDone;
+  }
+  return InitiateStep::kUploadAnswer;
+}
+
+}  // namespace
+
 CheckState CheckSdoResponse(common::ExchangeBuffer& exchange, const SdoExpectation& expected,
                             std::int32_t& countdown, StatusCode& result,
                             std::span<std::uint8_t> data) noexcept {
@@ -248,28 +284,11 @@ CheckState CheckSdoResponse(common::ExchangeBuffer& exchange, const SdoExpectati
   std::fill_n(data.begin(), zeroed, std::uint8_t{0});
 
   CanFrame frame;
-  switch (AwaitAnswer(exchange, expected.answerRecord, countdown, result, frame)) {
-    case Arrival::Pending:
-      return CheckState::Pending;
-    case Arrival::Failed:
-      return CheckState::Done;
-    case Arrival::Received:
-      break;
-  }
-  if (!EchoMatches(frame, expected)) {
-    result = common::kKernelCanMessageInvalid;
-    return CheckState::Done;
-  }
-  if (IsAbort(frame)) {
-    RefuseAbort(frame, result, data);
-    return CheckState::Done;
+  if (const auto step = ReceiveInitiateAnswer(exchange, expected, countdown, result, data, frame);
+      step != InitiateStep::kUploadAnswer) {
+    return step == InitiateStep::kPending ? CheckState::Pending : CheckState::Done;
   }
   const std::uint8_t specifier = frame.data[0];
-  if (expected.isDownload) {
-    result = specifier == sdo::kDownloadInitiateAnswer ? common::kKernelSuccess
-                                                       : common::kKernelCanMessageInvalid;
-    return CheckState::Done;
-  }
   if (!IsUploadAnswer(specifier) || !ExpeditedSizeFits(frame, expected.expectedSize)) {
     result = common::kKernelCanMessageInvalid;
     return CheckState::Done;
@@ -316,28 +335,11 @@ CheckState CheckSdoInitiateResponse(common::ExchangeBuffer& exchange,
                                     std::int32_t& countdown, StatusCode& result,
                                     std::span<std::uint8_t> data) noexcept {
   CanFrame frame;
-  switch (AwaitAnswer(exchange, expected.answerRecord, countdown, result, frame)) {
-    case Arrival::Pending:
-      return CheckState::Pending;
-    case Arrival::Failed:
-      return CheckState::Done;
-    case Arrival::Received:
-      break;
-  }
-  if (!EchoMatches(frame, expected)) {
-    result = common::kKernelCanMessageInvalid;
-    return CheckState::Done;
-  }
-  if (IsAbort(frame)) {
-    RefuseAbort(frame, result, data);
-    return CheckState::Done;
+  if (const auto step = ReceiveInitiateAnswer(exchange, expected, countdown, result, data, frame);
+      step != InitiateStep::kUploadAnswer) {
+    return step == InitiateStep::kPending ? CheckState::Pending : CheckState::Done;
   }
   const std::uint8_t specifier = frame.data[0];
-  if (expected.isDownload) {
-    result = specifier == sdo::kDownloadInitiateAnswer ? common::kKernelSuccess
-                                                       : common::kKernelCanMessageInvalid;
-    return CheckState::Done;
-  }
   if (!IsUploadAnswer(specifier)) {
     result = common::kKernelCanMessageInvalid;
     return CheckState::Done;
