@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "drivers/host/simulation_pump.h"
 #include "platform/devhost/hardware_access.h"
@@ -49,9 +50,10 @@ class SimulatedPorts final : public devhost::PortModel {
   void Out32(std::uint16_t offset, std::uint32_t value) override;
 
  private:
-  // False for an offset that would leave the 16-bit port space; such an
-  // access floats like one to an empty port.
-  bool PortOf(std::uint16_t offset, std::uint32_t width, std::uint16_t& port) const;
+  // The port an access of `width` bytes at `offset` starts at; none when it
+  // would leave the 16-bit port space, and such an access floats like one
+  // to an empty port.
+  std::optional<std::uint16_t> PortOf(std::uint16_t offset, std::uint32_t width) const;
 
   SimulationPump& pump_;
   sim::PortSpace& ports_;

@@ -92,7 +92,7 @@ void SimulationPump::RunPass() {
     bool reached = false;
     {
       std::lock_guard models(modelMutex_);
-      simulation_.AdvanceTo(std::min(simulation_.NextDeadline(), target));
+      StepModelsLocked(target);
       const SimTime after = simulation_.NextDeadline();
       // Only a model stuck at one instant leaves an event due at the
       // present; it gets the next tick rather than this pass for ever.
@@ -112,6 +112,10 @@ void SimulationPump::RunPass() {
     }
   }
   ArmAt(nextDue);
+}
+
+void SimulationPump::StepModelsLocked(SimTime limit) {
+  simulation_.AdvanceTo(std::min(simulation_.NextDeadline(), limit));
 }
 
 void SimulationPump::ArmAt(Ticks due) {
@@ -170,6 +174,20 @@ void SimulationPump::Stop() {
   for (sim::InterruptLine* source : sources_) source->SetListener(nullptr);
   sources_.clear();
   lines_.clear();
+}
+
+// ---- stepping by hand ---------------------------------------------------------
+
+SimTime SimulationPump::StepModels(SimTime limit) {
+  std::lock_guard pass(passMutex_);
+  std::lock_guard models(modelMutex_);
+  StepModelsLocked(limit);
+  return simulation_.Now();
+}
+
+void SimulationPump::ServiceRaisedInterrupts() {
+  std::lock_guard pass(passMutex_);
+  ServiceInterrupts();
 }
 
 }  // namespace vantor::host

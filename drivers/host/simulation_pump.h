@@ -99,6 +99,19 @@ class SimulationPump {
   // no pass runs and no handler is called by the pump any more. Idempotent.
   void Stop();
 
+  // Stepping by hand, for a host that moves its virtual clock itself and
+  // never starts the pump (tests and benchmarks that set clock and models
+  // apart). A step is what a pass does at each deadline, split in two so
+  // that the caller can measure or hold the handlers on their own:
+  //
+  // Advances the models to their next deadline or to `limit`, whichever
+  // comes first, and returns the simulated time they stand at. Lines that
+  // a model raised on the way are marked pending.
+  SimTime StepModels(SimTime limit);
+  // Runs the handlers of every line marked pending, as a pass does after
+  // each of its steps.
+  void ServiceRaisedInterrupts();
+
  private:
   struct WiredLine {
     devhost::InterruptLine* target;
@@ -108,6 +121,9 @@ class SimulationPump {
   // Advances to the clock's now one deadline at a time, running the
   // handlers raised at each, then arms the next pass.
   void RunPass();
+  // Model lock held: one step towards `limit`, no further than the next
+  // deadline.
+  void StepModelsLocked(SimTime limit);
   // Model lock held.
   void CatchUpLocked();
   // Model lock held: the counter value at which the next event falls due.

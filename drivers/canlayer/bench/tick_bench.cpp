@@ -7,15 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 
 #include "common/driver_requests.h"
 #include "drivers/canlayer/tests/card_fixture.h"
+#include "drivers/canlayer/tests/simulated_card_host.h"
 
 namespace {
 
 using namespace vantor;
-using canlayer::testing::kCardVector;
 
 double CpuNanoseconds(clockid_t clock) {
   timespec now{};
@@ -23,23 +22,11 @@ double CpuNanoseconds(clockid_t clock) {
   return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-class Bench {
+// The card host with the test's front-end loaded on channel 1 and one
+// handle open on it.
+class Bench : private canlayer::testing::SimulatedCardHost {
  public:
   Bench() {
-    machine_.AddBus("can0");
-    card_ = machine_.AddPciCard(sim::PciCard::Config{}, {"can0", "can0"});
-    host_ = std::make_unique<devhost::DriverHost>(clock_);
-    bridge_ = std::make_unique<canlayer::testing::SimulatedRegisters>(*card_->BarWindow(0),
-                                                                      machineMutex_);
-    controllers_ = std::make_unique<canlayer::testing::SimulatedRegisters>(*card_->BarWindow(2),
-                                                                           machineMutex_);
-    host_->Hardware().AddMemoryRange(card_->BarInfo(0).address, card_->BarInfo(0).size, *bridge_);
-    host_->Hardware().AddMemoryRange(card_->BarInfo(2).address, card_->BarInfo(2).size,
-                                     *controllers_);
-    devhost::InterruptLine& line = host_->Interrupt(kCardVector);
-    card_->Interrupt().SetListener([&line](bool asserted) {
-      if (asserted) line.MarkPending();
-    });
     driver_ = std::make_unique<canlayer::testing::TestCardDriver>(
         *host_, *card_, canlayer::testing::TestCardDriver::Config{});
     if (host_->OpenForUser("tarnis1", file_) != os::kStatusSuccess) std::abort();
@@ -48,7 +35,6 @@ class Bench {
   ~Bench() {
     host_->CloseFile(file_);
     driver_.reset();
-    card_->Interrupt().SetListener(nullptr);
   }
 
   void StartRun(std::int16_t cycleDivider) {
@@ -67,30 +53,14 @@ class Bench {
   }
 
   // Moves machine and clock to the next tick edge (not timed).
-  void ToNextTick() {
-    sim::SimTime next;
-    {
-      std::lock_guard lock(machineMutex_);
-      next = machine_.Sim().NextDeadline();
-    }
-    clock_.Advance(static_cast<devhost::Ticks>(next / 100) - clock_.Now());
-    std::lock_guard lock(machineMutex_);
-    machine_.Sim().AdvanceTo(next);
-  }
+  void ToNextTick() { StepClockAndModels(sim::kNever); }
 
-  void ServiceTick() { host_->Interrupt(kCardVector).ServicePending(); }
+  void ServiceTick() { pump_.ServiceRaisedInterrupts(); }
   void WaitDeferredCalls() {
     host_->WaitDeferredCallsIdle(std::chrono::steady_clock::now() + std::chrono::seconds(10));
   }
 
  private:
-  std::mutex machineMutex_;
-  sim::Machine machine_;
-  sim::PciCard* card_ = nullptr;
-  devhost::VirtualClock clock_;
-  std::unique_ptr<devhost::DriverHost> host_;
-  std::unique_ptr<canlayer::testing::SimulatedRegisters> bridge_;
-  std::unique_ptr<canlayer::testing::SimulatedRegisters> controllers_;
   std::unique_ptr<canlayer::testing::TestCardDriver> driver_;
   std::shared_ptr<devhost::FileObject> file_;
 };

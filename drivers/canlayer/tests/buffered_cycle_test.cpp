@@ -52,7 +52,7 @@ class BufferedCycleTest : public CardFixture {
   };
 
   BufferedCycleTest() {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     machine_.FindBus("can0")->Attach(&peer_);
     // Each drive answers every synchronisation frame and stops asking for
     // its start frame once it had it.
@@ -68,7 +68,7 @@ class BufferedCycleTest : public CardFixture {
     });
   }
   ~BufferedCycleTest() override {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     machine_.FindBus("can0")->Detach(&peer_);
   }
 
@@ -268,7 +268,7 @@ TEST_F(BufferedCycleTest, ASetpointObjectThatCannotSendFailsItsAxis) {
   ASSERT_FALSE(Heard(kSetpointCob[0]).empty());
   {
     // From now on object 1's control register reads back invalid pairs.
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     Controller(1).OverrideNextRead(16 * 1 + 1, 0x00);
     Controller(1).AfterRead(
         16 * 1 + 1, [this] { Controller(1).OverrideNextRead(16 * 1 + 1, 0x00); }, 1'000'000);
@@ -297,7 +297,7 @@ TEST_F(BufferedCycleTest, SynchronisationUnacknowledgedForThreeCyclesFailsTheRec
   EXPECT_EQ(answers[1][At(5, 0)], 23);
   EXPECT_EQ(answers[1][At(5, 1)], 1);
   EXPECT_EQ(answers.back()[At(5, 1)], 1);
-  std::lock_guard lock(machineMutex_);
+  const ModelAccess models(pump_);
   EXPECT_EQ((Controller(1).Read(16 * 5) >> 6) & 0b11, 0b01) << "object invalidated";
 }
 
@@ -370,7 +370,7 @@ TEST_F(BufferedCycleTest, TheSynchronisationAnswerIsPolledOrGivenUp) {
   {
     // Register accesses take time on the card: while the tick waits for the
     // synchronisation frame to leave, the bus goes on.
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     Controller(1).AfterRead(
         16 * 5 + 1, [this] { machine_.Sim().AdvanceTo(machine_.Sim().Now() + 5 * kMicrosecond); },
         1'000'000);
@@ -416,7 +416,7 @@ TEST_F(BufferedCycleTest, SynchronisedSingleSendGoesOutAtTheCycleAndReleasesTheO
   const auto sent = Heard(0x555);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].frame.data[0], 0x42);
-  std::lock_guard lock(machineMutex_);
+  const ModelAccess models(pump_);
   EXPECT_EQ((Controller(1).Read(16 * 6) >> 6) & 0b11, 0b01) << "object invalidated";
 }
 

@@ -1,6 +1,5 @@
 #include "drivers/canlayer/tests/card_fixture.h"
 
-#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -16,34 +15,6 @@ constexpr std::uint32_t kPciInterruptEnable = 0x40;
 constexpr int kMaxStepsPerAdvance = 1'000'000;
 
 }  // namespace
-
-// ---- SimulatedRegisters ---------------------------------------------------------
-
-std::uint8_t SimulatedRegisters::Read8(std::uint32_t offset) {
-  std::lock_guard lock(machineMutex_);
-  return window_.Read8(offset);
-}
-void SimulatedRegisters::Write8(std::uint32_t offset, std::uint8_t value) {
-  std::lock_guard lock(machineMutex_);
-  window_.Write8(offset, value);
-}
-std::uint32_t SimulatedRegisters::Read32(std::uint32_t offset) {
-  std::lock_guard lock(machineMutex_);
-  return window_.Read32(offset);
-}
-void SimulatedRegisters::Write32(std::uint32_t offset, std::uint32_t value) {
-  std::lock_guard lock(machineMutex_);
-  window_.Write32(offset, value);
-}
-
-std::uint8_t SimulatedPorts::In8(std::uint16_t offset) {
-  std::lock_guard lock(machineMutex_);
-  return device_.In8(static_cast<std::uint16_t>(firstPort_ + offset));
-}
-void SimulatedPorts::Out8(std::uint16_t offset, std::uint8_t value) {
-  std::lock_guard lock(machineMutex_);
-  device_.Out8(static_cast<std::uint16_t>(firstPort_ + offset), value);
-}
 
 // ---- TestCardDriver ----------------------------------------------------------------
 
@@ -202,20 +173,6 @@ common::RunRecord MakeRunRecord(const RunRecordFields& f) {
 // ---- CardFixture -------------------------------------------------------------------------
 
 CardFixture::CardFixture() {
-  machine_.AddBus("can0");
-  card_ = machine_.AddPciCard(sim::PciCard::Config{}, {"can0", "can0"});
-  host_ = std::make_unique<devhost::DriverHost>(clock_);
-  bridgeRegisters_ = std::make_unique<SimulatedRegisters>(*card_->BarWindow(0), machineMutex_);
-  controllerRegisters_ = std::make_unique<SimulatedRegisters>(*card_->BarWindow(2), machineMutex_);
-  host_->Hardware().AddMemoryRange(card_->BarInfo(0).address, card_->BarInfo(0).size,
-                                   *bridgeRegisters_);
-  host_->Hardware().AddMemoryRange(card_->BarInfo(2).address, card_->BarInfo(2).size,
-                                   *controllerRegisters_);
-  devhost::InterruptLine& line = host_->Interrupt(kCardVector);
-  // The model only notes the edge; the handlers run when the test steps.
-  card_->Interrupt().SetListener([&line](bool asserted) {
-    if (asserted) line.MarkPending();
-  });
   channelOne_ = std::make_unique<TestCardDriver>(*host_, *card_, TestCardDriver::Config{});
 }
 
@@ -224,7 +181,6 @@ CardFixture::~CardFixture() {
   openFiles_.clear();
   channelTwo_.reset();
   channelOne_.reset();
-  card_->Interrupt().SetListener(nullptr);
 }
 
 void CardFixture::RebuildChannelOne(const CanChannelSettings& settings) {
@@ -293,34 +249,18 @@ std::shared_ptr<ReplySink> CardFixture::Exchange(const std::shared_ptr<devhost::
   return Send(file, common::IOCTL_CAN_CYCLIC_EXCHANGE, buffer.Bytes());
 }
 
-sim::SimTime CardFixture::Now() {
-  std::lock_guard lock(machineMutex_);
-  return machine_.Sim().Now();
-}
-
 bool CardFixture::WaitDeferredCalls() {
   return host_->WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kTestDeadline);
 }
 
 void CardFixture::AdvanceTo(sim::SimTime target) {
-  devhost::InterruptLine& line = host_->Interrupt(kCardVector);
   for (int step = 0; step < kMaxStepsPerAdvance; ++step) {
-    sim::SimTime next;
-    {
-      std::lock_guard lock(machineMutex_);
-      next = std::clamp(machine_.Sim().NextDeadline(), machine_.Sim().Now(), target);
-    }
-    const devhost::Ticks counter = static_cast<devhost::Ticks>(next / 100);
-    if (counter > clock_.Now()) clock_.Advance(counter - clock_.Now());
-    {
-      std::lock_guard lock(machineMutex_);
-      machine_.Sim().AdvanceTo(next);
-    }
-    line.ServicePending();
+    const sim::SimTime reached = StepClockAndModels(target);
+    pump_.ServiceRaisedInterrupts();
     if (waitForDeferredCalls_) {
       ASSERT_TRUE(WaitDeferredCalls());
     }
-    if (next >= target) return;
+    if (reached >= target) return;
   }
   FAIL() << "the machine kept asking for the present";
 }

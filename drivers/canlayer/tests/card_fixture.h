@@ -4,8 +4,10 @@
 //
 // The virtual clock (100 ns ticks) and the simulation (ns) are stepped
 // together: the clock first, so that a handler running for a tick stamps
-// the tick's own moment. Deferred calls are waited for after every step,
-// so each test sees the same order of events in every run.
+// the tick's own moment. After every step the simulation pump runs the
+// handlers raised and the deferred calls are waited for, so each test sees
+// the same order of events in every run. A look at the models from the
+// test takes a ModelAccess on pump_.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,44 +24,14 @@
 #include "common/driver_requests.h"
 #include "common/exchange_buffer.h"
 #include "drivers/canlayer/can_channel.h"
+#include "drivers/canlayer/tests/simulated_card_host.h"
 #include "platform/devhost/driver_host.h"
-#include "sim/hardware/machine.h"
+#include "sim/hardware/pci_card.h"
 
 namespace vantor::canlayer::testing {
 
 inline constexpr auto kTestDeadline = std::chrono::seconds(10);
-inline constexpr std::uint32_t kCardVector = 11;
 inline constexpr sim::SimTime kMicrosecond = sim::kNanosecondsPerMicrosecond;
-
-// A simulated register window seen through the driver runtime; every access
-// is serialised with the stepping of the machine.
-class SimulatedRegisters final : public devhost::RegisterModel {
- public:
-  SimulatedRegisters(sim::RegisterWindow& window, std::mutex& machineMutex)
-      : window_(window), machineMutex_(machineMutex) {}
-  std::uint8_t Read8(std::uint32_t offset) override;
-  void Write8(std::uint32_t offset, std::uint8_t value) override;
-  std::uint32_t Read32(std::uint32_t offset) override;
-  void Write32(std::uint32_t offset, std::uint32_t value) override;
-
- private:
-  sim::RegisterWindow& window_;
-  std::mutex& machineMutex_;
-};
-
-// A simulated port device seen through the driver runtime's port space.
-class SimulatedPorts final : public devhost::PortModel {
- public:
-  SimulatedPorts(sim::PortDevice& device, std::uint16_t firstPort, std::mutex& machineMutex)
-      : device_(device), firstPort_(firstPort), machineMutex_(machineMutex) {}
-  std::uint8_t In8(std::uint16_t offset) override;
-  void Out8(std::uint16_t offset, std::uint8_t value) override;
-
- private:
-  sim::PortDevice& device_;
-  std::uint16_t firstPort_;
-  std::mutex& machineMutex_;
-};
 
 // The test's stand-in for a card front-end: one channel of the card.
 class TestCardDriver final : public devhost::DeviceDispatch, public CanFrontEnd {
@@ -145,7 +117,7 @@ struct RunRecordFields {
 };
 common::RunRecord MakeRunRecord(const RunRecordFields& fields);
 
-class CardFixture : public ::testing::Test {
+class CardFixture : public ::testing::Test, protected SimulatedCardHost {
  protected:
   CardFixture();
   ~CardFixture() override;
@@ -174,7 +146,6 @@ class CardFixture : public ::testing::Test {
   // Steps clock and machine together to `target` (simulation ns).
   void AdvanceTo(sim::SimTime target);
   void AdvanceBy(sim::SimTime duration) { AdvanceTo(Now() + duration); }
-  sim::SimTime Now();
   sim::I82527& Controller(int channel) { return card_->Controller(channel - 1); }
   bool WaitDeferredCalls();
   // A request from another driver (channel 2's share of the card).
@@ -183,13 +154,6 @@ class CardFixture : public ::testing::Test {
 
   // Off while a test holds the device's deferred-call worker on purpose.
   bool waitForDeferredCalls_ = true;
-  std::mutex machineMutex_;
-  sim::Machine machine_;
-  sim::PciCard* card_ = nullptr;
-  devhost::VirtualClock clock_;
-  std::unique_ptr<devhost::DriverHost> host_;
-  std::unique_ptr<SimulatedRegisters> bridgeRegisters_;
-  std::unique_ptr<SimulatedRegisters> controllerRegisters_;
   std::unique_ptr<TestCardDriver> channelOne_;
   std::unique_ptr<TestCardDriver> channelTwo_;
   std::vector<std::shared_ptr<devhost::FileObject>> openFiles_;

@@ -282,7 +282,7 @@ TEST_F(CyclicExchangeTest, RefusedExchangesCompleteAtOnceAndChangeNothing) {
   buffer.Set(eb::kGlobalStandardMask, 0x123);
   const auto reply = Exchange(owner_, buffer);
   {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     EXPECT_EQ(Controller(1).Read(0x06), 0x24);
   }
   AdvanceTo(AtTick(5));
@@ -293,7 +293,7 @@ TEST_F(CyclicExchangeTest, RefusedExchangesCompleteAtOnceAndChangeNothing) {
 TEST_F(CyclicExchangeTest, BusOffAtTheExchangeAfterFourRestarts) {
   Start();
   {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     machine_.FindBus("can0")->InjectBusOff(&Controller(1));
   }
   const FrameData data{};
@@ -380,7 +380,7 @@ TEST_F(CyclicExchangeTest, TestPortMarksCyclesCompletionsAndClientMarks) {
   constexpr std::uint16_t kTestPort = 0x300;
   sim::TestPort* port = machine_.AddTestPort("marks", kTestPort);
   ASSERT_NE(port, nullptr);
-  SimulatedPorts ports(*port, kTestPort, machineMutex_);
+  host::SimulatedPorts ports(pump_, machine_.Ports(), kTestPort);
   ASSERT_TRUE(host_->Hardware().AddPortRange(kTestPort, 1, ports));
   CanChannelSettings settings;
   settings.testPort = kTestPort;
@@ -394,7 +394,7 @@ TEST_F(CyclicExchangeTest, TestPortMarksCyclesCompletionsAndClientMarks) {
   AdvanceTo(AtTick(10));
   std::vector<std::uint8_t> written;
   {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     for (const auto& write : port->Writes()) written.push_back(write.value);
   }
   // Cycle mark (bit 0), completion toggle (bit 1) and mark (bit 3), the

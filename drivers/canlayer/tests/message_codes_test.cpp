@@ -24,11 +24,11 @@ enum class ObjectRole { kInvalid, kTransmitter, kReceiver };
 class MessageCodeFixture : public CardFixture {
  protected:
   MessageCodeFixture() {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     machine_.FindBus("can0")->Attach(&peer_);
   }
   ~MessageCodeFixture() override {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     machine_.FindBus("can0")->Detach(&peer_);
   }
 
@@ -67,7 +67,7 @@ class MessageCodeFixture : public CardFixture {
   }
 
   ObjectRole RoleOf(int object) {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     const std::uint8_t control0 = Controller(1).Read(static_cast<std::uint8_t>(16 * object));
     if (((control0 >> 6) & 0b11) != 0b10) return ObjectRole::kInvalid;
     const std::uint8_t configuration =
@@ -76,7 +76,7 @@ class MessageCodeFixture : public CardFixture {
   }
 
   void BreakNextControl1Read(int object) {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     Controller(1).OverrideNextRead(static_cast<std::uint8_t>(16 * object + 1), 0x00);
   }
 

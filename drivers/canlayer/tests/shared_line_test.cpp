@@ -16,7 +16,7 @@ class SharedLineTest : public CardFixture {
  protected:
   bool PciInterruptOn() { return (channelOne_->BridgeInterruptControl() & 0x40) != 0; }
   std::uint8_t ClockOut() {
-    std::lock_guard lock(machineMutex_);
+    const ModelAccess models(pump_);
     return Controller(1).Read(0x1F);
   }
 };

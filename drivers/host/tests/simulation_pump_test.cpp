@@ -10,10 +10,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "drivers/host/tests/glue_fixture.h"
 #include "platform/devhost/interrupt_line.h"
+#include "sim/hardware/machine.h"
 
 namespace vantor::host::testing {
 namespace {
@@ -212,6 +214,83 @@ TEST(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
   // The last edge may have come after the last pass.
   EXPECT_GE(calls.load() + 1, edges);
   EXPECT_LE(calls.load(), edges);
+}
+
+// Stepped by hand (never started), as a test host on the virtual clock
+// does: the pump does not follow the clock, each step stops at the models'
+// next deadline or the limit, and handlers run only when asked.
+TEST(HandSteppedPumpTest, EachStepStopsAtTheNextDeadlineAndHandlersRunWhenAsked) {
+  sim::Machine machine;
+  machine.AddBus("can0");
+  sim::PciCard& card = *machine.AddPciCard(sim::PciCard::Config{}, {"can0", "can0"});
+  sim::RegisterWindow& bridge = *card.BarWindow(0);
+  sim::RegisterWindow& controller = *card.BarWindow(2);
+  devhost::VirtualClock clock;
+  SimulationPump pump(clock, machine.Sim());
+  devhost::InterruptLine line(kCardInterrupt);
+  pump.WireInterrupt(card.Interrupt(), line);
+
+  int calls = 0;
+  std::shared_ptr<devhost::InterruptObject> connection;
+  devhost::InterruptSettings settings;
+  settings.vector = kCardInterrupt;
+  ASSERT_EQ(line.Connect(
+                settings,
+                [&] {
+                  ++calls;
+                  const SimulationPump::ModelAccess access(pump);
+                  bridge.Write32(kInterruptControl, bridge.Read32(kInterruptControl) | 0x400);
+                  return true;
+                },
+                connection),
+            os::kStatusSuccess);
+  {
+    const SimulationPump::ModelAccess access(pump);
+    for (const auto& [offset, value] : std::vector<std::pair<std::uint32_t, std::uint8_t>>{
+             {0x00, 0x41}, {0x02, 0x41}, {0x1F, 0x20}, {0xEF, 0xFB}, {0xAF, 0x3F}, {0x00, 0x00}}) {
+      controller.Write8(offset, value);
+    }
+    bridge.Write32(kInterruptControl, 0x103);
+    bridge.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+  }
+  const auto edges = [&] {
+    const SimulationPump::ModelAccess access(pump);
+    return card.Interrupt().RisingEdges();
+  };
+
+  clock.Advance(5 * kTickPeriod);
+  EXPECT_EQ(edges(), 0u) << "the models wait for the hand that steps them";
+
+  constexpr int kTicks = 4;
+  constexpr int kMaxStepsPerTick = 1000;
+  std::vector<SimTime> edgeTimes;
+  for (std::uint64_t tick = 1; tick <= kTicks; ++tick) {
+    SimTime reached = 0;
+    for (int step = 0; step < kMaxStepsPerTick && edges() < tick; ++step) {
+      reached = pump.StepModels(sim::kNever);
+    }
+    ASSERT_EQ(edges(), tick) << "one edge per step";
+    EXPECT_EQ(calls, static_cast<int>(tick) - 1) << "handlers wait to be asked";
+    pump.ServiceRaisedInterrupts();
+    EXPECT_EQ(calls, static_cast<int>(tick));
+    edgeTimes.push_back(reached);
+  }
+  for (std::size_t tick = 1; tick < edgeTimes.size(); ++tick) {
+    EXPECT_EQ(edgeTimes[tick] - edgeTimes[tick - 1], TicksToSimTime(kTickPeriod));
+  }
+
+  const SimTime limit = edgeTimes.back() + TicksToSimTime(kTickPeriod) / 2;
+  SimTime reached = 0;
+  for (int step = 0; step < kMaxStepsPerTick && reached < limit; ++step) {
+    reached = pump.StepModels(limit);
+  }
+  EXPECT_EQ(reached, limit) << "no step goes past its limit";
+  EXPECT_EQ(edges(), static_cast<std::uint64_t>(kTicks));
+  pump.ServiceRaisedInterrupts();
+  EXPECT_EQ(calls, kTicks);
+
+  pump.Stop();
+  connection->Disconnect();
 }
 
 TEST(SimulationTimeTest, TicksAndNanosecondsConvert) {
