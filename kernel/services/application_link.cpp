@@ -14,18 +14,20 @@ std::string_view ChannelName(const Kernel& kernel, ChannelObject object) {
   return common::ChannelObjectName(kernel.instance.channel, object);
 }
 
-bool OpenEvent(os::Event& target, std::string_view name, bool initiallySignalled) {
-  auto event = os::Event::CreateOrOpen(name, os::EventReset::Manual, initiallySignalled);
-  if (!event) return false;
-  target = event.take();
+// Keeps what was made in `target`; false where nothing was.
+template <typename Object>
+bool Keep(Object& target, os::OsResult<Object> made) {
+  if (!made) return false;
+  target = made.take();
   return true;
 }
 
+bool OpenEvent(os::Event& target, std::string_view name, bool initiallySignalled) {
+  return Keep(target, os::Event::CreateOrOpen(name, os::EventReset::Manual, initiallySignalled));
+}
+
 bool CreateUnnamedEvent(os::Event& target, bool initiallySignalled) {
-  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, initiallySignalled);
-  if (!event) return false;
-  target = event.take();
-  return true;
+  return Keep(target, os::Event::CreateUnnamed(os::EventReset::Manual, initiallySignalled));
 }
 
 bool OpenCommunicationBlock(Kernel& kernel) {
@@ -41,29 +43,27 @@ bool OpenCommunicationBlock(Kernel& kernel) {
 }
 
 bool StartServerThread(Kernel& kernel) {
-  auto thread = os::Thread::Start([&kernel] { return CommunicationThread(kernel); },
-                                  os::ThreadPriority::Normal);
-  if (!thread) return false;
-  kernel.link.serverThread = thread.take();
-  return true;
+  return Keep(kernel.link.serverThread,
+              os::Thread::Start([&kernel] { return CommunicationThread(kernel); },
+                                os::ThreadPriority::Normal));
 }
 
 }  // namespace
 
 void ClearLinkState(Kernel& kernel) {
-  kernel.settings = KernelSettings{};
-  kernel.savedSettings = KernelSettings{};
-  kernel.hardwarePresence.Close();
-  kernel.channelPresence.Close();
+  kernel.link.stopEvent.Close();
   kernel.link.communicationMapping.Close();
   kernel.link.pathBufferMapping.Close();
-  kernel.link.serverThread.Close();
-  kernel.link.stopEvent.Close();
   kernel.standard.applicationReady.Close();
   kernel.standard.kernelReady.Close();
   kernel.sdo.applicationReady.Close();
   kernel.sdo.kernelReady.Close();
   kernel.sdo.completion.Close();
+  kernel.hardwarePresence.Close();
+  kernel.channelPresence.Close();
+  kernel.settings = KernelSettings{};
+  kernel.savedSettings = KernelSettings{};
+  kernel.link.serverThread.Close();
   kernel.sdo.ClearRequest();
 }
 
@@ -117,16 +117,6 @@ void StopApplicationLink(Kernel& kernel) {
     kernel.link.stopEvent.Set();
     os::WaitForOne(kernel.link.serverThread, os::kInfinite);
   }
-  kernel.link.stopEvent.Close();
-  kernel.link.communicationMapping.Close();
-  kernel.link.pathBufferMapping.Close();
-  kernel.standard.applicationReady.Close();
-  kernel.standard.kernelReady.Close();
-  kernel.sdo.applicationReady.Close();
-  kernel.sdo.kernelReady.Close();
-  kernel.sdo.completion.Close();
-  kernel.hardwarePresence.Close();
-  kernel.channelPresence.Close();
   ClearLinkState(kernel);
 }
 

@@ -7,7 +7,8 @@
 
 namespace vantor::kernel {
 
-// Closes every handle of the link and zeroes its records.
+// Closes every handle of the link, the block and every event first, the
+// presence events last, and zeroes its records.
 void ClearLinkState(Kernel& kernel);
 
 // Reads the command line, announces the kernel through its presence events,

@@ -29,11 +29,7 @@ using test_client::KernelAnswer;
 using test_client::LibrarySide;
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t kAnswerTimeoutMs = 10000;
-// Command 4 waits for the cycle's start-up period before it answers.
-constexpr std::uint32_t kOpenTimeoutMs = 20000;
-
-std::uint32_t Code(CommandCode code) { return static_cast<std::uint32_t>(code); }
+constexpr std::uint32_t kAnswerTimeoutMs = LibrarySide::kAnswerTimeoutMs;
 
 class KernelCycleProcessTest : public ::testing::Test {
  protected:
@@ -45,10 +41,7 @@ class KernelCycleProcessTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (client_ && client_->kernel().valid() && !client_->AwaitKernelEnd(0)) {
-      static_cast<void>(client_->kernel().Terminate(1));
-      client_->AwaitKernelEnd(kAnswerTimeoutMs);
-    }
+    if (client_) client_->EndLeftoverKernel();
     client_.reset();
     host_.reset();
     if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
@@ -58,35 +51,16 @@ class KernelCycleProcessTest : public ::testing::Test {
 
   LibrarySide& StartKernel(Channel channel) {
     client_ = std::make_unique<LibrarySide>(channel);
-    client_->SignalCommand(Code(CommandCode::Ping));
-    EXPECT_TRUE(client_->StartKernel(common::InterfaceType::Pci));
-    const auto ping = client_->AwaitCommandAnswer(kAnswerTimeoutMs);
-    EXPECT_TRUE(ping.answered);
+    EXPECT_TRUE(client_->StartKernelAnsweringPing(common::InterfaceType::Pci).answered);
     return *client_;
   }
 
   KernelAnswer OpenHardware(const StartSettings& settings = {}) {
-    const auto start = StartRecord(settings);
-    client_->Block().CopyIn(cb::kPayloadOffset, start.Bytes());
-    return client_->Command(Code(CommandCode::OpenHardware), kOpenTimeoutMs);
-  }
-
-  KernelAnswer SdoRequest(std::uint16_t cobId, const std::vector<std::uint8_t>& data,
-                          std::uint16_t answerCobId, std::uint32_t timeoutMicroseconds) {
-    auto block = client_->Block();
-    block.Set(cb::kSdoRequestCobId, cobId);
-    auto bytes = block.MutableBytes(cb::kSdoRequestData);
-    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
-    std::copy(data.begin(), data.end(), bytes.begin());
-    block.Set(cb::kSdoRequestLength, static_cast<std::uint8_t>(data.size()));
-    block.Set(cb::kSdoAnswerCobId, answerCobId);
-    block.Set(cb::kSdoTimeoutMicroseconds, timeoutMicroseconds);
-    client_->SignalSdoRequest();
-    return client_->AwaitSdoAnswer(kAnswerTimeoutMs);
+    return client_->OpenHardware(StartRecord(settings));
   }
 
   void EndKernel() {
-    const auto answer = client_->Command(Code(CommandCode::TerminateKernel));
+    const auto answer = client_->Command(CommandCode::TerminateKernel);
     EXPECT_TRUE(answer.answered);
     EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
   }
@@ -168,7 +142,7 @@ TEST_F(KernelCycleProcessTest, RawRequestsOfTheSdoAreaGoOverTheBus) {
        {}},
   };
   for (const auto& c : cases) {
-    const auto answer = SdoRequest(c.cobId, c.data, c.answerCobId, c.timeoutMicroseconds);
+    const auto answer = client_->SdoRequest(c.cobId, c.data, c.answerCobId, c.timeoutMicroseconds);
     ASSERT_TRUE(answer.answered) << c.name;
     EXPECT_EQ(answer.result, c.expected) << c.name;
     if (c.expected != common::kKernelSuccess) continue;
@@ -213,8 +187,8 @@ TEST_F(KernelCycleProcessTest, StalledDriverEndsTheCycleAndAnswersThePendingSdoR
 
   // The cycle is gone for the rest of the kernel's life; the kernel still
   // answers, and ends cleanly.
-  EXPECT_EQ(SdoRequest(0, {0x81, 0x00}, 0, 1000).result, common::kDriverNoController);
-  EXPECT_EQ(client_->Command(Code(CommandCode::Ping)).result, common::kKernelSuccess);
+  EXPECT_EQ(client_->SdoRequest(0, {0x81, 0x00}, 0, 1000).result, common::kDriverNoController);
+  EXPECT_EQ(client_->Command(CommandCode::Ping).result, common::kKernelSuccess);
   EndKernel();
   EXPECT_TRUE(Eventually([&] { return driver().RunEnds() == 1; }));
 }
@@ -226,7 +200,8 @@ TEST_F(KernelCycleProcessTest, NoCanOpensOneHandleAndStartsNoCycle) {
   EXPECT_EQ(opened.result, common::kKernelSuccess);
   EXPECT_EQ(driver().Opens(), 1);
   EXPECT_EQ(driver().RunStarts(), 0);
-  EXPECT_EQ(SdoRequest(0, {0x81, 0x00}, 0, 1000).result, common::kKernelCanOperationInactive);
+  EXPECT_EQ(client_->SdoRequest(0, {0x81, 0x00}, 0, 1000).result,
+            common::kKernelCanOperationInactive);
   EXPECT_EQ(driver().ExchangesReceived(), 0u);
   EndKernel();
   EXPECT_TRUE(Eventually([&] { return driver().Cleanups() == 1; }));

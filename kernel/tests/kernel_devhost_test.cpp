@@ -3,8 +3,6 @@
 // the heartbeat, raw requests of the SDO area that reach the simulated
 // nodes, a silent node, and the end of the driver run with the kernel.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +20,7 @@
 #include "common/driver_requests.h"
 #include "common/kernel_link_records.h"
 #include "common/status_code.h"
+#include "drivers/host/tests/devhost_process.h"
 #include "kernel/core/driver_link_records.h"
 #include "kernel/tests/kernel_test_client.h"
 #include "kernel/tests/start_record_builder.h"
@@ -38,12 +37,12 @@ using common::Channel;
 using common::CommandCode;
 using test_client::KernelAnswer;
 using test_client::LibrarySide;
+// One command line per message to the driver host's control endpoint.
+using host::testing::ControlClient;
 using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 10s;
-constexpr std::uint32_t kAnswerTimeoutMs = 10000;
-// Command 4 waits for the cycle's start-up period before it answers.
-constexpr std::uint32_t kOpenTimeoutMs = 20000;
+constexpr std::uint32_t kAnswerTimeoutMs = LibrarySide::kAnswerTimeoutMs;
 constexpr const char* kDevice = "\\\\.\\tarnis1";
 
 // The sample machine's bus runs at the simulation's default of 1 Mbit/s.
@@ -52,8 +51,6 @@ static_assert(common::kBitRateTimings[kBitRateCodeOfTheSampleBus].bitsPerSecond 
 
 // What the simulated drives answer for object 0x1000 (a servo drive).
 constexpr std::uint32_t kDriveDeviceType = 0x00020192;
-
-std::uint32_t Code(CommandCode code) { return static_cast<std::uint32_t>(code); }
 
 template <typename Condition>
 bool Eventually(Condition&& condition) {
@@ -64,43 +61,6 @@ bool Eventually(Condition&& condition) {
   }
   return true;
 }
-
-// One command line per message to the driver host's control endpoint, one
-// answer each.
-class ControlLine {
- public:
-  explicit ControlLine(const std::string& socketPath) {
-    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.data(),
-                std::min(socketPath.size(), sizeof(address.sun_path) - 1));
-    connected_ = fd_ >= 0 &&
-                 ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    const timeval timeout{static_cast<time_t>(kDeadline.count()), 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-  }
-  ~ControlLine() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ControlLine(const ControlLine&) = delete;
-  ControlLine& operator=(const ControlLine&) = delete;
-
-  bool connected() const { return connected_; }
-
-  std::string Command(std::string_view line) {
-    if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) < 0) return "send failed";
-    std::string reply(1 << 22, '\0');
-    const ssize_t got = ::recv(fd_, reply.data(), reply.size(), 0);
-    if (got < 0) return "no answer";
-    reply.resize(static_cast<std::size_t>(got));
-    return reply;
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
 
 // The status word a driver request answered with (its first four bytes).
 std::optional<common::StatusCode> StatusOfRequest(os::DeviceHandle& device, std::uint32_t code) {
@@ -117,7 +77,7 @@ class KernelDevhostTest : public ::testing::Test {
   void SetUp() override { test_client::UseOwnNamespace("kernel-devhost"); }
 
   void StartDevhost(const std::vector<std::string>& arguments) {
-    auto devhost = os::Process::Start(VANTOR_DEVHOST_PROGRAM, arguments);
+    auto devhost = os::Process::Start(DEVHOST_PROGRAM, arguments);
     ASSERT_TRUE(devhost);
     devhost_ = devhost.take();
     ASSERT_TRUE(Eventually([] {
@@ -125,16 +85,13 @@ class KernelDevhostTest : public ::testing::Test {
     })) << "the driver host serves no tarnis1 device";
     const auto folder = os::RuntimeDirectory();
     ASSERT_TRUE(folder);
-    control_ = std::make_unique<ControlLine>(*folder + "/devhost.control");
-    ASSERT_TRUE(control_->connected());
+    control_ = std::make_unique<ControlClient>(*folder + "/devhost.control");
+    ASSERT_TRUE(control_->Connected());
   }
 
   void TearDown() override {
     StopStepping();
-    if (client_ && client_->kernel().valid() && !client_->AwaitKernelEnd(0)) {
-      static_cast<void>(client_->kernel().Terminate(1));
-      client_->AwaitKernelEnd(kAnswerTimeoutMs);
-    }
+    if (client_) client_->EndLeftoverKernel();
     client_.reset();
     control_.reset();
     if (devhost_.valid()) {
@@ -147,9 +104,7 @@ class KernelDevhostTest : public ::testing::Test {
 
   void StartKernel(Channel channel = Channel::CanOne) {
     client_ = std::make_unique<LibrarySide>(channel);
-    client_->SignalCommand(Code(CommandCode::Ping));
-    ASSERT_TRUE(client_->StartKernel(common::InterfaceType::Pci));
-    ASSERT_TRUE(client_->AwaitCommandAnswer(kAnswerTimeoutMs).answered);
+    ASSERT_TRUE(client_->StartKernelAnsweringPing(common::InterfaceType::Pci).answered);
   }
 
   static StartSettings SampleMachineSettings() {
@@ -162,23 +117,7 @@ class KernelDevhostTest : public ::testing::Test {
   }
 
   KernelAnswer OpenHardware(const StartSettings& settings) {
-    const auto start = StartRecord(settings);
-    client_->Block().CopyIn(cb::kPayloadOffset, start.Bytes());
-    return client_->Command(Code(CommandCode::OpenHardware), kOpenTimeoutMs);
-  }
-
-  KernelAnswer SdoRequest(std::uint16_t cobId, const std::vector<std::uint8_t>& data,
-                          std::uint16_t answerCobId, std::uint32_t timeoutMicroseconds) {
-    auto block = client_->Block();
-    block.Set(cb::kSdoRequestCobId, cobId);
-    auto bytes = block.MutableBytes(cb::kSdoRequestData);
-    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
-    std::copy(data.begin(), data.end(), bytes.begin());
-    block.Set(cb::kSdoRequestLength, static_cast<std::uint8_t>(data.size()));
-    block.Set(cb::kSdoAnswerCobId, answerCobId);
-    block.Set(cb::kSdoTimeoutMicroseconds, timeoutMicroseconds);
-    client_->SignalSdoRequest();
-    return client_->AwaitSdoAnswer(kAnswerTimeoutMs);
+    return client_->OpenHardware(StartRecord(settings));
   }
 
   // The frames logged since the last look, gathered until `line` shows.
@@ -195,7 +134,7 @@ class KernelDevhostTest : public ::testing::Test {
     const auto folder = os::RuntimeDirectory();
     ASSERT_TRUE(folder);
     stepper_ = std::jthread([path = *folder + "/devhost.control", period](std::stop_token stop) {
-      ControlLine line(path);
+      ControlClient line(path);
       const std::string command = "step " + std::to_string(period.count());
       while (!stop.stop_requested() && line.Command(command).starts_with("ok")) {
         std::this_thread::sleep_for(period);
@@ -211,7 +150,7 @@ class KernelDevhostTest : public ::testing::Test {
 
   os::Process devhost_;
   std::jthread stepper_;
-  std::unique_ptr<ControlLine> control_;
+  std::unique_ptr<ControlClient> control_;
   std::unique_ptr<LibrarySide> client_;
   std::string frames_;
 };
@@ -246,7 +185,8 @@ TEST_F(KernelDevhostTest, TheKernelRunsItsCycleOverTheDriverHostUntilItEnds) {
   EXPECT_STREQ(FormatDriverVersion(version.View()).data(), "01.70.00.10");
 
   // An SDO upload of the device type reaches drive 1 and brings its answer.
-  const auto upload = SdoRequest(0x601, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x581, 1'000'000);
+  const auto upload =
+      client_->SdoRequest(0x601, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x581, 1'000'000);
   ASSERT_TRUE(upload.answered);
   EXPECT_EQ(upload.result, common::kKernelSuccess);
   {
@@ -270,7 +210,7 @@ TEST_F(KernelDevhostTest, TheKernelRunsItsCycleOverTheDriverHostUntilItEnds) {
   // Before CNC mode an NMT request goes out as it is: the I/O module resets
   // and boots again.
   frames_.clear();
-  const auto nmt = SdoRequest(0, {0x81, 0x0A}, 0, 1'000'000);
+  const auto nmt = client_->SdoRequest(0, {0x81, 0x0A}, 0, 1'000'000);
   ASSERT_TRUE(nmt.answered);
   EXPECT_EQ(nmt.result, common::kKernelSuccess);
   EXPECT_TRUE(FrameLogShows("can0 000#810A\n")) << frames_;
@@ -282,14 +222,15 @@ TEST_F(KernelDevhostTest, TheKernelRunsItsCycleOverTheDriverHostUntilItEnds) {
   // No node 5 on the bus: the request times out. The kernel counts the
   // time-out in driver cycles, so only a loose lower bound holds.
   const auto started = std::chrono::steady_clock::now();
-  const auto silent = SdoRequest(0x605, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x585, 300'000);
+  const auto silent =
+      client_->SdoRequest(0x605, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x585, 300'000);
   ASSERT_TRUE(silent.answered);
   EXPECT_EQ(silent.result, common::kKernelCanMessageTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
   EXPECT_TRUE(FrameLogShows("can0 605#4000100000000000\n")) << frames_;
 
   // The kernel's end ends the run: it is nobody's any more.
-  EXPECT_TRUE(client_->Command(Code(CommandCode::TerminateKernel)).answered);
+  EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
   EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
   EXPECT_TRUE(Eventually([&] {
     return StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE) == common::kDriverNoRun;
@@ -327,9 +268,9 @@ TEST_F(KernelDevhostTest, AStalledExchangeEndsTheCycleAndAnswersThePendingReques
 
   // The cycle is gone for the rest of the kernel's life; the kernel still
   // answers, and its end ends the run.
-  EXPECT_EQ(SdoRequest(0, {0x81, 0x0A}, 0, 1000).result, common::kDriverNoController);
-  EXPECT_EQ(client_->Command(Code(CommandCode::Ping)).result, common::kKernelSuccess);
-  EXPECT_TRUE(client_->Command(Code(CommandCode::TerminateKernel)).answered);
+  EXPECT_EQ(client_->SdoRequest(0, {0x81, 0x0A}, 0, 1000).result, common::kDriverNoController);
+  EXPECT_EQ(client_->Command(CommandCode::Ping).result, common::kKernelSuccess);
+  EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
   EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
   auto other = os::DeviceHandle::Open(kDevice);
   ASSERT_EQ(other.error, os::DeviceOpenError::kNone);
@@ -344,12 +285,13 @@ TEST_F(KernelDevhostTest, ChannelNoCanStartsNoRun) {
   const auto opened = OpenHardware(SampleMachineSettings());
   ASSERT_TRUE(opened.answered);
   EXPECT_EQ(opened.result, common::kKernelSuccess);
-  EXPECT_EQ(SdoRequest(0, {0x81, 0x0A}, 0, 1000).result, common::kKernelCanOperationInactive);
+  EXPECT_EQ(client_->SdoRequest(0, {0x81, 0x0A}, 0, 1000).result,
+            common::kKernelCanOperationInactive);
   auto other = os::DeviceHandle::Open(kDevice);
   ASSERT_EQ(other.error, os::DeviceOpenError::kNone);
   EXPECT_EQ(StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE), common::kDriverNoRun);
   EXPECT_EQ(control_->Command("frame-log").find("can0 000#"), std::string::npos);
-  EXPECT_TRUE(client_->Command(Code(CommandCode::TerminateKernel)).answered);
+  EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
   EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
 }
 

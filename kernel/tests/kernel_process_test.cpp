@@ -31,19 +31,14 @@ class KernelProcessTest : public ::testing::Test {
 
   void TearDown() override {
     // A kernel that a failed test left running must not outlive the test.
-    if (client_ && client_->kernel().valid() && !client_->AwaitKernelEnd(0)) {
-      static_cast<void>(client_->kernel().Terminate(1));
-      client_->AwaitKernelEnd(kEndTimeoutMs);
-    }
+    if (client_) client_->EndLeftoverKernel(kEndTimeoutMs);
   }
 
   // Starts the kernel as the library does: code 1 written and signalled
   // before the process exists; the kernel's first act is to answer it.
   LibrarySide& StartAnsweringKernel(Channel channel, InterfaceType type = InterfaceType::Pci) {
     client_ = std::make_unique<LibrarySide>(channel);
-    client_->SignalCommand(static_cast<std::uint32_t>(common::CommandCode::Ping));
-    EXPECT_TRUE(client_->StartKernel(type));
-    const auto ping = client_->AwaitCommandAnswer(kStartTimeoutMs);
+    const auto ping = client_->StartKernelAnsweringPing(type, kStartTimeoutMs);
     EXPECT_TRUE(ping.answered);
     EXPECT_EQ(ping.result, common::kKernelSuccess);
     return *client_;

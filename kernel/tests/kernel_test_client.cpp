@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/os/wait.h"
@@ -66,6 +67,13 @@ bool LibrarySide::StartKernelWithArguments(const std::vector<std::string>& argum
   return true;
 }
 
+KernelAnswer LibrarySide::StartKernelAnsweringPing(common::InterfaceType type,
+                                                   std::uint32_t timeoutMs) {
+  SignalCommand(static_cast<std::uint32_t>(common::CommandCode::Ping));
+  if (!StartKernel(type)) return {};
+  return AwaitCommandAnswer(timeoutMs);
+}
+
 void LibrarySide::SignalCommand(std::uint32_t code) {
   auto block = Block();
   block.Set(cb::kCommandCode, code);
@@ -100,8 +108,37 @@ KernelAnswer LibrarySide::Command(std::uint32_t code, std::uint32_t timeoutMs) {
   return AwaitCommandAnswer(timeoutMs);
 }
 
+KernelAnswer LibrarySide::Command(common::CommandCode code, std::uint32_t timeoutMs) {
+  return Command(static_cast<std::uint32_t>(code), timeoutMs);
+}
+
+KernelAnswer LibrarySide::OpenHardware(const common::CanStartRecord& start) {
+  Block().CopyIn(cb::kPayloadOffset, start.Bytes());
+  return Command(common::CommandCode::OpenHardware, kOpenTimeoutMs);
+}
+
+KernelAnswer LibrarySide::SdoRequest(std::uint16_t cobId, const std::vector<std::uint8_t>& data,
+                                     std::uint16_t answerCobId, std::uint32_t timeoutMicroseconds) {
+  auto block = Block();
+  block.Set(cb::kSdoRequestCobId, cobId);
+  auto bytes = block.MutableBytes(cb::kSdoRequestData);
+  std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
+  std::copy_n(data.begin(), std::min(data.size(), bytes.size()), bytes.begin());
+  block.Set(cb::kSdoRequestLength, static_cast<std::uint8_t>(data.size()));
+  block.Set(cb::kSdoAnswerCobId, answerCobId);
+  block.Set(cb::kSdoTimeoutMicroseconds, timeoutMicroseconds);
+  SignalSdoRequest();
+  return AwaitSdoAnswer(kAnswerTimeoutMs);
+}
+
 bool LibrarySide::AwaitKernelEnd(std::uint32_t timeoutMs) {
   return os::WaitForOne(kernel_, timeoutMs).acquired();
+}
+
+void LibrarySide::EndLeftoverKernel(std::uint32_t timeoutMs) {
+  if (!kernel_.valid() || AwaitKernelEnd(0)) return;
+  static_cast<void>(kernel_.Terminate(1));
+  AwaitKernelEnd(timeoutMs);
 }
 
 bool PresenceEventExists(std::size_t nameIndex) {

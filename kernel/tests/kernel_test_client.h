@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common/command_codes.h"
 #include "common/communication_block.h"
+#include "common/kernel_link_records.h"
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
 #include "platform/os/named_objects.h"
@@ -39,6 +41,11 @@ class LibrarySide {
   // Starts Motrix with `<interface keyword> -<channel keyword>`.
   bool StartKernel(common::InterfaceType type);
   bool StartKernelWithArguments(const std::vector<std::string>& arguments);
+  // Starts the kernel as the library does: the ping (code 1) written and
+  // signalled before the process exists, so that the kernel's first act is
+  // to answer it. Not answered where the process did not start.
+  KernelAnswer StartKernelAnsweringPing(common::InterfaceType type,
+                                        std::uint32_t timeoutMs = kAnswerTimeoutMs);
   os::Process& kernel() { return kernel_; }
 
   // Writes the code, presets the result, signals the standard area.
@@ -51,11 +58,23 @@ class LibrarySide {
   bool SdoAnswered() const;
   // Signal and wait in one.
   KernelAnswer Command(std::uint32_t code, std::uint32_t timeoutMs = kAnswerTimeoutMs);
+  KernelAnswer Command(common::CommandCode code, std::uint32_t timeoutMs = kAnswerTimeoutMs);
+  // Command 4 with `start` as its payload; it waits for the cycle's
+  // start-up period before it answers.
+  KernelAnswer OpenHardware(const common::CanStartRecord& start);
+  // A raw request of the SDO area: `data` (at most the area's eight bytes)
+  // to `cobId`, answered on `answerCobId` within `timeoutMicroseconds`.
+  KernelAnswer SdoRequest(std::uint16_t cobId, const std::vector<std::uint8_t>& data,
+                          std::uint16_t answerCobId, std::uint32_t timeoutMicroseconds);
 
   // True when the kernel process ended within the time-out.
   bool AwaitKernelEnd(std::uint32_t timeoutMs);
+  // Ends a kernel that a failed test left running, so that it does not
+  // outlive the test.
+  void EndLeftoverKernel(std::uint32_t timeoutMs = kAnswerTimeoutMs);
 
   static constexpr std::uint32_t kAnswerTimeoutMs = 10000;
+  static constexpr std::uint32_t kOpenTimeoutMs = 20000;
 
  private:
   common::Channel channel_;

@@ -1,6 +1,8 @@
 #include "kernel/core/canopen/drive_state_steps.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
 
 #include "kernel/core/canopen/canopen_constants.h"
 #include "kernel/core/canopen/slot_sdo.h"
@@ -84,21 +86,60 @@ bool StateRead(CycleContext& cycle, NodeObject& node, std::uint16_t& state) noex
   return true;
 }
 
-// After a fault reset the drive is given its time; the wait is counted in
-// the driver's elapsed time, then the sequence takes the reset's answer.
-template <typename CountdownField>
-void CountDownFaultReset(CycleContext& cycle, NodeObject& node, CountdownField field) noexcept {
-  RequestRecord& record = *node.request.requestRecord;
-  const std::int64_t left = static_cast<std::int64_t>(record.Get(field)) -
-                            static_cast<std::int64_t>(cycle.elapsedMicroseconds);
-  const std::int32_t kept =
-      left < -kFaultResetWait ? -kFaultResetWait : static_cast<std::int32_t>(left);
-  record.Set(field, kept);
-  if (kept < 0) {
-    node.request.countdown = node.countdownReload;
-    node.request.step = step::kAfterDisableVoltage;
+// The state a sequence ends in, read after its last controlword: success
+// where it is `wanted`, a drive in error for one of `errorStates`, and an
+// unknown answer otherwise.
+void FinishOnReachedState(CycleContext& cycle, NodeObject& node, std::uint16_t wanted,
+                          std::span<const std::uint16_t> errorStates) noexcept {
+  std::uint16_t state = 0;
+  if (!StateRead(cycle, node, state)) return;
+  if (state == wanted) {
+    FinishNodeRequestWith(node, common::kKernelSuccess);
+  } else if (std::find(errorStates.begin(), errorStates.end(), state) != errorStates.end()) {
+    FinishNodeRequestWith(node, common::kKernelNodeInErrorState);
+  } else {
+    FinishNodeRequestWith(node, common::kKernelNodeAnswerUnknown);
   }
 }
+
+// The steps both sequences share after a fault: once disable voltage is
+// accepted, the fault reset is sent and the drive is given its time. The
+// wait is counted in the driver's elapsed time in the record's
+// `countdownField`; then the sequence takes the reset's answer as that of
+// disable voltage. Any other step is a broken request.
+template <typename CountdownField>
+void LeaveFaultStep(CycleContext& cycle, NodeObject& node, CountdownField countdownField) noexcept {
+  RequestRecord& record = *node.request.requestRecord;
+  switch (node.request.step) {
+    case step::kAfterLeaveFault:
+      if (ControlwordAccepted(cycle, node)) {
+        WriteControlword(cycle, node, ds402::kFaultReset, step::kFaultResetWaiting);
+        record.Set(countdownField, kFaultResetWait);
+      }
+      return;
+    case step::kFaultResetWaiting: {
+      const std::int64_t left = static_cast<std::int64_t>(record.Get(countdownField)) -
+                                static_cast<std::int64_t>(cycle.elapsedMicroseconds);
+      const std::int32_t kept =
+          left < -kFaultResetWait ? -kFaultResetWait : static_cast<std::int32_t>(left);
+      record.Set(countdownField, kept);
+      if (kept < 0) {
+        node.request.countdown = node.countdownReload;
+        node.request.step = step::kAfterDisableVoltage;
+      }
+      return;
+    }
+    default:
+      FinishNodeRequestWith(node, common::kKernelOperationFailedSeriously);
+      return;
+  }
+}
+
+// The states after which enabling and disabling end with the drive in error.
+constexpr std::array<std::uint16_t, 3> kEnableErrorStates{ds402::kFaultReactionActive,
+                                                          ds402::kReadyToSwitchOn, ds402::kFault};
+constexpr std::array<std::uint16_t, 2> kDisableErrorStates{ds402::kFaultReactionActive,
+                                                           ds402::kFault};
 
 }  // namespace
 
@@ -164,27 +205,10 @@ void DriveEnableStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
       }
       return;
     case step::kCheckEnabled:
-      if (!StateRead(cycle, node, state)) return;
-      if (state == ds402::kOperationEnabled) {
-        FinishNodeRequestWith(node, common::kKernelSuccess);
-      } else if (state == ds402::kFaultReactionActive || state == ds402::kReadyToSwitchOn ||
-                 state == ds402::kFault) {
-        FinishNodeRequestWith(node, common::kKernelNodeInErrorState);
-      } else {
-        FinishNodeRequestWith(node, common::kKernelNodeAnswerUnknown);
-      }
-      return;
-    case step::kAfterLeaveFault:
-      if (ControlwordAccepted(cycle, node)) {
-        WriteControlword(cycle, node, ds402::kFaultReset, step::kFaultResetWaiting);
-        record.Set(enable_request::kFaultResetCountdown, kFaultResetWait);
-      }
-      return;
-    case step::kFaultResetWaiting:
-      CountDownFaultReset(cycle, node, enable_request::kFaultResetCountdown);
+      FinishOnReachedState(cycle, node, ds402::kOperationEnabled, kEnableErrorStates);
       return;
     default:
-      FinishNodeRequestWith(node, common::kKernelOperationFailedSeriously);
+      LeaveFaultStep(cycle, node, enable_request::kFaultResetCountdown);
       return;
   }
 }
@@ -193,7 +217,6 @@ void DriveDisableStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
   NodeObject* slot = SteppedNode(cycle, nodeNumber);
   if (slot == nullptr) return;
   NodeObject& node = *slot;
-  RequestRecord& record = *node.request.requestRecord;
   std::uint16_t state = 0;
   switch (node.request.step) {
     case step::kReadState:
@@ -228,26 +251,10 @@ void DriveDisableStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
       }
       return;
     case step::kCheckDisabled:
-      if (!StateRead(cycle, node, state)) return;
-      if (state == ds402::kSwitchOnDisabled) {
-        FinishNodeRequestWith(node, common::kKernelSuccess);
-      } else if (state == ds402::kFaultReactionActive || state == ds402::kFault) {
-        FinishNodeRequestWith(node, common::kKernelNodeInErrorState);
-      } else {
-        FinishNodeRequestWith(node, common::kKernelNodeAnswerUnknown);
-      }
-      return;
-    case step::kAfterLeaveFault:
-      if (ControlwordAccepted(cycle, node)) {
-        WriteControlword(cycle, node, ds402::kFaultReset, step::kFaultResetWaiting);
-        record.Set(disable_request::kFaultResetCountdown, kFaultResetWait);
-      }
-      return;
-    case step::kFaultResetWaiting:
-      CountDownFaultReset(cycle, node, disable_request::kFaultResetCountdown);
+      FinishOnReachedState(cycle, node, ds402::kSwitchOnDisabled, kDisableErrorStates);
       return;
     default:
-      FinishNodeRequestWith(node, common::kKernelOperationFailedSeriously);
+      LeaveFaultStep(cycle, node, disable_request::kFaultResetCountdown);
       return;
   }
 }

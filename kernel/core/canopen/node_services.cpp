@@ -64,13 +64,18 @@ StatusCode AwaitArmed(ServiceContext& context, const ArmedNodes& armed) noexcept
 
 }  // namespace detail
 
-StatusCode SdoUploadFromNode(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t index,
-                             std::uint8_t subindex, std::uint8_t size,
-                             std::uint32_t& value) noexcept {
+namespace {
+
+// Runs `step` on the one node `nodeIndex` with `request` as its record and
+// keeps the node's result as its last. `done` then reads the node's record
+// under the host lock, where the transfer went through.
+template <typename Done>
+StatusCode SdoTransferOnNode(ServiceContext& context, std::uint32_t nodeIndex,
+                             NodeStepFunction step, const SdoRecord& request,
+                             Done&& done) noexcept {
   const NodeMask mask = SingleNode(context.nodes, nodeIndex);
   if (mask == 0) return common::kKernelOperationFailed;
-  const SdoRecord request = MakeSdoRecord(index, subindex, size);
-  const StatusCode run = RunOnNodes(context, mask, SdoUploadStep, [&](NodeObject& node, auto) {
+  const StatusCode run = RunOnNodes(context, mask, step, [&](NodeObject& node, auto) {
     CopyRecord(request, *node.request.requestRecord);
   });
   if (run != common::kKernelSuccess) return run;
@@ -78,25 +83,26 @@ StatusCode SdoUploadFromNode(ServiceContext& context, std::uint32_t nodeIndex, s
   NodeObject& node = *context.nodes.nodes[nodeIndex];
   node.request.lastResult = node.request.requestResult;
   if (Failed(node.request.requestResult)) return common::kKernelOperationFailed;
-  value = node.request.requestRecord->Get(sdo_request::kValue);
+  done(*node.request.requestRecord);
   return common::kKernelSuccess;
+}
+
+}  // namespace
+
+StatusCode SdoUploadFromNode(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t index,
+                             std::uint8_t subindex, std::uint8_t size,
+                             std::uint32_t& value) noexcept {
+  return SdoTransferOnNode(
+      context, nodeIndex, SdoUploadStep, MakeSdoRecord(index, subindex, size),
+      [&](const RequestRecord& answer) { value = answer.Get(sdo_request::kValue); });
 }
 
 StatusCode SdoDownloadToNode(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t index,
                              std::uint8_t subindex, std::uint8_t size,
                              std::uint32_t value) noexcept {
-  const NodeMask mask = SingleNode(context.nodes, nodeIndex);
-  if (mask == 0) return common::kKernelOperationFailed;
-  const SdoRecord request = MakeSdoRecord(index, subindex, size, value);
-  const StatusCode run = RunOnNodes(context, mask, SdoDownloadStep, [&](NodeObject& node, auto) {
-    CopyRecord(request, *node.request.requestRecord);
-  });
-  if (run != common::kKernelSuccess) return run;
-  HostLock lock(context.host);
-  NodeObject& node = *context.nodes.nodes[nodeIndex];
-  node.request.lastResult = node.request.requestResult;
-  return Failed(node.request.requestResult) ? common::kKernelOperationFailed
-                                            : common::kKernelSuccess;
+  return SdoTransferOnNode(context, nodeIndex, SdoDownloadStep,
+                           MakeSdoRecord(index, subindex, size, value),
+                           [](const RequestRecord&) {});
 }
 
 StatusCode SendRawFrame(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t cobId,

@@ -19,9 +19,7 @@ int main(int argc, char** argv) {
 
   kernel::test_client::UseOwnNamespace("kernel-bench");
   kernel::test_client::LibrarySide client(common::Channel::CanOne);
-  client.SignalCommand(1);
-  if (!client.StartKernel(common::InterfaceType::Pci) ||
-      !client.AwaitCommandAnswer(10000).answered) {
+  if (!client.StartKernelAnsweringPing(common::InterfaceType::Pci).answered) {
     std::fprintf(stderr, "the kernel did not start\n");
     return 1;
   }

@@ -46,6 +46,24 @@ struct SequenceCase {
   common::StatusCode result;
 };
 
+// Runs `step` from each case's starting state and checks its result, the
+// controlwords it wrote in order and, after success, that the drive is in
+// `reached`; `alsoCheck` looks at the bench afterwards.
+template <std::size_t N, typename Check>
+void RunFromEachStartingState(NodeStepFunction step, const SequenceCase (&cases)[N],
+                              std::uint16_t reached, Check&& alsoCheck) {
+  for (const SequenceCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "start 0x" << std::hex << c.startState);
+    Bench bench(c.startState);
+    EXPECT_EQ(bench.Run(step), c.result);
+    EXPECT_EQ(bench.drive.controlwords(), c.controlwords);
+    if (c.result == kOk) {
+      EXPECT_EQ(bench.drive.state(), reached);
+    }
+    alsoCheck(c, bench);
+  }
+}
+
 TEST(DriveEnableStep, FromEachStartingState) {
   const SequenceCase cases[] = {
       {0x60, {0x06, 0x07, 0x0F}, kOk},
@@ -58,17 +76,10 @@ TEST(DriveEnableStep, FromEachStartingState) {
       {0x20, {}, common::kKernelExternalNodeControlForbidden},
       {0x40, {}, common::kKernelNodeAnswerUnknown},
   };
-  for (const SequenceCase& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "start 0x" << std::hex << c.startState);
-    Bench bench(c.startState);
-    EXPECT_EQ(bench.Run(DriveEnableStep), c.result);
-    EXPECT_EQ(bench.drive.controlwords(), c.controlwords);
-    if (c.result == kOk) {
-      EXPECT_EQ(bench.drive.state(), 0x27);
-    }
+  RunFromEachStartingState(DriveEnableStep, cases, 0x27, [](const SequenceCase& c, Bench& bench) {
     EXPECT_EQ(bench.nodes[0].requestRecord.Get(enable_request::kAlreadyEnabled),
               c.startState == 0x27 ? 1u : 0u);
-  }
+  });
 }
 
 TEST(DriveDisableStep, FromEachStartingState) {
@@ -83,15 +94,7 @@ TEST(DriveDisableStep, FromEachStartingState) {
       {0x20, {}, common::kKernelExternalNodeControlForbidden},
       {0x40, {}, common::kKernelNodeAnswerUnknown},
   };
-  for (const SequenceCase& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "start 0x" << std::hex << c.startState);
-    Bench bench(c.startState);
-    EXPECT_EQ(bench.Run(DriveDisableStep), c.result);
-    EXPECT_EQ(bench.drive.controlwords(), c.controlwords);
-    if (c.result == kOk) {
-      EXPECT_EQ(bench.drive.state(), 0x60);
-    }
-  }
+  RunFromEachStartingState(DriveDisableStep, cases, 0x60, [](const SequenceCase&, Bench&) {});
 }
 
 TEST(DriveEnableStep, ExactFramesFromSwitchOnDisabled) {

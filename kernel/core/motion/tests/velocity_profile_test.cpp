@@ -18,6 +18,18 @@ using testing::MoveCase;
 using testing::RestToRestDuration;
 using testing::RunAndCheckMove;
 
+// A profile with its limits and the length left, at rest otherwise: each
+// case then sets the state it starts from.
+PathVelocityProfile LimitedProfile(double jerk, double maxAcceleration, double maxVelocity,
+                                   double remaining) {
+  PathVelocityProfile profile;
+  profile.jerk = jerk;
+  profile.maxAcceleration = maxAcceleration;
+  profile.maxVelocity = maxVelocity;
+  profile.remaining = remaining;
+  return profile;
+}
+
 TEST(NumericHelpers, TieRulesPickTheDocumentedOperand) {
   // Distinguish the operands of a tie by the sign of zero.
   EXPECT_TRUE(std::signbit(MinOf(-0.0, 0.0)));
@@ -134,11 +146,8 @@ TEST(VelocityProfile, RefusesLimitsThatCannotBePlanned) {
   const double badValues[] = {0.0, -1.0, NAN, INFINITY};
   for (const double bad : badValues) {
     for (int which = 0; which < 2; ++which) {
-      PathVelocityProfile profile;
-      profile.jerk = which == 0 ? bad : 1.0;
-      profile.maxAcceleration = which == 1 ? bad : 1.0;
-      profile.maxVelocity = 1.0;
-      profile.remaining = 1.0;
+      PathVelocityProfile profile =
+          LimitedProfile(which == 0 ? bad : 1.0, which == 1 ? bad : 1.0, 1.0, 1.0);
       profile.timeLeft = 0.001;
       profile.targetVelocity = 1.0;
       profile.phase = ProfilePhase::kRisingAcceleration;
@@ -151,11 +160,7 @@ TEST(VelocityProfile, RefusesLimitsThatCannotBePlanned) {
 }
 
 TEST(VelocityProfile, TimeUsedUpInsideAPhaseKeepsThePhase) {
-  PathVelocityProfile profile;
-  profile.jerk = 1.0;
-  profile.maxAcceleration = 1.0;
-  profile.maxVelocity = 10.0;
-  profile.remaining = 1000.0;
+  PathVelocityProfile profile = LimitedProfile(1.0, 1.0, 10.0, 1000.0);
   profile.targetVelocity = 5.0;
   profile.velocity = 1.0;
   profile.acceleration = 0.5;
@@ -168,11 +173,7 @@ TEST(VelocityProfile, TimeUsedUpInsideAPhaseKeepsThePhase) {
 }
 
 TEST(VelocityProfile, SlowVelocityEnteringPhaseOneStartsFromStandstill) {
-  PathVelocityProfile profile;
-  profile.jerk = 1.0;
-  profile.maxAcceleration = 1.0;
-  profile.maxVelocity = 1.0;
-  profile.remaining = 100.0;
+  PathVelocityProfile profile = LimitedProfile(1.0, 1.0, 1.0, 100.0);
   profile.targetVelocity = 1.0;
   profile.velocity = 0.005;
   profile.phase = ProfilePhase::kRisingAcceleration;
@@ -183,16 +184,13 @@ TEST(VelocityProfile, SlowVelocityEnteringPhaseOneStartsFromStandstill) {
 }
 
 TEST(VelocityProfile, EndingDecelerationNeverPassesTheEndNorReverses) {
-  PathVelocityProfile profile;
-  profile.jerk = 10.0;
-  profile.maxAcceleration = 5.0;
-  profile.maxVelocity = 10.0;
+  // 0.1 left: far less than the ramp would cover.
+  PathVelocityProfile profile = LimitedProfile(10.0, 5.0, 10.0, 0.1);
   profile.targetVelocity = 0.0;
   profile.acceptedVelocity = 0.0;
   profile.settled = true;
   profile.velocity = 2.0;
   profile.acceleration = -5.0;
-  profile.remaining = 0.1;  // far less than the ramp would cover
   profile.phase = ProfilePhase::kFallingDeceleration;
   for (int cycle = 0; cycle < 100 && !profile.endReached; ++cycle) {
     profile.timeLeft = 0.01;
@@ -207,17 +205,15 @@ TEST(VelocityProfile, EndingDecelerationNeverPassesTheEndNorReverses) {
 // A braking ramp to standstill that ends short of the end point travels the
 // rest instead of jumping there.
 TEST(VelocityProfile, BrakingThatEndsShortTravelsTheRest) {
-  PathVelocityProfile profile;
-  profile.jerk = 1.0;
-  profile.maxAcceleration = 1.0;
-  profile.maxVelocity = 1.0;
+  // a = -0.5 from 0.125 ends at 0 after 0.5 s, having covered about 0.02
+  // of the 0.5 left.
+  PathVelocityProfile profile = LimitedProfile(1.0, 1.0, 1.0, 0.5);
   profile.requestedVelocity = 1.0;
   profile.acceptedVelocity = 1.0;
   profile.targetVelocity = 1.0;
   profile.brakingPlanned = true;
-  profile.velocity = 0.125;       // a = -0.5 ends at 0 after 0.5 s ...
+  profile.velocity = 0.125;
   profile.acceleration = -0.5;
-  profile.remaining = 0.5;        // ... having covered about 0.02 of these
   profile.phase = ProfilePhase::kFallingDeceleration;
   double previousVelocity = profile.velocity;
   for (int cycle = 0; cycle < 100000 && !profile.endReached; ++cycle) {
@@ -233,11 +229,7 @@ TEST(VelocityProfile, BrakingThatEndsShortTravelsTheRest) {
 }
 
 TEST(PathVelocityRamp, RequestAboveTheLimitIsCut) {
-  PathVelocityProfile profile;
-  profile.jerk = 100.0;
-  profile.maxAcceleration = 10.0;
-  profile.maxVelocity = 2.0;
-  profile.remaining = 1000.0;
+  PathVelocityProfile profile = LimitedProfile(100.0, 10.0, 2.0, 1000.0);
   profile.requestedVelocity = 50.0;
   profile.targetChanged = true;
   profile.timeLeft = 0.001;
@@ -248,11 +240,7 @@ TEST(PathVelocityRamp, RequestAboveTheLimitIsCut) {
 }
 
 TEST(PathVelocityRamp, RequestEqualToTheVelocityOnlySteps) {
-  PathVelocityProfile profile;
-  profile.jerk = 100.0;
-  profile.maxAcceleration = 10.0;
-  profile.maxVelocity = 2.0;
-  profile.remaining = 1000.0;
+  PathVelocityProfile profile = LimitedProfile(100.0, 10.0, 2.0, 1000.0);
   profile.velocity = 1.0;
   profile.targetVelocity = 1.0;
   profile.endVelocity = 1.0;
@@ -265,11 +253,7 @@ TEST(PathVelocityRamp, RequestEqualToTheVelocityOnlySteps) {
 }
 
 TEST(PathVelocityRamp, LowerRequestDuringAccelerationFinishesTheRampFirst) {
-  PathVelocityProfile profile;
-  profile.jerk = 100.0;
-  profile.maxAcceleration = 10.0;
-  profile.maxVelocity = 10.0;
-  profile.remaining = 1000.0;
+  PathVelocityProfile profile = LimitedProfile(100.0, 10.0, 10.0, 1000.0);
   profile.velocity = 1.0;
   profile.acceleration = 5.0;
   profile.targetVelocity = 8.0;
@@ -284,11 +268,7 @@ TEST(PathVelocityRamp, LowerRequestDuringAccelerationFinishesTheRampFirst) {
 }
 
 TEST(PathVelocityRamp, NewRequestWaitsWhileBraking) {
-  PathVelocityProfile profile;
-  profile.jerk = 100.0;
-  profile.maxAcceleration = 10.0;
-  profile.maxVelocity = 10.0;
-  profile.remaining = 0.5;
+  PathVelocityProfile profile = LimitedProfile(100.0, 10.0, 10.0, 0.5);
   profile.velocity = 2.0;
   profile.acceleration = -2.0;
   profile.brakingPlanned = true;
@@ -305,16 +285,12 @@ TEST(PathVelocityRamp, NewRequestWaitsWhileBraking) {
 // Runs a cruising profile whose end velocity request drops to `request`
 // with `remaining` left; returns the velocity at the end.
 double EndVelocityAfterLateReplan(double remaining, double request) {
-  PathVelocityProfile p;
-  p.jerk = 10.0;
-  p.maxAcceleration = 5.0;
-  p.maxVelocity = 4.0;
+  PathVelocityProfile p = LimitedProfile(10.0, 5.0, 4.0, remaining);
   p.velocity = 4.0;
   p.targetVelocity = 4.0;
   p.acceptedVelocity = 4.0;
   p.settled = true;
   p.endVelocity = 4.0;
-  p.remaining = remaining;
   p.endVelocityRequest = request;
   p.replan = true;
   for (int cycle = 0; cycle < 100000 && !p.endReached; ++cycle) {
