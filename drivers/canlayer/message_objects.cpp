@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "drivers/canlayer/record_results.h"
+
 namespace vantor::canlayer {
 namespace {
 
@@ -92,6 +94,25 @@ bool MessageObjectMachines::AnyInState(std::initializer_list<NodeState> states) 
   for (int object = kFirstRecordObject; object <= kLastRecordObject; ++object)
     if (std::find(states.begin(), states.end(), StateOf(object)) != states.end()) return true;
   return false;
+}
+
+// ---- record steps shared by the take-over and the reply -----------------------------
+
+void MessageObjectMachines::StartReceiving(int object, common::MessageRecordView record,
+                                           common::MessageCode receiving) noexcept {
+  controller_.ConfigureReceiveObject(object, record.Get(mr::kCobId));
+  record.Set(mr::kCode, Code(receiving));
+}
+
+void MessageObjectMachines::ReleaseObject(int object, common::MessageRecordView record) noexcept {
+  controller_.InvalidateMessageObject(object);
+  record.Set(mr::kCode, Code(common::MessageCode::Release));
+}
+
+void MessageObjectMachines::ReleaseWhenSent(int object, common::MessageRecordView record) noexcept {
+  const std::uint8_t result = TransmitResult(object);
+  record.Set(mr::kResult, result);
+  if (result != res::kPending) ReleaseObject(object, record);
 }
 
 // ---- sending -----------------------------------------------------------------------

@@ -148,6 +148,16 @@ class MessageObjectMachines {
   void StartSynchronisation(int object, common::MessageRecordView record,
                             std::int32_t& pollCountdown) noexcept;
 
+  // Record steps shared by the take-over and the reply (message_objects.cpp).
+  // The object's receive set up and its record moved on to `receiving`.
+  void StartReceiving(int object, common::MessageRecordView record,
+                      common::MessageCode receiving) noexcept;
+  // The object given up and its record released (code 0).
+  void ReleaseObject(int object, common::MessageRecordView record) noexcept;
+  // Code 18: the send's result reported; once it is no longer pending the
+  // object is released.
+  void ReleaseWhenSent(int object, common::MessageRecordView record) noexcept;
+
   // Sending (message_objects.cpp).
   std::uint8_t TransmitResult(int object) noexcept;
   void LoadAndSend(int object, std::uint16_t cobId, std::uint8_t length,
@@ -173,6 +183,8 @@ class MessageObjectMachines {
   bool SecondMaskTest() const noexcept;
   void SendSetpointFrames() noexcept;
   void SendPositionFrames(SetpointValues& positions) noexcept;
+  // The axis whose frames `object` sends this cycle, or -1.
+  int StreamingAxisOf(int object) const noexcept;
   void StartSetpointObjects(common::ConstExchangeBufferView exchange) noexcept;
 
   // Queries over the node states.

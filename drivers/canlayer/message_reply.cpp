@@ -63,11 +63,7 @@ void MessageObjectMachines::CopyReplyResults(common::ExchangeBufferView exchange
         record.Set(mr::kResult, TransmitResult(object));
         break;
       case MessageCode::SentReleaseWhenDone:
-        record.Set(mr::kResult, TransmitResult(object));
-        if (record.Get(mr::kResult) != res::kPending) {
-          controller_.InvalidateMessageObject(object);
-          record.Set(mr::kCode, Code(MessageCode::Release));
-        }
+        ReleaseWhenSent(object, record);
         break;
       case MessageCode::SingleReceive:
       case MessageCode::RemoteAnswer: {
@@ -75,10 +71,8 @@ void MessageObjectMachines::CopyReplyResults(common::ExchangeBufferView exchange
         const std::uint8_t outcome = ReceiveRecordResultOf(read.result, reportOverwrittenFrames_);
         record.Set(mr::kResult, outcome);
         if (ResultHasFrame(outcome)) StoreFrame(record, read);
-        if (code == Code(MessageCode::SingleReceive) && outcome != res::kNothingReceived) {
-          controller_.InvalidateMessageObject(object);
-          record.Set(mr::kCode, Code(MessageCode::Release));
-        }
+        if (code == Code(MessageCode::SingleReceive) && outcome != res::kNothingReceived)
+          ReleaseObject(object, record);
         break;
       }
       default:
@@ -96,10 +90,7 @@ void MessageObjectMachines::CopyReplyResults(common::ExchangeBufferView exchange
     case MessageCode::SingleReceive: {
       const Object15Read read = controller_.ReadObject15();
       WriteObject15Read(record15, read);
-      if (read.result != Object15ReadResult::kNothing) {
-        controller_.InvalidateMessageObject(kReceiveObject);
-        record15.Set(mr::kCode, Code(MessageCode::Release));
-      }
+      if (read.result != Object15ReadResult::kNothing) ReleaseObject(kReceiveObject, record15);
       break;
     }
     case MessageCode::Release:

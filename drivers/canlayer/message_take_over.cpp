@@ -22,6 +22,12 @@ common::MessageRecordView RecordOf(common::ExchangeBufferView exchange, int obje
   return *common::MessageRecordIn(exchange, static_cast<std::size_t>(object));
 }
 
+bool ReceivesContinuously(common::ConstMessageRecordView record) noexcept {
+  const std::uint8_t code = record.Get(mr::kCode);
+  return code == Code(MessageCode::StartContinuousReceive) ||
+         code == Code(MessageCode::ContinuousReceive);
+}
+
 }  // namespace
 
 void MessageObjectMachines::TakeExchangeRequest(common::ExchangeBufferView exchange,
@@ -44,18 +50,10 @@ void MessageObjectMachines::TakeExchangeRequest(common::ExchangeBufferView excha
   CommandStep(exchange, pollCountdown);
   for (int object = kFirstRecordObject; object <= kLastRecordObject; ++object) {
     auto record = RecordOf(exchange, object);
-    const std::uint8_t code = record.Get(mr::kCode);
-    if (code == Code(MessageCode::StartContinuousReceive) ||
-        code == Code(MessageCode::ContinuousReceive)) {
-      record.Set(mr::kResult, res::kNothingReceived);
-    }
+    if (ReceivesContinuously(record)) record.Set(mr::kResult, res::kNothingReceived);
   }
   auto record15 = RecordOf(exchange, kReceiveObject);
-  const std::uint8_t code15 = record15.Get(mr::kCode);
-  if (code15 == Code(MessageCode::StartContinuousReceive) ||
-      code15 == Code(MessageCode::ContinuousReceive)) {
-    record15.Set(mr::kResult, r15::kNone);
-  }
+  if (ReceivesContinuously(record15)) record15.Set(mr::kResult, r15::kNone);
 }
 
 void MessageObjectMachines::ApplyNodeStates(common::ConstExchangeBufferView exchange) noexcept {
@@ -106,25 +104,21 @@ void MessageObjectMachines::ReceiveStep(common::ExchangeBufferView exchange) noe
     const std::uint8_t code = record.Get(mr::kCode);
     switch (static_cast<MessageCode>(code)) {
       case MessageCode::StartAnswerObject:
-        controller_.ConfigureReceiveObject(object, record.Get(mr::kCobId));
         State(object) = NodeState::kAnswerStarted;
         phaseCounter_ = 0;
         repeatCounter_ = 0;
-        record.Set(mr::kCode, Code(MessageCode::AnswerObjectActive));
+        StartReceiving(object, record, MessageCode::AnswerObjectActive);
         break;
       case MessageCode::StartContinuousReceive:
-        controller_.ConfigureReceiveObject(object, record.Get(mr::kCobId));
-        record.Set(mr::kCode, Code(MessageCode::ContinuousReceive));
+        StartReceiving(object, record, MessageCode::ContinuousReceive);
         break;
       case MessageCode::StartSingleReceive:
-        controller_.ConfigureReceiveObject(object, record.Get(mr::kCobId));
-        record.Set(mr::kCode, Code(MessageCode::SingleReceive));
+        StartReceiving(object, record, MessageCode::SingleReceive);
         break;
       case MessageCode::StartAnswerObjectLate:
-        controller_.ConfigureReceiveObject(object, record.Get(mr::kCobId));
         State(object) = NodeState::kAnswerStartedLate;
         SlotOf(object)->status = res::kNothingReceived;
-        record.Set(mr::kCode, Code(MessageCode::AnswerObjectActive));
+        StartReceiving(object, record, MessageCode::AnswerObjectActive);
         break;
       default:
         break;
@@ -140,12 +134,10 @@ void MessageObjectMachines::Object15Step(common::ExchangeBufferView exchange) no
       record.Set(mr::kResult, r15::kNone);
       break;
     case MessageCode::StartContinuousReceive:
-      controller_.ConfigureReceiveObject(kReceiveObject, record.Get(mr::kCobId));
-      record.Set(mr::kCode, Code(MessageCode::ContinuousReceive));
+      StartReceiving(kReceiveObject, record, MessageCode::ContinuousReceive);
       break;
     case MessageCode::StartSingleReceive:
-      controller_.ConfigureReceiveObject(kReceiveObject, record.Get(mr::kCobId));
-      record.Set(mr::kCode, Code(MessageCode::SingleReceive));
+      StartReceiving(kReceiveObject, record, MessageCode::SingleReceive);
       break;
     case MessageCode::ContinuousReceive:
     case MessageCode::SingleReceive:
@@ -207,11 +199,7 @@ void MessageObjectMachines::CommandStep(common::ExchangeBufferView exchange,
         record.Set(mr::kCode, Code(MessageCode::SentReleaseWhenDone));
         break;
       case MessageCode::SentReleaseWhenDone:
-        record.Set(mr::kResult, TransmitResult(object));
-        if (record.Get(mr::kResult) != res::kPending) {
-          controller_.InvalidateMessageObject(object);
-          record.Set(mr::kCode, Code(MessageCode::Release));
-        }
+        ReleaseWhenSent(object, record);
         break;
       case MessageCode::RemoteRequest:
         controller_.RemoteRequest(object, record.Get(mr::kCobId));

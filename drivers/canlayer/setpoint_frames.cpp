@@ -97,8 +97,7 @@ void MessageObjectMachines::SendSetpointFrames() noexcept {
     return;
   }
   for (int object = kFirstRecordObject; object <= kLastRecordObject; ++object) {
-    if (!Streams(StateOf(object))) continue;
-    const int axis = setpointAxes_[static_cast<std::size_t>(object)];
+    const int axis = StreamingAxisOf(object);
     if (axis < 0) continue;
     const auto j = static_cast<std::size_t>(axis);
     FrameData frame{};
@@ -115,10 +114,14 @@ void MessageObjectMachines::SendSetpointFrames() noexcept {
   }
 }
 
+int MessageObjectMachines::StreamingAxisOf(int object) const noexcept {
+  if (!Streams(StateOf(object))) return -1;
+  return setpointAxes_[static_cast<std::size_t>(object)];
+}
+
 void MessageObjectMachines::SendPositionFrames(SetpointValues& positions) noexcept {
   for (int object = kFirstRecordObject; object <= kLastRecordObject; ++object) {
-    if (!Streams(StateOf(object))) continue;
-    const int axis = setpointAxes_[static_cast<std::size_t>(object)];
+    const int axis = StreamingAxisOf(object);
     if (axis < 0) continue;
     const auto j = static_cast<std::size_t>(axis);
     FrameData frame{};

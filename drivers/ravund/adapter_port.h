@@ -87,6 +87,7 @@ class AdapterPort final : public canlayer::ControllerBus {
   void Out(std::uint16_t port, std::uint8_t value);
   bool SetUpByteMode();
   void SetUpEpp();
+  void ResetAdapter();
 
   devhost::HardwareMap& hardware_;
   devhost::Clock& clock_;

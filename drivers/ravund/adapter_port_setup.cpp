@@ -1,5 +1,7 @@
 // The port's set-up around a run. The steps wait on the driver host's clock
 // in the request's thread, never with the port raised.
+#include <initializer_list>
+
 #include "drivers/ravund/adapter_port.h"
 
 namespace vantor::ravund {
@@ -43,17 +45,7 @@ bool AdapterPort::SetUpByteMode() {
     bidirectional = In(registers_.data) != kBidirectionalTestPattern;
   }
   if (!bidirectional) return false;
-  clock_.Delay(kSetUpDelay);
-  {
-    const auto raised = portLock_.Raise();
-    Out(registers_.control, kControlReset);
-  }
-  clock_.Delay(kSetUpDelay);
-  {
-    const auto raised = portLock_.Raise();
-    Out(registers_.control, kControlIdle);
-  }
-  clock_.Delay(kSetUpDelay);
+  ResetAdapter();
   const auto raised = portLock_.Raise();
   addressLatched_ = false;
   outputDirection_ = false;
@@ -71,19 +63,20 @@ void AdapterPort::SetUpEpp() {
       (void)In(*registers_.extendedControl);
     }
   }
-  clock_.Delay(kSetUpDelay);
-  {
-    const auto raised = portLock_.Raise();
-    Out(registers_.control, kControlReset);
-  }
-  clock_.Delay(kSetUpDelay);
-  {
-    const auto raised = portLock_.Raise();
-    Out(registers_.control, kControlIdle);
-  }
-  clock_.Delay(kSetUpDelay);
+  ResetAdapter();
   const auto raised = portLock_.Raise();
   (void)In(registers_.status);
+}
+
+// The adapter held in reset, then let go to idle: each control value set
+// with the port raised, the set-up delay before each and after the last.
+void AdapterPort::ResetAdapter() {
+  for (const std::uint8_t control : {kControlReset, kControlIdle}) {
+    clock_.Delay(kSetUpDelay);
+    const auto raised = portLock_.Raise();
+    Out(registers_.control, control);
+  }
+  clock_.Delay(kSetUpDelay);
 }
 
 }  // namespace vantor::ravund

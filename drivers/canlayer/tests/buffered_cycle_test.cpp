@@ -150,6 +150,15 @@ class BufferedCycleTest : public CardFixture {
     return answers;
   }
 
+  // A buffered run that streams sixty entries (axis 1 the negative of
+  // axis 0) for seven cycles; returns the answers so far.
+  std::vector<std::vector<std::uint8_t>> StreamSixtyEntries() {
+    StartBufferedRun();
+    std::vector<Entry> entries;
+    for (int i = 0; i < 60; ++i) entries.push_back(Axes(i, -i));
+    return RunCycles(StartRequest(entries), 7);
+  }
+
   std::vector<BusPeer::Heard> Heard(std::uint16_t identifier) const {
     std::vector<BusPeer::Heard> heard;
     for (const auto& h : peer_.HeardFrames())
@@ -260,10 +269,7 @@ TEST_F(BufferedCycleTest, AnAnswerOutOfPatternEmptiesTheRing) {
 }
 
 TEST_F(BufferedCycleTest, ASetpointObjectThatCannotSendFailsItsAxis) {
-  StartBufferedRun();
-  std::vector<Entry> entries;
-  for (int i = 0; i < 60; ++i) entries.push_back(Axes(i, -i));
-  const auto streaming = RunCycles(StartRequest(entries), 7);
+  const auto streaming = StreamSixtyEntries();
   ASSERT_FALSE(streaming.empty());
   ASSERT_FALSE(Heard(kSetpointCob[0]).empty());
   {
@@ -421,10 +427,7 @@ TEST_F(BufferedCycleTest, SynchronisedSingleSendGoesOutAtTheCycleAndReleasesTheO
 }
 
 TEST_F(BufferedCycleTest, MissingAnswersAreRepeatedThenReported) {
-  StartBufferedRun();
-  std::vector<Entry> entries;
-  for (int i = 0; i < 60; ++i) entries.push_back(Axes(i, -i));
-  const auto streaming = RunCycles(StartRequest(entries), 7);
+  const auto streaming = StreamSixtyEntries();
   ASSERT_FALSE(streaming.empty());
   ASSERT_FALSE(Heard(kSetpointCob[0]).empty());
 

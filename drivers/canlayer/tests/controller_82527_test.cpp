@@ -118,6 +118,20 @@ TEST_F(ControllerTraceTest, DetectionFailures) {
   EXPECT_FALSE(controller_.InitControllerBus(8));
 }
 
+// Object 3 set up to send identifier 0x181 (arbitration 0x30 0x20).
+const std::vector<Access> kTransmitter3For181{
+    {'W', 0x30, 0x7F}, {'W', 0x32, 0x30}, {'W', 0x33, 0x20}, {'W', 0x34, 0x00},
+    {'W', 0x35, 0x00}, {'W', 0x36, 0x08}, {'W', 0x31, 0x59}, {'W', 0x30, 0x95}};
+
+// The object whose registers start at `base` set up to receive identifier
+// 0x281 (arbitration 0x50 0x20); `validate` is the last control-0 value.
+std::vector<Access> ReceiverFor281(std::uint8_t base, std::uint8_t validate) {
+  const auto at = [base](int offset) { return static_cast<std::uint8_t>(base + offset); };
+  return {{'R', at(1), 0x55}, {'W', at(0), 0x7F}, {'W', at(2), 0x50},
+          {'W', at(3), 0x20}, {'W', at(4), 0x00}, {'W', at(5), 0x00},
+          {'W', at(6), 0x00}, {'W', at(1), 0x55}, {'W', at(0), validate}};
+}
+
 TEST_F(ControllerTraceTest, MasksAndMessageObjectOperations) {
   struct Case {
     const char* name;
@@ -132,26 +146,10 @@ TEST_F(ControllerTraceTest, MasksAndMessageObjectOperations) {
        [&] { controller_.SetMessage15Mask(0x123); },
        {{'W', 0x0C, 0x24}, {'W', 0x0D, 0x60}, {'W', 0x0E, 0x00}, {'W', 0x0F, 0x00}}},
       {"invalidate", [&] { controller_.InvalidateMessageObject(9); }, {{'W', 0x90, 0x7F}}},
-      {"configure transmitter",
-       [&] { controller_.ConfigureTransmitObject(3, 0x181); },
-       {{'W', 0x30, 0x7F},
-        {'W', 0x32, 0x30},
-        {'W', 0x33, 0x20},
-        {'W', 0x34, 0x00},
-        {'W', 0x35, 0x00},
-        {'W', 0x36, 0x08},
-        {'W', 0x31, 0x59},
-        {'W', 0x30, 0x95}}},
-      {"identifier cut to 11 bits",
-       [&] { controller_.ConfigureTransmitObject(3, 0xF981); },
-       {{'W', 0x30, 0x7F},
-        {'W', 0x32, 0x30},
-        {'W', 0x33, 0x20},
-        {'W', 0x34, 0x00},
-        {'W', 0x35, 0x00},
-        {'W', 0x36, 0x08},
-        {'W', 0x31, 0x59},
-        {'W', 0x30, 0x95}}},
+      {"configure transmitter", [&] { controller_.ConfigureTransmitObject(3, 0x181); },
+       kTransmitter3For181},
+      {"identifier cut to 11 bits", [&] { controller_.ConfigureTransmitObject(3, 0xF981); },
+       kTransmitter3For181},
       {"load and send",
        [&] { controller_.LoadAndSend(3, 0x181, 2, kData); },
        {{'W', 0x30, 0x7F},
@@ -174,28 +172,10 @@ TEST_F(ControllerTraceTest, MasksAndMessageObjectOperations) {
         {'W', 0x46, 0x00},
         {'W', 0x41, 0x65},
         {'W', 0x40, 0x95}}},
-      {"configure receiver",
-       [&] { controller_.ConfigureReceiveObject(5, 0x281); },
-       {{'R', 0x51, 0x55},
-        {'W', 0x50, 0x7F},
-        {'W', 0x52, 0x50},
-        {'W', 0x53, 0x20},
-        {'W', 0x54, 0x00},
-        {'W', 0x55, 0x00},
-        {'W', 0x56, 0x00},
-        {'W', 0x51, 0x55},
-        {'W', 0x50, 0x95}}},
-      {"configure object 15",
-       [&] { controller_.ConfigureReceiveObject(15, 0x281); },
-       {{'R', 0xF1, 0x55},
-        {'W', 0xF0, 0x7F},
-        {'W', 0xF2, 0x50},
-        {'W', 0xF3, 0x20},
-        {'W', 0xF4, 0x00},
-        {'W', 0xF5, 0x00},
-        {'W', 0xF6, 0x00},
-        {'W', 0xF1, 0x55},
-        {'W', 0xF0, 0x99}}},
+      {"configure receiver", [&] { controller_.ConfigureReceiveObject(5, 0x281); },
+       ReceiverFor281(0x50, 0x95)},
+      {"configure object 15", [&] { controller_.ConfigureReceiveObject(15, 0x281); },
+       ReceiverFor281(0xF0, 0x99)},
       {"transmit state", [&] { (void)controller_.GetTransmitState(2); }, {{'R', 0x21, 0x55}}},
   };
   for (const Case& c : cases) {

@@ -8,6 +8,7 @@
 
 #include "drivers/host/machine_loading.h"
 #include "drivers/host/simulated_machine.h"
+#include "drivers/host/tests/card_tick.h"
 #include "platform/devhost/clock.h"
 #include "platform/devhost/driver_host.h"
 
@@ -15,10 +16,9 @@ namespace {
 
 using namespace vantor;
 
-constexpr std::uint64_t kBridgeWindow = 0xFEB00000;
-constexpr std::uint64_t kControllerWindow = 0xFEB01000;
-constexpr std::uint32_t kCardInterrupt = 11;
-constexpr std::uint32_t kInterruptControl = 0x4C;
+using host::testing::kBridgeWindow;
+using host::testing::kCardInterrupt;
+using host::testing::kControllerWindow;
 constexpr devhost::Ticks kStep = devhost::MicrosecondsToTicks(10);
 constexpr devhost::Ticks kSimulated = devhost::MillisecondsToTicks(2000);
 
@@ -48,18 +48,11 @@ int Run() {
           settings,
           [&] {
             ++handled;
-            bridge.Write32(kInterruptControl, bridge.Read32(kInterruptControl) | 0x400);
+            host::testing::ClearCardTickEdge(bridge);
             return true;
           },
           connection);
-  controller.Write8(0x00, 0x41);
-  controller.Write8(0x02, 0x41);
-  controller.Write8(0x1F, 0x20);
-  controller.Write8(0xEF, 0xFB);
-  controller.Write8(0xAF, 0x3F);
-  controller.Write8(0x00, 0x00);
-  bridge.Write32(kInterruptControl, 0x103);
-  bridge.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+  host::testing::StartCardTick(controller, bridge);
 
   const auto started = std::chrono::steady_clock::now();
   for (devhost::Ticks done = 0; done < kSimulated; done += kStep) clock.Advance(kStep);

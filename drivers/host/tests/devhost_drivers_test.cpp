@@ -5,8 +5,6 @@
 // through the parallel-port adapter's transfer modes.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -148,63 +146,13 @@ void ExpectDeviceTypeAnswer(const ScriptOutcome& outcome, int cycles) {
 
 // A helper client, started in this test's namespace, whose stderr the
 // test reads.
-class ClientProcess {
+class ClientProcess : public ChildProcess {
  public:
-  ~ClientProcess() {
-    if (pid_ > 0 && !reaped_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (outputFd_ >= 0) ::close(outputFd_);
-  }
-
   bool Start() {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
     char program[] = RUN_CLIENT_PROGRAM;
     char* argv[] = {program, nullptr};
-    const int failed = ::posix_spawn(&pid_, program, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    outputFd_ = pipeFds[0];
-    return failed == 0;
+    return Spawn(program, argv, environ);
   }
-
-  bool WaitForOutput(std::string_view text) {
-    const auto deadline = std::chrono::steady_clock::now() + kProcessDeadline;
-    while (output_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd fd{outputFd_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[512];
-      const ssize_t got = ::read(outputFd_, buffer, sizeof(buffer));
-      if (got <= 0) return false;
-      output_.append(buffer, static_cast<std::size_t>(got));
-    }
-    return true;
-  }
-
-  // The signal that ended it, or 0 when it ended otherwise.
-  int KillAndReap() {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    reaped_ = true;
-    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-
-  const std::string& Output() const { return output_; }
-
- private:
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-  int outputFd_ = -1;
-  std::string output_;
 };
 
 class DevhostDriversTest : public ::testing::Test {

@@ -9,6 +9,7 @@
 
 #include "drivers/host/machine_loading.h"
 #include "drivers/host/simulated_machine.h"
+#include "drivers/host/tests/card_tick.h"
 #include "platform/devhost/clock.h"
 #include "platform/devhost/driver_host.h"
 
@@ -22,11 +23,6 @@ inline constexpr std::string_view kGlueMachine = R"({
   "parallel_ports": [ { "name": "lpt0", "base": "0x378", "irq": 7, "adapter": { "bus": "can2" } } ],
   "test_ports": [ { "name": "marks", "address": "0x300" } ]
 })";
-
-inline constexpr std::uint64_t kBridgeWindow = 0xFEB00000;
-inline constexpr std::uint64_t kControllerWindow = 0xFEB01000;
-inline constexpr std::uint32_t kCardInterrupt = 11;
-inline constexpr std::uint32_t kInterruptControl = 0x4C;
 
 class GlueFixture : public ::testing::Test {
  protected:

@@ -25,19 +25,9 @@ constexpr devhost::Ticks kTickPeriod = devhost::MicrosecondsToTicks(128);
 
 class SimulationPumpTest : public GlueFixture {
  protected:
-  // What the channel-1 driver does to get its tick: the controller's clock
-  // output on, port-2 bit 2 an output driven low (the line switch), the
-  // bridge's local interrupt 1 edge-latched and the PCI interrupt enabled.
   void StartTick() {
     devhost::RegisterWindow controller = MapWindow(kControllerWindow, 0x200);
-    controller.Write8(0x00, 0x41);
-    controller.Write8(0x02, 0x41);
-    controller.Write8(0x1F, 0x20);
-    controller.Write8(0xEF, 0xFB);
-    controller.Write8(0xAF, 0x3F);
-    controller.Write8(0x00, 0x00);
-    bridge_.Write32(kInterruptControl, 0x103);
-    bridge_.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+    StartCardTick(controller, bridge_);
   }
 
   void ConnectHandler(bool clearsEdge) {
@@ -48,10 +38,7 @@ class SimulationPumpTest : public GlueFixture {
                       settings,
                       [this, clearsEdge] {
                         calls_.push_back(clock_.Now());
-                        if (clearsEdge) {
-                          bridge_.Write32(kInterruptControl,
-                                          bridge_.Read32(kInterruptControl) | 0x400);
-                        }
+                        if (clearsEdge) ClearCardTickEdge(bridge_);
                         return true;
                       },
                       connection_),
@@ -186,7 +173,7 @@ TEST(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
                     settings,
                     [&] {
                       ++calls;
-                      bridge.Write32(kInterruptControl, bridge.Read32(kInterruptControl) | 0x400);
+                      ClearCardTickEdge(bridge);
                       // Now and then the handler takes longer than a tick.
                       if (calls % 16 == 0)
                         std::this_thread::sleep_for(std::chrono::microseconds(300));
@@ -194,14 +181,7 @@ TEST(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
                     },
                     connection),
             os::kStatusSuccess);
-  controller.Write8(0x00, 0x41);
-  controller.Write8(0x02, 0x41);
-  controller.Write8(0x1F, 0x20);
-  controller.Write8(0xEF, 0xFB);
-  controller.Write8(0xAF, 0x3F);
-  controller.Write8(0x00, 0x00);
-  bridge.Write32(kInterruptControl, 0x103);
-  bridge.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+  StartCardTick(controller, bridge);
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (calls.load() < 64 && std::chrono::steady_clock::now() < deadline) {
@@ -239,19 +219,14 @@ TEST(HandSteppedPumpTest, EachStepStopsAtTheNextDeadlineAndHandlersRunWhenAsked)
                 [&] {
                   ++calls;
                   const SimulationPump::ModelAccess access(pump);
-                  bridge.Write32(kInterruptControl, bridge.Read32(kInterruptControl) | 0x400);
+                  ClearCardTickEdge(bridge);
                   return true;
                 },
                 connection),
             os::kStatusSuccess);
   {
     const SimulationPump::ModelAccess access(pump);
-    for (const auto& [offset, value] : std::vector<std::pair<std::uint32_t, std::uint8_t>>{
-             {0x00, 0x41}, {0x02, 0x41}, {0x1F, 0x20}, {0xEF, 0xFB}, {0xAF, 0x3F}, {0x00, 0x00}}) {
-      controller.Write8(offset, value);
-    }
-    bridge.Write32(kInterruptControl, 0x103);
-    bridge.Write32(kInterruptControl, 0x103 | 0x400 | 0x40);
+    StartCardTick(controller, bridge);
   }
   const auto edges = [&] {
     const SimulationPump::ModelAccess access(pump);
