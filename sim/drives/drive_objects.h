@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "sim/canopen/canopen_wire.h"
+
 namespace vantor::sim::drives {
 
 namespace object {
@@ -167,7 +169,7 @@ enum class OperationMode : std::int8_t {
 namespace emergency {
 constexpr std::uint16_t kFollowingError = 0x8611;
 constexpr std::uint16_t kParameterError = 0x6320;
-constexpr std::uint8_t kGenericErrorBit = 0x01;
+using canopen::emergency::kGenericErrorBit;
 constexpr std::uint8_t kManufacturerErrorBit = 0x80;
 }  // namespace emergency
 

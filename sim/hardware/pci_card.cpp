@@ -32,57 +32,82 @@ constexpr std::uint32_t kPowerStateBits = 0x3;
 
 }  // namespace
 
-// Base address register 0: the bridge's local registers in memory space.
-class PciCard::BridgeWindow : public RegisterWindow {
+// Every access to one of the card's address spaces, whatever its width, is
+// one bus cycle: it costs one register access of time and is reported to the
+// simulation under the space's name.
+class PciCard::ReportedSpace {
  public:
-  explicit BridgeWindow(PciCard& card) : card_(card) {}
-  std::uint32_t Size() const override { return kBridgeWindowSize; }
-  std::uint8_t Read8(std::uint32_t offset) override {
-    return static_cast<std::uint8_t>(Read(offset, 1));
-  }
-  std::uint16_t Read16(std::uint32_t offset) override {
-    return static_cast<std::uint16_t>(Read(offset, 2));
-  }
-  std::uint32_t Read32(std::uint32_t offset) override { return Read(offset, 4); }
-  void Write8(std::uint32_t offset, std::uint8_t value) override { Write(offset, 1, value); }
-  void Write16(std::uint32_t offset, std::uint16_t value) override { Write(offset, 2, value); }
-  void Write32(std::uint32_t offset, std::uint32_t value) override { Write(offset, 4, value); }
+  ReportedSpace(PciCard& card, const char* suffix)
+      : card_(card), name_(card.config_.name + suffix) {}
+  virtual ~ReportedSpace() = default;
+  ReportedSpace(const ReportedSpace&) = delete;
+  ReportedSpace& operator=(const ReportedSpace&) = delete;
 
- private:
-  std::uint32_t Read(std::uint32_t offset, int width) {
+ protected:
+  std::uint32_t Read(std::uint32_t address, int width) {
     card_.simulation_.ChargeRegisterAccess();
-    const std::uint32_t value = card_.bridge_.ReadLocal(offset, width);
-    Notify(offset, width, RegisterAccess::Kind::kRead, value);
+    const std::uint32_t value = Load(address, width);
+    Report(address, width, RegisterAccess::Kind::kRead, value);
     return value;
   }
-  void Write(std::uint32_t offset, int width, std::uint32_t value) {
+  void Write(std::uint32_t address, int width, std::uint32_t value) {
     card_.simulation_.ChargeRegisterAccess();
-    card_.bridge_.WriteLocal(offset, width, value);
-    Notify(offset, width, RegisterAccess::Kind::kWrite, value);
+    Store(address, width, value);
+    Report(address, width, RegisterAccess::Kind::kWrite, value);
   }
-  void Notify(std::uint32_t offset, int width, RegisterAccess::Kind kind, std::uint32_t value) {
-    card_.simulation_.NotifyAccess(RegisterAccess{card_.simulation_.Now(), card_.bar0_name_, offset,
+
+  // The access itself, `width` bytes little-endian at `address`.
+  virtual std::uint32_t Load(std::uint32_t address, int width) = 0;
+  virtual void Store(std::uint32_t address, int width, std::uint32_t value) = 0;
+
+  PciCard& card_;
+
+ private:
+  void Report(std::uint32_t address, int width, RegisterAccess::Kind kind, std::uint32_t value) {
+    card_.simulation_.NotifyAccess(RegisterAccess{card_.simulation_.Now(), name_, address,
                                                   static_cast<std::uint8_t>(width), kind, value});
   }
-  PciCard& card_;
+
+  std::string name_;
+};
+
+// A memory window of the card: every width is one reported access.
+class PciCard::CardWindow : public RegisterWindow, protected ReportedSpace {
+ public:
+  using ReportedSpace::ReportedSpace;
+  std::uint8_t Read8(std::uint32_t offset) final {
+    return static_cast<std::uint8_t>(Read(offset, 1));
+  }
+  std::uint16_t Read16(std::uint32_t offset) final {
+    return static_cast<std::uint16_t>(Read(offset, 2));
+  }
+  std::uint32_t Read32(std::uint32_t offset) final { return Read(offset, 4); }
+  void Write8(std::uint32_t offset, std::uint8_t value) final { Write(offset, 1, value); }
+  void Write16(std::uint32_t offset, std::uint16_t value) final { Write(offset, 2, value); }
+  void Write32(std::uint32_t offset, std::uint32_t value) final { Write(offset, 4, value); }
+};
+
+// Base address register 0: the bridge's local registers in memory space.
+class PciCard::BridgeWindow final : public CardWindow {
+ public:
+  explicit BridgeWindow(PciCard& card) : CardWindow(card, ".bar0") {}
+  std::uint32_t Size() const override { return kBridgeWindowSize; }
+
+ private:
+  std::uint32_t Load(std::uint32_t offset, int width) override {
+    return card_.bridge_.ReadLocal(offset, width);
+  }
+  void Store(std::uint32_t offset, int width, std::uint32_t value) override {
+    card_.bridge_.WriteLocal(offset, width, value);
+  }
 };
 
 // Base address register 2: local space 0 with the two controllers. The
 // local bus is 8 bits wide, so wider accesses become byte cycles.
-class PciCard::ControllerWindow : public RegisterWindow {
+class PciCard::ControllerWindow final : public CardWindow {
  public:
-  explicit ControllerWindow(PciCard& card) : card_(card) {}
+  explicit ControllerWindow(PciCard& card) : CardWindow(card, ".bar2") {}
   std::uint32_t Size() const override { return card_.config_.bar2_size; }
-  std::uint8_t Read8(std::uint32_t offset) override {
-    return static_cast<std::uint8_t>(Read(offset, 1));
-  }
-  std::uint16_t Read16(std::uint32_t offset) override {
-    return static_cast<std::uint16_t>(Read(offset, 2));
-  }
-  std::uint32_t Read32(std::uint32_t offset) override { return Read(offset, 4); }
-  void Write8(std::uint32_t offset, std::uint8_t value) override { Write(offset, 1, value); }
-  void Write16(std::uint32_t offset, std::uint16_t value) override { Write(offset, 2, value); }
-  void Write32(std::uint32_t offset, std::uint32_t value) override { Write(offset, 4, value); }
 
  private:
   I82527* Target(std::uint32_t offset, std::uint8_t& address) const {
@@ -95,8 +120,7 @@ class PciCard::ControllerWindow : public RegisterWindow {
     address = static_cast<std::uint8_t>(target.offset);
     return card_.controllers_[target.chip_select].get();
   }
-  std::uint32_t Read(std::uint32_t offset, int width) {
-    card_.simulation_.ChargeRegisterAccess();
+  std::uint32_t Load(std::uint32_t offset, int width) override {
     std::uint32_t value = 0;
     for (int i = 0; i < width; ++i) {
       std::uint8_t address = 0;
@@ -104,61 +128,40 @@ class PciCard::ControllerWindow : public RegisterWindow {
       const std::uint8_t byte = controller != nullptr ? controller->Read(address) : 0xFF;
       value |= std::uint32_t{byte} << (8 * i);
     }
-    Notify(offset, width, RegisterAccess::Kind::kRead, value);
     return value;
   }
-  void Write(std::uint32_t offset, int width, std::uint32_t value) {
-    card_.simulation_.ChargeRegisterAccess();
+  void Store(std::uint32_t offset, int width, std::uint32_t value) override {
     for (int i = 0; i < width; ++i) {
       std::uint8_t address = 0;
       I82527* controller = Target(offset + i, address);
       if (controller != nullptr)
         controller->Write(address, static_cast<std::uint8_t>(value >> (8 * i)));
     }
-    Notify(offset, width, RegisterAccess::Kind::kWrite, value);
   }
-  void Notify(std::uint32_t offset, int width, RegisterAccess::Kind kind, std::uint32_t value) {
-    card_.simulation_.NotifyAccess(RegisterAccess{card_.simulation_.Now(), card_.bar2_name_, offset,
-                                                  static_cast<std::uint8_t>(width), kind, value});
-  }
-  PciCard& card_;
 };
 
-// Base address register 1: the same bridge registers in I/O space.
-class PciCard::BridgePorts : public PortDevice {
+// Base address register 1: the same bridge registers in I/O space, reported
+// by absolute port number.
+class PciCard::BridgePorts final : public PortDevice, private ReportedSpace {
  public:
-  explicit BridgePorts(PciCard& card) : card_(card) {}
-  std::uint8_t In8(std::uint16_t port) override { return static_cast<std::uint8_t>(In(port, 1)); }
-  void Out8(std::uint16_t port, std::uint8_t value) override { Out(port, 1, value); }
-  std::uint32_t In32(std::uint16_t port) override { return In(port, 4); }
-  void Out32(std::uint16_t port, std::uint32_t value) override { Out(port, 4, value); }
+  explicit BridgePorts(PciCard& card) : ReportedSpace(card, ".bar1") {}
+  std::uint8_t In8(std::uint16_t port) override { return static_cast<std::uint8_t>(Read(port, 1)); }
+  void Out8(std::uint16_t port, std::uint8_t value) override { Write(port, 1, value); }
+  std::uint32_t In32(std::uint16_t port) override { return Read(port, 4); }
+  void Out32(std::uint16_t port, std::uint32_t value) override { Write(port, 4, value); }
 
  private:
-  std::uint32_t Offset(std::uint16_t port) const { return port - card_.BarInfo(1).address; }
-  std::uint32_t In(std::uint16_t port, int width) {
-    card_.simulation_.ChargeRegisterAccess();
-    const std::uint32_t value = card_.bridge_.ReadLocal(Offset(port), width);
-    Notify(port, width, RegisterAccess::Kind::kRead, value);
-    return value;
+  std::uint32_t Offset(std::uint32_t port) const { return port - card_.BarInfo(1).address; }
+  std::uint32_t Load(std::uint32_t port, int width) override {
+    return card_.bridge_.ReadLocal(Offset(port), width);
   }
-  void Out(std::uint16_t port, int width, std::uint32_t value) {
-    card_.simulation_.ChargeRegisterAccess();
+  void Store(std::uint32_t port, int width, std::uint32_t value) override {
     card_.bridge_.WriteLocal(Offset(port), width, value);
-    Notify(port, width, RegisterAccess::Kind::kWrite, value);
   }
-  void Notify(std::uint16_t port, int width, RegisterAccess::Kind kind, std::uint32_t value) {
-    card_.simulation_.NotifyAccess(RegisterAccess{card_.simulation_.Now(), card_.bar1_name_, port,
-                                                  static_cast<std::uint8_t>(width), kind, value});
-  }
-  PciCard& card_;
 };
 
 PciCard::PciCard(Simulation& simulation, Config config)
-    : simulation_(simulation),
-      config_(std::move(config)),
-      bar0_name_(config_.name + ".bar0"),
-      bar1_name_(config_.name + ".bar1"),
-      bar2_name_(config_.name + ".bar2") {
+    : simulation_(simulation), config_(std::move(config)) {
   for (int channel = 0; channel < kChannels; ++channel) {
     I82527::Config controller = config_.controllers[channel];
     if (controller.name.empty() || controller.name == I82527::Config{}.name) {

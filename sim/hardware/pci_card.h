@@ -77,6 +77,8 @@ class PciCard {
   const ClockOutDivider& Tick() const { return *tick_; }
 
  private:
+  class ReportedSpace;
+  class CardWindow;
   class BridgeWindow;
   class ControllerWindow;
   class BridgePorts;
@@ -94,9 +96,6 @@ class PciCard {
   std::unique_ptr<BridgePorts> bar1_ports_;
   std::array<std::uint8_t, kPciConfigSize> config_space_{};
   std::array<std::uint32_t, kBarCount> bar_size_{};
-  std::string bar0_name_;
-  std::string bar1_name_;
-  std::string bar2_name_;
 };
 
 }  // namespace vantor::sim

@@ -8,14 +8,8 @@
 namespace vantor::sim::canopen {
 namespace {
 
-using nodetest::Frame;
-using nodetest::kMs;
-using nodetest::NodeHarness;
-using nodetest::Remote;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using namespace nodetest;
 
-const CanFrame kSync = Frame(0x080, {});
 const CanFrame kGuardRequest = Remote(0x705);
 const CanFrame kUpload100D = Frame(0x605, {0x40, 0x0D, 0x10, 0x00, 0, 0, 0, 0});
 const CanFrame kAnswer100D = Frame(0x585, {0x4F, 0x0D, 0x10, 0x00, 0, 0, 0, 0});

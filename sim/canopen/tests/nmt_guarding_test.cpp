@@ -8,12 +8,7 @@
 namespace vantor::sim::canopen {
 namespace {
 
-using nodetest::Frame;
-using nodetest::kMs;
-using nodetest::NodeHarness;
-using nodetest::Remote;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using namespace nodetest;
 
 constexpr std::uint16_t kManufacturerObject = 0x2100;
 

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <vector>
 
+#include <gmock/gmock.h>
+
 #include "sim/can_frame.h"
 #include "sim/canopen/canopen_node.h"
 
@@ -47,6 +49,14 @@ inline CanFrame Remote(std::uint16_t identifier) {
   return frame;
 }
 
+// The SYNC frame, as a bus trace shows it.
+inline const CanFrame kSync = Frame(0x080, {});
+
+// The matchers node tests state the frames on the bus with; a test takes
+// them with the harness by `using namespace nodetest;`.
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
 class NodeHarness {
  public:
   explicit NodeHarness(NodeOptions options = Defaults())
@@ -79,11 +89,16 @@ class NodeHarness {
     sent.clear();
   }
 
+  // One frame in; the node's answers.
+  std::vector<CanFrame> Exchange(const CanFrame& frame) {
+    sent.clear();
+    Receive(frame);
+    return Take();
+  }
+
   // One SDO request; the node's answers.
   std::vector<CanFrame> Sdo(std::initializer_list<std::uint8_t> bytes) {
-    sent.clear();
-    Receive(Frame(SdoRequest(), bytes));
-    return Take();
+    return Exchange(Frame(SdoRequest(), bytes));
   }
 
   std::vector<CanFrame> Take() {

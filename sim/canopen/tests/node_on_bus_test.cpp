@@ -1,16 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "sim/canopen/canopen_station_kinds.h"
-#include "sim/canopen/node_factory.h"
+#include "sim/canopen/tests/bus_stations.h"
 #include "sim/canopen/tests/node_harness.h"
 #include "sim/hardware/machine.h"
 #include "sim/hardware/machine_description.h"
@@ -18,33 +15,8 @@
 namespace vantor::sim::canopen {
 namespace {
 
-using nodetest::Frame;
-using nodetest::kMs;
-using nodetest::Remote;
-using ::testing::ElementsAre;
-
-// A client on the bus that sends what the test gives it and keeps what it hears.
-class ScriptedClient final : public CanStation {
- public:
-  void Send(const CanFrame& frame) { outbox_.push_back(frame); }
-
-  std::optional<CanFrame> FrameToSend() override {
-    if (outbox_.empty()) return std::nullopt;
-    return outbox_.front();
-  }
-  SimTime BitTime() const override { return 1000; }
-  void FrameSent(SimTime) override { outbox_.pop_front(); }
-  void FrameFailed(CanTransmitError, SimTime) override {}
-  bool Acknowledges() const override { return true; }
-  void FrameReceived(const CanFrame& frame, SimTime now) override {
-    heard.emplace_back(now, frame);
-  }
-
-  std::vector<std::pair<SimTime, CanFrame>> heard;
-
- private:
-  std::deque<CanFrame> outbox_;
-};
+using namespace nodetest;
+using sim::testing::RecordingStation;
 
 // The frames of a candump log without their time stamps.
 std::vector<std::string> FramesOf(const std::string& log) {
@@ -68,20 +40,19 @@ class NodeOnBusTest : public ::testing::Test {
     machine = std::move(loaded.machine);
     bus = machine->FindBus("can0");
     bus->SetLog(&log);
-    client = static_cast<ScriptedClient*>(
-        machine->AddStation("can0", std::make_unique<ScriptedClient>()));
+    client = AddClient(*machine);
   }
 
   // Sends one frame and lets the bus run for `span`.
   void Exchange(const CanFrame& frame, SimTime span = 1 * kMs) {
-    client->Send(frame);
+    client->Queue(frame);
     machine->Sim().AdvanceBy(span);
   }
 
   StationKinds kinds;
   std::unique_ptr<Machine> machine;
   CanBus* bus = nullptr;
-  ScriptedClient* client = nullptr;
+  RecordingStation* client = nullptr;
   std::ostringstream log;
 };
 
@@ -90,8 +61,8 @@ TEST_F(NodeOnBusTest, TheNodeBootsAndServesAClientThroughTheBus) {
   EXPECT_TRUE(client->heard.empty());
   machine->Sim().AdvanceTo(11 * kMs);
   ASSERT_EQ(client->heard.size(), 1u);
-  EXPECT_GE(client->heard[0].first, 10 * kMs);
-  EXPECT_EQ(client->heard[0].second, Frame(0x705, {0x00}));
+  EXPECT_GE(client->heard[0].time, 10 * kMs);
+  EXPECT_EQ(client->heard[0].frame, Frame(0x705, {0x00}));
 
   Exchange(Frame(0x605, {0x40, 0x08, 0x10, 0x00, 0, 0, 0, 0}));
   Exchange(Frame(0x605, {0x60, 0, 0, 0, 0, 0, 0, 0}));
@@ -113,16 +84,11 @@ TEST(NodesOnOneBus, APolledTimeStampReachesEveryOtherNodesReceivePdo) {
   MachineLoadResult loaded = LoadMachineDescription(R"({"buses": [{"name": "can0"}]})", {});
   ASSERT_TRUE(loaded) << loaded.error;
   Machine& machine = *loaded.machine;
-  auto source = CreateNode("generic", 5, nlohmann::json::object());
-  auto sink = CreateNode("generic", 6, nlohmann::json::object());
-  ASSERT_NE(source.station, nullptr);
-  ASSERT_NE(sink.station, nullptr);
-  CanopenNode& sourceNode = source.station->Node();
-  CanopenNode& sinkNode = sink.station->Node();
-  machine.AddStation("can0", std::move(source.station));
-  machine.AddStation("can0", std::move(sink.station));
-  auto* client =
-      static_cast<ScriptedClient*>(machine.AddStation("can0", std::make_unique<ScriptedClient>()));
+  CanopenNode* source = AddNode(machine, "generic", 5);
+  CanopenNode* sink = AddNode(machine, "generic", 6);
+  ASSERT_NE(source, nullptr);
+  ASSERT_NE(sink, nullptr);
+  RecordingStation* client = AddClient(machine);
 
   // Source: TPDO 2 carries 0x1013 on remote request. Sink: RPDO 3 takes it.
   const std::vector<CanFrame> configuration = {
@@ -137,17 +103,17 @@ TEST(NodesOnOneBus, APolledTimeStampReachesEveryOtherNodesReceivePdo) {
       Frame(0x606, {0x2F, 0x02, 0x14, 0x02, 0xFF, 0, 0, 0}),
       Frame(0x000, {0x01, 0x00}),
   };
-  for (const CanFrame& frame : configuration) client->Send(frame);
+  for (const CanFrame& frame : configuration) client->Queue(frame);
   machine.Sim().AdvanceTo(10 * kMs);
-  ASSERT_EQ(sourceNode.State(), NmtState::kOperational);
-  ASSERT_EQ(sinkNode.State(), NmtState::kOperational);
+  ASSERT_EQ(source->State(), NmtState::kOperational);
+  ASSERT_EQ(sink->State(), NmtState::kOperational);
 
-  sourceNode.Objects().SetUnsigned(0x1013, 0, 0xCAFE0042);
-  client->Send(Frame(0x080, {}));
-  client->Send(Remote(0x285));
+  source->Objects().SetUnsigned(0x1013, 0, 0xCAFE0042);
+  client->Queue(kSync);
+  client->Queue(Remote(0x285));
   machine.Sim().AdvanceBy(1 * kMs);
-  EXPECT_EQ(sinkNode.Objects().Unsigned(0x1013, 0), 0xCAFE0042u);
-  EXPECT_EQ(client->heard.back().second, Frame(0x285, {0x42, 0x00, 0xFE, 0xCA}));
+  EXPECT_EQ(sink->Objects().Unsigned(0x1013, 0), 0xCAFE0042u);
+  EXPECT_EQ(client->heard.back().frame, Frame(0x285, {0x42, 0x00, 0xFE, 0xCA}));
 }
 
 }  // namespace

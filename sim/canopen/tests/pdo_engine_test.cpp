@@ -8,14 +8,7 @@
 namespace vantor::sim::canopen {
 namespace {
 
-using nodetest::Frame;
-using nodetest::kMs;
-using nodetest::NodeHarness;
-using nodetest::Remote;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
-const CanFrame kSync = Frame(0x080, {});
+using namespace nodetest;
 
 // Records what the device model is told.
 class RecordingApplication : public NodeApplication {

@@ -79,6 +79,12 @@ class DriveHarness {
     ASSERT_EQ(State(), 0x27);
   }
 
+  // Enabled as above, then switched to operation mode `mode`.
+  void EnableInMode(std::int8_t mode) {
+    Enable();
+    Mode(mode);
+  }
+
   // The server's answers to one request; other frames sent meanwhile (an
   // emergency, a PDO) are kept in `otherFrames`.
   std::vector<CanFrame> SdoAnswer(std::initializer_list<std::uint8_t> bytes) {
@@ -93,7 +99,7 @@ class DriveHarness {
     return answers;
   }
 
-  void Sync() { node_.Receive(Frame(0x080, {})); }
+  void Sync() { node_.Receive(canopen::nodetest::kSync); }
   void Send(const CanFrame& frame) { node_.Receive(frame); }
 
   void Advance(SimTime duration) { node_.AdvanceTo(node_.now + duration); }

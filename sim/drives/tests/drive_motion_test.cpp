@@ -42,8 +42,7 @@ CanFrame ControlwordFrame(std::uint16_t cobId, std::uint16_t controlword) {
 
 TEST(ProfilePositionTest, MoveReachesItsTargetWithTargetReached) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(1);
+  harness.EnableInMode(1);
   harness.Write(0x607A, 0, 10000, 4);
   harness.Controlword(0x001F);
   const std::uint16_t started = harness.Statusword();
@@ -66,8 +65,7 @@ TEST(ProfilePositionTest, MoveReachesItsTargetWithTargetReached) {
 TEST(ProfilePositionTest, ControlwordByTypeZeroPdoActsAtTheNextSync) {
   DriveHarness harness;
   harness.MapRpdo(1, {kControlwordEntry}, 0);
-  harness.Enable();
-  harness.Mode(1);
+  harness.EnableInMode(1);
   harness.Write(0x607A, 0, 2000, 4);
   harness.Send(ControlwordFrame(harness.RpdoCobId(1), 0x003F));
   harness.Advance(20 * kMs);
@@ -79,8 +77,7 @@ TEST(ProfilePositionTest, ControlwordByTypeZeroPdoActsAtTheNextSync) {
 
 TEST(ProfileVelocityTest, RunsAtTheTargetVelocityAndHaltStopsIt) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(3);
+  harness.EnableInMode(3);
   harness.Write(0x60FF, 0, 20000, 4);
   ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 500 * kMs));
   EXPECT_EQ(harness.Upload(0x606C, 0), 20000u);
@@ -94,8 +91,7 @@ TEST(ProfileVelocityTest, RunsAtTheTargetVelocityAndHaltStopsIt) {
 
 TEST(QuickStopTest, QuickStopBringsTheAxisToRestAndHolds) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(3);
+  harness.EnableInMode(3);
   harness.Write(0x60FF, 0, 50000, 4);
   harness.Advance(200 * kMs);
   harness.Controlword(0x0002);
@@ -111,8 +107,7 @@ class InterpolatedPositionTest : public ::testing::Test {
     harness.MapRpdo(2, {kSetPointEntries[0], kSetPointEntries[1], kSetPointEntries[2]}, 0xFF);
     harness.Write(0x60C2, 1, 1000, 2);
     harness.Write(0x60C2, 2, 0xFA, 1);
-    harness.Enable();
-    harness.Mode(7);
+    harness.EnableInMode(7);
     harness.Send(ControlwordFrame(harness.RpdoCobId(1), 0x001F));
     harness.Sync();
   }
@@ -192,8 +187,7 @@ TEST(LimitSwitchTest, SwitchStopsTheAxisAndBridgingLetsItPass) {
   for (const std::int32_t target : {10000, -10000}) {
     SCOPED_TRACE(target);
     DriveHarness harness(config);
-    harness.Enable();
-    harness.Mode(1);
+    harness.EnableInMode(1);
     harness.Write(0x607A, 0, static_cast<std::uint32_t>(target), 4);
     harness.Controlword(0x001F);
     ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 2000 * kMs));
@@ -218,8 +212,7 @@ TEST(LeaveLimitSwitchTest, LeaveModeMovesOffTheSwitch) {
     SCOPED_TRACE(start);
     config.startPosition = start;
     DriveHarness harness(config);
-    harness.Enable();
-    harness.Mode(-3);
+    harness.EnableInMode(-3);
     EXPECT_EQ(harness.Statusword() & (kLeaving | kTargetReached), kLeaving);
     harness.Controlword(0x001F);
     ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 2000 * kMs));
@@ -232,16 +225,14 @@ TEST(LeaveLimitSwitchTest, LeaveModeMovesOffTheSwitch) {
 
 TEST(LeaveLimitSwitchTest, OffTheSwitchTheLeaveMoveEndsAtOnce) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(-3);
+  harness.EnableInMode(-3);
   harness.Controlword(0x001F);
   EXPECT_EQ(harness.Statusword() & (kLeaving | kTargetReached), kTargetReached);
 }
 
 TEST(FollowingErrorTest, StalledAxisFaultsWithFollowingError) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(1);
+  harness.EnableInMode(1);
   harness.Drive().SetStalled(true);
   harness.Write(0x607A, 0, 100000, 4);
   harness.Controlword(0x001F);
@@ -279,8 +270,7 @@ class HandwheelDriveTest : public ::testing::Test {
     harness.Write(0x607D, 1, static_cast<std::uint32_t>(-1000), 4);
     harness.Write(0x607D, 2, 1000, 4);
     harness.Write(0x205D, 1, 1, 1);
-    harness.Enable();
-    harness.Mode(1);
+    harness.EnableInMode(1);
     harness.Write(0x205D, 18, 1, 1);
     harness.Controlword(0x001F);
     harness.Send(HandwheelFrame(kGatewayTpdo, 0, 100));
@@ -316,8 +306,7 @@ TEST_F(HandwheelDriveTest, UnselectedOrInactiveDriveStands) {
 // standing; nothing keeps the simulation stepping for ever.
 TEST(MotionParameterTest, ZeroProfileVelocityLeavesTheAxisStanding) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(1);
+  harness.EnableInMode(1);
   harness.Write(0x6081, 0, 0, 4);
   harness.Write(0x607A, 0, 1000, 4);
   harness.Controlword(0x001F);
@@ -329,8 +318,7 @@ TEST(MotionParameterTest, ZeroProfileVelocityLeavesTheAxisStanding) {
 
 TEST(MotionParameterTest, ZeroAccelerationsChangeVelocityAtOnce) {
   DriveHarness harness;
-  harness.Enable();
-  harness.Mode(3);
+  harness.EnableInMode(3);
   harness.Write(0x6083, 0, 0, 4);
   harness.Write(0x6085, 0, 0, 4);
   harness.Write(0x60FF, 0, 4000, 4);

@@ -9,12 +9,7 @@
 namespace vantor::sim::drives {
 namespace {
 
-using canopen::nodetest::Frame;
-using canopen::nodetest::kMs;
-using canopen::nodetest::NodeHarness;
-using canopen::nodetest::Remote;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using namespace canopen::nodetest;
 
 template <typename Device>
 class DeviceHarness {

@@ -2,16 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "sim/canopen/canopen_station_kinds.h"
-#include "sim/canopen/node_factory.h"
+#include "sim/canopen/tests/bus_stations.h"
 #include "sim/canopen/tests/node_harness.h"
 #include "sim/drives/drive_kinds.h"
 #include "sim/hardware/machine.h"
@@ -20,29 +17,11 @@
 namespace vantor::sim::drives {
 namespace {
 
+using canopen::nodetest::AddClient;
+using canopen::nodetest::AddNode;
 using canopen::nodetest::Frame;
 using canopen::nodetest::kMs;
-
-// A client on the bus that sends what the test gives it and keeps what it hears.
-class ScriptedClient final : public CanStation {
- public:
-  void Send(const CanFrame& frame) { outbox_.push_back(frame); }
-
-  std::optional<CanFrame> FrameToSend() override {
-    if (outbox_.empty()) return std::nullopt;
-    return outbox_.front();
-  }
-  SimTime BitTime() const override { return 1000; }
-  void FrameSent(SimTime) override { outbox_.pop_front(); }
-  void FrameFailed(CanTransmitError, SimTime) override {}
-  bool Acknowledges() const override { return true; }
-  void FrameReceived(const CanFrame& frame, SimTime) override { heard.push_back(frame); }
-
-  std::vector<CanFrame> heard;
-
- private:
-  std::deque<CanFrame> outbox_;
-};
+using sim::testing::RecordingStation;
 
 class SampleMachineTest : public ::testing::Test {
  protected:
@@ -52,35 +31,35 @@ class SampleMachineTest : public ::testing::Test {
     MachineLoadResult loaded = LoadMachineDescriptionFile(VANTOR_SAMPLE_MACHINE, kinds);
     ASSERT_TRUE(loaded) << loaded.error;
     machine = std::move(loaded.machine);
-    client = static_cast<ScriptedClient*>(
-        machine->AddStation("can0", std::make_unique<ScriptedClient>()));
+    client = AddClient(*machine);
   }
 
   // One request; the last frame heard from `answerId` within 5 ms.
   std::optional<CanFrame> Request(const CanFrame& frame, std::uint16_t answerId) {
     client->heard.clear();
-    client->Send(frame);
+    client->Queue(frame);
     machine->Sim().AdvanceBy(5 * kMs);
     std::optional<CanFrame> answer;
-    for (const CanFrame& heard : client->heard) {
-      if (heard.identifier == answerId) answer = heard;
+    for (const RecordingStation::Heard& heard : client->heard) {
+      if (heard.frame.identifier == answerId) answer = heard.frame;
     }
     return answer;
   }
 
   StationKinds kinds;
   std::unique_ptr<Machine> machine;
-  ScriptedClient* client = nullptr;
+  RecordingStation* client = nullptr;
 };
 
 TEST_F(SampleMachineTest, EveryNodeBootsAndADriveIsEnabledOverTheBus) {
   machine->Sim().AdvanceTo(300 * kMs);
   std::vector<std::uint16_t> booted;
-  for (const CanFrame& frame : client->heard) booted.push_back(frame.identifier);
+  for (const RecordingStation::Heard& heard : client->heard)
+    booted.push_back(heard.frame.identifier);
   std::sort(booted.begin(), booted.end());
   EXPECT_THAT(booted, ::testing::ElementsAre(0x701, 0x702, 0x703, 0x70A, 0x714));
 
-  client->Send(Frame(0x000, {0x01, 0x00}));
+  client->Queue(Frame(0x000, {0x01, 0x00}));
   for (const std::uint8_t controlword : {0x06, 0x07, 0x0F}) {
     const auto answer =
         Request(Frame(0x601, {0x2B, 0x40, 0x60, 0x00, controlword, 0, 0, 0}), 0x581);
@@ -102,16 +81,13 @@ TEST(HandwheelOnTheBus, GatewayPulsesMoveTheLinkedDrive) {
   ASSERT_TRUE(loaded) << loaded.error;
   Machine& machine = *loaded.machine;
   ASSERT_TRUE(RegisterDeviceNodeKinds());
-  auto drive = canopen::CreateNode("ds402_drive", 1, nlohmann::json::object());
-  auto gateway = canopen::CreateNode("handwheel_gateway", 20, nlohmann::json::object());
-  ASSERT_NE(drive.station, nullptr) << drive.error;
-  ASSERT_NE(gateway.station, nullptr) << gateway.error;
-  canopen::ObjectDictionary& driveObjects = drive.station->Node().Objects();
-  canopen::ObjectDictionary& gatewayObjects = gateway.station->Node().Objects();
-  machine.AddStation("can0", std::move(drive.station));
-  machine.AddStation("can0", std::move(gateway.station));
-  auto* client =
-      static_cast<ScriptedClient*>(machine.AddStation("can0", std::make_unique<ScriptedClient>()));
+  canopen::CanopenNode* drive = AddNode(machine, "ds402_drive", 1);
+  canopen::CanopenNode* gateway = AddNode(machine, "handwheel_gateway", 20);
+  ASSERT_NE(drive, nullptr);
+  ASSERT_NE(gateway, nullptr);
+  canopen::ObjectDictionary& driveObjects = drive->Objects();
+  canopen::ObjectDictionary& gatewayObjects = gateway->Objects();
+  RecordingStation* client = AddClient(machine);
 
   // Receive PDO 4 of the drive on the gateway's transmit PDO; selector bit
   // 0, ten increments a pulse; linked, enabled in profile position, active.
@@ -133,7 +109,7 @@ TEST(HandwheelOnTheBus, GatewayPulsesMoveTheLinkedDrive) {
       Frame(0x601, {0x2B, 0x40, 0x60, 0x00, 0x1F, 0x00, 0, 0}),
       Frame(0x000, {0x01, 0x00}),
   };
-  for (const CanFrame& frame : link) client->Send(frame);
+  for (const CanFrame& frame : link) client->Queue(frame);
   machine.Sim().AdvanceTo(20 * kMs);
   ASSERT_EQ(driveObjects.Unsigned(0x6041, 0) & 0x6F, 0x27u);
 

@@ -9,6 +9,7 @@ namespace vantor::sim {
 namespace {
 
 using testing::CardFixture;
+using testing::CardOnBus;
 using testing::ControllerAccess;
 using testing::DataFrame;
 
@@ -17,6 +18,19 @@ constexpr std::uint8_t Object(int n, int offset) {
 }
 
 class ControllerTest : public CardFixture {};
+
+// Both controllers started as a run start does: channel 1 sends, channel 2
+// receives.
+class ControllerPairTest : public CardFixture {
+ protected:
+  void SetUp() override {
+    StartChannel(1);
+    StartChannel(2);
+  }
+
+  ControllerAccess sender = Channel(1);
+  ControllerAccess receiver = Channel(2);
+};
 
 TEST_F(ControllerTest, EveryBitRateCodeOfTheDriversTableGivesItsNominalRate) {
   struct Row {
@@ -31,15 +45,9 @@ TEST_F(ControllerTest, EveryBitRateCodeOfTheDriversTableGivesItsNominalRate) {
                        {7, 0x40, 0x23, 1'000'000}};
   for (const Row& row : table) {
     SCOPED_TRACE(row.code);
-    Machine machine;
-    machine.AddBus("can0");
-    PciCard* card = machine.AddPciCard(PciCard::Config{}, {"can0", "can0"});
-    RegisterWindow* window = card->BarWindow(2);
-    ControllerAccess sender([window](std::uint8_t a) { return window->Read8(a); },
-                            [window](std::uint8_t a, std::uint8_t v) { window->Write8(a, v); });
-    ControllerAccess receiver(
-        [window](std::uint8_t a) { return window->Read8(0x100 + a); },
-        [window](std::uint8_t a, std::uint8_t v) { window->Write8(0x100 + a, v); });
+    CardOnBus rig;
+    ControllerAccess sender = rig.Channel(1);
+    ControllerAccess receiver = rig.Channel(2);
     for (ControllerAccess* access : {&sender, &receiver}) {
       ASSERT_TRUE(access->Detect());
       access->InitBus(row.timing0, row.timing1);
@@ -50,11 +58,11 @@ TEST_F(ControllerTest, EveryBitRateCodeOfTheDriversTableGivesItsNominalRate) {
     sender.LoadAndSend(2, 0x123, frame);
 
     const SimTime bit_time = 1'000'000'000ULL / row.bits_per_second;
-    EXPECT_EQ(card->Controller(0).BitTime(), bit_time);
-    const SimTime end = machine.Sim().Now() + FrameBitCount(frame) * bit_time;
-    machine.Sim().AdvanceTo(end - 1);
+    EXPECT_EQ(rig.card->Controller(0).BitTime(), bit_time);
+    const SimTime end = rig.machine.Sim().Now() + FrameBitCount(frame) * bit_time;
+    rig.machine.Sim().AdvanceTo(end - 1);
     EXPECT_EQ(receiver.Read(Object(1, 1)), 0x55) << "frame must not land early";
-    machine.Sim().AdvanceTo(end);
+    rig.machine.Sim().AdvanceTo(end);
     const ControllerAccess::ObjectRead read = receiver.ReadObject(1);
     EXPECT_EQ(read.result, 1);
     EXPECT_EQ(read.frame.length, 2);
@@ -62,11 +70,7 @@ TEST_F(ControllerTest, EveryBitRateCodeOfTheDriversTableGivesItsNominalRate) {
   }
 }
 
-TEST_F(ControllerTest, TransmitObjectFrameLandsInLowestMatchingReceiveObject) {
-  StartChannel(1);
-  StartChannel(2);
-  ControllerAccess sender = Channel(1);
-  ControllerAccess receiver = Channel(2);
+TEST_F(ControllerPairTest, TransmitObjectFrameLandsInLowestMatchingReceiveObject) {
   receiver.ConfigureReceive(1, 0x200);
   receiver.ConfigureReceive(4, 0x123);
   receiver.ConfigureReceive(5, 0x123);
@@ -90,12 +94,12 @@ TEST_F(ControllerTest, LowestNumberedObjectIsSentFirst) {
   StartChannel(1);
   ControllerAccess sender = Channel(1);
   testing::RecordingStation listener;
-  bus_->Attach(&listener);
+  bus->Attach(&listener);
   // While object 5's frame is on the wire, objects 9 and 2 ask to send:
   // object 2 goes next, whatever the identifiers say.
   sender.LoadAndSend(5, 0x700, DataFrame(0x700, {5}));
   Sim().AdvanceBy(0);
-  ASSERT_TRUE(bus_->Busy());
+  ASSERT_TRUE(bus->Busy());
   sender.LoadAndSend(9, 0x010, DataFrame(0x010, {9}));
   sender.LoadAndSend(2, 0x500, DataFrame(0x500, {2}));
   Sim().AdvanceBy(kNanosecondsPerMillisecond);
@@ -103,7 +107,7 @@ TEST_F(ControllerTest, LowestNumberedObjectIsSentFirst) {
   EXPECT_EQ(listener.heard[0].frame.identifier, 0x700);
   EXPECT_EQ(listener.heard[1].frame.identifier, 0x500);
   EXPECT_EQ(listener.heard[2].frame.identifier, 0x010);
-  bus_->Detach(&listener);
+  bus->Detach(&listener);
 }
 
 TEST_F(ControllerTest, MissingAcknowledgeKeepsTxRqstWithLastErrorCode3) {
@@ -114,7 +118,7 @@ TEST_F(ControllerTest, MissingAcknowledgeKeepsTxRqstWithLastErrorCode3) {
   EXPECT_EQ(sender.Read(Object(1, 1)) & 0x30, 0x20) << "TxRqst still set";
   EXPECT_EQ(sender.Read(0x01) & 0x07, 3);
   EXPECT_EQ(sender.Read(0x01) & 0x80, 0) << "a lone station never goes bus-off";
-  EXPECT_EQ(card_->Controller(0).TransmitErrorCount(), 128) << "error-passive, no further count";
+  EXPECT_EQ(card->Controller(0).TransmitErrorCount(), 128) << "error-passive, no further count";
 
   StartChannel(2);
   Sim().AdvanceBy(kNanosecondsPerMillisecond);
@@ -134,33 +138,27 @@ TEST_F(ControllerTest, BusOffSetsInitAndRecoversAfterRecessiveBits) {
   };
   for (const Way& way : ways) {
     SCOPED_TRACE(way.name);
-    Machine machine;
-    CanBus* bus = machine.AddBus("can0");
-    PciCard* card = machine.AddPciCard(PciCard::Config{}, {"can0", "can0"});
-    RegisterWindow* window = card->BarWindow(2);
-    ControllerAccess sender([window](std::uint8_t a) { return window->Read8(a); },
-                            [window](std::uint8_t a, std::uint8_t v) { window->Write8(a, v); });
-    ControllerAccess receiver(
-        [window](std::uint8_t a) { return window->Read8(0x100 + a); },
-        [window](std::uint8_t a, std::uint8_t v) { window->Write8(0x100 + a, v); });
+    CardOnBus rig;
+    ControllerAccess sender = rig.Channel(1);
+    ControllerAccess receiver = rig.Channel(2);
     for (ControllerAccess* access : {&sender, &receiver}) {
       ASSERT_TRUE(access->Detect());
       access->InitBus(0x40, 0x23);
     }
-    way.inject(*bus, card->Controller(0));
+    way.inject(*rig.bus, rig.card->Controller(0));
     sender.LoadAndSend(1, 0x181, DataFrame(0x181, {1}));
-    machine.Sim().AdvanceBy(10 * kNanosecondsPerMillisecond);
+    rig.machine.Sim().AdvanceBy(10 * kNanosecondsPerMillisecond);
 
     EXPECT_EQ(sender.Read(0x01) & 0xC0, 0xC0) << "bus-off and warning";
     EXPECT_EQ(sender.Read(0x00) & 0x01, 0x01) << "bus-off sets Init";
     EXPECT_TRUE(sender.RecoverBusOff()) << "recovery takes bus time, not four restarts";
-    const SimTime recovery_started = machine.Sim().Now();
+    const SimTime recovery_started = rig.machine.Sim().Now();
     const SimTime recovery = 128 * 11 * 1000;
-    machine.Sim().AdvanceTo(recovery_started + recovery - 1);
+    rig.machine.Sim().AdvanceTo(recovery_started + recovery - 1);
     EXPECT_EQ(sender.Read(0x01) & 0x80, 0x80);
-    machine.Sim().AdvanceTo(recovery_started + recovery);
+    rig.machine.Sim().AdvanceTo(recovery_started + recovery);
     EXPECT_EQ(sender.Read(0x01) & 0xC0, 0x00) << "on the bus again, counters cleared";
-    machine.Sim().AdvanceBy(kNanosecondsPerMillisecond);
+    rig.machine.Sim().AdvanceBy(kNanosecondsPerMillisecond);
     EXPECT_EQ(sender.Read(Object(1, 1)) & 0x30, 0x10) << "the waiting frame went out";
     EXPECT_FALSE(sender.RecoverBusOff());
   }
@@ -169,20 +167,16 @@ TEST_F(ControllerTest, BusOffSetsInitAndRecoversAfterRecessiveBits) {
 TEST_F(ControllerTest, ErrorWarningFollowsTheTransmitErrorCount) {
   StartChannel(1);
   ControllerAccess sender = Channel(1);
-  bus_->InjectErrorFrames(11);
+  bus->InjectErrorFrames(11);
   sender.LoadAndSend(1, 0x181, DataFrame(0x181, {1}));
   Sim().AdvanceBy(2 * kNanosecondsPerMillisecond);
   // 11 error frames count 88; the missing acknowledgements that follow add
   // 8 each up to the error-passive limit.
   EXPECT_EQ(sender.Read(0x01) & 0x47, 0x43);
-  EXPECT_EQ(card_->Controller(0).TransmitErrorCount(), 128);
+  EXPECT_EQ(card->Controller(0).TransmitErrorCount(), 128);
 }
 
-TEST_F(ControllerTest, Object15KeepsUnreadFrameAndNewestAndFlagsTheLoss) {
-  StartChannel(1);
-  StartChannel(2);
-  ControllerAccess sender = Channel(1);
-  ControllerAccess receiver = Channel(2);
+TEST_F(ControllerPairTest, Object15KeepsUnreadFrameAndNewestAndFlagsTheLoss) {
   receiver.SetGlobalStandardMask(0x700);
   receiver.SetMessage15Mask(0x7F0);
   receiver.ConfigureReceive(15, 0x180);
@@ -247,11 +241,7 @@ TEST_F(ControllerTest, ControlBytesFollowThePairRules) {
   }
 }
 
-TEST_F(ControllerTest, CpuUpdatingHoldsTheTransmission) {
-  StartChannel(1);
-  StartChannel(2);
-  ControllerAccess sender = Channel(1);
-  ControllerAccess receiver = Channel(2);
+TEST_F(ControllerPairTest, CpuUpdatingHoldsTheTransmission) {
   receiver.ConfigureReceive(1, 0x300);
   sender.Write(Object(2, 0), 0x7F);
   sender.Write(Object(2, 2), 0x300 >> 3);
@@ -301,11 +291,7 @@ TEST_F(ControllerTest, RemoteFrameFromReceiverIsAnsweredByMatchingTransmitter) {
   EXPECT_EQ(answerer.Read(Object(4, 1)) & 0xF0, 0x50) << "remote pending and send request cleared";
 }
 
-TEST_F(ControllerTest, FrameArrivingDuringAnObjectReadIsCaught) {
-  StartChannel(1);
-  StartChannel(2);
-  ControllerAccess sender = Channel(1);
-  ControllerAccess receiver = Channel(2);
+TEST_F(ControllerPairTest, FrameArrivingDuringAnObjectReadIsCaught) {
   receiver.ConfigureReceive(2, 0x181);
   sender.LoadAndSend(1, 0x181, DataFrame(0x181, {1}));
   Sim().AdvanceBy(kNanosecondsPerMillisecond);
@@ -321,7 +307,7 @@ TEST_F(ControllerTest, FrameArrivingDuringAnObjectReadIsCaught) {
       Sim().AdvanceBy(kNanosecondsPerMillisecond);
     }
     // Each newer frame lands right after the configuration byte was read.
-    card_->Controller(1).InjectFrameAfterRead(Object(2, 6), DataFrame(0x181, {0x99}), c.collisions);
+    card->Controller(1).InjectFrameAfterRead(Object(2, 6), DataFrame(0x181, {0x99}), c.collisions);
     const ControllerAccess::ObjectRead read = receiver.ReadObject(2);
     EXPECT_EQ(read.result, c.result);
     if (c.result == 2) {
@@ -336,17 +322,13 @@ TEST_F(ControllerTest, InvalidControlReadIsAControllerError) {
   ControllerAccess access = Channel(1);
   access.ConfigureReceive(2, 0x181);
   for (std::uint8_t corrupt : {0x00, 0xFF, 0x57}) {
-    card_->Controller(0).OverrideNextRead(Object(2, 1), corrupt);
+    card->Controller(0).OverrideNextRead(Object(2, 1), corrupt);
     EXPECT_EQ(access.ReadObject(2).result, 4) << int{corrupt};
   }
   EXPECT_EQ(access.ReadObject(2).result, 0) << "the override lasts one read";
 }
 
-TEST_F(ControllerTest, InterruptRegisterNamesTheObjectWithPendingInterrupt) {
-  StartChannel(1);
-  StartChannel(2);
-  ControllerAccess sender = Channel(1);
-  ControllerAccess receiver = Channel(2);
+TEST_F(ControllerPairTest, InterruptRegisterNamesTheObjectWithPendingInterrupt) {
   receiver.SetGlobalStandardMask(0);
   receiver.SetMessage15Mask(0);
   receiver.ConfigureReceive(15, 0);  // receive interrupt enabled
@@ -358,11 +340,7 @@ TEST_F(ControllerTest, InterruptRegisterNamesTheObjectWithPendingInterrupt) {
   EXPECT_EQ(receiver.Read(0x5F), 0);
 }
 
-TEST_F(ControllerTest, UnreadFrameOverwrittenSetsMessageLost) {
-  StartChannel(1);
-  StartChannel(2);
-  ControllerAccess sender = Channel(1);
-  ControllerAccess receiver = Channel(2);
+TEST_F(ControllerPairTest, UnreadFrameOverwrittenSetsMessageLost) {
   receiver.ConfigureReceive(2, 0x181);
   for (std::uint8_t i = 1; i <= 2; ++i) {
     sender.LoadAndSend(1, 0x181, DataFrame(0x181, {i}));
@@ -410,7 +388,7 @@ TEST_F(ControllerTest, Port2KeepsItsOutputHistory) {
   ControllerAccess access = Channel(1);
   ASSERT_TRUE(access.Detect());
   access.InitClock(4);
-  const auto& history = card_->Controller(0).Port2History();
+  const auto& history = card->Controller(0).Port2History();
   ASSERT_EQ(history.size(), 2U);
   EXPECT_EQ(history[0].value, 0xFC);
   EXPECT_EQ(history[1].value, 0xF8) << "channel-2 line switched on";

@@ -8,12 +8,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/hardware/tests/controller_sequences.h"
+#include "sim/hardware/tests/card_fixture.h"
 #include "sim/hardware/tests/test_stations.h"
 
 namespace vantor::sim {
 namespace {
 
+using testing::ChannelInWindow;
 using testing::ControllerAccess;
 using testing::DataFrame;
 using testing::RecordingStation;
@@ -78,9 +79,7 @@ TEST(MachineDescription, BuildsEverythingItNames) {
   EXPECT_EQ(machine.FindTestPort(0x300)->Writes().back().time, before + 250);
 
   // The two recorders sit on can0 with channel 1 and hear it.
-  RegisterWindow* window = card->BarWindow(2);
-  ControllerAccess channel1([window](std::uint8_t a) { return window->Read8(a); },
-                            [window](std::uint8_t a, std::uint8_t v) { window->Write8(a, v); });
+  ControllerAccess channel1 = ChannelInWindow(card->BarWindow(2), 1);
   ASSERT_TRUE(channel1.Detect());
   channel1.InitBus(0x40, 0x23);
   channel1.LoadAndSend(1, 0x101, DataFrame(0x101, {1}));
@@ -161,11 +160,8 @@ TEST(MachineDescription, CandumpLogOfAShortExchange) {
   std::ostringstream log;
   machine.FindBus("can0")->SetLog(&log);
   RegisterWindow* window = machine.FindPciCard("pci0")->BarWindow(2);
-  ControllerAccess requester([window](std::uint8_t a) { return window->Read8(a); },
-                             [window](std::uint8_t a, std::uint8_t v) { window->Write8(a, v); });
-  ControllerAccess answerer(
-      [window](std::uint8_t a) { return window->Read8(0x100 + a); },
-      [window](std::uint8_t a, std::uint8_t v) { window->Write8(0x100 + a, v); });
+  ControllerAccess requester = ChannelInWindow(window, 1);
+  ControllerAccess answerer = ChannelInWindow(window, 2);
   for (ControllerAccess* access : {&requester, &answerer}) {
     ASSERT_TRUE(access->Detect());
     access->InitBus(0x40, 0x23);
