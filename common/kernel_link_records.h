@@ -36,15 +36,8 @@ using CanStartRecord = ByteRecord<kCanStartRecordSize>;
 static_assert(sizeof(CanStartRecord) == 64);
 
 namespace can_start_record {
-// Bytes 0..23: the CanHardwareParameters.
-inline constexpr auto kCanInterface = can_hardware_parameters::kCanInterface;
-inline constexpr auto kKernelModus = can_hardware_parameters::kKernelModus;
-inline constexpr auto kBaudRateForCan = can_hardware_parameters::kBaudRateForCan;
-inline constexpr auto kMeasureLatenzTime = can_hardware_parameters::kMeasureLatenzTime;
-inline constexpr auto kLookAheadDesPosiMaxNo = can_hardware_parameters::kLookAheadDesPosiMaxNo;
-inline constexpr auto kInterruptCycle = can_hardware_parameters::kInterruptCycle;
-inline constexpr auto kTimeForGlobalSynPeriod = can_hardware_parameters::kTimeForGlobalSynPeriod;
-inline constexpr auto kSynMaxWaitTime = can_hardware_parameters::kSynMaxWaitTime;
+// Bytes 0..23: the CanHardwareParameters, whose fields are named here too.
+using namespace can_hardware_parameters;
 inline constexpr Field<std::uint32_t, 24> kWatchProcessId{};
 inline constexpr Field<std::uint32_t, 28> kWindowsTimerRes{};      // 0 = none
 inline constexpr Field<std::uint32_t, 32> kPathWindowsTimerRes{};  // 0 = none
@@ -64,15 +57,8 @@ using KernelIdentity = ByteRecord<kKernelIdentitySize>;
 static_assert(sizeof(KernelIdentity) == 44);
 
 namespace kernel_identity {
-// Bytes 0..23: the kernel's CanHardwareParameters.
-inline constexpr auto kCanInterface = can_hardware_parameters::kCanInterface;
-inline constexpr auto kKernelModus = can_hardware_parameters::kKernelModus;
-inline constexpr auto kBaudRateForCan = can_hardware_parameters::kBaudRateForCan;
-inline constexpr auto kMeasureLatenzTime = can_hardware_parameters::kMeasureLatenzTime;
-inline constexpr auto kLookAheadDesPosiMaxNo = can_hardware_parameters::kLookAheadDesPosiMaxNo;
-inline constexpr auto kInterruptCycle = can_hardware_parameters::kInterruptCycle;
-inline constexpr auto kTimeForGlobalSynPeriod = can_hardware_parameters::kTimeForGlobalSynPeriod;
-inline constexpr auto kSynMaxWaitTime = can_hardware_parameters::kSynMaxWaitTime;
+// Bytes 0..23: the kernel's CanHardwareParameters, whose fields are named here too.
+using namespace can_hardware_parameters;
 inline constexpr Field<std::uint32_t, 24> kWindowsTimerRes{};
 inline constexpr Field<std::uint32_t, 28> kPathWindowsTimerRes{};
 inline constexpr Field<std::uint32_t, 32> kRealTimeThreadIntWaitTime{};

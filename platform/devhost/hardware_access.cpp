@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace vantor::devhost {
 
 namespace {
 
-constexpr std::uint8_t kFloatingByte = 0xFF;
-constexpr std::uint32_t kFloatingWord = 0xFFFFFFFF;
+// What an access that no model answers reads: all ones, as on an empty bus.
+template <typename Word>
+constexpr Word kFloating = std::numeric_limits<Word>::max();
 constexpr std::size_t kPciConfigSize = 256;
 
 const char* AccessKindText(AccessKind kind) {
@@ -46,40 +48,48 @@ bool Overlaps(std::uint64_t firstA, std::uint64_t lengthA, std::uint64_t firstB,
   return firstA < firstB + lengthB && firstB < firstA + lengthA;
 }
 
+// A wide access as byte accesses, little-endian, lowest address first.
+template <typename Word, typename Offset, typename ReadByte>
+Word ReadBytewise(Offset offset, ReadByte readByte) {
+  Word value = 0;
+  for (std::size_t i = 0; i < sizeof(Word); ++i) {
+    const Word byte = readByte(static_cast<Offset>(offset + i));
+    value = static_cast<Word>(value | (byte << (8 * i)));
+  }
+  return value;
+}
+
+template <typename Word, typename Offset, typename WriteByte>
+void WriteBytewise(Offset offset, Word value, WriteByte writeByte) {
+  for (std::size_t i = 0; i < sizeof(Word); ++i) {
+    writeByte(static_cast<Offset>(offset + i), static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+}
+
 }  // namespace
 
 std::uint16_t RegisterModel::Read16(std::uint32_t offset) {
-  return static_cast<std::uint16_t>(Read8(offset) | (Read8(offset + 1) << 8));
+  return ReadBytewise<std::uint16_t>(offset, [this](std::uint32_t at) { return Read8(at); });
 }
 
 void RegisterModel::Write16(std::uint32_t offset, std::uint16_t value) {
-  Write8(offset, static_cast<std::uint8_t>(value));
-  Write8(offset + 1, static_cast<std::uint8_t>(value >> 8));
-}
-
-std::uint32_t PortModel::In32(std::uint16_t offset) {
-  std::uint32_t value = 0;
-  for (std::uint16_t i = 0; i < 4; ++i) {
-    value |= std::uint32_t{In8(static_cast<std::uint16_t>(offset + i))} << (8 * i);
-  }
-  return value;
-}
-
-void PortModel::Out32(std::uint16_t offset, std::uint32_t value) {
-  for (std::uint16_t i = 0; i < 4; ++i) {
-    Out8(static_cast<std::uint16_t>(offset + i), static_cast<std::uint8_t>(value >> (8 * i)));
-  }
+  WriteBytewise(offset, value, [this](std::uint32_t at, std::uint8_t byte) { Write8(at, byte); });
 }
 
 std::uint32_t RegisterModel::Read32(std::uint32_t offset) {
-  std::uint32_t value = 0;
-  for (std::uint32_t i = 0; i < 4; ++i) value |= std::uint32_t{Read8(offset + i)} << (8 * i);
-  return value;
+  return ReadBytewise<std::uint32_t>(offset, [this](std::uint32_t at) { return Read8(at); });
 }
 
 void RegisterModel::Write32(std::uint32_t offset, std::uint32_t value) {
-  for (std::uint32_t i = 0; i < 4; ++i)
-    Write8(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
+  WriteBytewise(offset, value, [this](std::uint32_t at, std::uint8_t byte) { Write8(at, byte); });
+}
+
+std::uint32_t PortModel::In32(std::uint16_t offset) {
+  return ReadBytewise<std::uint32_t>(offset, [this](std::uint16_t at) { return In8(at); });
+}
+
+void PortModel::Out32(std::uint16_t offset, std::uint32_t value) {
+  WriteBytewise(offset, value, [this](std::uint16_t at, std::uint8_t byte) { Out8(at, byte); });
 }
 
 std::string FormatAccessRecord(const AccessRecord& record) {
@@ -114,43 +124,45 @@ std::vector<AccessRecord> AccessLog::Take() {
 
 // ---- RegisterWindow -------------------------------------------------------
 
-std::uint8_t RegisterWindow::Read8(std::uint32_t offset) const {
-  if (model_ == nullptr || !Fits(offset, 1)) return kFloatingByte;
-  const std::uint8_t value = model_->Read8(modelOffset_ + offset);
-  map_->Record(AccessKind::kRead8, physical_ + offset, value);
+template <typename Word>
+Word RegisterWindow::Read(std::uint32_t offset, AccessKind kind,
+                          Word (RegisterModel::*read)(std::uint32_t)) const {
+  if (model_ == nullptr || !Fits(offset, sizeof(Word))) return kFloating<Word>;
+  const Word value = (model_->*read)(modelOffset_ + offset);
+  map_->Record(kind, physical_ + offset, value);
   return value;
+}
+
+template <typename Word>
+void RegisterWindow::Write(std::uint32_t offset, Word value, AccessKind kind,
+                           void (RegisterModel::*write)(std::uint32_t, Word)) const {
+  if (model_ == nullptr || !Fits(offset, sizeof(Word))) return;
+  map_->Record(kind, physical_ + offset, value);
+  (model_->*write)(modelOffset_ + offset, value);
+}
+
+std::uint8_t RegisterWindow::Read8(std::uint32_t offset) const {
+  return Read(offset, AccessKind::kRead8, &RegisterModel::Read8);
 }
 
 void RegisterWindow::Write8(std::uint32_t offset, std::uint8_t value) const {
-  if (model_ == nullptr || !Fits(offset, 1)) return;
-  map_->Record(AccessKind::kWrite8, physical_ + offset, value);
-  model_->Write8(modelOffset_ + offset, value);
+  Write(offset, value, AccessKind::kWrite8, &RegisterModel::Write8);
 }
 
 std::uint16_t RegisterWindow::Read16(std::uint32_t offset) const {
-  if (model_ == nullptr || !Fits(offset, 2)) return 0xFFFF;
-  const std::uint16_t value = model_->Read16(modelOffset_ + offset);
-  map_->Record(AccessKind::kRead16, physical_ + offset, value);
-  return value;
+  return Read(offset, AccessKind::kRead16, &RegisterModel::Read16);
 }
 
 void RegisterWindow::Write16(std::uint32_t offset, std::uint16_t value) const {
-  if (model_ == nullptr || !Fits(offset, 2)) return;
-  map_->Record(AccessKind::kWrite16, physical_ + offset, value);
-  model_->Write16(modelOffset_ + offset, value);
+  Write(offset, value, AccessKind::kWrite16, &RegisterModel::Write16);
 }
 
 std::uint32_t RegisterWindow::Read32(std::uint32_t offset) const {
-  if (model_ == nullptr || !Fits(offset, 4)) return kFloatingWord;
-  const std::uint32_t value = model_->Read32(modelOffset_ + offset);
-  map_->Record(AccessKind::kRead32, physical_ + offset, value);
-  return value;
+  return Read(offset, AccessKind::kRead32, &RegisterModel::Read32);
 }
 
 void RegisterWindow::Write32(std::uint32_t offset, std::uint32_t value) const {
-  if (model_ == nullptr || !Fits(offset, 4)) return;
-  map_->Record(AccessKind::kWrite32, physical_ + offset, value);
-  model_->Write32(modelOffset_ + offset, value);
+  Write(offset, value, AccessKind::kWrite32, &RegisterModel::Write32);
 }
 
 // ---- HardwareMap ----------------------------------------------------------
@@ -209,41 +221,51 @@ std::pair<PortModel*, std::uint16_t> HardwareMap::FindPort(std::uint16_t port) c
   return {nullptr, 0};
 }
 
-std::uint8_t HardwareMap::PortIn8(std::uint16_t port) {
+template <typename Word>
+Word HardwareMap::PortIn(std::uint16_t port, AccessKind kind,
+                         Word (PortModel::*in)(std::uint16_t)) {
   const auto [model, offset] = FindPort(port);
-  const std::uint8_t value = model != nullptr ? model->In8(offset) : kFloatingByte;
-  Record(AccessKind::kPortIn, port, value);
+  const Word value = model != nullptr ? (model->*in)(offset) : kFloating<Word>;
+  Record(kind, port, value);
   return value;
+}
+
+template <typename Word>
+void HardwareMap::PortOut(std::uint16_t port, Word value, AccessKind kind,
+                          void (PortModel::*out)(std::uint16_t, Word)) {
+  const auto [model, offset] = FindPort(port);
+  Record(kind, port, value);
+  if (model != nullptr) (model->*out)(offset, value);
+}
+
+std::uint8_t HardwareMap::PortIn8(std::uint16_t port) {
+  return PortIn(port, AccessKind::kPortIn, &PortModel::In8);
 }
 
 void HardwareMap::PortOut8(std::uint16_t port, std::uint8_t value) {
-  const auto [model, offset] = FindPort(port);
-  Record(AccessKind::kPortOut, port, value);
-  if (model != nullptr) model->Out8(offset, value);
+  PortOut(port, value, AccessKind::kPortOut, &PortModel::Out8);
 }
 
 std::uint32_t HardwareMap::PortIn32(std::uint16_t port) {
-  const auto [model, offset] = FindPort(port);
-  const std::uint32_t value = model != nullptr ? model->In32(offset) : kFloatingWord;
-  Record(AccessKind::kPortIn32, port, value);
-  return value;
+  return PortIn(port, AccessKind::kPortIn32, &PortModel::In32);
 }
 
 void HardwareMap::PortOut32(std::uint16_t port, std::uint32_t value) {
-  const auto [model, offset] = FindPort(port);
-  Record(AccessKind::kPortOut32, port, value);
-  if (model != nullptr) model->Out32(offset, value);
+  PortOut(port, value, AccessKind::kPortOut32, &PortModel::Out32);
+}
+
+PciConfigModel* HardwareMap::FindPciFunction(PciSlot slot) const {
+  PciConfigModel* model = nullptr;
+  std::lock_guard lock(layoutMutex_);
+  for (const auto& function : pci_) {
+    if (function.slot == slot) model = function.model;
+  }
+  return model;
 }
 
 std::size_t HardwareMap::ReadPciConfig(PciSlot slot, std::uint8_t offset,
                                        std::span<std::uint8_t> bytes) {
-  PciConfigModel* model = nullptr;
-  {
-    std::lock_guard lock(layoutMutex_);
-    for (const auto& function : pci_) {
-      if (function.slot == slot) model = function.model;
-    }
-  }
+  PciConfigModel* model = FindPciFunction(slot);
   if (model == nullptr) return 0;
   const std::size_t count = std::min(bytes.size(), kPciConfigSize - offset);
   for (std::size_t i = 0; i < count; ++i) {
@@ -255,13 +277,7 @@ std::size_t HardwareMap::ReadPciConfig(PciSlot slot, std::uint8_t offset,
 
 std::size_t HardwareMap::WritePciConfig(PciSlot slot, std::uint8_t offset,
                                         std::span<const std::uint8_t> bytes) {
-  PciConfigModel* model = nullptr;
-  {
-    std::lock_guard lock(layoutMutex_);
-    for (const auto& function : pci_) {
-      if (function.slot == slot) model = function.model;
-    }
-  }
+  PciConfigModel* model = FindPciFunction(slot);
   if (model == nullptr) return 0;
   const std::size_t count = std::min(bytes.size(), kPciConfigSize - offset);
   for (std::size_t i = 0; i < count; ++i) {

@@ -132,6 +132,13 @@ class RegisterWindow {
   bool Fits(std::uint32_t offset, std::uint32_t size) const noexcept {
     return offset <= length_ && size <= length_ - offset;
   }
+  // One access of Word's width: bounds-checked, recorded, served by the model.
+  template <typename Word>
+  Word Read(std::uint32_t offset, AccessKind kind,
+            Word (RegisterModel::*read)(std::uint32_t)) const;
+  template <typename Word>
+  void Write(std::uint32_t offset, Word value, AccessKind kind,
+             void (RegisterModel::*write)(std::uint32_t, Word)) const;
 
   HardwareMap* map_ = nullptr;
   RegisterModel* model_ = nullptr;
@@ -188,6 +195,14 @@ class HardwareMap {
   void Record(AccessKind kind, std::uint64_t address, std::uint32_t value);
   // The model serving `port` and the port's offset in its range.
   std::pair<PortModel*, std::uint16_t> FindPort(std::uint16_t port) const;
+  // The model in `slot`, or nullptr.
+  PciConfigModel* FindPciFunction(PciSlot slot) const;
+  // One port access of Word's width, recorded; unserved ports read as all ones.
+  template <typename Word>
+  Word PortIn(std::uint16_t port, AccessKind kind, Word (PortModel::*in)(std::uint16_t));
+  template <typename Word>
+  void PortOut(std::uint16_t port, Word value, AccessKind kind,
+               void (PortModel::*out)(std::uint16_t, Word));
 
   mutable std::mutex layoutMutex_;  // guards the tables, not the accesses
   std::vector<MemoryRange> memory_;

@@ -20,13 +20,20 @@ namespace {
 
 constexpr Ticks kTickPeriod = MicrosecondsToTicks(512);
 
+// Settings for a handler on `vector`, sharing the line unless told otherwise.
+InterruptSettings SettingsFor(std::uint32_t vector, bool shared = true) {
+  InterruptSettings settings;
+  settings.vector = vector;
+  settings.shared = shared;
+  return settings;
+}
+
 TEST(InterruptLineTest, EveryHandlerRunsOnEveryRaiseInConnectionOrder) {
   InterruptLine line(7);
   std::vector<int> calls;
   std::shared_ptr<InterruptObject> first;
   std::shared_ptr<InterruptObject> second;
-  InterruptSettings settings;
-  settings.vector = 7;
+  const InterruptSettings settings = SettingsFor(line.Vector());
   // The first handler claims the interrupt; the second still runs.
   ASSERT_EQ(line.Connect(
                 settings,
@@ -66,21 +73,15 @@ TEST(InterruptLineTest, EveryHandlerRunsOnEveryRaiseInConnectionOrder) {
 TEST(InterruptLineTest, ConnectRefusesWrongVectorUnsharedLineAndFullLine) {
   InterruptLine line(9);
   std::shared_ptr<InterruptObject> connection;
-  InterruptSettings wrongVector;
-  wrongVector.vector = 8;
   EXPECT_EQ(line.Connect(
-                wrongVector, [] { return true; }, connection),
+                SettingsFor(8), [] { return true; }, connection),
             os::kStatusInvalidParameter);
 
-  InterruptSettings exclusive;
-  exclusive.vector = 9;
-  exclusive.shared = false;
   ASSERT_EQ(line.Connect(
-                exclusive, [] { return true; }, connection),
+                SettingsFor(9, false), [] { return true; }, connection),
             os::kStatusSuccess);
   std::shared_ptr<InterruptObject> another;
-  InterruptSettings shared;
-  shared.vector = 9;
+  const InterruptSettings shared = SettingsFor(9);
   EXPECT_EQ(line.Connect(
                 shared, [] { return true; }, another),
             os::kStatusInvalidParameter);
@@ -103,8 +104,7 @@ TEST(InterruptLineTest, DisconnectWaitsForTheRunningHandler) {
   auto leave = mayLeave.get_future().share();
   std::atomic<int> runs{0};
   std::shared_ptr<InterruptObject> connection;
-  InterruptSettings settings;
-  settings.vector = 3;
+  const InterruptSettings settings = SettingsFor(line.Vector());
   ASSERT_EQ(line.Connect(
                 settings,
                 [&] {
@@ -132,8 +132,7 @@ TEST(InterruptLineTest, SynchronizeNeverOverlapsTheHandler) {
   InterruptLine line(5);
   int shared = 0;
   std::shared_ptr<InterruptObject> connection;
-  InterruptSettings settings;
-  settings.vector = 5;
+  const InterruptSettings settings = SettingsFor(line.Vector());
   ASSERT_EQ(line.Connect(
                 settings,
                 [&] {
@@ -261,23 +260,16 @@ TEST_F(TickTest, VirtualClockDrivesA512MicrosecondTickDeterministically) {
   ASSERT_EQ(driver_->ConnectTick(line), os::kStatusSuccess);
   clock_.StartTimer(kTickPeriod, kTickPeriod, [&] { line.Raise(); });
 
-  auto opened = os::DeviceHandle::Open("\\\\.\\TestDev");
-  ASSERT_EQ(opened.error, os::DeviceOpenError::kNone);
-  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
-  ASSERT_TRUE(event.ok());
-  os::DeviceOverlapped overlapped(*event);
-  std::array<std::uint8_t, 16> input{};
-  std::array<std::uint8_t, 16> output{};
-  output.fill(0xAA);
-  ASSERT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
-  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+  auto handle = OpenTestDevice();
+  HeldRequest held;
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, held));
 
   clock_.Advance(kTickPeriod - 1);
   EXPECT_EQ(driver_->TickCount(), 0u);
   clock_.Advance(1);
-  ASSERT_EQ(os::WaitForOne(*event, 10'000).kind, os::WaitKind::Signalled);
-  EXPECT_EQ(overlapped.Status(), os::kStatusSuccess);
-  EXPECT_EQ(output[0], 1);  // released by the first tick
+  ASSERT_EQ(os::WaitForOne(held.event, 10'000).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(held.overlapped.Status(), os::kStatusSuccess);
+  EXPECT_EQ(held.output[0], 1);  // released by the first tick
 
   clock_.Advance(9 * kTickPeriod + kTickPeriod / 2);
   std::vector<Ticks> expected;

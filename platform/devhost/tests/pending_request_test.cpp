@@ -27,43 +27,14 @@ using os::DeviceOverlapped;
 
 constexpr std::uint32_t kWaitMilliseconds = 10'000;
 
-os::Event MakeEvent() {
-  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
-  EXPECT_TRUE(event.ok());
-  return event.take();
-}
-
-DeviceHandle OpenTestDevice() {
-  auto opened = DeviceHandle::Open("\\\\.\\TestDev");
-  EXPECT_EQ(opened.error, os::DeviceOpenError::kNone);
-  return std::move(opened.handle);
-}
-
-std::array<std::uint8_t, 16> Filled(std::uint8_t value) {
-  std::array<std::uint8_t, 16> bytes;
-  bytes.fill(value);
-  return bytes;
-}
-
-class PendingRequestTest : public HostFixture {
- protected:
-  // Sends a hold that the driver keeps pending.
-  void Hold(DeviceHandle& handle, DeviceOverlapped& overlapped,
-            std::array<std::uint8_t, 16>& output) {
-    const std::array<std::uint8_t, 16> input{};
-    ASSERT_EQ(handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
-  }
-};
+using PendingRequestTest = HostFixture;
 
 TEST_F(PendingRequestTest, HeldRequestCompletesFromDeferredCallAndEventFollowsTheData) {
   auto handle = OpenTestDevice();
-  os::Event event = MakeEvent();
-  DeviceOverlapped overlapped(event);
-  auto output = Filled(0xAA);
-  Hold(handle, overlapped, output);
-  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
-  EXPECT_EQ(os::WaitForOne(event, 0).kind, os::WaitKind::Timeout);
-  EXPECT_FALSE(overlapped.Completed());
+  HeldRequest held;
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, held));
+  EXPECT_EQ(os::WaitForOne(held.event, 0).kind, os::WaitKind::Timeout);
+  EXPECT_FALSE(held.overlapped.Completed());
 
   // The release is answered at once; the hold completes later, from the
   // device's deferred call, on another handle's request.
@@ -71,21 +42,18 @@ TEST_F(PendingRequestTest, HeldRequestCompletesFromDeferredCallAndEventFollowsTh
   std::array<std::uint8_t, 4> release{0x5C};
   ASSERT_EQ(other.Control(kRelease, release, release).status, os::kStatusSuccess);
 
-  ASSERT_EQ(os::WaitForOne(event, kWaitMilliseconds).kind, os::WaitKind::Signalled);
-  ASSERT_TRUE(overlapped.Completed());
-  EXPECT_EQ(overlapped.Status(), os::kStatusSuccess);
-  EXPECT_EQ(overlapped.BytesReturned(), 16u);
-  for (std::size_t i = 0; i < kHoldStatusOffset; ++i) EXPECT_EQ(output[i], 0x5C) << i;
-  EXPECT_EQ(LoadLittleEndian<std::uint32_t>(output.data() + kHoldStatusOffset), kDriverOk);
+  ASSERT_EQ(os::WaitForOne(held.event, kWaitMilliseconds).kind, os::WaitKind::Signalled);
+  ASSERT_TRUE(held.overlapped.Completed());
+  EXPECT_EQ(held.overlapped.Status(), os::kStatusSuccess);
+  EXPECT_EQ(held.overlapped.BytesReturned(), 16u);
+  for (std::size_t i = 0; i < kHoldStatusOffset; ++i) EXPECT_EQ(held.output[i], 0x5C) << i;
+  EXPECT_EQ(LoadLittleEndian<std::uint32_t>(held.output.data() + kHoldStatusOffset), kDriverOk);
 }
 
 TEST_F(PendingRequestTest, SecondHoldOnTheSameHandleIsRefusedAtOnce) {
   auto handle = OpenTestDevice();
-  os::Event firstEvent = MakeEvent();
-  DeviceOverlapped first(firstEvent);
-  auto firstOutput = Filled(0xAA);
-  Hold(handle, first, firstOutput);
-  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+  HeldRequest first;
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, first));
 
   std::array<std::uint8_t, 16> input{};
   std::array<std::uint8_t, 16> second{};
@@ -93,45 +61,39 @@ TEST_F(PendingRequestTest, SecondHoldOnTheSameHandleIsRefusedAtOnce) {
   EXPECT_EQ(result.status, os::kStatusSuccess);
   EXPECT_EQ(LoadLittleEndian<std::uint32_t>(second.data() + kHoldStatusOffset), kDriverHoldBusy);
   EXPECT_EQ(driver_->HeldCount(), 1u);
-  EXPECT_FALSE(first.Completed());
+  EXPECT_FALSE(first.overlapped.Completed());
 }
 
 TEST_F(PendingRequestTest, AbortCancelsTheHeldRequestAndLeavesItsBufferUnchanged) {
   auto handle = OpenTestDevice();
-  os::Event holdEvent = MakeEvent();
-  os::Event abortEvent = MakeEvent();
-  DeviceOverlapped hold(holdEvent);
+  HeldRequest held;
+  os::Event abortEvent = MakeManualEvent();
   DeviceOverlapped abort(abortEvent);
-  auto output = Filled(0xAA);
-  Hold(handle, hold, output);
-  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, held));
 
   // The abort travels on the same handle as the request it cancels.
   std::array<std::uint8_t, 4> abortStatus{};
   ASSERT_EQ(handle.ControlOverlapped(kAbort, {}, abortStatus, abort), os::kStatusPending);
   // The two replies may come in either order; both events end up set.
-  ASSERT_EQ(os::WaitForAll({&holdEvent, &abortEvent}, kWaitMilliseconds).kind,
+  ASSERT_EQ(os::WaitForAll({&held.event, &abortEvent}, kWaitMilliseconds).kind,
             os::WaitKind::Signalled);
-  EXPECT_EQ(hold.Status(), os::kStatusCancelled);
-  EXPECT_EQ(hold.BytesReturned(), 0u);
-  EXPECT_EQ(output, Filled(0xAA));
+  EXPECT_EQ(held.overlapped.Status(), os::kStatusCancelled);
+  EXPECT_EQ(held.overlapped.BytesReturned(), 0u);
+  EXPECT_EQ(held.output, HeldRequest::UntouchedOutput());
   EXPECT_EQ(abort.Status(), os::kStatusSuccess);
   EXPECT_EQ(LoadLittleEndian<std::uint32_t>(abortStatus.data()), kDriverOk);
 }
 
 TEST_F(PendingRequestTest, CloseCancelsWhatTheHandleLeftPending) {
   auto handle = OpenTestDevice();
-  os::Event event = MakeEvent();
-  DeviceOverlapped overlapped(event);
-  auto output = Filled(0xAA);
-  Hold(handle, overlapped, output);
-  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+  HeldRequest request;
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, request));
   const auto held = driver_->HeldRequests();
 
   handle.Close();
-  ASSERT_EQ(os::WaitForOne(event, 0).kind, os::WaitKind::Signalled);
-  EXPECT_EQ(overlapped.Status(), os::kStatusCancelled);
-  EXPECT_EQ(output, Filled(0xAA));
+  ASSERT_EQ(os::WaitForOne(request.event, 0).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(request.overlapped.Status(), os::kStatusCancelled);
+  EXPECT_EQ(request.output, HeldRequest::UntouchedOutput());
   // On the host's side the driver's clean-up ran and the held request ended.
   ASSERT_TRUE(Eventually([&] { return driver_->CleanupCount() == 1; }));
   ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 0; }));

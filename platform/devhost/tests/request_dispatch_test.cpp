@@ -17,12 +17,6 @@ using common::StoreLittleEndian;
 using os::DeviceHandle;
 using os::DeviceOpenError;
 
-DeviceHandle OpenTestDevice(std::string_view path = "\\\\.\\TestDev") {
-  auto opened = DeviceHandle::Open(path);
-  EXPECT_EQ(opened.error, DeviceOpenError::kNone) << std::hex << opened.status;
-  return std::move(opened.handle);
-}
-
 using DeviceOpenTest = HostFixture;
 
 TEST_F(DeviceOpenTest, NamesMatchCaseInsensitivelyWithOrWithoutPrefix) {

@@ -26,29 +26,23 @@ namespace wire = os::device_wire;
 using TransportTest = HostFixture;
 
 TEST_F(TransportTest, HostGoingAwayEndsPendingRequestsAndRefusesNewOnes) {
-  auto opened = os::DeviceHandle::Open("\\\\.\\TestDev");
-  ASSERT_EQ(opened.error, os::DeviceOpenError::kNone);
-  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
-  ASSERT_TRUE(event.ok());
-  os::DeviceOverlapped overlapped(*event);
-  std::array<std::uint8_t, 16> input{};
-  std::array<std::uint8_t, 16> output{};
-  output.fill(0xAA);
-  ASSERT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
-  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+  auto handle = OpenTestDevice();
+  HeldRequest held;
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, held));
 
   server_->Stop();
-  ASSERT_EQ(os::WaitForOne(*event, 10'000).kind, os::WaitKind::Signalled);
-  EXPECT_EQ(overlapped.Status(), os::kStatusPipeBroken);
-  EXPECT_EQ(output[0], 0xAA);
+  ASSERT_EQ(os::WaitForOne(held.event, 10'000).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(held.overlapped.Status(), os::kStatusPipeBroken);
+  EXPECT_EQ(held.output[0], HeldRequest::kUntouched);
   EXPECT_EQ(driver_->CleanupCount(), 1);
   EXPECT_EQ(driver_->HeldCount(), 0u);
 
   std::array<std::uint8_t, 8> echoIn{};
-  EXPECT_EQ(opened.handle.Control(kEcho, echoIn, output).status, os::kStatusPipeBroken);
-  EXPECT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped),
+  EXPECT_EQ(handle.Control(kEcho, echoIn, held.output).status, os::kStatusPipeBroken);
+  const std::array<std::uint8_t, 16> input{};
+  EXPECT_EQ(handle.ControlOverlapped(kHold, input, held.output, held.overlapped),
             os::kStatusPipeBroken);
-  EXPECT_TRUE(overlapped.Completed());
+  EXPECT_TRUE(held.overlapped.Completed());
 }
 
 TEST_F(TransportTest, SecondHostInTheSameNamespaceIsRefused) {
@@ -62,19 +56,16 @@ TEST_F(TransportTest, SecondHostInTheSameNamespaceIsRefused) {
 }
 
 TEST_F(TransportTest, OverlappedRecordStillInUseIsRefusedUntouched) {
-  auto opened = os::DeviceHandle::Open("\\\\.\\TestDev");
-  auto event = os::Event::CreateUnnamed(os::EventReset::Manual, false);
-  ASSERT_TRUE(event.ok());
-  os::DeviceOverlapped overlapped(*event);
-  std::array<std::uint8_t, 16> input{};
-  std::array<std::uint8_t, 16> output{};
-  ASSERT_EQ(opened.handle.ControlOverlapped(kHold, input, output, overlapped), os::kStatusPending);
+  auto handle = OpenTestDevice();
+  HeldRequest held;
+  ASSERT_NO_FATAL_FAILURE(Hold(handle, held));
   std::array<std::uint8_t, 4> abort{};
-  EXPECT_EQ(opened.handle.ControlOverlapped(kAbort, {}, abort, overlapped),
+  EXPECT_EQ(handle.ControlOverlapped(kAbort, {}, abort, held.overlapped),
             os::kStatusInvalidParameter);
-  EXPECT_FALSE(overlapped.Completed());
+  EXPECT_FALSE(held.overlapped.Completed());
   std::vector<std::uint8_t> huge(wire::kMaxTransferLength + 1);
-  EXPECT_EQ(opened.handle.Control(kEcho, huge, output).status, os::kStatusInvalidParameter);
+  std::array<std::uint8_t, 16> output{};
+  EXPECT_EQ(handle.Control(kEcho, huge, output).status, os::kStatusInvalidParameter);
 }
 
 // A raw connection to the host's socket, for messages no client would send.

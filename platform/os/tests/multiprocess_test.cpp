@@ -23,7 +23,27 @@ using testing::OsTest;
 using testing::ReadySignal;
 using testing::StartHelper;
 
-class MultiProcessTest : public OsTest {};
+class MultiProcessTest : public OsTest {
+ protected:
+  // Starts a helper that serves a message loop and publishes the loop's
+  // endpoint at the start of a mapping; returns once it serves.
+  void StartLoopServer() {
+    const std::string mappingName = Name("Windows Handle");
+    auto mapping = Mapping::CreateOrOpen(mappingName, 4096);
+    ASSERT_TRUE(mapping);
+    mapping_ = mapping.take();
+    ReadySignal ready(Name("ready"));
+    auto helper = StartHelper({"serve-loop", mappingName, ready.name()});
+    ASSERT_TRUE(helper);
+    server_ = helper.take();
+    ASSERT_TRUE(ready.Wait());
+    std::memcpy(&token_, mapping_.data(), sizeof token_);
+  }
+
+  Mapping mapping_;
+  Process server_;
+  EndpointToken token_ = 0;
+};
 
 TEST_F(MultiProcessTest, CreateOrOpenSharesOneObjectAcrossProcesses) {
   const std::string name = Name("Event for Kernel Modus");
@@ -181,40 +201,24 @@ TEST_F(MultiProcessTest, TwoNamespacesNeverMeet) {
 }
 
 TEST_F(MultiProcessTest, APostToALiveEndpointRunsOnItsLoopAndToADeadOneFails) {
-  const std::string mappingName = Name("Windows Handle");
-  auto mapping = Mapping::CreateOrOpen(mappingName, 4096);
-  ASSERT_TRUE(mapping);
-  ReadySignal ready(Name("ready"));
-  auto helper = StartHelper({"serve-loop", mappingName, ready.name()});
-  ASSERT_TRUE(helper);
-  ASSERT_TRUE(ready.Wait());
-  EndpointToken token = 0;
-  std::memcpy(&token, mapping->data(), sizeof token);
-  ASSERT_NE(token, kNoEndpoint);
+  ASSERT_NO_FATAL_FAILURE(StartLoopServer());
+  ASSERT_NE(token_, kNoEndpoint);
 
-  ASSERT_EQ(PostCommand(token, Command{0x1234, 0xBEEF}), OsError::Ok);
-  ASSERT_EQ(PostCommand(token, Command{kExitCommand, 0}), OsError::Ok);
-  ASSERT_EQ(WaitForOne(*helper, kDeadlineMs).kind, WaitKind::Signalled);
-  EXPECT_EQ(helper->exitCode(), 101u) << "one command handled, then the exit command";
+  ASSERT_EQ(PostCommand(token_, Command{0x1234, 0xBEEF}), OsError::Ok);
+  ASSERT_EQ(PostCommand(token_, Command{kExitCommand, 0}), OsError::Ok);
+  ASSERT_EQ(WaitForOne(server_, kDeadlineMs).kind, WaitKind::Signalled);
+  EXPECT_EQ(server_.exitCode(), 101u) << "one command handled, then the exit command";
   std::uint32_t echoed[2] = {};
-  std::memcpy(echoed, mapping->data() + 4, sizeof echoed);
+  std::memcpy(echoed, mapping_.data() + 4, sizeof echoed);
   EXPECT_EQ(echoed[0], 0x1234u);
   EXPECT_EQ(echoed[1], 0xBEEFu);
-  EXPECT_EQ(PostCommand(token, Command{kExitCommand, 0}), OsError::NotFound);
+  EXPECT_EQ(PostCommand(token_, Command{kExitCommand, 0}), OsError::NotFound);
 }
 
 TEST_F(MultiProcessTest, AnEndpointOfAKilledProcessIsDead) {
-  const std::string mappingName = Name("Windows Handle");
-  auto mapping = Mapping::CreateOrOpen(mappingName, 4096);
-  ASSERT_TRUE(mapping);
-  ReadySignal ready(Name("ready"));
-  auto helper = StartHelper({"serve-loop", mappingName, ready.name()});
-  ASSERT_TRUE(helper);
-  ASSERT_TRUE(ready.Wait());
-  EndpointToken token = 0;
-  std::memcpy(&token, mapping->data(), sizeof token);
-  KillAndReap(*helper);
-  EXPECT_EQ(PostCommand(token, Command{kExitCommand, 0}), OsError::NotFound);
+  ASSERT_NO_FATAL_FAILURE(StartLoopServer());
+  KillAndReap(server_);
+  EXPECT_EQ(PostCommand(token_, Command{kExitCommand, 0}), OsError::NotFound);
   EXPECT_EQ(PostCommand(kNoEndpoint, Command{kExitCommand, 0}), OsError::NotFound);
 }
 
