@@ -98,8 +98,9 @@ void AddMachineControlCommands(devhost::DriverHost& host, SimulatedMachine& mach
   host.AddControlCommand("adapter-stuck", [&machine](std::string_view arguments) {
     return AdapterStuck(machine, arguments);
   });
-  host.AddControlCommand(
-      "node", [&machine](std::string_view arguments) { return RunNodeCommand(machine, arguments); });
+  host.AddControlCommand("node", [&machine](std::string_view arguments) {
+    return RunNodeCommand(machine, arguments);
+  });
 }
 
 }  // namespace vantor::host

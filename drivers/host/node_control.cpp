@@ -64,7 +64,7 @@ bool ParseOnOff(std::string_view word, bool& on) {
 
 // An existing entry of the target named by two words, or the answer why not.
 const sim::canopen::ObjectEntry* FindObject(Target& target, std::string_view indexWord,
-                                           std::string_view subindexWord, std::string& answer) {
+                                            std::string_view subindexWord, std::string& answer) {
   std::uint16_t index = 0;
   std::uint8_t subindex = 0;
   if (!devhost::ParseControlNumber(indexWord, index) ||
@@ -102,7 +102,9 @@ std::string Write(Target& target, std::string_view text) {
   std::vector<std::uint8_t> bytes;
   std::string why;
   if (!ParseObjectValue(*entry, text, bytes, why)) return "error: " + object + " " + why;
-  target.Node().Objects().Set(entry->Key().index, entry->Key().subindex, bytes);
+  if (!target.Node().Objects().Set(entry->Key().index, entry->Key().subindex, bytes)) {
+    return "error: " + object + " did not take the value";
+  }
   return "ok";
 }
 
@@ -146,8 +148,8 @@ std::string SdoAbort(Target& target) {
   if (!devhost::ParseControlNumber(target.words[3], code) || code == 0) {
     return "error: an abort code is a 32-bit number other than 0";
   }
-  faults.ForceAbort({entry->Key().index, entry->Key().subindex,
-                     static_cast<sim::canopen::SdoAbortCode>(code)});
+  faults.ForceAbort(
+      {entry->Key().index, entry->Key().subindex, static_cast<sim::canopen::SdoAbortCode>(code)});
   return "ok";
 }
 
@@ -307,8 +309,9 @@ std::string RunNodeCommand(SimulatedMachine& machine, std::string_view arguments
   if (command != nullptr) return command->run(target);
   // A visible string runs to the end of the line, blanks and all.
   const std::string_view value =
-      words.size() > 5 ? arguments.substr(static_cast<std::size_t>(words[5].data() - arguments.data()))
-                       : std::string_view{};
+      words.size() > 5
+          ? arguments.substr(static_cast<std::size_t>(words[5].data() - arguments.data()))
+          : std::string_view{};
   return Write(target, value);
 }
 

@@ -17,6 +17,7 @@
 #include "platform/devhost/control_endpoint.h"
 #include "sim/canopen/node_station.h"
 #include "sim/drives/drive_model.h"
+#include "sim/drives/handwheel_gateway.h"
 
 namespace vantor::host::testing {
 namespace {
@@ -157,8 +158,7 @@ TEST_F(NodeControlTest, EachCommandReachesItsNodeAndDevice) {
        [](NodeControlTest& t) { return t.Value(1, 0x2055, 4) == 0x1234; }},
       {"node can0 10 inputs 1 0xA5",
        [](NodeControlTest& t) { return t.Value(10, 0x6000, 2) == 0xA5; }},
-      {"node can0 20 wheel -5",
-       [](NodeControlTest& t) { return t.Value(20, 0x6401, 0) == 65531; }},
+      {"node can0 20 wheel -5", [](NodeControlTest& t) { return t.Value(20, 0x6401, 0) == 65531; }},
       {"node can0 20 buttons 4 0x80",
        [](NodeControlTest& t) {
          return t.Value(20, 0x2001, 2) == 0x04 && t.Value(20, 0x2001, 3) == 0x80;
@@ -179,11 +179,11 @@ TEST_F(NodeControlTest, ReadsEveryKindOfValueBack) {
     const char* line;
     const char* answer;
   };
-  for (const Case& c : {Case{"node can0 1 read 0x607A 0", "ok -2"},
-                        Case{"node can0 1 read 0x6081 0", "ok 4000000000"},
-                        Case{"node can0 20 read 0x1008 0", "ok Hand wheel"},
-                        Case{"node can0 30 read 0x1018 0", "ok 4"},
-                        Case{"NODE can0 0x1E read 0x1018 0", "ok 4"}}) {
+  for (const Case& c :
+       {Case{"node can0 1 read 0x607A 0", "ok -2"},
+        Case{"node can0 1 read 0x6081 0", "ok 4000000000"},
+        Case{"node can0 20 read 0x1008 0", "ok Hand wheel"},
+        Case{"node can0 30 read 0x1018 0", "ok 4"}, Case{"NODE can0 0x1E read 0x1018 0", "ok 4"}}) {
     EXPECT_EQ(Run(c.line), c.answer) << c.line;
   }
 }
@@ -235,8 +235,10 @@ TEST_F(NodeControlTest, WrongBusNodeObjectOrValueIsNamedInTheAnswer) {
       {"node can0 5 read 0x1000 0", "error: no node 5 on can0"},
       {"node can1 1 read 0x1000 0", "error: no node 1 on can1"},
       {"node can0 1 read 0x1000", "error: read needs an index and a subindex"},
-      {"node can0 1 read 0x10000 0", "error: an object is an index (16 bits) and a subindex (8 bits)"},
-      {"node can0 1 read 0x1000 256", "error: an object is an index (16 bits) and a subindex (8 bits)"},
+      {"node can0 1 read 0x10000 0",
+       "error: an object is an index (16 bits) and a subindex (8 bits)"},
+      {"node can0 1 read 0x1000 256",
+       "error: an object is an index (16 bits) and a subindex (8 bits)"},
       {"node can0 1 read 0x5FFF 0", "error: node 1 on can0 has no object 0x5FFF:00"},
       {"node can0 1 write 0x6040 0", "error: write needs an index, a subindex and a value"},
       {"node can0 1 write 0x6040 0 65536", "error: 0x6040:00 takes an unsigned 16-bit number"},
@@ -246,30 +248,38 @@ TEST_F(NodeControlTest, WrongBusNodeObjectOrValueIsNamedInTheAnswer) {
       {"node can0 1 write 0x607A 0 2147483648", "error: 0x607A:00 takes a signed 32-bit number"},
       {"node can0 1 write 0x607A 0 -2147483649", "error: 0x607A:00 takes a signed 32-bit number"},
       {"node can0 1 write 0x607A 0 0x100000000", "error: 0x607A:00 takes a signed 32-bit number"},
-      {"node can0 20 write 0x1008 0 " + std::string(34, 'x'), "error: 0x1008:00 holds at most 33 bytes"},
+      {"node can0 20 write 0x1008 0 " + std::string(34, 'x'),
+       "error: 0x1008:00 holds at most 33 bytes"},
       {"node can0 20 write 0x1008 0 bell\a", "error: 0x1008:00 takes printable text"},
-      {"node can0 1 melt", "error: no node command melt (read, write, fault, silent, sdo-abort, "
-                           "following-error, refuse-enable, switch, analogue, inputs, wheel, buttons)"},
+      {"node can0 1 melt",
+       "error: no node command melt (read, write, fault, silent, sdo-abort, "
+       "following-error, refuse-enable, switch, analogue, inputs, wheel, buttons)"},
       {"node can0 1 fault", "error: fault needs an emergency code from 0x0001 to 0xFFFF"},
       {"node can0 1 fault 0", "error: fault needs an emergency code from 0x0001 to 0xFFFF"},
       {"node can0 1 fault 0x10000", "error: fault needs an emergency code from 0x0001 to 0xFFFF"},
       {"node can0 1 silent maybe", "error: silent needs on or off"},
-      {"node can0 1 sdo-abort 0x6041 0", "error: sdo-abort needs an index, a subindex and an abort code or off"},
+      {"node can0 1 sdo-abort 0x6041 0",
+       "error: sdo-abort needs an index, a subindex and an abort code or off"},
       {"node can0 1 sdo-abort 0x6041 0 0", "error: an abort code is a 32-bit number other than 0"},
-      {"node can0 1 sdo-abort 0x5FFF 0 0x06010002", "error: node 1 on can0 has no object 0x5FFF:00"},
+      {"node can0 1 sdo-abort 0x5FFF 0 0x06010002",
+       "error: node 1 on can0 has no object 0x5FFF:00"},
       {"node can0 1 following-error now", "error: following-error takes nothing"},
       {"node can0 10 following-error", "error: node 10 on can0 is not a drive"},
       {"node can0 1 refuse-enable", "error: refuse-enable needs on or off"},
       {"node can0 30 refuse-enable on", "error: node 30 on can0 is not a drive"},
-      {"node can0 1 switch upper 5", "error: switch needs negative-limit, positive-limit or home and a 32-bit position or none"},
-      {"node can0 1 switch home 2147483648", "error: switch needs negative-limit, positive-limit or home and a 32-bit position or none"},
-      {"node can0 1 switch negative-limit 5000", "error: node 1 on can0 would have its negative limit at or above its positive limit"},
+      {"node can0 1 switch upper 5",
+       "error: switch needs negative-limit, positive-limit or home and a 32-bit position or none"},
+      {"node can0 1 switch home 2147483648",
+       "error: switch needs negative-limit, positive-limit or home and a 32-bit position or none"},
+      {"node can0 1 switch negative-limit 5000",
+       "error: node 1 on can0 would have its negative limit at or above its positive limit"},
       {"node can0 10 switch home 0", "error: node 10 on can0 is not a drive"},
       {"node can0 1 analogue 65536", "error: analogue needs a 16-bit value"},
       {"node can0 4 analogue 1", "error: node 4 on can0 has no A/D converter"},
       {"node can0 20 analogue 1", "error: node 20 on can0 is not a drive"},
       {"node can0 10 inputs 2 0", "error: inputs needs an input byte (0 or 1) and its 8-bit value"},
-      {"node can0 10 inputs 0 256", "error: inputs needs an input byte (0 or 1) and its 8-bit value"},
+      {"node can0 10 inputs 0 256",
+       "error: inputs needs an input byte (0 or 1) and its 8-bit value"},
       {"node can0 1 inputs 0 1", "error: node 1 on can0 is not an I/O module"},
       {"node can0 20 wheel 32768", "error: wheel needs pulses from -32767 to 32767"},
       {"node can0 20 wheel -32768", "error: wheel needs pulses from -32767 to 32767"},
@@ -283,6 +293,9 @@ TEST_F(NodeControlTest, WrongBusNodeObjectOrValueIsNamedInTheAnswer) {
   // A refused command changed nothing.
   SimulationPump::ModelAccess access(machine_->Pump());
   EXPECT_EQ(Value(1, 0x6040, 0), 0u);
+  EXPECT_EQ(Value(1, 0x607A, 0), 0u);
+  EXPECT_EQ(Station(20).Node().Objects().Find(0x1008, 0)->Text(),
+            sim::drives::kGatewayDeviceName);
   EXPECT_EQ(Value(1, 0x60FD, 0), 0u);
   EXPECT_EQ(Drive(1).State(), DriveState::kSwitchOnDisabled);
   EXPECT_EQ(Value(20, 0x6401, 0), 0u);

@@ -40,8 +40,8 @@ TEST(DriveWiringTest, SwitchesPlacedAtTheAxisAreActiveAtOnce) {
     DriveSwitch which;
     std::uint32_t inputs;
   };
-  for (const Case& c : {Case{DriveSwitch::kNegativeLimit, 0x01}, Case{DriveSwitch::kPositiveLimit, 0x02},
-                        Case{DriveSwitch::kHome, 0x04}}) {
+  for (const Case& c : {Case{DriveSwitch::kNegativeLimit, 0x01},
+                        Case{DriveSwitch::kPositiveLimit, 0x02}, Case{DriveSwitch::kHome, 0x04}}) {
     DriveHarness harness;
     EXPECT_EQ(harness.Upload(0x60FD, 0), 0u);
     ASSERT_TRUE(harness.Drive().SetSwitchPosition(c.which, 0));
