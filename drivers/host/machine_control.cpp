@@ -1,4 +1,5 @@
 #include "drivers/host/machine_control.h"
+#include "drivers/host/node_control.h"
 #include "platform/devhost/control_words.h"
 
 #include <charconv>
@@ -96,6 +97,9 @@ void AddMachineControlCommands(devhost::DriverHost& host, SimulatedMachine& mach
       "bus-fault", [&machine](std::string_view arguments) { return BusFault(machine, arguments); });
   host.AddControlCommand("adapter-stuck", [&machine](std::string_view arguments) {
     return AdapterStuck(machine, arguments);
+  });
+  host.AddControlCommand("node", [&machine](std::string_view arguments) {
+    return RunNodeCommand(machine, arguments);
   });
 }
 

@@ -11,6 +11,8 @@
 //   bus-fault <bus> no-ack <count>     the next frames find no acknowledge
 //   adapter-stuck <port> on|off        the parallel-port adapter stops (or
 //                                      resumes) answering its handshake
+//   node <bus> <id> <command> ...      look into and disturb one node
+//                                      (node_control.h)
 #pragma once
 
 #include "drivers/host/frame_log.h"

@@ -51,6 +51,23 @@ struct FaultInjection {
     return services[static_cast<std::size_t>(service)];
   }
 
+  // The node neither answers nor sends anything at all (or again as set
+  // per service when given back: every service speaks).
+  void SilenceAll(bool silent) {
+    for (ServiceFaults& service : services) service.silent = silent;
+  }
+
+  // One forced abort per object: a second one replaces the first.
+  void ForceAbort(const ForcedAbort& abort) {
+    ClearForcedAbort(abort.index, abort.subindex);
+    forcedAborts.push_back(abort);
+  }
+  void ClearForcedAbort(std::uint16_t index, std::uint8_t subindex) {
+    std::erase_if(forcedAborts, [index, subindex](const ForcedAbort& abort) {
+      return abort.index == index && abort.subindex == subindex;
+    });
+  }
+
   const ForcedAbort* ForcedAbortFor(std::uint16_t index, std::uint8_t subindex) const {
     for (const ForcedAbort& abort : forcedAborts) {
       if (abort.index == index && abort.subindex == subindex) return &abort;

@@ -29,6 +29,8 @@ class NodeStation final : public CanStation {
   const CanopenNode& Node() const { return node_; }
   // The station keeps the device model alive as long as the node.
   void AdoptApplication(std::unique_ptr<NodeApplication> application);
+  // The device model adopted, or null for a node of the core only.
+  NodeApplication* Application() { return application_.get(); }
 
   std::size_t PendingFrames() const { return queue_.size(); }
   std::size_t DroppedFrames() const { return dropped_; }

@@ -232,9 +232,7 @@ void DriveModel::InjectFollowingError() {
   EnterFault(emergency::kFollowingError);
 }
 
-void DriveModel::SetSilent(bool silent) {
-  for (auto& service : node_.Faults().services) service.silent = silent;
-}
+void DriveModel::SetSilent(bool silent) { node_.Faults().SilenceAll(silent); }
 
 void DriveModel::SetUserInputs(std::uint8_t bits) {
   userInputs_ = bits & inputs::kUserInputsMask;

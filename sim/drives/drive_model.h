@@ -30,6 +30,9 @@ constexpr double kTargetToleranceIncrements = 0.5;
 // The nearest whole increment, held to the signed 32-bit range.
 std::int32_t ToIncrements(double value);
 
+// The switches a drive's inputs report.
+enum class DriveSwitch : std::uint8_t { kNegativeLimit, kPositiveLimit, kHome };
+
 class DriveModel final : public canopen::NodeApplication {
  public:
   // Adds the drive's objects to the node and hooks their writes. A
@@ -47,6 +50,15 @@ class DriveModel final : public canopen::NodeApplication {
   void SetSilent(bool silent);
   // Digital inputs 4..7 of 0x60FD.
   void SetUserInputs(std::uint8_t bits);
+  // Moves a switch of the machine around the drive (nullopt: the switch is
+  // not fitted). The inputs show it at once and a move stops on it; a
+  // homing run under way keeps the switches it started with. False, and
+  // nothing moved, when the negative limit would not lie below the
+  // positive one, as a machine description requires too.
+  bool SetSwitchPosition(DriveSwitch which, std::optional<std::int32_t> position);
+  // The A/D converter's reading (0x2055 sub 4); false when the firmware
+  // has no A/D converter.
+  bool SetAnalogueValue(std::uint16_t value);
 
   DriveState State() const { return stateMachine_.State(); }
   // Where the axis stands on the machine's own scale.

@@ -39,6 +39,8 @@ class CanBus : public TimedModel {
   // in flight is dropped.
   void Attach(CanStation* station);
   void Detach(CanStation* station);
+  // The attached stations, in the order they joined.
+  const std::vector<CanStation*>& Stations() const { return stations_; }
 
   // Every acknowledged frame goes to the stream as a candump log line under
   // the bus's name; nullptr stops the log.

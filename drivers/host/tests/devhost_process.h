@@ -1,10 +1,7 @@
 // The devhost program started by a test in a namespace of its own, with its
-// diagnostics read back, and a client of its control endpoint.
+// diagnostics read back; its control endpoint is reached with ControlClient.
 #pragma once
 
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +11,7 @@
 #include <vector>
 
 #include "drivers/host/tests/child_process.h"
+#include "drivers/host/tests/control_client.h"
 
 extern char** environ;
 
@@ -37,39 +35,6 @@ class DevhostProcess : public ChildProcess {
     environmentPointers.push_back(nullptr);
     return Spawn(DEVHOST_PROGRAM, argPointers.data(), environmentPointers.data());
   }
-};
-
-// One command line per message, one answer each.
-class ControlClient {
- public:
-  explicit ControlClient(const std::string& socketPath) {
-    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.data(),
-                std::min(socketPath.size(), sizeof(address.sun_path) - 1));
-    connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    const timeval timeout{static_cast<time_t>(kProcessDeadline.count()), 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-  }
-  ~ControlClient() { ::close(fd_); }
-  ControlClient(const ControlClient&) = delete;
-  ControlClient& operator=(const ControlClient&) = delete;
-
-  bool Connected() const { return connected_; }
-
-  std::string Command(std::string_view line) {
-    if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) < 0) return "send failed";
-    std::string reply(65536, '\0');
-    const ssize_t got = ::recv(fd_, reply.data(), reply.size(), 0);
-    if (got < 0) return "no answer";
-    reply.resize(static_cast<std::size_t>(got));
-    return reply;
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
 };
 
 }  // namespace vantor::host::testing

@@ -203,5 +203,33 @@ TEST_F(DevhostProgramTest, TheFastClockRunsByItselfAndTheFramesGoToTheFile) {
   ::unlink(parameters.c_str());
 }
 
+TEST_F(DevhostProgramTest, AFaultInjectedThroughTheControlEndpointIsInTheCandumpLog) {
+  UseNamespace("fault");
+  const std::string frames = folder_ + "/frames.log";
+  DevhostProcess devhost;
+  ASSERT_TRUE(devhost.Start(nameSpace_, {"--virtual-clock", "--candump", frames}));
+  ASSERT_TRUE(devhost.WaitForOutput("serving")) << devhost.Output();
+  {
+    ControlClient control(ControlPath());
+    ASSERT_TRUE(control.Connected());
+    // The sample drives are up after 50 ms and may send emergencies.
+    EXPECT_EQ(control.Command("step 100000").rfind("ok", 0), 0u);
+    EXPECT_EQ(control.Command("node can0 2 fault 0x7305"), "ok");
+    EXPECT_EQ(control.Command("node can0 2 read 0x1003 1"), "ok 29445") << "in the error history";
+    EXPECT_EQ(control.Command("step 1000").rfind("ok", 0), 0u);
+  }
+  devhost.Signal(SIGTERM);
+  EXPECT_EQ(devhost.WaitForExit(), 0) << devhost.Output();
+
+  std::ifstream log(frames);
+  std::stringstream text;
+  text << log.rdbuf();
+  const auto bootUp = text.str().find(" can0 702#00\n");
+  const auto emergency = text.str().find(" can0 082#0573010000000000\n");
+  ASSERT_NE(emergency, std::string::npos) << text.str();
+  EXPECT_LT(bootUp, emergency) << text.str();
+  ::unlink(frames.c_str());
+}
+
 }  // namespace
 }  // namespace vantor::host::testing
