@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <random>
 #include <system_error>
 
 #include "paramfile/binding.h"
@@ -24,26 +23,17 @@ SchemaKind LoadableKindOf(std::string_view id) {
     return SchemaKind::None;
 }
 
-std::string RandomHex() {
-    std::random_device device;
-    const auto high = static_cast<unsigned long long>(device()) << 32;
-    const auto value = high | device();
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", value);
-    return text;
-}
-
 bool IsPlainFileName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-std::optional<std::filesystem::path> TempBaseFolder() {
+std::filesystem::path TempBaseFolder() {
     for (const char* variable : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
         const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0') return std::filesystem::path(value);
     }
-    return std::nullopt;
+    return std::filesystem::path(P_tmpdir);
 }
 
 }  // namespace
@@ -119,7 +109,9 @@ std::optional<ParameterList> LoadParameterFile(const std::filesystem::path& path
 std::string FormatParameterText(const ParameterList& list) {
     std::string text;
     for (const auto& line : list.lines()) {
-        text += FormatParameterLine(line);
+        const auto formatted = FormatParameterLine(line);
+        text += formatted;
+        if (formatted.ends_with('\r')) text += '\r';
         text += '\n';
     }
     return text;
@@ -127,46 +119,21 @@ std::string FormatParameterText(const ParameterList& list) {
 
 WriteError WriteParameterFile(const std::filesystem::path& path, const ParameterList& list) {
     if (path.empty()) return WriteError::EmptyPath;
-    const auto text = FormatParameterText(list);
-    auto temporary = path;
-    temporary += ".tmp-" + RandomHex();
-    // "x": never open a file that is already there.
-    std::FILE* file = std::fopen(temporary.c_str(), "wbx");
-    if (file == nullptr) return WriteError::CannotCreate;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         std::fflush(file) == 0 && std::ferror(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    std::error_code error;
-    if (!written || !closed) {
-        std::filesystem::remove(temporary, error);
-        return WriteError::WriteFailed;
-    }
-    // The replacement keeps the permissions of the file it replaces.
-    const auto status = std::filesystem::status(path, error);
-    if (!error && std::filesystem::is_regular_file(status)) {
-        std::filesystem::permissions(temporary, status.permissions(), error);
-    }
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        return WriteError::RenameFailed;
-    }
-    return WriteError::None;
+    return ReplaceFileContent(path, FormatParameterText(list));
 }
 
 std::optional<std::filesystem::path> MakeTempIniPath(std::string_view name) {
     if (!IsPlainFileName(name)) return std::nullopt;
     const auto base = TempBaseFolder();
-    if (!base) return std::nullopt;
     static std::mutex mutex;
     static std::filesystem::path folder;
     const std::lock_guard lock(mutex);
     std::error_code error;
-    if (folder.empty() || folder.parent_path() != *base ||
+    if (folder.empty() || folder.parent_path() != base ||
         !std::filesystem::is_directory(std::filesystem::symlink_status(folder, error))) {
         folder.clear();
         for (int attempt = 0; attempt < 8 && folder.empty(); ++attempt) {
-            auto candidate = *base / ("vantor-" + RandomHex());
+            auto candidate = base / ("vantor-" + RandomHexText());
             if (std::filesystem::create_directory(candidate, error) && !error) {
                 std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
                                              std::filesystem::perm_options::replace, error);

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "paramfile/file_replacement.h"
 #include "paramfile/parameter_line.h"
 #include "paramfile/schema.h"
 
@@ -33,20 +34,22 @@ std::optional<ParameterList> LoadParameterFile(
     const std::filesystem::path& path,
     SchemaEdition edition = SchemaEdition::ConfigurationProgram, LoadError* error = nullptr);
 
-// The file's text as the writer puts it out: one line per record, each ended by LF.
+// The file's text as the writer puts it out: one line per record, each ended
+// by LF, or by CR LF when the record itself ends in a CR (reading takes a CR
+// before the LF for part of the line end, so the record's own CR survives).
 std::string FormatParameterText(const ParameterList& list);
 
-enum class WriteError { None, EmptyPath, CannotCreate, WriteFailed, RenameFailed };
 // Writes to a fresh file beside the target and renames it over the target
-// only when everything was written, so a failed write never destroys the file.
+// only when everything was written and synced, so neither a failed write nor
+// a crash nor a power loss destroys the file (see file_replacement.h).
 // Modified flags are left alone (callers clear them after a successful save).
 WriteError WriteParameterFile(const std::filesystem::path& path, const ParameterList& list);
 
 // Path "<private folder>/<name>.ini" for a temporary copy of a file. The folder
-// lies in TMPDIR (else the user's runtime folder), has an unpredictable name,
+// lies in TMPDIR (else the user's runtime folder, else the system's temporary
+// folder), has an unpredictable name,
 // belongs to this process's user alone and is made once per process.
-// Nothing when no base folder is set, the name is not a plain file name, or
-// the folder cannot be made.
+// Nothing when the name is not a plain file name or the folder cannot be made.
 std::optional<std::filesystem::path> MakeTempIniPath(std::string_view name);
 
 }  // namespace vantor::paramfile

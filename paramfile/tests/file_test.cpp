@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -209,6 +210,41 @@ TEST(WriteParameterFile, NeverDestroysTheFileItReplaces) {
     EXPECT_EQ(ReadFile(path), "");
 }
 
+// A CR that is part of a line (not of its line end) keeps its bytes through
+// writing and reading again, wherever it stands.
+TEST(WriteParameterFile, KeepsCarriageReturnsThatBelongToTheLine) {
+    const std::string longValue(255 - 9 - 1, 'v');
+    const struct {
+        const char* what;
+        std::string body;
+    } cases[] = {
+        {"inside a value", "Remark = a\rb ; c\n"},
+        {"ending a value", "Remark = ab\r\r\n"},
+        {"ending a value on the last line", "Remark = ab\r\r"},
+        {"ending a comment", "Remark = ab ; c\r\r\n"},
+        {"ending an unknown line", "garbage\r\r\n"},
+        {"alone on a line", "\r\r\n"},
+        {"alone on the last line", "\r\r"},
+        {"ending the first part of a long line", "Remark = " + longValue + "\rtail\n"},
+    };
+    for (const auto& c : cases) {
+        const auto list = testing::LoadText(testing::InitialisationText("[Remarks]\n" + c.body));
+        const auto written = FormatParameterText(list);
+        const auto reread = testing::LoadText(written);
+        ASSERT_EQ(reread.size(), list.size()) << c.what;
+        bool carriageReturnKept = false;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(reread[i].type, list[i].type) << c.what << ", line " << i;
+            EXPECT_EQ(reread[i].value, list[i].value) << c.what << ", line " << i;
+            EXPECT_EQ(reread[i].comment, list[i].comment) << c.what << ", line " << i;
+            EXPECT_EQ(reread[i].raw, list[i].raw) << c.what << ", line " << i;
+            carriageReturnKept = carriageReturnKept || list[i].raw.find('\r') != std::string::npos;
+        }
+        EXPECT_TRUE(carriageReturnKept) << c.what;
+        EXPECT_EQ(FormatParameterText(reread), written) << c.what;
+    }
+}
+
 class TempPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -245,11 +281,29 @@ TEST_F(TempPathTest, UsesAPrivateFolderWithAnUnpredictableName) {
     for (const char* bad : {"", ".", "..", "a/b"}) EXPECT_FALSE(MakeTempIniPath(bad)) << bad;
     ::unsetenv("TMPDIR");
     ::setenv("XDG_RUNTIME_DIR", base.path().c_str(), 1);
-    EXPECT_TRUE(MakeTempIniPath("zzz").has_value());
-    ::setenv("XDG_RUNTIME_DIR", "", 1);
-    EXPECT_FALSE(MakeTempIniPath("zzz").has_value());
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_FALSE(MakeTempIniPath("zzz").has_value());
+    const auto runtimePath = MakeTempIniPath("zzz");
+    ASSERT_TRUE(runtimePath.has_value());
+    EXPECT_EQ(runtimePath->parent_path().parent_path(), base.path());
+}
+
+// With neither TMPDIR nor the runtime folder set (or set empty) the copies go
+// to the system's temporary folder.
+TEST_F(TempPathTest, FallsBackToTheSystemTemporaryFolder) {
+    for (const bool setEmpty : {false, true}) {
+        for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
+            if (setEmpty) ::setenv(name, "", 1);
+            else ::unsetenv(name);
+        }
+        const auto path = MakeTempIniPath("zzzCANBus");
+        ASSERT_TRUE(path.has_value()) << setEmpty;
+        const auto folder = path->parent_path();
+        EXPECT_EQ(folder.parent_path(), std::filesystem::path(P_tmpdir)) << setEmpty;
+        EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+        EXPECT_EQ(WriteParameterFile(*path, CreateDefaultParameterList(InitialisationFileSchema())),
+                  WriteError::None);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
 }
 
 }  // namespace

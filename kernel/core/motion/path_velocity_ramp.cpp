@@ -153,6 +153,11 @@ void PlanWhileDecelerating(PathVelocityProfile& p) noexcept {
   }
 }
 
+bool HasUsableRampLimits(const PathVelocityProfile& p) noexcept {
+  return IsPositiveFinite(p.jerk) && IsPositiveFinite(p.maxAcceleration) &&
+         IsPositiveFinite(p.maxVelocity);
+}
+
 }  // namespace
 
 void PlanVelocityProfile(PathVelocityProfile& p) noexcept {
@@ -280,6 +285,14 @@ ProfileStepResult HoldVelocity(PathVelocityProfile& p) noexcept {
 }
 
 ProfileStepResult RampPathVelocity(PathVelocityProfile& p) noexcept {
+  // Refused before anything is decided: a maximum velocity that is no number
+  // or not above zero caps nothing (a negative one would run the path
+  // backwards), and a bad jerk or acceleration would leave non-numbers in the
+  // targets the ramp sets.
+  if (!HasUsableRampLimits(p)) {
+    p.timeLeft = 0.0;
+    return ProfileStepResult::kInvalidLimits;
+  }
   PlanVelocityProfile(p);
   if (p.brakingPlanned || !p.targetChanged) return StepProfile(p);
   if (!std::isfinite(p.requestedVelocity) || p.requestedVelocity < 0.0) p.requestedVelocity = 0.0;

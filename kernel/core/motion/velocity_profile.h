@@ -55,8 +55,9 @@ struct PathVelocityProfile {
 
 enum class ProfileStepResult : std::uint32_t {
   kStepped = 0,
-  // Jerk or acceleration not positive and finite, or a state value not
-  // finite: nothing moved, the cycle's time is dropped.
+  // Jerk or acceleration (for the ramp also the maximum velocity) not
+  // positive and finite, or a state value not finite: nothing moved, the
+  // cycle's time is dropped.
   kInvalidLimits,
   // The phases kept handing over without using the cycle's time; the rest
   // of the cycle is dropped rather than spinning.

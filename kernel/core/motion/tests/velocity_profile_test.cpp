@@ -228,6 +228,45 @@ TEST(VelocityProfile, BrakingThatEndsShortTravelsTheRest) {
   EXPECT_NEAR(profile.travelled, 0.5, 1e-9);
 }
 
+// A limit that is no number, infinite, zero or negative is refused before
+// anything is decided: a maximum velocity like that gives no cap (or one that
+// drives the path backwards), a jerk or acceleration like that would leave
+// non-numbers in the ramp's targets. The profile stays as it was.
+TEST(PathVelocityRamp, RefusesLimitsThatCannotBePlanned) {
+  enum class Limit { kJerk, kAcceleration, kVelocity };
+  const double badValues[] = {NAN, -NAN, INFINITY, -INFINITY, -1.0, -0.0, 0.0};
+  for (const Limit limit : {Limit::kJerk, Limit::kAcceleration, Limit::kVelocity}) {
+    for (const double bad : badValues) {
+      for (const bool replan : {false, true}) {
+        PathVelocityProfile profile = LimitedProfile(100.0, 10.0, 20.0, 1000.0);
+        if (limit == Limit::kJerk) profile.jerk = bad;
+        if (limit == Limit::kAcceleration) profile.maxAcceleration = bad;
+        if (limit == Limit::kVelocity) profile.maxVelocity = bad;
+        profile.velocity = 2.0;
+        profile.targetVelocity = 2.0;
+        profile.acceptedVelocity = 2.0;
+        profile.requestedVelocity = 5.0;
+        profile.targetChanged = true;
+        profile.replan = replan;
+        profile.endVelocityRequest = 1.0;
+        profile.timeLeft = 0.01;
+        const PathVelocityProfile before = profile;
+        const auto where = ::testing::Message() << "limit " << static_cast<int>(limit) << " = "
+                                              << bad << (replan ? ", replan" : "");
+        EXPECT_EQ(RampPathVelocity(profile), ProfileStepResult::kInvalidLimits) << where;
+        EXPECT_EQ(profile.timeLeft, 0.0) << where;
+        EXPECT_EQ(profile.travelled, 0.0) << where;
+        EXPECT_EQ(profile.velocity, before.velocity) << where;
+        EXPECT_EQ(profile.acceleration, 0.0) << where;
+        EXPECT_EQ(profile.phase, before.phase) << where;
+        EXPECT_EQ(profile.targetVelocity, before.targetVelocity) << where;
+        EXPECT_EQ(profile.acceptedVelocity, before.acceptedVelocity) << where;
+        EXPECT_EQ(profile.endVelocity, before.endVelocity) << where;
+      }
+    }
+  }
+}
+
 TEST(PathVelocityRamp, RequestAboveTheLimitIsCut) {
   PathVelocityProfile profile = LimitedProfile(100.0, 10.0, 2.0, 1000.0);
   profile.requestedVelocity = 50.0;
