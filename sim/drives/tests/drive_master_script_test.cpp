@@ -173,6 +173,24 @@ TEST_P(QuickStopOptionTest, StopsOnItsRampAndEndsInItsState) {
   EXPECT_EQ(harness.State(), scenario.stateAfterEnable);
 }
 
+TEST_P(QuickStopOptionTest, EnableDuringTheRampLeavesOnlyAHoldingQuickStop) {
+  const QuickStopCase& scenario = GetParam();
+  DriveConfig config;
+  config.behaviour.quickStopOptionCode = scenario.code;
+  DriveHarness harness(config);
+  harness.EnableInMode(3);
+  harness.Write(0x6084, 0, 100000, 4);
+  harness.Write(0x6085, 0, 1000000, 4);
+  harness.Write(0x60FF, 0, 50000, 4);
+  ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 500 * kMs));
+  harness.Controlword(0x0002);
+  harness.Advance(kMs);
+  ASSERT_NE(Velocity(harness), 0);  // still on the ramp
+  harness.Controlword(0x000F);
+  const bool holds = scenario.stateAfterStop == kQuickStopActive;
+  EXPECT_EQ(harness.State(), holds ? kOperationEnabled : kQuickStopActive);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Drives, QuickStopOptionTest,
     ::testing::Values(
