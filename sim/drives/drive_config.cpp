@@ -104,11 +104,10 @@ bool IsSupportedQuickStopOptionCode(std::int64_t code) {
 bool ParseDriveBehaviour(const json& options, DriveBehaviour& behaviour, std::string& error) {
   std::optional<std::int32_t> quickStop = behaviour.quickStopOptionCode;
   std::optional<std::int32_t> missedSyncs = static_cast<std::int32_t>(behaviour.missedSyncLimit);
-  const bool ok =
-      ReadInt32(options, "quick_stop_option_code", quickStop, error) &&
-      ReadInt32(options, "missed_sync_limit", missedSyncs, error) &&
-      ReadBool(options, "enable_from_ready_to_switch_on", behaviour.enableFromReadyToSwitchOn,
-               error);
+  const bool ok = ReadInt32(options, "quick_stop_option_code", quickStop, error) &&
+                  ReadInt32(options, "missed_sync_limit", missedSyncs, error) &&
+                  ReadBool(options, "enable_from_ready_to_switch_on",
+                           behaviour.enableFromReadyToSwitchOn, error);
   if (!ok) return false;
   if (!IsSupportedQuickStopOptionCode(*quickStop)) {
     error = "option 'quick_stop_option_code' must be 1, 2, 5 or 6";

@@ -106,8 +106,8 @@ void DriveModel::ConsumeSetPoint() {
   segment.duration = InterpolationPeriod();
   setPoints_.pop_front();
   segment_ = segment;
-  axis_.velocity = (segment.to - segment.from) /
-                   (static_cast<double>(segment.duration) * kSecondsPerNanosecond);
+  axis_.velocity =
+      (segment.to - segment.from) / (static_cast<double>(segment.duration) * kSecondsPerNanosecond);
 }
 
 void DriveModel::StepInterpolation() {

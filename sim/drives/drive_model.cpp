@@ -288,8 +288,9 @@ void DriveModel::StartPendingProfileMove() {
 }
 
 bool DriveModel::ProfileTargetReached() const {
-  return !profileTarget_ || (std::abs(axis_.velocity) <= kStandstillVelocity &&
-                             std::abs(*profileTarget_ - axis_.position) <= kTargetToleranceIncrements);
+  return !profileTarget_ ||
+         (std::abs(axis_.velocity) <= kStandstillVelocity &&
+          std::abs(*profileTarget_ - axis_.position) <= kTargetToleranceIncrements);
 }
 
 void DriveModel::StartHoming() {

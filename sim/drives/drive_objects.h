@@ -68,7 +68,7 @@ constexpr std::uint16_t kGatewayOutputs = 0x2000;
 constexpr std::uint16_t kGatewayInputs = 0x2001;
 constexpr std::uint16_t kReadInputs8 = 0x6000;
 constexpr std::uint16_t kWriteOutputs8 = 0x6200;
-constexpr std::uint16_t kErrorModeOutputs8 = 0x6206;   // 1 bits take their error value
+constexpr std::uint16_t kErrorModeOutputs8 = 0x6206;  // 1 bits take their error value
 constexpr std::uint16_t kErrorValueOutputs8 = 0x6207;
 constexpr std::uint16_t kAnalogueCounter = 0x6401;
 }  // namespace object

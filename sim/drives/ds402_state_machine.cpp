@@ -102,9 +102,8 @@ DriveState Ds402StateMachine::ApplyControlword(std::uint16_t controlword,
         state_ = DriveState::kSwitchedOn;
         if (!conditions.enableFromReadyToSwitchOn) break;
       }
-      const bool mayEnable =
-          state_ == DriveState::kSwitchedOn ||
-          (state_ == DriveState::kQuickStopActive && conditions.quickStopHolds);
+      const bool mayEnable = state_ == DriveState::kSwitchedOn ||
+                             (state_ == DriveState::kQuickStopActive && conditions.quickStopHolds);
       if (mayEnable && !conditions.enableRefused) state_ = DriveState::kOperationEnabled;
       break;
     }

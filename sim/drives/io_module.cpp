@@ -58,8 +58,9 @@ void IoModule::OnLifeGuardingLost(SimTime /*now*/) {
     const auto errorBits = static_cast<std::uint8_t>(mode ? mode->Unsigned() : kAllOutputBits);
     const auto errorValue = static_cast<std::uint8_t>(value ? value->Unsigned() : 0);
     const auto output = static_cast<std::uint8_t>(objects.Unsigned(object::kWriteOutputs8, sub));
-    objects.SetUnsigned(object::kWriteOutputs8, sub,
-                        static_cast<std::uint8_t>((output & ~errorBits) | (errorValue & errorBits)));
+    objects.SetUnsigned(
+        object::kWriteOutputs8, sub,
+        static_cast<std::uint8_t>((output & ~errorBits) | (errorValue & errorBits)));
   }
 }
 

@@ -182,13 +182,12 @@ TEST_P(ErrorBehaviourTest, LostLifeGuardingChangesTheStateAsConfigured) {
   EXPECT_EQ(node.Core().State(), scenario.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Nodes, ErrorBehaviourTest,
-    ::testing::Values(ErrorBehaviourCase{0, 0x01, NmtState::kPreOperational},
-                      ErrorBehaviourCase{0, 0x80, NmtState::kPreOperational},
-                      ErrorBehaviourCase{1, 0x01, NmtState::kOperational},
-                      ErrorBehaviourCase{2, 0x01, NmtState::kStopped},
-                      ErrorBehaviourCase{2, 0x80, NmtState::kStopped}));
+INSTANTIATE_TEST_SUITE_P(Nodes, ErrorBehaviourTest,
+                         ::testing::Values(ErrorBehaviourCase{0, 0x01, NmtState::kPreOperational},
+                                           ErrorBehaviourCase{0, 0x80, NmtState::kPreOperational},
+                                           ErrorBehaviourCase{1, 0x01, NmtState::kOperational},
+                                           ErrorBehaviourCase{2, 0x01, NmtState::kStopped},
+                                           ErrorBehaviourCase{2, 0x80, NmtState::kStopped}));
 
 TEST_F(NmtTest, ErrorBehaviourRefusesUnknownValues) {
   node.Boot();

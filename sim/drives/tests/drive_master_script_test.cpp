@@ -85,11 +85,11 @@ TEST_P(SecondSetPointTest, PositionsOverTimeFollowBit5) {
   EXPECT_FALSE(reachedEarly);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Drives, SecondSetPointTest,
-    ::testing::Values(SecondSetPointCase{"AfterTheCurrentTarget", 0x001F, true},
-                      SecondSetPointCase{"AtOnce", 0x003F, false}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Drives, SecondSetPointTest,
+                         ::testing::Values(SecondSetPointCase{"AfterTheCurrentTarget", 0x001F,
+                                                              true},
+                                           SecondSetPointCase{"AtOnce", 0x003F, false}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(ProfilePositionHandshakeTest, AWaitingSetPointHoldsTheAcknowledgeAndRefusesAThird) {
   DriveHarness harness;
@@ -193,11 +193,10 @@ TEST_P(QuickStopOptionTest, EnableDuringTheRampLeavesOnlyAHoldingQuickStop) {
 
 INSTANTIATE_TEST_SUITE_P(
     Drives, QuickStopOptionTest,
-    ::testing::Values(
-        QuickStopCase{1, 12500, kSwitchOnDisabled, kSwitchOnDisabled},
-        QuickStopCase{2, 1250, kSwitchOnDisabled, kSwitchOnDisabled},
-        QuickStopCase{5, 12500, kQuickStopActive, kOperationEnabled},
-        QuickStopCase{6, 1250, kQuickStopActive, kOperationEnabled}),
+    ::testing::Values(QuickStopCase{1, 12500, kSwitchOnDisabled, kSwitchOnDisabled},
+                      QuickStopCase{2, 1250, kSwitchOnDisabled, kSwitchOnDisabled},
+                      QuickStopCase{5, 12500, kQuickStopActive, kOperationEnabled},
+                      QuickStopCase{6, 1250, kQuickStopActive, kOperationEnabled}),
     [](const auto& info) { return "Code" + std::to_string(info.param.code); });
 
 TEST(QuickStopOptionObjectTest, OnlySupportedCodesAreTaken) {
@@ -215,9 +214,9 @@ constexpr std::uint8_t kLifeTimeFactor = 3;
 
 struct GuardingCase {
   std::string name;
-  std::uint8_t errorBehaviour;     // 0x1029 sub 1
-  std::int16_t abortConnection;    // 0x6007
-  std::uint8_t nmtStateAfter;      // as the guard answer reports it
+  std::uint8_t errorBehaviour;   // 0x1029 sub 1
+  std::int16_t abortConnection;  // 0x6007
+  std::uint8_t nmtStateAfter;    // as the guard answer reports it
   std::uint16_t driveStateAfter;
   bool axisStands;
 };
@@ -264,11 +263,10 @@ TEST_P(LifeGuardingTest, LostMasterStopsTheNodeAndTheAxisWithinTheLifeTime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Drives, LifeGuardingTest,
-    ::testing::Values(
-        GuardingCase{"Defaults", 0, 3, 0x7F, kQuickStopActive, true},
-        GuardingCase{"NodeStaysDriveFaults", 1, 1, 0x05, kFault, true},
-        GuardingCase{"NodeStopsDriveDisables", 2, 2, 0x04, kSwitchOnDisabled, true},
-        GuardingCase{"NoReactionKeepsMoving", 1, 0, 0x05, kOperationEnabled, false}),
+    ::testing::Values(GuardingCase{"Defaults", 0, 3, 0x7F, kQuickStopActive, true},
+                      GuardingCase{"NodeStaysDriveFaults", 1, 1, 0x05, kFault, true},
+                      GuardingCase{"NodeStopsDriveDisables", 2, 2, 0x04, kSwitchOnDisabled, true},
+                      GuardingCase{"NoReactionKeepsMoving", 1, 0, 0x05, kOperationEnabled, false}),
     [](const auto& info) { return info.param.name; });
 
 // ---- interpolated position without SYNC ----------------------------------

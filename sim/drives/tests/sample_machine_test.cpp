@@ -76,9 +76,9 @@ TEST_F(SampleMachineTest, EveryNodeBootsAndADriveIsEnabledOverTheBus) {
   // Every drive stays in quick stop active, so the kernel may resume it
   // with enable operation.
   for (const std::uint8_t node : {1, 2, 3}) {
-    const auto code =
-        Request(Frame(static_cast<std::uint16_t>(0x600 + node), {0x40, 0x5A, 0x60, 0x00, 0, 0, 0, 0}),
-                static_cast<std::uint16_t>(0x580 + node));
+    const auto code = Request(
+        Frame(static_cast<std::uint16_t>(0x600 + node), {0x40, 0x5A, 0x60, 0x00, 0, 0, 0, 0}),
+        static_cast<std::uint16_t>(0x580 + node));
     ASSERT_TRUE(code) << int{node};
     EXPECT_EQ(code->data[4], 6) << int{node};
   }
