@@ -2,7 +2,8 @@
 // the kernel uses (profile position and velocity, homing, interpolated
 // position with its set-point buffer, leaving a limit switch), limit
 // switches, the following-error check and the maker objects' reactions,
-// over a kinematic axis that follows its demand.
+// the quick stop as its option code says and its reaction to a lost
+// master, over a kinematic axis that follows its demand.
 #pragma once
 
 #include <cstddef>

@@ -181,7 +181,7 @@ constexpr std::int16_t kQuickStop = 3;
 // Emergency error codes the drive raises.
 namespace emergency {
 constexpr std::uint16_t kFollowingError = 0x8611;
-constexpr std::uint16_t kSyncLoss = 0x8700;
+constexpr std::uint16_t kSyncLoss = 0x8700;  // the SYNC stayed away too long
 constexpr std::uint16_t kParameterError = 0x6320;
 using canopen::emergency::kGenericErrorBit;
 constexpr std::uint8_t kManufacturerErrorBit = 0x80;
