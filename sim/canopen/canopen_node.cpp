@@ -62,10 +62,7 @@ void CanopenNode::RunTimersTo(SimTime now) {
     if (next > now) break;
     now_ = std::max(now_, next);
     if (state_ == NmtState::kInitialising && now_ >= bootDone_) CompleteBoot();
-    if (lifeGuardingArmed_ && now_ >= lifeGuardingDeadline_) {
-      lifeGuardingArmed_ = false;
-      RaiseEmergency(emergency::kLifeGuardError, emergency::kCommunicationErrorBit);
-    }
+    if (lifeGuardingArmed_ && now_ >= lifeGuardingDeadline_) LoseLifeGuarding();
     ReleaseDelayedFrames();
     pdos_.Service(now_);
     if (application_ != nullptr) application_->AdvanceTo(now_);
@@ -149,6 +146,21 @@ void CanopenNode::HandleGuardRequest() {
   lifeGuardingDeadline_ = lifeGuardingArmed_
                               ? now_ + guardTimeMs * lifeTimeFactor * kNanosecondsPerMillisecond
                               : kNever;
+}
+
+void CanopenNode::LoseLifeGuarding() {
+  lifeGuardingArmed_ = false;
+  RaiseEmergency(emergency::kLifeGuardError, emergency::kCommunicationErrorBit);
+  if (application_ != nullptr) application_->OnLifeGuardingLost(now_);
+  // The error behaviour for a communication error says what becomes of
+  // the node itself.
+  const auto behaviour = static_cast<std::uint8_t>(
+      dictionary_.Unsigned(object::kErrorBehaviour, error_behaviour::kCommunicationError));
+  if (behaviour == error_behaviour::kToPreOperational && state_ == NmtState::kOperational) {
+    ChangeState(NmtState::kPreOperational);
+  } else if (behaviour == error_behaviour::kToStopped && state_ != NmtState::kStopped) {
+    ChangeState(NmtState::kStopped);
+  }
 }
 
 void CanopenNode::HandleSync() {

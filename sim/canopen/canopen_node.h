@@ -50,6 +50,9 @@ class NodeApplication {
   virtual void OnSync(SimTime /*now*/) {}
   // A receive PDO's data were written into the dictionary.
   virtual void OnRpdoApplied(int /*pdo*/, SimTime /*now*/) {}
+  // The life time passed without a guard request: the master is gone. The
+  // emergency is out already; the node's own reaction (0x1029) follows.
+  virtual void OnLifeGuardingLost(SimTime /*now*/) {}
   virtual void AdvanceTo(SimTime /*now*/) {}
   virtual SimTime NextDeadline() const { return kNever; }
 };
@@ -106,6 +109,7 @@ class CanopenNode : private PdoHost {
   void Dispatch(const CanFrame& frame);
   void HandleNmt(const CanFrame& frame);
   void HandleGuardRequest();
+  void LoseLifeGuarding();
   void HandleSync();
   void StartReset(bool application);
   void CompleteBoot();

@@ -125,6 +125,7 @@ constexpr std::uint16_t kLifeTimeFactor = 0x100D;
 constexpr std::uint16_t kHighResolutionTimeStamp = 0x1013;
 constexpr std::uint16_t kEmergencyCobId = 0x1014;
 constexpr std::uint16_t kIdentity = 0x1018;
+constexpr std::uint16_t kErrorBehaviour = 0x1029;
 constexpr std::uint16_t kRpdoCommunicationBase = 0x1400;
 constexpr std::uint16_t kRpdoMappingBase = 0x1600;
 constexpr std::uint16_t kTpdoCommunicationBase = 0x1800;
@@ -140,6 +141,15 @@ constexpr std::uint8_t kPdoEventTimerSub = 5;   // ms
 constexpr std::uint16_t kCommunicationAreaFirst = 0x1000;
 constexpr std::uint16_t kCommunicationAreaLast = 0x1FFF;
 }  // namespace object
+
+// Subindex and values of the error behaviour object 0x1029: the state a
+// node changes to on a serious communication error.
+namespace error_behaviour {
+constexpr std::uint8_t kCommunicationError = 1;
+constexpr std::uint8_t kToPreOperational = 0;  // only from operational
+constexpr std::uint8_t kNoStateChange = 1;
+constexpr std::uint8_t kToStopped = 2;
+}  // namespace error_behaviour
 
 // Emergency error codes the core itself raises.
 namespace emergency {

@@ -65,6 +65,18 @@ void AddCommunicationObjects(ObjectDictionary& dictionary, NodeId node,
   dictionary.Add({object::kEmergencyCobId, 0, DataType::kUnsigned32, Access::kReadOnly, false,
                   EmergencyCobId(node)});
 
+  dictionary.Add({object::kErrorBehaviour, 0, DataType::kUnsigned8, Access::kConst, false,
+                  error_behaviour::kCommunicationError});
+  dictionary.Add({object::kErrorBehaviour, error_behaviour::kCommunicationError,
+                  DataType::kUnsigned8, Access::kReadWrite, false,
+                  error_behaviour::kToPreOperational});
+  dictionary.OnWriteCheck(object::kErrorBehaviour, error_behaviour::kCommunicationError,
+                          [](std::span<const std::uint8_t> value) {
+                            return value[0] <= error_behaviour::kToStopped
+                                       ? SdoAbortCode::kNone
+                                       : SdoAbortCode::kValueRange;
+                          });
+
   dictionary.Add({object::kIdentity, 0, DataType::kUnsigned8, Access::kConst, false, 4});
   dictionary.Add(
       {object::kIdentity, 1, DataType::kUnsigned32, Access::kReadOnly, false, identity.vendorId});

@@ -80,11 +80,46 @@ std::string_view ModuleText(DriveVariant variant) {
 }
 
 const std::set<std::string, std::less<>>& DriveOptionNames() {
-  static const std::set<std::string, std::less<>> names = {
-      "variant",        "negative_limit",        "positive_limit",
-      "home_switch",    "index_spacing",         "index_offset",
-      "start_position", "reports_gantry_phases", "gantry_pdo_homing"};
+  static const std::set<std::string, std::less<>> names = [] {
+    std::set<std::string, std::less<>> all = {
+        "variant",        "negative_limit",        "positive_limit",
+        "home_switch",    "index_spacing",         "index_offset",
+        "start_position", "reports_gantry_phases", "gantry_pdo_homing"};
+    all.insert(DriveBehaviourOptionNames().begin(), DriveBehaviourOptionNames().end());
+    return all;
+  }();
   return names;
+}
+
+const std::set<std::string, std::less<>>& DriveBehaviourOptionNames() {
+  static const std::set<std::string, std::less<>> names = {
+      "quick_stop_option_code", "missed_sync_limit", "enable_from_ready_to_switch_on"};
+  return names;
+}
+
+bool IsSupportedQuickStopOptionCode(std::int64_t code) {
+  return code == 1 || code == 2 || code == 5 || code == 6;
+}
+
+bool ParseDriveBehaviour(const json& options, DriveBehaviour& behaviour, std::string& error) {
+  std::optional<std::int32_t> quickStop = behaviour.quickStopOptionCode;
+  std::optional<std::int32_t> missedSyncs = static_cast<std::int32_t>(behaviour.missedSyncLimit);
+  const bool ok = ReadInt32(options, "quick_stop_option_code", quickStop, error) &&
+                  ReadInt32(options, "missed_sync_limit", missedSyncs, error) &&
+                  ReadBool(options, "enable_from_ready_to_switch_on",
+                           behaviour.enableFromReadyToSwitchOn, error);
+  if (!ok) return false;
+  if (!IsSupportedQuickStopOptionCode(*quickStop)) {
+    error = "option 'quick_stop_option_code' must be 1, 2, 5 or 6";
+    return false;
+  }
+  if (*missedSyncs <= 0) {
+    error = "option 'missed_sync_limit' must be above 0";
+    return false;
+  }
+  behaviour.quickStopOptionCode = static_cast<std::int16_t>(*quickStop);
+  behaviour.missedSyncLimit = static_cast<std::uint32_t>(*missedSyncs);
+  return true;
 }
 
 bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& error) {
@@ -112,7 +147,8 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
                   ReadInt32(options, "index_offset", offset, error) &&
                   ReadInt32(options, "start_position", start, error) &&
                   ReadBool(options, "reports_gantry_phases", config.reportsGantryPhases, error) &&
-                  ReadBool(options, "gantry_pdo_homing", config.gantryPdoHoming, error);
+                  ReadBool(options, "gantry_pdo_homing", config.gantryPdoHoming, error) &&
+                  ParseDriveBehaviour(options, config.behaviour, error);
   if (!ok) return false;
   if (*spacing <= 0) {
     error = "option 'index_spacing' must be above 0";

@@ -25,6 +25,26 @@ std::optional<DriveVariant> ParseDriveVariant(std::string_view name);
 // The identification text of 0x100A of a variant.
 std::string_view ModuleText(DriveVariant variant);
 
+// How the drive's firmware reacts where CANopen devices differ: its quick
+// stop option code, its tolerance for missing SYNC frames, and the
+// leniencies our kernel relies on, each one switch.
+struct DriveBehaviour {
+  // 0x605A at power-on: 1 or 2 stop on the profile or quick stop
+  // deceleration and end in switch on disabled; 5 or 6 stop the same way
+  // and stay in quick stop active until the master leaves it. With 6 the
+  // kernel's resumption (enable operation from quick stop active) works.
+  std::int16_t quickStopOptionCode = 6;
+  // Interpolation periods without a SYNC, while interpolation is active,
+  // after which the drive faults with a sync loss.
+  std::uint32_t missedSyncLimit = 10;
+  // Leniency: enable operation from ready to switch on goes through to
+  // operation enabled in one command.
+  bool enableFromReadyToSwitchOn = true;
+};
+
+// Whether 0x605A may hold `code`.
+bool IsSupportedQuickStopOptionCode(std::int64_t code);
+
 // Positions are in drive increments on the machine's own scale (where the
 // switches sit); the drive's reported position is this scale shifted by the
 // zero that homing sets.
@@ -44,12 +64,19 @@ struct DriveConfig {
   bool reportsGantryPhases = true;
   // 0x6510 sub 20: the drive takes the gantry homing control PDO.
   bool gantryPdoHoming = false;
+  DriveBehaviour behaviour;
 };
 
 // The node options a drive understands beyond the common ones.
 const std::set<std::string, std::less<>>& DriveOptionNames();
 
+// The behaviour options among them.
+const std::set<std::string, std::less<>>& DriveBehaviourOptionNames();
+
 // Reads the drive's options; false and `error` when one is malformed.
 bool ParseDriveConfig(const nlohmann::json& options, DriveConfig& config, std::string& error);
+// The behaviour part of it.
+bool ParseDriveBehaviour(const nlohmann::json& options, DriveBehaviour& behaviour,
+                         std::string& error);
 
 }  // namespace vantor::sim::drives

@@ -258,6 +258,26 @@ void AddCurrentFirmwareObjects(ObjectDictionary& dictionary) {
            kNotMappable);
 }
 
+// The drive's reactions to a quick stop and to a lost master.
+void AddStopReactionObjects(ObjectDictionary& dictionary, const DriveConfig& config) {
+  using namespace object;
+  AddValue(dictionary, kQuickStopOptionCode, 0, DataType::kInteger16, Access::kReadWrite,
+           kNotMappable, Signed(config.behaviour.quickStopOptionCode));
+  dictionary.OnWriteCheck(kQuickStopOptionCode, 0, [](std::span<const std::uint8_t> value) {
+    const auto code = static_cast<std::int16_t>(value[0] | (value[1] << 8));
+    return IsSupportedQuickStopOptionCode(code) ? canopen::SdoAbortCode::kNone
+                                                : canopen::SdoAbortCode::kValueRange;
+  });
+  AddValue(dictionary, kAbortConnectionOption, 0, DataType::kInteger16, Access::kReadWrite,
+           kNotMappable, Signed(abort_connection::kQuickStop));
+  dictionary.OnWriteCheck(kAbortConnectionOption, 0, [](std::span<const std::uint8_t> value) {
+    const auto code = static_cast<std::int16_t>(value[0] | (value[1] << 8));
+    return code >= abort_connection::kNoAction && code <= abort_connection::kQuickStop
+               ? canopen::SdoAbortCode::kNone
+               : canopen::SdoAbortCode::kValueRange;
+  });
+}
+
 }  // namespace
 
 void AddDriveObjects(ObjectDictionary& dictionary, const DriveConfig& config) {
@@ -265,6 +285,7 @@ void AddDriveObjects(ObjectDictionary& dictionary, const DriveConfig& config) {
   AddInterpolationObjects(dictionary);
   AddOptionObjects(dictionary, config);
   AddMakerObjects(dictionary, config);
+  AddStopReactionObjects(dictionary, config);
   if (config.variant != DriveVariant::kCompact) AddCurrentFirmwareObjects(dictionary);
 }
 

@@ -13,6 +13,16 @@
 //   "reports_gantry_phases"  0x2043 sub 14 (default true)
 //   "gantry_pdo_homing"      0x6510 sub 20: takes the gantry homing control
 //                            PDO (default false)
+//   "quick_stop_option_code" 0x605A at power-on: 1 or 2 end a quick stop in
+//                            switch on disabled, 5 or 6 stay in quick stop
+//                            active (default 6, which the kernel's
+//                            resumption needs)
+//   "missed_sync_limit"      interpolation periods without SYNC, while
+//                            interpolation runs, before the drive faults
+//                            with a sync loss (default 10)
+//   "enable_from_ready_to_switch_on"
+//                            leniency: enable operation from ready to switch
+//                            on in one command (default true)
 // Positions are signed 32-bit increments, as JSON integers or strings in
 // decimal or "0x" hexadecimal. Without "software_version" the drive names
 // its firmware in 0x100A; the gateway without "device_name" carries the

@@ -15,7 +15,6 @@ using canopen::ObjectEntry;
 using canopen::SdoAbortCode;
 using canopen::WriteOrigin;
 
-constexpr double kSecondsPerNanosecond = 1e-9;
 constexpr std::uint32_t kFollowingErrorCheckOff = 0xFFFFFFFFu;
 
 std::int64_t LittleEndianSigned(std::span<const std::uint8_t> bytes) {
@@ -136,6 +135,7 @@ void DriveModel::OnResetApplication(SimTime now) {
   if (!keepZeroOnReset_) zero_ = 0.0;
   keepZeroOnReset_ = false;
   nextStep_ = kNever;
+  syncDeadline_ = kNever;
   if (!configurationError_.empty()) EnterFault(emergency::kParameterError);
   Publish();
 }
@@ -144,8 +144,7 @@ void DriveModel::OnControlword() {
   const std::uint16_t previous = controlword_;
   controlword_ = static_cast<std::uint16_t>(Objects().Unsigned(object::kControlword, 0));
   const DriveState before = stateMachine_.State();
-  const bool refuse = enableRefused_ || !configurationError_.empty();
-  DriveState after = stateMachine_.ApplyControlword(controlword_, refuse);
+  DriveState after = stateMachine_.ApplyControlword(controlword_, Conditions());
   if (before == DriveState::kFault && after != DriveState::kFault) {
     if (!configurationError_.empty()) {
       stateMachine_.EnterFault();
@@ -165,14 +164,19 @@ void DriveModel::OnControlword() {
     // Enabled from standstill: the demand starts where the axis stands.
     StopMotion();
   }
+  if (after == DriveState::kQuickStopActive) SettleQuickStop();
   halted_ = (controlword_ & controlword::kHalt) != 0;
   if (after == DriveState::kOperationEnabled) {
     const bool risingStart = (controlword_ & controlword::kNewSetPoint) != 0 &&
                              (previous & controlword::kNewSetPoint) == 0;
     switch (Mode()) {
       case OperationMode::kProfilePosition:
-        if (risingStart) StartProfileMove();
-        if ((controlword_ & controlword::kNewSetPoint) == 0) setPointAcknowledged_ = false;
+        if (risingStart) TakeProfileSetPoint();
+        // The handshake ends once the master drops bit 4 and no set-point
+        // waits any more.
+        if ((controlword_ & controlword::kNewSetPoint) == 0 && !pendingTarget_) {
+          setPointAcknowledged_ = false;
+        }
         break;
       case OperationMode::kHoming:
         if (risingStart) StartHoming();
@@ -181,15 +185,12 @@ void DriveModel::OnControlword() {
         if (risingStart) StartLeaveMove();
         break;
       case OperationMode::kInterpolatedPosition:
-        if ((controlword_ & controlword::kNewSetPoint) != 0 && nextSetPoint_ == kNever) {
-          ConsumeSetPoint();
-        }
-        break;
       case OperationMode::kProfileVelocity:
       case OperationMode::kNone:
         break;
     }
   }
+  UpdateSyncWatch();
   Schedule();
   Publish();
 }
@@ -197,13 +198,15 @@ void DriveModel::OnControlword() {
 void DriveModel::OnModeChanged() {
   // A mode change ends whatever the previous mode was doing.
   profileTarget_.reset();
+  pendingTarget_.reset();
   homing_.reset();
   leaving_ = false;
   setPoints_.clear();
-  nextSetPoint_ = kNever;
+  segment_.reset();
   setPointAcknowledged_ = false;
   homingAttained_ = false;
   homingError_ = false;
+  UpdateSyncWatch();
   Schedule();
   Publish();
 }
@@ -243,10 +246,28 @@ void DriveModel::StopMotion() {
   axis_.position = actual_;
   axis_.velocity = 0.0;
   profileTarget_.reset();
+  pendingTarget_.reset();
   homing_.reset();
   leaving_ = false;
   setPoints_.clear();
-  nextSetPoint_ = kNever;
+  segment_.reset();
+  UpdateSyncWatch();
+}
+
+void DriveModel::TakeProfileSetPoint() {
+  // One set-point waits at most; a further one is not taken (and not
+  // acknowledged) until it has started.
+  if (pendingTarget_) return;
+  const bool immediately = (controlword_ & controlword::kChangeImmediately) != 0;
+  if (immediately || ProfileTargetReached()) {
+    StartProfileMove();
+    return;
+  }
+  const double target = static_cast<double>(SignedValue(object::kTargetPosition, 0));
+  const bool relative = (controlword_ & controlword::kRelative) != 0;
+  // A relative set-point counts from the target it follows.
+  pendingTarget_ = relative ? *profileTarget_ + target : target + zero_;
+  setPointAcknowledged_ = true;
 }
 
 void DriveModel::StartProfileMove() {
@@ -255,6 +276,19 @@ void DriveModel::StartProfileMove() {
   const double base = profileTarget_ ? *profileTarget_ : axis_.position;
   profileTarget_ = relative ? base + target : target + zero_;
   setPointAcknowledged_ = true;
+}
+
+void DriveModel::StartPendingProfileMove() {
+  if (!pendingTarget_ || !ProfileTargetReached()) return;
+  profileTarget_ = pendingTarget_;
+  pendingTarget_.reset();
+  if ((controlword_ & controlword::kNewSetPoint) == 0) setPointAcknowledged_ = false;
+}
+
+bool DriveModel::ProfileTargetReached() const {
+  return !profileTarget_ ||
+         (std::abs(axis_.velocity) <= kStandstillVelocity &&
+          std::abs(*profileTarget_ - axis_.position) <= kTargetToleranceIncrements);
 }
 
 void DriveModel::StartHoming() {
@@ -301,93 +335,15 @@ void DriveModel::Schedule() {
   if (nextStep_ == kNever && Moving()) nextStep_ = now_ + kMotionStep;
 }
 
-SimTime DriveModel::InterpolationPeriod() const {
-  const double units = UnsignedValue(object::kInterpolationPeriod, 1);
-  const auto exponent = SignedValue(object::kInterpolationPeriod, 2);
-  const double seconds = units * std::pow(10.0, static_cast<double>(exponent));
-  return std::max<SimTime>(1, static_cast<SimTime>(std::llround(seconds * 1e9)));
-}
-
-void DriveModel::QueueSetPoint(std::int64_t position) {
-  if (position == kSetPointMarker) return;
-  const std::size_t capacity = Objects().Unsigned(object::kInterpolationBuffer, 1);
-  if (setPoints_.size() >= capacity) {
-    ++droppedSetPoints_;
-    return;
-  }
-  setPoints_.push_back(static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(position, std::numeric_limits<std::int32_t>::min(),
-                               std::numeric_limits<std::int32_t>::max())));
-}
-
-void DriveModel::AcceptSetPointRecord(int pdo) {
-  const std::uint16_t mapping = canopen::PdoMappingIndex(canopen::PdoDirection::kReceive, pdo);
-  const auto count = static_cast<std::uint8_t>(Objects().Unsigned(mapping, 0));
-  bool first = false;
-  bool deltas = false;
-  bool handwheel = false;
-  for (std::uint8_t sub = 1; sub <= count; ++sub) {
-    const auto entry = static_cast<std::uint32_t>(Objects().Unsigned(mapping, sub));
-    if (entry == canopen::MappingEntry(object::kInterpolationData, 1, 32)) first = true;
-    if (entry == canopen::MappingEntry(object::kInterpolationData, 3, 16)) deltas = true;
-    if (entry == canopen::MappingEntry(object::kHandwheel, handwheel::kCounter, 16))
-      handwheel = true;
-  }
-  if (handwheel) OnHandwheelFrame();
-  if (!first) return;
-  const std::int64_t e0 = SignedValue(object::kInterpolationData, 1);
-  // A header record carries no position.
-  if (e0 == kSetPointMarker) return;
-  if (!deltas) {
-    // The absolute position frame: the interpolation starts over from it.
-    setPoints_.clear();
-    QueueSetPoint(e0);
-  } else {
-    const std::int64_t e1 = e0 + SignedValue(object::kInterpolationData, 2);
-    const std::int64_t e2 = e1 + SignedValue(object::kInterpolationData, 3);
-    QueueSetPoint(e0);
-    QueueSetPoint(e1);
-    QueueSetPoint(e2);
-  }
-  if (nextSetPoint_ == kNever) ConsumeSetPoint();
-}
-
-void DriveModel::OnRpdoApplied(int pdo, SimTime now) {
-  now_ = std::max(now_, now);
-  AcceptSetPointRecord(pdo);
-  Schedule();
-  Publish();
-}
-
-void DriveModel::ConsumeSetPoint() {
-  const bool active = stateMachine_.State() == DriveState::kOperationEnabled &&
-                      Mode() == OperationMode::kInterpolatedPosition &&
-                      (controlword_ & controlword::kNewSetPoint) != 0;
-  if (!active || setPoints_.empty()) {
-    if (Mode() == OperationMode::kInterpolatedPosition) axis_.velocity = 0.0;
-    nextSetPoint_ = kNever;
-    Publish();
-    return;
-  }
-  const SimTime period = InterpolationPeriod();
-  const double before = axis_.position;
-  axis_.position = static_cast<double>(setPoints_.front()) + zero_;
-  setPoints_.pop_front();
-  axis_.velocity =
-      (axis_.position - before) / (static_cast<double>(period) * kSecondsPerNanosecond);
-  ApplyLimitSwitches(before);
-  if (!stalled_) actual_ = axis_.position;
-  nextSetPoint_ = now_ + period;
-  Schedule();
-  Publish();
-}
-
 void DriveModel::AdvanceTo(SimTime now) {
   for (;;) {
-    const SimTime next = std::min(nextStep_, nextSetPoint_);
+    const SimTime next = std::min(nextStep_, syncDeadline_);
     if (next > now) break;
     now_ = next;
-    if (nextSetPoint_ == next) ConsumeSetPoint();
+    if (syncDeadline_ == next) {
+      syncDeadline_ = kNever;
+      EnterFault(emergency::kSyncLoss);
+    }
     if (nextStep_ == next) {
       Step(static_cast<double>(kMotionStep) * kSecondsPerNanosecond);
       nextStep_ = Moving() ? next + kMotionStep : kNever;
@@ -396,7 +352,7 @@ void DriveModel::AdvanceTo(SimTime now) {
   now_ = std::max(now_, now);
 }
 
-SimTime DriveModel::NextDeadline() const { return std::min(nextStep_, nextSetPoint_); }
+SimTime DriveModel::NextDeadline() const { return std::min(nextStep_, syncDeadline_); }
 
 bool DriveModel::Moving() const {
   if (std::abs(axis_.velocity) > kStandstillVelocity) return true;
@@ -415,6 +371,7 @@ bool DriveModel::Moving() const {
     case OperationMode::kLeaveLimitSwitch:
       return leaving_;
     case OperationMode::kInterpolatedPosition:
+      return segment_.has_value();
     case OperationMode::kNone:
       return false;
   }
@@ -428,7 +385,8 @@ void DriveModel::Step(double seconds) {
       StepOperation(seconds);
       break;
     case DriveState::kQuickStopActive:
-      StepTowardVelocity(axis_, 0.0, UnsignedValue(object::kQuickStopDeceleration, 0), seconds);
+      StepTowardVelocity(axis_, 0.0, QuickStopDeceleration(), seconds);
+      SettleQuickStop();
       break;
     default:
       axis_.velocity = 0.0;
@@ -451,6 +409,7 @@ void DriveModel::StepOperation(double seconds) {
         StepTowardVelocity(axis_, 0.0, deceleration, seconds);
       } else {
         StepTowardPosition(axis_, *profileTarget_, ProfileLimits(), seconds);
+        StartPendingProfileMove();
       }
       break;
     case OperationMode::kProfileVelocity: {
@@ -479,6 +438,8 @@ void DriveModel::StepOperation(double seconds) {
       break;
     }
     case OperationMode::kInterpolatedPosition:
+      StepInterpolation();
+      break;
     case OperationMode::kNone:
       break;
   }

@@ -2,7 +2,8 @@
 // the kernel uses (profile position and velocity, homing, interpolated
 // position with its set-point buffer, leaving a limit switch), limit
 // switches, the following-error check and the maker objects' reactions,
-// over a kinematic axis that follows its demand.
+// the quick stop as its option code says and its reaction to a lost
+// master, over a kinematic axis that follows its demand.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,7 @@ constexpr SimTime kMotionStep = 250 * kNanosecondsPerMicrosecond;
 constexpr double kStandstillVelocity = 1e-9;
 // Closer than this the axis stands on its target (increments).
 constexpr double kTargetToleranceIncrements = 0.5;
+constexpr double kSecondsPerNanosecond = 1e-9;
 
 // The nearest whole increment, held to the signed 32-bit range.
 std::int32_t ToIncrements(double value);
@@ -71,6 +73,8 @@ class DriveModel final : public canopen::NodeApplication {
   // NodeApplication
   void OnResetApplication(SimTime now) override;
   void OnRpdoApplied(int pdo, SimTime now) override;
+  void OnSync(SimTime now) override;
+  void OnLifeGuardingLost(SimTime now) override;
   void AdvanceTo(SimTime now) override;
   SimTime NextDeadline() const override;
 
@@ -88,6 +92,9 @@ class DriveModel final : public canopen::NodeApplication {
   void EnterFault(std::uint16_t emergencyCode);
   void StopMotion();
   void StartProfileMove();
+  void TakeProfileSetPoint();
+  void StartPendingProfileMove();
+  bool ProfileTargetReached() const;
   void StartHoming();
   void StartLeaveMove();
   void QueueSetPoint(std::int64_t position);
@@ -106,6 +113,15 @@ class DriveModel final : public canopen::NodeApplication {
   void Step(double seconds);
   void StepOperation(double seconds);
   void ConsumeSetPoint();
+  bool InterpolationActive() const;
+  void StepInterpolation();
+  void UpdateSyncWatch();
+
+  // Quick stop: the option code in force, and the end of its ramp.
+  std::int16_t QuickStopOptionCode() const;
+  ControlConditions Conditions() const;
+  double QuickStopDeceleration() const;
+  void SettleQuickStop();
   void ApplyLimitSwitches(double before);
   void CheckFollowingError(double seconds);
   bool Moving() const;
@@ -126,12 +142,15 @@ class DriveModel final : public canopen::NodeApplication {
   double zero_ = 0.0;    // machine position that reads 0
   SimTime now_ = 0;
   SimTime nextStep_ = kNever;
-  SimTime nextSetPoint_ = kNever;
+  // Interpolation periods without a SYNC end here in a sync loss.
+  SimTime syncDeadline_ = kNever;
 
   std::uint16_t controlword_ = 0;
   bool halted_ = false;
-  // Profile position.
+  // Profile position: the target the axis runs to, and a set-point taken
+  // without "change immediately" that waits until that target is reached.
   std::optional<double> profileTarget_;
+  std::optional<double> pendingTarget_;
   bool setPointAcknowledged_ = false;
   // Homing.
   std::optional<HomingRun> homing_;
@@ -140,6 +159,15 @@ class DriveModel final : public canopen::NodeApplication {
   // Interpolated position: the kernel's set-points, oldest first.
   std::deque<std::int32_t> setPoints_;
   std::size_t droppedSetPoints_ = 0;
+  // The set-point taken at the last SYNC, crossed in one interpolation
+  // period.
+  struct InterpolationSegment {
+    double from = 0.0;
+    double to = 0.0;
+    SimTime start = 0;
+    SimTime duration = 1;
+  };
+  std::optional<InterpolationSegment> segment_;
   // Leaving a limit switch.
   bool leaving_ = false;
   double leaveDirection_ = 0.0;

@@ -13,8 +13,10 @@ namespace object {
 constexpr std::uint16_t kManufacturerStatus = 0x1002;
 
 // DS402 device profile.
+constexpr std::uint16_t kAbortConnectionOption = 0x6007;
 constexpr std::uint16_t kControlword = 0x6040;
 constexpr std::uint16_t kStatusword = 0x6041;
+constexpr std::uint16_t kQuickStopOptionCode = 0x605A;
 constexpr std::uint16_t kModesOfOperation = 0x6060;
 constexpr std::uint16_t kModesOfOperationDisplay = 0x6061;
 constexpr std::uint16_t kPositionDemand = 0x6062;
@@ -66,6 +68,8 @@ constexpr std::uint16_t kGatewayOutputs = 0x2000;
 constexpr std::uint16_t kGatewayInputs = 0x2001;
 constexpr std::uint16_t kReadInputs8 = 0x6000;
 constexpr std::uint16_t kWriteOutputs8 = 0x6200;
+constexpr std::uint16_t kErrorModeOutputs8 = 0x6206;  // 1 bits take their error value
+constexpr std::uint16_t kErrorValueOutputs8 = 0x6207;
 constexpr std::uint16_t kAnalogueCounter = 0x6401;
 }  // namespace object
 
@@ -165,9 +169,19 @@ enum class OperationMode : std::int8_t {
   kInterpolatedPosition = 7,
 };
 
+// Values of the abort connection option 0x6007: what the drive does when
+// the node loses its master (life guarding).
+namespace abort_connection {
+constexpr std::int16_t kNoAction = 0;
+constexpr std::int16_t kFault = 1;
+constexpr std::int16_t kDisableVoltage = 2;
+constexpr std::int16_t kQuickStop = 3;
+}  // namespace abort_connection
+
 // Emergency error codes the drive raises.
 namespace emergency {
 constexpr std::uint16_t kFollowingError = 0x8611;
+constexpr std::uint16_t kSyncLoss = 0x8700;  // the SYNC stayed away too long
 constexpr std::uint16_t kParameterError = 0x6320;
 using canopen::emergency::kGenericErrorBit;
 constexpr std::uint8_t kManufacturerErrorBit = 0x80;

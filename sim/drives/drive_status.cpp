@@ -39,9 +39,7 @@ std::uint16_t DriveModel::ComposeStatusword() const {
   if (state == DriveState::kOperationEnabled) {
     switch (Mode()) {
       case OperationMode::kProfilePosition: {
-        const bool reached =
-            !profileTarget_ ||
-            (standing && std::abs(*profileTarget_ - axis_.position) <= kTargetToleranceIncrements);
+        const bool reached = ProfileTargetReached() && !pendingTarget_;
         if (reached || (halted_ && standing)) word |= statusword::kTargetReached;
         if (setPointAcknowledged_) word |= statusword::kModeSpecific12;
         break;
@@ -69,7 +67,7 @@ std::uint16_t DriveModel::ComposeStatusword() const {
       case OperationMode::kInterpolatedPosition:
         if ((controlword_ & controlword::kNewSetPoint) != 0) word |= statusword::kModeSpecific12;
         if (setPoints_.empty()) word |= statusword::kBufferEmpty;
-        if (setPoints_.empty() && nextSetPoint_ == kNever) word |= statusword::kTargetReached;
+        if (setPoints_.empty() && !segment_) word |= statusword::kTargetReached;
         break;
       case OperationMode::kLeaveLimitSwitch: {
         const bool onSwitch = NegativeLimitActive() || PositiveLimitActive();

@@ -49,7 +49,24 @@ void Ds402StateMachine::Reset() {
   previous_ = 0;
 }
 
-DriveState Ds402StateMachine::ApplyControlword(std::uint16_t controlword, bool enableRefused) {
+void Ds402StateMachine::QuickStop() {
+  if (state_ == DriveState::kOperationEnabled) {
+    state_ = DriveState::kQuickStopActive;
+  } else if (state_ != DriveState::kQuickStopActive && state_ != DriveState::kFault) {
+    state_ = DriveState::kSwitchOnDisabled;
+  }
+}
+
+void Ds402StateMachine::DisableVoltage() {
+  if (state_ != DriveState::kFault) state_ = DriveState::kSwitchOnDisabled;
+}
+
+void Ds402StateMachine::EndQuickStop() {
+  if (state_ == DriveState::kQuickStopActive) state_ = DriveState::kSwitchOnDisabled;
+}
+
+DriveState Ds402StateMachine::ApplyControlword(std::uint16_t controlword,
+                                               const ControlConditions& conditions) {
   const bool faultResetEdge =
       (controlword & controlword::kFaultReset) != 0 && (previous_ & controlword::kFaultReset) == 0;
   previous_ = controlword;
@@ -62,14 +79,10 @@ DriveState Ds402StateMachine::ApplyControlword(std::uint16_t controlword, bool e
 
   switch (Decode(controlword)) {
     case Command::kDisableVoltage:
-      state_ = DriveState::kSwitchOnDisabled;
+      DisableVoltage();
       break;
     case Command::kQuickStop:
-      if (state_ == DriveState::kOperationEnabled) {
-        state_ = DriveState::kQuickStopActive;
-      } else if (state_ != DriveState::kQuickStopActive) {
-        state_ = DriveState::kSwitchOnDisabled;
-      }
+      QuickStop();
       break;
     case Command::kShutdown:
       if (state_ == DriveState::kSwitchOnDisabled || state_ == DriveState::kSwitchedOn ||
@@ -82,15 +95,18 @@ DriveState Ds402StateMachine::ApplyControlword(std::uint16_t controlword, bool e
         state_ = DriveState::kSwitchedOn;
       }
       break;
-    case Command::kEnableOperation:
+    case Command::kEnableOperation: {
       // Switch on and enable in one command is taken from ready to switch
-      // on too, as the drives do.
-      if (state_ == DriveState::kReadyToSwitchOn) state_ = DriveState::kSwitchedOn;
-      if ((state_ == DriveState::kSwitchedOn || state_ == DriveState::kQuickStopActive) &&
-          !enableRefused) {
-        state_ = DriveState::kOperationEnabled;
+      // on too, as our firmware does unless told otherwise.
+      if (state_ == DriveState::kReadyToSwitchOn) {
+        state_ = DriveState::kSwitchedOn;
+        if (!conditions.enableFromReadyToSwitchOn) break;
       }
+      const bool mayEnable = state_ == DriveState::kSwitchedOn ||
+                             (state_ == DriveState::kQuickStopActive && conditions.quickStopHolds);
+      if (mayEnable && !conditions.enableRefused) state_ = DriveState::kOperationEnabled;
       break;
+    }
   }
   return state_;
 }

@@ -157,6 +157,46 @@ TEST_F(NmtTest, LifeGuardingRaisesAnEmergencyWhenTheGuardRequestsStop) {
   EXPECT_EQ(node.Core().NextDeadline(), kNever);
 }
 
+// The error behaviour 0x1029 sub 1 after a lost life guarding, from
+// operational and from pre-operational.
+struct ErrorBehaviourCase {
+  std::uint8_t behaviour;
+  std::uint8_t startCommand;  // NMT command before guarding starts
+  NmtState after;
+};
+
+class ErrorBehaviourTest : public NmtTest,
+                           public ::testing::WithParamInterface<ErrorBehaviourCase> {};
+
+TEST_P(ErrorBehaviourTest, LostLifeGuardingChangesTheStateAsConfigured) {
+  const ErrorBehaviourCase& scenario = GetParam();
+  node.Boot();
+  EXPECT_EQ(node.Objects().Unsigned(0x1029, 1), 0u);  // to pre-operational by default
+  EXPECT_EQ(node.Sdo({0x2F, 0x29, 0x10, 0x01, scenario.behaviour})[0].data[0], 0x60);
+  node.Sdo({0x2B, 0x0C, 0x10, 0x00, 100, 0x00});
+  node.Sdo({0x2F, 0x0D, 0x10, 0x00, 3});
+  node.Nmt(scenario.startCommand, 0x05);
+  GuardAnswer();
+  node.AdvanceTo(node.now + 300 * kMs);
+  EXPECT_EQ(node.Objects().Unsigned(0x1003, 1), 0x8130u);
+  EXPECT_EQ(node.Core().State(), scenario.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Nodes, ErrorBehaviourTest,
+                         ::testing::Values(ErrorBehaviourCase{0, 0x01, NmtState::kPreOperational},
+                                           ErrorBehaviourCase{0, 0x80, NmtState::kPreOperational},
+                                           ErrorBehaviourCase{1, 0x01, NmtState::kOperational},
+                                           ErrorBehaviourCase{2, 0x01, NmtState::kStopped},
+                                           ErrorBehaviourCase{2, 0x80, NmtState::kStopped}));
+
+TEST_F(NmtTest, ErrorBehaviourRefusesUnknownValues) {
+  node.Boot();
+  const auto answer = node.Sdo({0x2F, 0x29, 0x10, 0x01, 3});
+  ASSERT_EQ(answer.size(), 1u);
+  EXPECT_EQ(answer[0].data[0], 0x80);
+  EXPECT_EQ(node.Objects().Unsigned(0x1029, 1), 0u);
+}
+
 TEST_F(NmtTest, LifeGuardingStaysOffWithoutGuardTimeOrFactor) {
   node.Boot();
   node.Sdo({0x2B, 0x0C, 0x10, 0x00, 100, 0x00});

@@ -39,6 +39,14 @@ TEST_F(DeviceKindsTest, FactoryBuildsEachKindWithItsIdentity) {
   EXPECT_TRUE(io.station->Node().Objects().Find(0x6000, 1) != nullptr);
 }
 
+TEST_F(DeviceKindsTest, BehaviourOptionsReachTheDrive) {
+  auto drive = canopen::CreateNode("ds402_drive", 3, nlohmann::json{{"quick_stop_option_code", 2}});
+  ASSERT_NE(drive.station, nullptr) << drive.error;
+  EXPECT_EQ(drive.station->Node().Objects().Unsigned(0x605A, 0), 2u);
+  EXPECT_EQ(drive.station->Node().Objects().Unsigned(0x6007, 0), 3u);  // quick stop
+  EXPECT_EQ(drive.station->Node().Objects().Unsigned(0x1029, 1), 0u);  // to pre-operational
+}
+
 TEST_F(DeviceKindsTest, RegisteringAgainChangesNothing) {
   EXPECT_TRUE(RegisterDeviceNodeKinds());
   const std::vector<std::string_view> names = canopen::NodeKindNames();
@@ -64,6 +72,13 @@ TEST_F(DeviceKindsTest, DescriptionSlipsFailTheCreation) {
        "'negative_limit' must lie below 'positive_limit'"},
       {"position out of range", {{"start_position", 3000000000}}, "'start_position'"},
       {"flag not a bool", {{"gantry_pdo_homing", 1}}, "'gantry_pdo_homing'"},
+      {"quick stop code without a ramp",
+       {{"quick_stop_option_code", 3}},
+       "'quick_stop_option_code' must be 1, 2, 5 or 6"},
+      {"no missed SYNC allowed", {{"missed_sync_limit", 0}}, "'missed_sync_limit' must be above 0"},
+      {"leniency not a bool",
+       {{"enable_from_ready_to_switch_on", "yes"}},
+       "'enable_from_ready_to_switch_on'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -83,7 +98,11 @@ TEST(DriveConfigTest, OptionsAreCheckedOneByOne) {
         Case{R"({"negative_limit": 5, "positive_limit": 5})", false},
         Case{R"({"index_spacing": -1})", false}, Case{R"({"start_position": 3000000000})", false},
         Case{R"({"home_switch": "12a"})", false}, Case{R"({"variant": "turbo"})", false},
-        Case{R"({"gantry_pdo_homing": 1})", false}, Case{R"({"start_position": "-0x10"})", true}}) {
+        Case{R"({"gantry_pdo_homing": 1})", false}, Case{R"({"start_position": "-0x10"})", true},
+        Case{R"({"quick_stop_option_code": 5, "missed_sync_limit": "0x20"})", true},
+        Case{R"({"quick_stop_option_code": 0})", false},
+        Case{R"({"missed_sync_limit": -3})", false},
+        Case{R"({"enable_from_ready_to_switch_on": false})", true}}) {
     DriveConfig config;
     std::string error;
     EXPECT_EQ(ParseDriveConfig(nlohmann::json::parse(c.json), config, error), c.ok) << c.json;

@@ -112,6 +112,14 @@ class InterpolatedPositionTest : public ::testing::Test {
     harness.Sync();
   }
 
+  // A SYNC at the start of each of `count` interpolation periods.
+  void SyncPeriods(int count) {
+    for (int period = 0; period < count; ++period) {
+      harness.Sync();
+      harness.Advance(kPeriod);
+    }
+  }
+
   DriveHarness harness;
 };
 
@@ -124,9 +132,11 @@ TEST_F(InterpolatedPositionTest, AxisMovesAlongExactlyTheStreamedPositions) {
   for (std::size_t frame = 0; frame < path.size(); frame += 3) {
     harness.Send(
         SetPointFrame(harness.RpdoCobId(2), path[frame], path[frame + 1], path[frame + 2]));
+    // One set-point per SYNC, reached one interpolation period later.
     for (int entry = 0; entry < 3; ++entry) {
-      seen.push_back(harness.Position());
+      harness.Sync();
       harness.Advance(kPeriod);
+      seen.push_back(harness.Position());
     }
   }
   EXPECT_THAT(seen, ElementsAreArray(path));
@@ -136,15 +146,18 @@ TEST_F(InterpolatedPositionTest, AxisMovesAlongExactlyTheStreamedPositions) {
 
 TEST_F(InterpolatedPositionTest, HeaderMarkerIsNoPositionAndAbsoluteFrameRestarts) {
   harness.Send(SetPointFrame(harness.RpdoCobId(2), 0x3FFFFFFF, 0x3FFFFFFF, 0x3FFFFFFF));
-  harness.Advance(5 * kPeriod);
+  SyncPeriods(5);
   EXPECT_EQ(harness.Position(), 0);
   EXPECT_EQ(harness.Drive().BufferedSetPoints(), 0u);
 
   harness.MapRpdo(4, {kSetPointEntries[0]}, 0xFF);
+  harness.Send(SetPointFrame(harness.RpdoCobId(2), 5, 6, 7));
   harness.Send(Frame(harness.RpdoCobId(4), {0x10, 0x27, 0, 0}));  // 10000
+  EXPECT_EQ(harness.Drive().BufferedSetPoints(), 1u);
+  SyncPeriods(1);
   EXPECT_EQ(harness.Position(), 10000);
   harness.Send(SetPointFrame(harness.RpdoCobId(2), 10010, 10020, 10030));
-  harness.Advance(3 * kPeriod);
+  SyncPeriods(3);
   EXPECT_EQ(harness.Position(), 10030);
 }
 
@@ -152,13 +165,14 @@ TEST_F(InterpolatedPositionTest, SetPointsWaitUntilInterpolationIsEnabled) {
   harness.Send(ControlwordFrame(harness.RpdoCobId(1), 0x000F));
   harness.Sync();
   harness.Send(SetPointFrame(harness.RpdoCobId(2), 30, 60, 90));
-  harness.Advance(10 * kPeriod);
+  SyncPeriods(10);
   EXPECT_EQ(harness.Position(), 0);
   EXPECT_EQ(harness.Statusword() & (kBit12 | kBufferEmpty), 0);
+  // The SYNC that takes the controlword takes the first set-point too.
   harness.Send(ControlwordFrame(harness.RpdoCobId(1), 0x001F));
-  harness.Sync();
+  SyncPeriods(1);
   EXPECT_EQ(harness.Position(), 30);
-  harness.Advance(2 * kPeriod);
+  SyncPeriods(2);
   EXPECT_EQ(harness.Position(), 90);
 }
 

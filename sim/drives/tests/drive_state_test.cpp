@@ -77,6 +77,25 @@ INSTANTIATE_TEST_SUITE_P(
                       StartState{"Fault", {0x0006, 0x0007, 0x000F}, 0x2F}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The firmware takes enable operation from ready to switch on in one
+// command; a drive without that leniency needs it twice, and the kernel's
+// enable sequence works either way.
+TEST(DriveStateTest, EnableFromReadyToSwitchOnIsALeniencyOfItsOwn) {
+  for (const bool lenient : {true, false}) {
+    DriveConfig config;
+    config.behaviour.enableFromReadyToSwitchOn = lenient;
+    DriveHarness harness(config);
+    harness.Controlword(0x0006);
+    harness.Controlword(0x000F);
+    EXPECT_EQ(harness.State(), lenient ? 0x27 : 0x23) << lenient;
+    harness.Controlword(0x000F);
+    EXPECT_EQ(harness.State(), 0x27) << lenient;
+
+    DriveHarness strict(config);
+    EXPECT_TRUE(RunKernelEnableSequence(strict)) << lenient;
+  }
+}
+
 TEST(DriveStateTest, DisableFromOperationEnabledReadsSwitchOnDisabled) {
   DriveHarness harness;
   harness.Enable();

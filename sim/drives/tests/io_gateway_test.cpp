@@ -50,6 +50,25 @@ TEST(IoModuleTest, InputChangeIsSentAndOutputsFollowTheirPdo) {
   EXPECT_EQ(io.device.Output(2), 0);  // no third byte
 }
 
+TEST(IoModuleTest, LostMasterSetsTheOutputsToTheirErrorValues) {
+  DeviceHarness<IoModule> io;
+  const auto id = io.node.Id();
+  io.node.Receive(Frame(static_cast<std::uint16_t>(0x200 + id), {0xFF, 0xAA}));
+  // Byte 1: only the low nibble takes its error value 0x05; byte 2 keeps
+  // the defaults (every bit to 0).
+  EXPECT_EQ(io.node.Sdo({0x2F, 0x06, 0x62, 0x01, 0x0F, 0, 0, 0})[0].data[0], 0x60);
+  EXPECT_EQ(io.node.Sdo({0x2F, 0x07, 0x62, 0x01, 0x05, 0, 0, 0})[0].data[0], 0x60);
+  io.node.Sdo({0x2B, 0x0C, 0x10, 0x00, 100, 0x00});
+  io.node.Sdo({0x2F, 0x0D, 0x10, 0x00, 3});
+  io.node.Exchange(Remote(static_cast<std::uint16_t>(0x700 + id)));
+  io.node.AdvanceTo(io.node.now + 300 * kMs - 1);
+  EXPECT_EQ(io.device.Output(0), 0xFF);
+  EXPECT_EQ(io.device.Output(1), 0xAA);
+  io.node.AdvanceTo(io.node.now + 1);
+  EXPECT_EQ(io.device.Output(0), 0xF5);
+  EXPECT_EQ(io.device.Output(1), 0x00);
+}
+
 TEST(HandwheelGatewayTest, CounterChangeArrivesInItsTransmitPdo) {
   DeviceHarness<HandwheelGateway> gateway;
   const auto tpdo = static_cast<std::uint16_t>(0x180 + gateway.node.Id());

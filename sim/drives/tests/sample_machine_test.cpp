@@ -72,6 +72,16 @@ TEST_F(SampleMachineTest, EveryNodeBootsAndADriveIsEnabledOverTheBus) {
   const auto position = Request(Frame(0x601, {0x40, 0x64, 0x60, 0x00, 0, 0, 0, 0}), 0x581);
   ASSERT_TRUE(position);
   EXPECT_EQ(position->data[4] | (position->data[5] << 8) | (position->data[6] << 16), 150000);
+
+  // Every drive stays in quick stop active, so the kernel may resume it
+  // with enable operation.
+  for (const std::uint8_t node : {1, 2, 3}) {
+    const auto code = Request(
+        Frame(static_cast<std::uint16_t>(0x600 + node), {0x40, 0x5A, 0x60, 0x00, 0, 0, 0, 0}),
+        static_cast<std::uint16_t>(0x580 + node));
+    ASSERT_TRUE(code) << int{node};
+    EXPECT_EQ(code->data[4], 6) << int{node};
+  }
 }
 
 // The handwheel link over the bus: the gateway's transmit PDO lands directly
