@@ -161,7 +161,8 @@ TEST_F(KernelCycleProcessTest, RawRequestsOfTheSdoAreaGoOverTheBus) {
   EndKernel();
 }
 
-TEST_F(KernelCycleProcessTest, SdoRequestsWithTimeOutsPastTheSigned32BitRangeAreServedAndTimedTruly) {
+TEST_F(KernelCycleProcessTest,
+       SdoRequestsWithTimeOutsPastTheSigned32BitRangeAreServedAndTimedTruly) {
   driver().AnswerFrame(0x601, 0x581, {0x43, 0x00, 0x10, 0x00, 0x92, 0x01, 0x02, 0x00});
   StartKernel(Channel::CanOne);
   ASSERT_EQ(OpenHardware().result, common::kKernelSuccess);

@@ -279,9 +279,8 @@ TEST(LookAhead, YoungerLinksThatLoopAreNotFollowedForever) {
   ASSERT_NE(machine.Line({10, 0, 0, kUnset, kUnset}), nullptr);
   velocity.next = &velocity;
 
-  const auto end = EndsWithin(kEndlessAfter, [&] {
-    return static_cast<int>(PlanSegmentLookAhead(machine.queue, lock));
-  });
+  const auto end = EndsWithin(
+      kEndlessAfter, [&] { return static_cast<int>(PlanSegmentLookAhead(machine.queue, lock)); });
   ASSERT_TRUE(end.has_value()) << "the look-ahead did not end";
   EXPECT_EQ(*end, static_cast<int>(LookAheadEnd::kVisitLimit));
 }

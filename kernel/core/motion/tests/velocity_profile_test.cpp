@@ -6,10 +6,10 @@
 #include "kernel/core/motion/numeric.h"
 #include "kernel/core/motion/path_velocity_ramp.h"
 #include "kernel/core/motion/profile_kinematics.h"
-#include "kernel/core/motion/tolerances.h"
 #include "kernel/core/motion/tests/ends_within.h"
 #include "kernel/core/motion/tests/profile_checker.h"
 #include "kernel/core/motion/tests/property_cases.h"
+#include "kernel/core/motion/tolerances.h"
 #include "kernel/core/motion/velocity_profile.h"
 
 namespace vantor::motion {
