@@ -161,6 +161,29 @@ TEST_F(KernelCycleProcessTest, RawRequestsOfTheSdoAreaGoOverTheBus) {
   EndKernel();
 }
 
+TEST_F(KernelCycleProcessTest,
+       SdoRequestsWithTimeOutsPastTheSigned32BitRangeAreServedAndTimedTruly) {
+  driver().AnswerFrame(0x601, 0x581, {0x43, 0x00, 0x10, 0x00, 0x92, 0x01, 0x02, 0x00});
+  StartKernel(Channel::CanOne);
+  ASSERT_EQ(OpenHardware().result, common::kKernelSuccess);
+
+  // The node answers within a few cycles; the elapsed time must say so,
+  // however long the application was prepared to wait.
+  constexpr std::uint32_t kElapsedBoundMicroseconds = kAnswerTimeoutMs * 1000;
+  for (const std::uint32_t timeout : {0x7FFF'FFFFu, 0x8000'0000u, 0xFFFF'FFFFu}) {
+    SCOPED_TRACE(timeout);
+    const auto answer =
+        client_->SdoRequest(0x601, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}, 0x581, timeout);
+    ASSERT_TRUE(answer.answered);
+    EXPECT_EQ(answer.result, common::kKernelSuccess);
+    const auto block = client_->Block();
+    EXPECT_EQ(block.Get(cb::kSdoAnswerLength), 8u);
+    EXPECT_LT(block.Get(cb::kSdoElapsedMicroseconds), kElapsedBoundMicroseconds);
+  }
+  EXPECT_EQ(driver().SentFrames().size(), 3u);
+  EndKernel();
+}
+
 TEST_F(KernelCycleProcessTest, StalledDriverEndsTheCycleAndAnswersThePendingSdoRequestAtOnce) {
   StartKernel(Channel::CanOne);
   StartSettings settings;

@@ -12,12 +12,21 @@ struct WalkState {
   double velocity = 0.0;  // velocity allowed at the start of the younger segment
   bool atTop = false;     // that velocity is the younger segment's own limit
   bool newest = true;     // no line or arc visited yet
+  // Most segments one walk over the younger links may visit: more than are
+  // queued means the links are not a list.
+  std::int64_t visitLimit = 0;
+  bool linksLoop = false;  // a walk over the younger links reached the limit
 };
 
 // Commits the pending lower exit velocities of the younger segments, up to
 // the first line or arc without one.
-void CommitYoungerCandidates(PathSegment& segment) noexcept {
+void CommitYoungerCandidates(PathSegment& segment, WalkState& walk) noexcept {
+  std::int64_t visits = 0;
   for (PathSegment* younger = segment.next; younger != nullptr; younger = younger->next) {
+    if (++visits > walk.visitLimit) {
+      walk.linksLoop = true;
+      return;
+    }
     if (!younger->isMotion) continue;
     if (!younger->candidatePending) return;
     younger->exitVelocity = younger->candidateExitVelocity;
@@ -27,10 +36,10 @@ void CommitYoungerCandidates(PathSegment& segment) noexcept {
 
 // Sets the exit velocity, which settles any candidate of the segment itself,
 // and commits the younger candidates.
-void CommitExit(PathSegment& segment, double exitVelocity) noexcept {
+void CommitExit(PathSegment& segment, double exitVelocity, WalkState& walk) noexcept {
   segment.exitVelocity = exitVelocity;
   segment.candidatePending = false;
-  CommitYoungerCandidates(segment);
+  CommitYoungerCandidates(segment, walk);
 }
 
 // One line or arc that has an older segment. Returns true when the walk
@@ -53,7 +62,7 @@ bool LookAheadStep(PathSegment& segment, WalkState& walk) noexcept {
     limited = true;
     if (segment.wasLimited) {
       // Bounded the same way as on the last pass: nothing older changes.
-      CommitExit(segment, u);
+      CommitExit(segment, u, walk);
       return false;
     }
   }
@@ -62,13 +71,13 @@ bool LookAheadStep(PathSegment& segment, WalkState& walk) noexcept {
     segment.candidateExitVelocity = u;
     segment.candidatePending = true;
   } else {
-    CommitExit(segment, u);
+    CommitExit(segment, u, walk);
   }
   if (segment.state != 0) {
     // The interpolation runs this segment and re-plans toward whatever end
     // velocity it is given; a lower exit left pending here would leave it
     // and the younger segments planned faster than they can brake.
-    if (segment.candidatePending) CommitExit(segment, segment.candidateExitVelocity);
+    if (segment.candidatePending) CommitExit(segment, segment.candidateExitVelocity, walk);
     return false;
   }
 
@@ -82,7 +91,7 @@ bool LookAheadStep(PathSegment& segment, WalkState& walk) noexcept {
     }
   }
   if (segment.reachedTop) {
-    CommitExit(segment, u);
+    CommitExit(segment, u, walk);
     return false;
   }
   segment.reachedTop = true;
@@ -97,28 +106,29 @@ bool LookAheadStep(PathSegment& segment, WalkState& walk) noexcept {
 // slower (a jerk-limited ramp covers more distance braking to a third of its
 // start velocity than braking to standstill), and dropping it would leave
 // the younger segments planned faster than they can brake.
-void PlanOldestSegment(PathSegment& segment, const WalkState& walk) noexcept {
+void PlanOldestSegment(PathSegment& segment, WalkState& walk) noexcept {
   const double candidate = MinOf3(walk.velocity, segment.endVelocity, segment.velocity);
   segment.candidateExitVelocity = candidate;
-  CommitExit(segment, candidate);
+  CommitExit(segment, candidate, walk);
 }
 
 }  // namespace
 
 LookAheadEnd PlanSegmentLookAhead(SegmentQueue& queue, LookAheadLock& lock) noexcept {
   WalkState walk;
+  walk.visitLimit = std::int64_t{queue.count > 0 ? queue.count : 0} + 1;
   PathSegment* oldestVisitedMotion = nullptr;
-  const std::int64_t visitLimit = std::int64_t{queue.count > 0 ? queue.count : 0} + 1;
   std::int64_t visits = 0;
   for (PathSegment* segment = queue.tail; segment != nullptr; segment = segment->previous) {
-    if (++visits > visitLimit) return LookAheadEnd::kVisitLimit;
+    if (++visits > walk.visitLimit) return LookAheadEnd::kVisitLimit;
     bool goOn = true;
     if (segment->isMotion) {
       if (segment->previous == nullptr) {
         PlanOldestSegment(*segment, walk);
-        return LookAheadEnd::kFinished;
+        return walk.linksLoop ? LookAheadEnd::kVisitLimit : LookAheadEnd::kFinished;
       }
       goOn = LookAheadStep(*segment, walk);
+      if (walk.linksLoop) return LookAheadEnd::kVisitLimit;
       walk.newest = false;
       oldestVisitedMotion = segment;
     }
@@ -136,9 +146,9 @@ LookAheadEnd PlanSegmentLookAhead(SegmentQueue& queue, LookAheadLock& lock) noex
   // Only velocity and event segments are older: the oldest line or arc
   // commits what it proposed, as the oldest segment of the queue would.
   if (oldestVisitedMotion != nullptr && oldestVisitedMotion->candidatePending) {
-    CommitExit(*oldestVisitedMotion, oldestVisitedMotion->candidateExitVelocity);
+    CommitExit(*oldestVisitedMotion, oldestVisitedMotion->candidateExitVelocity, walk);
   }
-  return LookAheadEnd::kFinished;
+  return walk.linksLoop ? LookAheadEnd::kVisitLimit : LookAheadEnd::kFinished;
 }
 
 }  // namespace vantor::motion

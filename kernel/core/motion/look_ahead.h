@@ -23,7 +23,8 @@ enum class LookAheadEnd : std::uint32_t {
   kFinished = 0,
   // The cycle changed the queue while the lock was dropped: the walk stopped.
   kQueueChanged,
-  // More segments visited than are queued: the links are not a list.
+  // More segments visited than are queued, toward the older or the younger
+  // end: the links are not a list.
   kVisitLimit,
 };
 

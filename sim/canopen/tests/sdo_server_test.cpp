@@ -135,6 +135,36 @@ TEST_F(SdoServerTest, SegmentedDownloadFaultsAbortAndLeaveTheObjectAlone) {
   EXPECT_EQ(client.Objects().Find(kStringObject, 0)->Text(), "kept");
 }
 
+struct UploadToggleCase {
+  const char* name;
+  std::vector<std::uint8_t> accepted;  // segment requests (command byte) answered with data
+  std::uint8_t refused;                // the request that breaks the alternation
+};
+
+TEST_F(SdoServerTest, SegmentedUploadAbortsWhenTheClientsToggleDoesNotAlternate) {
+  const std::vector<UploadToggleCase> cases = {
+      {"first segment asked with toggle 1", {}, 0x70},
+      {"second segment asked with toggle 0 again", {0x60}, 0x60},
+      {"third segment asked with toggle 1 again", {0x60, 0x70}, 0x70},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    client.Sdo({0x40, 0x08, 0x10, 0x00, 0, 0, 0, 0});
+    for (const std::uint8_t request : c.accepted) {
+      const auto answer = client.Sdo({request});
+      ASSERT_THAT(answer, ::testing::SizeIs(1));
+      EXPECT_EQ(answer[0].data[0] & 0xE0, 0x00) << "an upload segment";
+    }
+    // 0x05030000: toggle bit not alternated.
+    EXPECT_THAT(client.Sdo({c.refused}),
+                ElementsAre(Frame(0x585, {0x80, 0x08, 0x10, 0x00, 0x00, 0x00, 0x03, 0x05})));
+    EXPECT_EQ(client.Core().Log().Lines().back(), "upload 1008:00 abort 0x05030000");
+    // The transfer is over: no further segment is served.
+    EXPECT_THAT(client.Sdo({0x70}),
+                ElementsAre(Frame(0x585, {0x80, 0x00, 0x00, 0x00, 0x01, 0x00, 0x04, 0x05})));
+  }
+}
+
 struct AbortCase {
   const char* name;
   CanFrame request;

@@ -8,12 +8,15 @@
 #include "kernel/core/motion/look_ahead.h"
 #include "kernel/core/motion/numeric.h"
 #include "kernel/core/motion/segment_transition.h"
+#include "kernel/core/motion/tests/ends_within.h"
 #include "kernel/core/motion/tests/machine_fixture.h"
 #include "kernel/core/motion/tests/property_cases.h"
 
 namespace vantor::motion {
 namespace {
 
+using testing::EndsWithin;
+using testing::kEndlessAfter;
 using testing::kU;
 using testing::kUnset;
 using testing::kX;
@@ -261,6 +264,25 @@ TEST(LookAhead, LinksThatLoopAreNotFollowedForever) {
   }
   machine.queue.head->velocity = 1e9;
   EXPECT_EQ(PlanSegmentLookAhead(machine.queue, lock), LookAheadEnd::kVisitLimit);
+}
+
+TEST(LookAhead, YoungerLinksThatLoopAreNotFollowedForever) {
+  // Line, velocity segment, line; the velocity segment's younger link points
+  // back at itself, so committing toward the newest segment never meets a
+  // line or the end of the list.
+  Machine machine;
+  NoLock lock;
+  ASSERT_NE(machine.Line({10, 0, 0, kUnset, kUnset}), nullptr);
+  PathSegment& velocity = machine.NewSegment();
+  ASSERT_TRUE(PreparePathVelocitySegment(5, 5, velocity));
+  AppendSegment(machine.queue, velocity);
+  ASSERT_NE(machine.Line({10, 0, 0, kUnset, kUnset}), nullptr);
+  velocity.next = &velocity;
+
+  const auto end = EndsWithin(
+      kEndlessAfter, [&] { return static_cast<int>(PlanSegmentLookAhead(machine.queue, lock)); });
+  ASSERT_TRUE(end.has_value()) << "the look-ahead did not end";
+  EXPECT_EQ(*end, static_cast<int>(LookAheadEnd::kVisitLimit));
 }
 
 }  // namespace

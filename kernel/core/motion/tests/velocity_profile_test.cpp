@@ -6,14 +6,17 @@
 #include "kernel/core/motion/numeric.h"
 #include "kernel/core/motion/path_velocity_ramp.h"
 #include "kernel/core/motion/profile_kinematics.h"
-#include "kernel/core/motion/tolerances.h"
+#include "kernel/core/motion/tests/ends_within.h"
 #include "kernel/core/motion/tests/profile_checker.h"
 #include "kernel/core/motion/tests/property_cases.h"
+#include "kernel/core/motion/tolerances.h"
 #include "kernel/core/motion/velocity_profile.h"
 
 namespace vantor::motion {
 namespace {
 
+using testing::EndsWithin;
+using testing::kEndlessAfter;
 using testing::MoveCase;
 using testing::RestToRestDuration;
 using testing::RunAndCheckMove;
@@ -157,6 +160,32 @@ TEST(VelocityProfile, RefusesLimitsThatCannotBePlanned) {
       EXPECT_EQ(profile.velocity, 0.0);
     }
   }
+}
+
+// A jerk this small is positive and finite, yet its square underflows to
+// zero: the braking phases then compute their durations as zero, and
+// cruising, braking and the end of braking hand over to each other without
+// using any of the cycle's time. The step must still end, and say why.
+TEST(VelocityProfile, PhasesThatUseNoTimeEndTheStepInsteadOfSpinning) {
+  PathVelocityProfile profile = LimitedProfile(1e-300, 1.0, 1.0, 10.0);
+  profile.requestedVelocity = 1.0;
+  profile.acceptedVelocity = 1.0;
+  profile.targetVelocity = 1.0;
+  profile.settled = true;
+  profile.velocity = 1.0;
+  profile.phase = ProfilePhase::kConstantVelocity;
+  profile.timeLeft = 0.001;
+
+  const auto end = EndsWithin(kEndlessAfter, [&] {
+    PathVelocityProfile stepped = profile;
+    return static_cast<int>(StepProfile(stepped));
+  });
+  ASSERT_TRUE(end.has_value()) << "the profile step did not end";
+  EXPECT_EQ(*end, static_cast<int>(ProfileStepResult::kHandOverLimit));
+  // Known to end now: the rest of the cycle is dropped, not left for a
+  // caller to step again.
+  StepProfile(profile);
+  EXPECT_EQ(profile.timeLeft, 0.0);
 }
 
 TEST(VelocityProfile, TimeUsedUpInsideAPhaseKeepsThePhase) {
