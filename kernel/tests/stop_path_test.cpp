@@ -74,8 +74,11 @@ class GatedDriverLink final : public DriverLinkPort {
 
 class StopPathTest : public ::testing::Test {
  protected:
+  // Before the fixture's first object: a process stays in the namespace
+  // of its first object, unnamed ones included.
+  static void SetUpTestSuite() { test_client::UseOwnNamespace("stop-path"); }
+
   void SetUp() override {
-    test_client::UseOwnNamespace("stop-path");
     client_.emplace(kChannel);
     kernel_.driverLink = &link_;
     const std::string commandLine =
