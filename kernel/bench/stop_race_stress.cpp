@@ -127,8 +127,7 @@ int main(int argc, char** argv) {
         break;
       case Outcome::LeftBehind:
         ++leftBehind;
-        std::printf("try %d (signal %+d us from the command): left something behind\n", i,
-                    offset);
+        std::printf("try %d (signal %+d us from the command): left something behind\n", i, offset);
         break;
       case Outcome::NotStarted:
         ++notStarted;
