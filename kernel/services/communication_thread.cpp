@@ -25,19 +25,12 @@ void PostExitCommand(const Kernel& kernel) {
   }
 }
 
-// A request that the cycle has completed gets its own answer; one that it
-// still holds is answered by the teardown after the cycle has ended.
-std::uint32_t LeaveServing(Kernel& kernel, bool sdoPending) {
-  if (sdoPending && IsSet(kernel.sdo.completion)) FinishSdoRequest(kernel);
-  return 0;
-}
-
 }  // namespace
 
 std::uint32_t CommunicationThread(Kernel& kernel) {
   bool sdoPending = false;
   for (;;) {
-    if (IsSet(kernel.link.stopEvent)) return LeaveServing(kernel, sdoPending);
+    if (IsSet(kernel.link.stopEvent)) return 0;
 
     // The stop event is in the set too, so a teardown not started by
     // command 2 never waits for an application that does not come.
@@ -61,15 +54,15 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
     // Once the teardown has begun nothing more is served: a command run now
     // could open the driver link again after it was closed. What is left
     // unanswered is answered by the teardown, once the cycle has ended.
-    if (IsSet(kernel.link.stopEvent)) return LeaveServing(kernel, sdoPending);
+    if (IsSet(kernel.link.stopEvent)) return 0;
 
     if (IsSet(kernel.standard.applicationReady)) {
       if (DispatchCommand(kernel) == AfterCommand::EndKernel) {
         PostExitCommand(kernel);
         os::WaitForOne(kernel.link.stopEvent, os::kInfinite);
-        return LeaveServing(kernel, sdoPending);
+        return 0;
       }
-      if (IsSet(kernel.link.stopEvent)) return LeaveServing(kernel, sdoPending);
+      if (IsSet(kernel.link.stopEvent)) return 0;
     }
 
     if (!sdoPending) {
