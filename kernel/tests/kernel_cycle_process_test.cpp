@@ -166,7 +166,9 @@ TEST_F(KernelCycleProcessTest, RawRequestsOfTheSdoAreaGoOverTheBus) {
 TEST_F(KernelCycleProcessTest, StalledDriverEndsTheCycleAndAnswersThePendingSdoRequestAtOnce) {
   StartKernel(Channel::CanOne);
   StartSettings settings;
-  settings.exchangeTimeoutMs = 200;
+  // Far below the request's own minute, and long enough that a loaded
+  // machine does not end the cycle before the stall.
+  settings.exchangeTimeoutMs = 1000;
   ASSERT_EQ(OpenHardware(settings).result, common::kKernelSuccess);
 
   // A request that would wait a minute for a silent node.
