@@ -49,6 +49,11 @@ class Cycle {
         case ExchangeOutcome::TimedOut:
           TimeoutPath();
           return kCycleEndedByTimeout;
+        case ExchangeOutcome::Stopped:
+          // The driver still holds the exchange: it gives it back before the
+          // thread leaves, as at a time-out.
+          LeaveHoldingExchange();
+          return kCycleEndedByStop;
         case ExchangeOutcome::Completed:
           if (link_.exchange.Get(eb::kStatus) != common::kDriverSuccess) {
             ErrorPath();
@@ -73,7 +78,7 @@ class Cycle {
     bool cycleSet = false;
   };
 
-  enum class ExchangeOutcome { NotSent, Completed, TimedOut };
+  enum class ExchangeOutcome { NotSent, Completed, TimedOut, Stopped };
 
   // The record starts empty: no message codes, no mask requests, the ring
   // off, and a good status, so the first raw request sees no stale failure.
@@ -122,10 +127,11 @@ class Cycle {
     static_cast<void>(link_.overlappedDevice.ControlOverlapped(common::IOCTL_CAN_CYCLIC_EXCHANGE,
                                                                bytes, bytes, exchangeRequest_));
     // A request that could not be sent has completed already; its status
-    // tells.
-    if (!os::WaitForOne(link_.exchangeEvent, link_.exchangeTimeoutMs).acquired()) {
-      return ExchangeOutcome::TimedOut;
-    }
+    // tells. The teardown does not wait for a driver that is slow to answer.
+    const auto woken =
+        os::WaitForAny({&link_.exchangeEvent, &link_.stopEvent}, link_.exchangeTimeoutMs);
+    if (!woken.acquired()) return ExchangeOutcome::TimedOut;
+    if (woken.index != 0) return ExchangeOutcome::Stopped;
     if (!os::IoSucceeded(exchangeRequest_.Status())) {
       link_.exchange.Set(eb::kStatus, kExchangeRequestFailed);
     }
@@ -149,7 +155,9 @@ class Cycle {
     ReleaseApplicationCanRequestMutexes(link_.canRequest, link_.data.nodeConfiguration);
   }
 
-  void TimeoutPath() noexcept {
+  void TimeoutPath() noexcept { LeaveHoldingExchange(); }
+
+  void LeaveHoldingExchange() noexcept {
     EndEveryRequest();
     ReleaseCycleSet();
     AbortDriverExchange();

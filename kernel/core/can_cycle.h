@@ -14,7 +14,8 @@
 //   7  CNC mode: kernel data, global slot and object list locked together;
 //      the node slots' steps
 //   8  outside CNC mode no set-point entries go out and the ring stays off
-//   9-11 the exchange, waited for at most the exchange time-out
+//   9-11 the exchange, waited for at most the exchange time-out or until
+//      the stop event is set
 //  12  a bad driver status: the error path
 //  13-14 without the locks of step 7 nothing more; bus not in order: the
 //      error path
@@ -27,8 +28,10 @@
 // Time-out path (the driver did not complete in time): `cycleRunning`
 // cleared, every pending request completed, the held exchange aborted at the
 // driver, and the thread ends for the rest of the process's life.
-// Stop path (teardown): the same clean-up as the time-out path short of the
-// abort, since no exchange is held at that point.
+// Stop path (teardown): the same clean-up as the time-out path. The stop
+// is seen at the start of a cycle, or while the driver holds the exchange;
+// then the exchange is aborted first, so that a driver slow to answer does
+// not hold the kernel's end.
 #pragma once
 
 #include <cstdint>

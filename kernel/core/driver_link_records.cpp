@@ -44,7 +44,8 @@ std::string DevicePathFromStartRecord(CanStartRecordView start) {
 
 std::uint32_t ExchangeTimeoutFromStartRecord(CanStartRecordView start) noexcept {
   const std::uint32_t timeout = start.Get(sr::kRealTimeThreadIntWaitTime);
-  return timeout != 0 ? timeout : sr::kDefaultRealTimeThreadIntWaitTime;
+  if (timeout == 0) return sr::kDefaultRealTimeThreadIntWaitTime;
+  return std::min(timeout, kLongestExchangeTimeoutMs);
 }
 
 DriverVersionTextBuffer FormatDriverVersion(

@@ -47,6 +47,10 @@ std::string DevicePathFromStartRecord(CanStartRecordView start);
 
 // The exchange time-out in milliseconds; 0 means the default 1500 ms, since
 // a cycle that gave the driver no time at all would end at its first wait.
+// Longer ones are cut to `kLongestExchangeTimeoutMs`: the field's largest
+// value would otherwise be a wait without end, and a cycle on a driver that
+// stopped answering would hold every waiting request for good.
+inline constexpr std::uint32_t kLongestExchangeTimeoutMs = 10000;
 std::uint32_t ExchangeTimeoutFromStartRecord(CanStartRecordView start) noexcept;
 
 // The driver's version as the complete status reports it: major, minor, the

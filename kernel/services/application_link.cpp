@@ -2,6 +2,7 @@
 
 #include "common/kernel_object_names.h"
 #include "kernel/services/communication_thread.h"
+#include "kernel/services/request_areas.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -112,11 +113,16 @@ bool StartApplicationLink(Kernel& kernel, std::string_view commandLine) {
 }
 
 void StopApplicationLink(Kernel& kernel) {
-  if (kernel.driverLink != nullptr) kernel.driverLink->CloseCanDevice();
+  // The server thread goes first: a command it is still running may open
+  // the driver link, and only once it has ended does the link stay closed.
   if (kernel.link.serverThread.valid()) {
     kernel.link.stopEvent.Set();
     os::WaitForOne(kernel.link.serverThread, os::kInfinite);
   }
+  if (kernel.driverLink != nullptr) kernel.driverLink->CloseCanDevice();
+  // No application waits for a kernel that is gone; the block is still
+  // mapped here.
+  AnswerUnservedRequests(kernel);
   ClearLinkState(kernel);
 }
 

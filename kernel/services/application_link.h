@@ -18,9 +18,10 @@ void ClearLinkState(Kernel& kernel);
 // what was already made.
 bool StartApplicationLink(Kernel& kernel, std::string_view commandLine);
 
-// The teardown: the driver link and its cycle first, then the server thread
-// (stop event, wait), then the block and every event, the presence events
-// last.
+// The teardown: the server thread first (stop event, wait), so that no
+// command can open the driver link again; then the driver link and its
+// cycle; then every request still waiting in either area is answered; then
+// the block and every event, the presence events last.
 void StopApplicationLink(Kernel& kernel);
 
 }  // namespace vantor::kernel

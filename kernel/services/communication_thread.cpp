@@ -51,12 +51,18 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
       return 1;
     }
 
+    // Once the teardown has begun nothing more is served: a command run now
+    // could open the driver link again after it was closed. What is left
+    // unanswered is answered by the teardown, once the cycle has ended.
+    if (IsSet(kernel.link.stopEvent)) return 0;
+
     if (IsSet(kernel.standard.applicationReady)) {
       if (DispatchCommand(kernel) == AfterCommand::EndKernel) {
         PostExitCommand(kernel);
         os::WaitForOne(kernel.link.stopEvent, os::kInfinite);
         return 0;
       }
+      if (IsSet(kernel.link.stopEvent)) return 0;
     }
 
     if (!sdoPending) {

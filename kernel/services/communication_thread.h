@@ -9,8 +9,9 @@ namespace vantor::kernel {
 
 // Serves the standard area (commands run to their end here) and the SDO
 // area (requests go to the cycle; the thread keeps serving commands while
-// one is on the bus) until the stop event is set. After command 2 it asks
-// the main thread to end the process and waits for the stop event.
+// one is on the bus) until the stop event is set; from then on it serves
+// nothing more and leaves what waits to the teardown. After command 2 it
+// asks the main thread to end the process and waits for the stop event.
 std::uint32_t CommunicationThread(Kernel& kernel);
 
 }  // namespace vantor::kernel

@@ -28,6 +28,8 @@ bool IsCycleThreadRunning(const Kernel& kernel) {
 
 namespace {
 
+bool IsSet(const os::Event& event) { return os::WaitForOne(event, 0).acquired(); }
+
 void AnswerAtOnce(Kernel& kernel, common::StatusCode result) {
   WriteSdoAreaRefusal(kernel.Block(), result);
   ReplySdoRequest(kernel);
@@ -95,6 +97,15 @@ void FailSdoRequest(Kernel& kernel) {
   kernel.sdo.completion.Set();
   kernel.sdo.busy = 0;
   ReplySdoRequest(kernel);
+}
+
+void AnswerUnservedRequests(Kernel& kernel) {
+  if (kernel.link.communicationMapping.data() == nullptr) return;
+  if (IsSet(kernel.standard.applicationReady)) {
+    kernel.Block().Set(cb::kResult, kCycleNotRunning);
+    ReplyToApplication(kernel);
+  }
+  if (IsSet(kernel.sdo.applicationReady)) FailSdoRequest(kernel);
 }
 
 }  // namespace vantor::kernel

@@ -25,4 +25,8 @@ void FinishSdoRequest(Kernel& kernel);
 // Answers a request whose cycle ended before completing it.
 void FailSdoRequest(Kernel& kernel);
 
+// At the kernel's end, with the server and cycle threads gone: every
+// request still waiting in either area is answered "cycle not running".
+void AnswerUnservedRequests(Kernel& kernel);
+
 }  // namespace vantor::kernel

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kernel/core/driver_link_records.h"
+#include "platform/os/wait.h"
 
 namespace vantor::kernel {
 namespace {
@@ -47,11 +48,25 @@ TEST(StartRecordTest, DevicePathIsBoundedToTwentyCharacters) {
   EXPECT_EQ(DevicePathFromStartRecord(start.View()), "\\\\.\\" + std::string(20, 'x'));
 }
 
-TEST(StartRecordTest, ExchangeTimeoutZeroMeansTheDefault) {
-  common::CanStartRecord start;
-  EXPECT_EQ(ExchangeTimeoutFromStartRecord(start.View()), 1500u);
-  start.Set(sr::kRealTimeThreadIntWaitTime, 250);
-  EXPECT_EQ(ExchangeTimeoutFromStartRecord(start.View()), 250u);
+TEST(StartRecordTest, ExchangeTimeoutZeroMeansTheDefaultAndEveryOneHasAnEnd) {
+  struct Case {
+    std::uint32_t inRecord;
+    std::uint32_t used;
+  };
+  // The field's largest value is the infinite wait of the operating system
+  // layer; the cycle must never use it.
+  const Case cases[] = {{0, 1500},
+                        {250, 250},
+                        {kLongestExchangeTimeoutMs, kLongestExchangeTimeoutMs},
+                        {kLongestExchangeTimeoutMs + 1, kLongestExchangeTimeoutMs},
+                        {0xFFFFFFFEu, kLongestExchangeTimeoutMs},
+                        {0xFFFFFFFFu, kLongestExchangeTimeoutMs}};
+  for (const auto& c : cases) {
+    common::CanStartRecord start;
+    start.Set(sr::kRealTimeThreadIntWaitTime, c.inRecord);
+    EXPECT_EQ(ExchangeTimeoutFromStartRecord(start.View()), c.used) << c.inRecord;
+  }
+  static_assert(kLongestExchangeTimeoutMs < os::kInfinite);
 }
 
 TEST(StartRecordTest, TicksRoundDownAfterAddingOne) {

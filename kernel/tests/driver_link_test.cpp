@@ -264,6 +264,32 @@ TEST_F(DriverLinkFixture, StalledExchangeEndsTheCycleThroughItsTimeoutPath) {
   EXPECT_EQ(steps_.completedPending.load(), 1);
 }
 
+TEST_F(DriverLinkFixture, ClosingReachesACycleWhoseExchangeTheDriverHolds) {
+  StartSettings settings;
+  settings.exchangeTimeoutMs = 0xFFFFFFFFu;
+  ASSERT_EQ(Open(settings), common::kKernelSuccess);
+  driver().Stall(true);
+  ASSERT_TRUE(Eventually([&] { return driver().ExchangeHeld(); }));
+
+  // Closing takes no longer than the driver needs to give the exchange
+  // back, however long the cycle would wait for it.
+  auto closer = os::Thread::Start([this] {
+                  link_->CloseCanDevice();
+                  return 0u;
+                }).take();
+  const bool closedInTime = os::WaitForOne(closer, 5000).acquired();
+  // A cycle that missed the stop goes on once the driver answers again, so
+  // that the test itself ends.
+  driver().Stall(false);
+  ASSERT_TRUE(os::WaitForOne(closer, 30000).acquired());
+  EXPECT_TRUE(closedInTime);
+  EXPECT_EQ(link_->CycleExitCode(), kCycleEndedByStop);
+  EXPECT_EQ(driver().Aborts(), 1);
+  EXPECT_FALSE(driver().ExchangeHeld());
+  EXPECT_EQ(steps_.completedPending.load(), 1);
+  EXPECT_TRUE(Eventually([&] { return driver().RunEnds() == 1; }));
+}
+
 TEST_F(DriverLinkFixture, ZeroExchangeTimeoutMeansTheDefault) {
   StartSettings settings;
   settings.exchangeTimeoutMs = 0;

@@ -2,6 +2,8 @@
 // process serves: command 4, the heartbeat, raw requests of the SDO area,
 // the stalled driver and the end of the driver run with the kernel.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -187,7 +189,9 @@ TEST_F(KernelCycleProcessTest,
 TEST_F(KernelCycleProcessTest, StalledDriverEndsTheCycleAndAnswersThePendingSdoRequestAtOnce) {
   StartKernel(Channel::CanOne);
   StartSettings settings;
-  settings.exchangeTimeoutMs = 200;
+  // Far below the request's own minute, and long enough that a loaded
+  // machine does not end the cycle before the stall.
+  settings.exchangeTimeoutMs = 1000;
   ASSERT_EQ(OpenHardware(settings).result, common::kKernelSuccess);
 
   // A request that would wait a minute for a silent node.
@@ -214,6 +218,84 @@ TEST_F(KernelCycleProcessTest, StalledDriverEndsTheCycleAndAnswersThePendingSdoR
   EXPECT_EQ(client_->Command(CommandCode::Ping).result, common::kKernelSuccess);
   EndKernel();
   EXPECT_TRUE(Eventually([&] { return driver().RunEnds() == 1; }));
+}
+
+// The two ways an application or the system ends a kernel.
+enum class Ending { CommandTwo, TerminationSignal };
+
+std::string EndingName(Ending ending) {
+  return ending == Ending::CommandTwo ? "command 2" : "SIGTERM";
+}
+
+class KernelEndingTest : public KernelCycleProcessTest {
+ protected:
+  void End(Ending ending) {
+    if (ending == Ending::CommandTwo) {
+      const auto answer = client_->Command(CommandCode::TerminateKernel);
+      EXPECT_TRUE(answer.answered);
+      EXPECT_EQ(answer.result, common::kKernelSuccess);
+    } else {
+      ASSERT_EQ(::kill(static_cast<pid_t>(client_->kernel().id()), SIGTERM), 0);
+    }
+  }
+
+  // The kernel is gone without a crash, and so are its driver run and its
+  // held exchange.
+  void ExpectCleanEnd(int runEndsBefore) {
+    ASSERT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
+    EXPECT_EQ(client_->kernel().exitCode(), 0u);
+    EXPECT_TRUE(Eventually([&] { return driver().RunEnds() == runEndsBefore + 1; }));
+    EXPECT_FALSE(driver().ExchangeHeld());
+  }
+
+  // A request that waits a minute for a silent node.
+  void SignalLongSdoRequest() {
+    auto block = client_->Block();
+    block.Set(cb::kSdoRequestCobId, 0x604);
+    block.Set(cb::kSdoRequestLength, 8);
+    block.Set(cb::kSdoAnswerCobId, 0x584);
+    block.Set(cb::kSdoTimeoutMicroseconds, 60'000'000);
+    client_->SignalSdoRequest();
+  }
+};
+
+TEST_F(KernelEndingTest, PendingSdoRequestIsAnsweredBeforeTheKernelEnds) {
+  for (const Ending ending : {Ending::CommandTwo, Ending::TerminationSignal}) {
+    SCOPED_TRACE(EndingName(ending));
+    const int runEndsBefore = driver().RunEnds();
+    StartKernel(Channel::CanOne);
+    ASSERT_EQ(OpenHardware().result, common::kKernelSuccess);
+    const std::size_t framesBefore = driver().SentFrames().size();
+    SignalLongSdoRequest();
+    ASSERT_TRUE(Eventually([&] { return driver().SentFrames().size() > framesBefore; }));
+
+    End(ending);
+    const auto answer = client_->AwaitSdoAnswer(kAnswerTimeoutMs);
+    EXPECT_TRUE(answer.answered);
+    EXPECT_EQ(answer.result, common::kDriverNoController);
+    ExpectCleanEnd(runEndsBefore);
+  }
+}
+
+// The start record's largest exchange time-out would be a wait without end
+// on a driver that holds the exchange and never answers.
+TEST_F(KernelEndingTest, StalledDriverWithTheLargestExchangeTimeoutDoesNotHoldTheKernel) {
+  for (const Ending ending : {Ending::CommandTwo, Ending::TerminationSignal}) {
+    SCOPED_TRACE(EndingName(ending));
+    const int runEndsBefore = driver().RunEnds();
+    const int abortsBefore = driver().Aborts();
+    StartKernel(Channel::CanOne);
+    StartSettings settings;
+    settings.exchangeTimeoutMs = 0xFFFFFFFFu;
+    ASSERT_EQ(OpenHardware(settings).result, common::kKernelSuccess);
+    driver().Stall(true);
+    ASSERT_TRUE(Eventually([&] { return driver().ExchangeHeld(); }));
+
+    End(ending);
+    ExpectCleanEnd(runEndsBefore);
+    EXPECT_EQ(driver().Aborts(), abortsBefore + 1);
+    driver().Stall(false);
+  }
 }
 
 TEST_F(KernelCycleProcessTest, NoCanOpensOneHandleAndStartsNoCycle) {
