@@ -17,7 +17,9 @@ namespace vantor::sim {
 // beats a remote frame of the same identifier, and of two equal frames the
 // station attached first goes). The frame lasts its stuffed bit count times
 // the transmitter's bit time; at its end it is acknowledged when another
-// station is on-line, and everyone hears the outcome.
+// station at the same bit time is on-line, and every station at that bit
+// time hears it. Stations at another bit time neither hear nor acknowledge
+// it: they are told of a frame they could not read.
 //
 // Faults can be injected: error frames, a missing acknowledgement, a
 // transmitter driven bus-off, and a frame that appears on the bus between
@@ -83,8 +85,12 @@ class CanBus : public TimedModel {
   void FailTransmission(const Transmission& transmission, CanTransmitError error);
   bool TakeErrorFrameInjection(std::uint16_t identifier);
   bool TakeBusOffInjection(const CanStation* transmitter);
-  bool AnotherStationAcknowledges(const CanStation* transmitter) const;
-  void Deliver(const CanFrame& frame, const CanStation* from, SimTime time);
+  bool AnotherStationAcknowledges(const Transmission& transmission) const;
+  void TellUnreadable(const Transmission& transmission);
+  // Only stations at `bit_time` hear the frame; without one (a frame put on
+  // the bus from outside), every station does.
+  void Deliver(const CanFrame& frame, const CanStation* from, SimTime time,
+               std::optional<SimTime> bit_time = std::nullopt);
 
   std::string name_;
   std::vector<CanStation*> stations_;
