@@ -48,7 +48,7 @@ void CanBus::InjectBusOff(const CanStation* transmitter) {
 
 void CanBus::DeliverNow(const CanFrame& injected, const CanStation* from) {
   const CanFrame frame = AsOnTheWire(injected);
-  if (log_ != nullptr) *log_ << FormatCandumpLine(cursor_, name_, frame) << '\n';
+  if (log_ != nullptr) *log_ << FormatCandumpLine(log_start_ + cursor_, name_, frame) << '\n';
   Deliver(frame, from, cursor_);
 }
 
@@ -152,7 +152,7 @@ void CanBus::FinishTransmission() {
   ++statistics_.frames;
   free_at_ = transmission.end + kIntermissionBits * transmission.bit_time;
   if (log_ != nullptr)
-    *log_ << FormatCandumpLine(transmission.end, name_, transmission.frame) << '\n';
+    *log_ << FormatCandumpLine(log_start_ + transmission.end, name_, transmission.frame) << '\n';
   transmission.transmitter->FrameSent(transmission.end);
   Deliver(transmission.frame, transmission.transmitter, transmission.end, transmission.bit_time);
 }

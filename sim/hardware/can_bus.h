@@ -45,6 +45,10 @@ class CanBus : public TimedModel {
   // Every acknowledged frame goes to the stream as a candump log line under
   // the bus's name; nullptr stops the log.
   void SetLog(std::ostream* log) { log_ = log; }
+  // Log stamps are `start` plus simulated time (both in nanoseconds); the
+  // owner passes the wall-clock time at which simulated time was 0, so the
+  // log reads like one taken on a real bus. 0 (the default): simulated time.
+  void SetLogStart(std::uint64_t start) { log_start_ = start; }
 
   // The next `count` frames (only those with `identifier`, when given) are
   // destroyed by an error frame.
@@ -95,6 +99,7 @@ class CanBus : public TimedModel {
   std::string name_;
   std::vector<CanStation*> stations_;
   std::ostream* log_ = nullptr;
+  std::uint64_t log_start_ = 0;
   std::optional<Transmission> in_flight_;
   SimTime free_at_ = 0;
   SimTime cursor_ = 0;
