@@ -74,6 +74,8 @@ TEST(NodeFactory, BadDescriptionsAreRefusedWithAReason) {
        5,
        {{"short_expedited_upload", 1}},
        "'short_expedited_upload'"},
+      {"leniency not a bool", "generic", 5, {{"short_sdo_requests", "yes"}},
+       "'short_sdo_requests'"},
       {"bad hex number", "generic", 5, {{"vendor_id", "0xZZ"}}, "'vendor_id'"},
       {"absent object not text", "generic", 5, {{"absent_objects", {0x1013}}}, "'absent_objects'"},
       {"absent subindex too large",
