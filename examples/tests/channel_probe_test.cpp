@@ -162,8 +162,7 @@ class ChannelProbeTest : public ::testing::Test {
     const std::string out = (folder_ / "probe.out").string();
     const std::string err = (folder_ / "probe.err").string();
     std::vector<std::string> shell = {
-        "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err,
-        program};
+        "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err, program};
     shell.insert(shell.end(), arguments.begin(), arguments.end());
     ProbeRun run;
     auto process = os::Process::Start("/bin/sh", shell);
@@ -296,7 +295,8 @@ TEST_F(ChannelProbeTest, TheDemosFrameLogReadsWithPythonCanFromTheStartTime) {
   EXPECT_EQ(read.exitCode, 0u) << read.err;
   ASSERT_FALSE(read.out.empty()) << read.err;
   EXPECT_EQ(read.out.front(), "70A#00") << "the I/O module boots first";
-  for (const char* frame : {"601#4000100000000000", "581#4300100092010200", "603#400A100000000000"}) {
+  for (const char* frame :
+       {"601#4000100000000000", "581#4300100092010200", "603#400A100000000000"}) {
     EXPECT_NE(std::find(read.out.begin(), read.out.end(), frame), read.out.end()) << frame;
   }
 }

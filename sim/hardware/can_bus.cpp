@@ -178,10 +178,11 @@ bool CanBus::TakeBusOffInjection(const CanStation* transmitter) {
 }
 
 bool CanBus::AnotherStationAcknowledges(const Transmission& transmission) const {
-  return std::any_of(stations_.begin(), stations_.end(), [&transmission](const CanStation* station) {
-    return station != transmission.transmitter && station->Acknowledges() &&
-           BitTimesMatch(transmission.bit_time, station->BitTime());
-  });
+  return std::any_of(stations_.begin(), stations_.end(),
+                     [&transmission](const CanStation* station) {
+                       return station != transmission.transmitter && station->Acknowledges() &&
+                              BitTimesMatch(transmission.bit_time, station->BitTime());
+                     });
 }
 
 void CanBus::TellUnreadable(const Transmission& transmission) {

@@ -155,11 +155,10 @@ I82527::Config ReadController(const json& entry, const std::string& path) {
 // or a rate beyond what CAN runs at.
 void CheckBusCanExist(const json& entry, const std::string& path, const std::string& name) {
   constexpr std::size_t kLongestInterfaceName = 15;
-  const bool fits = name.size() <= kLongestInterfaceName &&
-                    std::all_of(name.begin(), name.end(), [](char c) {
-                      return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' ||
-                             c == '.';
-                    });
+  const bool fits =
+      name.size() <= kLongestInterfaceName && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+      });
   if (!fits) {
     Fail(path + ".name",
          "\"" + name + "\" is no interface name (up to 15 letters, digits, '_', '-' or '.')");

@@ -31,8 +31,7 @@ inline CanopenNode* AddNode(Machine& machine, std::string_view kind, unsigned no
 
 // The client on `bus` at `bitTime`: sends what the test queues, keeps what
 // it hears.
-inline sim::testing::RecordingStation* AddClient(Machine& machine,
-                                                 const std::string& bus = "can0",
+inline sim::testing::RecordingStation* AddClient(Machine& machine, const std::string& bus = "can0",
                                                  SimTime bitTime = kDefaultBitTime) {
   return static_cast<sim::testing::RecordingStation*>(
       machine.AddStation(bus, std::make_unique<sim::testing::RecordingStation>(bitTime)));
