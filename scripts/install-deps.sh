@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev qt6-base-dev
   xvfb
+  python3-can
 )
 
 missing=()

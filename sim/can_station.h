@@ -45,6 +45,10 @@ class CanStation {
   // A frame of another station ended successfully at `now`.
   virtual void FrameReceived(const CanFrame& frame, SimTime now) = 0;
 
+  // A frame sent at another bit time ended at `now`: the station could not
+  // read it, neither received nor acknowledged it, and saw only errors.
+  virtual void FrameUnreadable(SimTime /*now*/) {}
+
   // The next time at which the station changes state by itself (a timer, a
   // boot that completes), or kNever.
   virtual SimTime NextDeadline() const { return kNever; }

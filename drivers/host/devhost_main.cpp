@@ -121,6 +121,7 @@ int Serve(const DevhostOptions& options, const sigset_t& endSignals) {
     return 1;
   }
   AddMachineControlCommands(host, machine, frames);
+  if (!options.zeroBasedLog) StampFramesWithWallClock(machine);
 
   if (!options.parametersPath.empty() && !host.Parameters().Load(options.parametersPath, error)) {
     Log("cannot read the drivers' parameters " + options.parametersPath + ": " + error);

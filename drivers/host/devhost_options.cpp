@@ -28,6 +28,8 @@ std::optional<DevhostOptions> ParseDevhostOptions(const std::vector<std::string>
       }
       clockChosen = true;
       options.clock = argument == "--fast" ? ClockChoice::kFast : ClockChoice::kStepped;
+    } else if (argument == "--zero-based-log") {
+      options.zeroBasedLog = true;
     } else if (argument == "--help" || argument == "-h") {
       options.help = true;
     } else {

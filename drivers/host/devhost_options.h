@@ -18,16 +18,20 @@ struct DevhostOptions {
   std::string candumpPath;     // empty: no frame file
   std::string parametersPath;  // empty: every driver takes its defaults
   ClockChoice clock = ClockChoice::kReal;
+  // Frame log stamps count simulated time from 0 instead of the wall clock.
+  bool zeroBasedLog = false;
   bool help = false;
 };
 
 inline constexpr const char* kDevhostUsage =
     "usage: devhost [--machine FILE] [--parameters FILE] [--candump FILE]\n"
-    "               [--virtual-clock | --fast]\n"
+    "               [--zero-based-log] [--virtual-clock | --fast]\n"
     "  --machine FILE     the machine description to simulate (default: one PCI\n"
     "                     card with sample drives on channel 1)\n"
     "  --parameters FILE  the drivers' parameters (their service keys' values)\n"
     "  --candump FILE     write every frame on the simulated buses to FILE\n"
+    "  --zero-based-log   stamp logged frames with simulated time from 0 instead of\n"
+    "                     the wall-clock time at start plus simulated time\n"
     "  --virtual-clock    run on a virtual clock that only the control endpoint steps\n"
     "  --fast             run on a virtual clock that advances as fast as possible\n";
 

@@ -1,6 +1,18 @@
 #include "drivers/host/frame_log.h"
 
+#include <chrono>
+#include <cstdint>
+
 namespace vantor::host {
+
+void StampFramesWithWallClock(SimulatedMachine& machine) {
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto wallClock = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count());
+  SimulationPump::ModelAccess access(machine.Pump());
+  const std::uint64_t start = wallClock - machine.Models().Sim().Now();
+  for (const auto& bus : machine.Models().Buses()) bus->SetLogStart(start);
+}
 
 FrameLog::FrameLog(std::ostream* file) : file_(file), stream_(this) {}
 

@@ -11,7 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "drivers/host/simulated_machine.h"
+
 namespace vantor::host {
+
+// Stamps the frames of every bus of `machine` as candump does on a real
+// bus: the wall-clock time at which simulated time was 0, plus simulated
+// time, so log readers show real dates and times.
+void StampFramesWithWallClock(SimulatedMachine& machine);
 
 class FrameLog final : private std::streambuf {
  public:

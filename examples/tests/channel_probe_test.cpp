@@ -41,6 +41,8 @@ const std::string kDevhost = VANTOR_DEVHOST_PROGRAM;
 const std::string kProgramFolder = VANTOR_PROGRAM_FOLDER;
 const std::string kSampleIni = VANTOR_EXAMPLES_FOLDER "/machine.ini";
 const std::string kDualDriveMachine = VANTOR_EXAMPLES_FOLDER "/tests/data/dual_drive_machine.json";
+const std::string kCandumpReader = VANTOR_EXAMPLES_FOLDER "/tests/read_candump_log.py";
+const std::string kPython = VANTOR_PYTHON;
 
 constexpr std::uint32_t kProbeDeadlineMs = 60000;
 constexpr std::uint32_t kDevhostEndDeadlineMs = 10000;
@@ -63,6 +65,12 @@ struct ProbeRun {
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+long long WallClockSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -115,9 +123,10 @@ class ChannelProbeTest : public ::testing::Test {
     fs::remove_all(folder_);
   }
 
-  void StartDevhost(const std::string& machine = {}) {
+  void StartDevhost(const std::string& machine = {}, const std::string& candump = {}) {
     std::vector<std::string> arguments;
     if (!machine.empty()) arguments = {"--machine", machine};
+    if (!candump.empty()) arguments.insert(arguments.end(), {"--candump", candump});
     auto started = os::Process::Start(kDevhost, arguments);
     ASSERT_TRUE(started);
     devhost_ = started.take();
@@ -145,11 +154,15 @@ class ChannelProbeTest : public ::testing::Test {
   }
 
   ProbeRun RunProbe(const std::vector<std::string>& arguments) {
+    return RunProgram(kProbe, arguments);
+  }
+
+  // A program with its output caught, ended if it outlives the deadline.
+  ProbeRun RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
     const std::string out = (folder_ / "probe.out").string();
     const std::string err = (folder_ / "probe.err").string();
     std::vector<std::string> shell = {
-        "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err,
-        kProbe};
+        "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err, program};
     shell.insert(shell.end(), arguments.begin(), arguments.end());
     ProbeRun run;
     auto process = os::Process::Start("/bin/sh", shell);
@@ -158,7 +171,7 @@ class ChannelProbeTest : public ::testing::Test {
     if (os::WaitForOne(*process, kProbeDeadlineMs).kind != os::WaitKind::Signalled) {
       process->Terminate(0);
       os::WaitForOne(*process, kProbeDeadlineMs);
-      ADD_FAILURE() << "channel_probe did not end in time";
+      ADD_FAILURE() << program << " did not end in time";
     }
     run.exitCode = process->exitCode().value_or(0xFFFFFFFFu);
     process->Close();
@@ -178,6 +191,19 @@ class ChannelProbeTest : public ::testing::Test {
     EXPECT_TRUE(programs.empty()) << "a kernel or watching program still runs";
     StopDevhost();
     EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
+  }
+
+  // The sample initialisation file with another bit-rate code.
+  std::string IniWithBitRateCode(int code) {
+    std::string text = ReadText(kSampleIni);
+    const std::string key = "BaudRateForCan = 5 ;";
+    const std::size_t at = text.find(key);
+    EXPECT_NE(at, std::string::npos) << "the sample file names no bit rate";
+    if (at != std::string::npos)
+      text.replace(at, key.size(), "BaudRateForCan = " + std::to_string(code) + " ;");
+    const fs::path path = folder_ / ("rate" + std::to_string(code) + ".ini");
+    std::ofstream(path) << text;
+    return path.string();
   }
 
   std::string namespace_;
@@ -215,6 +241,64 @@ TEST_F(ChannelProbeTest, SilentNodeFailsWithTheLibraryTextAndTheChannelStillEnds
             std::string::npos)
       << run.err;
   ExpectNothingLeft();
+}
+
+// The sample machine's bus runs at the file's 500 kbit/s. At any other rate
+// the drives never see the kernel's frames: the channel comes up, the first
+// request times out, and the channel still ends cleanly. 800 kbit/s has no
+// timing at the card's controller clock and fails at the start.
+TEST_F(ChannelProbeTest, AChannelAtAnotherBitRateFailsWithTheLibraryTextAndLeavesNothing) {
+  struct Case {
+    int code;
+    const char* channelUp;  // nullptr: the start fails
+    const char* failure;
+    const char* text;
+  };
+  const char* const kNodeFailure = "node 1, object 0x1000: cpctl_ComViaSdo failed:\n";
+  const char* const kTimeout = "0xC9130006 (3-2323-6):  Time for CAN-message expired!";
+  const Case cases[] = {
+      {0, "channel 1 up on tarnis1 at 10 kbit/s", kNodeFailure, kTimeout},
+      {4, "channel 1 up on tarnis1 at 250 kbit/s", kNodeFailure, kTimeout},
+      {7, "channel 1 up on tarnis1 at 1000 kbit/s", kNodeFailure, kTimeout},
+      {6, nullptr, "cpctl_CanInitialize failed:\n",
+       "0xC910000B (3-2320-11): Wrong initialization-parameter for CAN-interface!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    StartDevhost();
+    ASSERT_FALSE(HasFatalFailure());
+    const ProbeRun run = RunProbe({IniWithBitRateCode(c.code), "1"});
+    EXPECT_EQ(run.exitCode, 1u) << run.err;
+    std::vector<std::string> expected = {kBanner};
+    if (c.channelUp != nullptr) expected.insert(expected.end(), {c.channelUp, kChannelEnded});
+    EXPECT_EQ(run.out, expected) << run.err;
+    EXPECT_NE(run.err.find(c.failure), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.text), std::string::npos) << run.err;
+    ExpectNothingLeft();
+  }
+}
+
+// The demo's frame file is a candump log with real times: python-can's
+// reader takes every line, with stamps rising from the driver host's start.
+TEST_F(ChannelProbeTest, TheDemosFrameLogReadsWithPythonCanFromTheStartTime) {
+  const std::string log = (folder_ / "demo.log").string();
+  const long long startedAt = WallClockSeconds();
+  StartDevhost({}, log);
+  ASSERT_FALSE(HasFatalFailure());
+  const ProbeRun probe = RunProbe({kSampleIni});
+  EXPECT_EQ(probe.exitCode, 0u) << probe.err;
+  ExpectNothingLeft();
+  const long long endedAt = WallClockSeconds() + 1;
+
+  const ProbeRun read = RunProgram(
+      kPython, {kCandumpReader, log, std::to_string(startedAt), std::to_string(endedAt)});
+  EXPECT_EQ(read.exitCode, 0u) << read.err;
+  ASSERT_FALSE(read.out.empty()) << read.err;
+  EXPECT_EQ(read.out.front(), "70A#00") << "the I/O module boots first";
+  for (const char* frame :
+       {"601#4000100000000000", "581#4300100092010200", "603#400A100000000000"}) {
+    EXPECT_NE(std::find(read.out.begin(), read.out.end(), frame), read.out.end()) << frame;
+  }
 }
 
 TEST_F(ChannelProbeTest, WithoutDriverHostTheStartFailsWithTheLibraryText) {

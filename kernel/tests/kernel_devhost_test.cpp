@@ -45,9 +45,10 @@ constexpr auto kDeadline = 10s;
 constexpr std::uint32_t kAnswerTimeoutMs = LibrarySide::kAnswerTimeoutMs;
 constexpr const char* kDevice = "\\\\.\\tarnis1";
 
-// The sample machine's bus runs at the simulation's default of 1 Mbit/s.
-constexpr std::uint8_t kBitRateCodeOfTheSampleBus = 7;
-static_assert(common::kBitRateTimings[kBitRateCodeOfTheSampleBus].bitsPerSecond == 1000000);
+// The sample machine's bus runs at 500 kbit/s, the rate of the sample
+// initialisation file.
+constexpr std::uint8_t kBitRateCodeOfTheSampleBus = 5;
+static_assert(common::kBitRateTimings[kBitRateCodeOfTheSampleBus].bitsPerSecond == 500000);
 
 // What the simulated drives answer for object 0x1000 (a servo drive).
 constexpr std::uint32_t kDriveDeviceType = 0x00020192;

@@ -24,7 +24,7 @@ CanopenNode::CanopenNode(const NodeOptions& options, FrameSink sink)
       sink_(std::move(sink)),
       sdo_(dictionary_, log_, faults_,
            SdoServerOptions{SdoRequestCobId(options.nodeId), SdoResponseCobId(options.nodeId),
-                            options.shortExpeditedUpload}),
+                            options.shortExpeditedUpload, options.shortSdoRequests}),
       pdos_(dictionary_, log_, *this, options.nodeId) {
   AddCommunicationObjects(dictionary_, options_.nodeId, options_.identity, options_.guarding);
   pdos_.AddObjects();
@@ -99,7 +99,11 @@ void CanopenNode::Dispatch(const CanFrame& frame) {
 }
 
 void CanopenNode::HandleNmt(const CanFrame& frame) {
-  if (frame.length < 2) return;
+  constexpr std::uint8_t kNmtLength = 2;  // command, node id
+  if (frame.length < kNmtLength) {
+    log_.Record(now_, ShortFrame{frame.identifier, frame.length, kNmtLength});
+    return;
+  }
   const std::uint8_t target = frame.data[1];
   if (target != 0 && target != Id()) return;
 

@@ -31,6 +31,8 @@ struct NodeOptions {
   // From power-on or a reset to the boot-up frame.
   SimTime bootTime = 0;
   bool shortExpeditedUpload = false;
+  // The SDO server serves requests that end after their last meaningful byte.
+  bool shortSdoRequests = true;
   NodeIdentity identity{};
   GuardingDefaults guarding{};
 };

@@ -22,11 +22,10 @@ constexpr std::uint64_t kDefaultBitRate = 1000000;
 constexpr std::uint64_t kNanosecondsPerSecond = 1000000000;
 
 const std::set<std::string, std::less<>> kCommonOptions = {
-    "boot_time_ms",     "bit_rate",         "short_expedited_upload",
-    "device_type",      "vendor_id",        "product_code",
-    "revision",         "serial_number",    "device_name",
-    "hardware_version", "software_version", "guard_time_ms",
-    "life_time_factor", "absent_objects"};
+    "boot_time_ms",  "bit_rate",         "short_expedited_upload", "short_sdo_requests",
+    "device_type",   "vendor_id",        "product_code",           "revision",
+    "serial_number", "device_name",      "hardware_version",       "software_version",
+    "guard_time_ms", "life_time_factor", "absent_objects"};
 
 struct AbsentObject {
   std::uint16_t index = 0;
@@ -88,6 +87,17 @@ bool ReadText(const json& options, const char* key, std::string& value, std::str
     return false;
   }
   value = found->get<std::string>();
+  return true;
+}
+
+bool ReadSwitch(const json& options, const char* key, bool& value, std::string& error) {
+  const auto found = options.find(key);
+  if (found == options.end()) return true;
+  if (!found->is_boolean()) {
+    error = std::string("option '") + key + "' must be true or false";
+    return false;
+  }
+  value = found->get<bool>();
   return true;
 }
 
@@ -196,12 +206,9 @@ bool ParseCommonOptions(const json& options, const NodeKindDefinition& kind, Par
     error = "option 'bit_rate' must be above 0";
     return false;
   }
-  if (const auto found = options.find("short_expedited_upload"); found != options.end()) {
-    if (!found->is_boolean()) {
-      error = "option 'short_expedited_upload' must be true or false";
-      return false;
-    }
-    parsed.node.shortExpeditedUpload = found->get<bool>();
+  if (!ReadSwitch(options, "short_expedited_upload", parsed.node.shortExpeditedUpload, error) ||
+      !ReadSwitch(options, "short_sdo_requests", parsed.node.shortSdoRequests, error)) {
+    return false;
   }
   parsed.node.bootTime = bootTimeMs * kNanosecondsPerMillisecond;
   parsed.bitTime = kNanosecondsPerSecond / bitRate;

@@ -5,6 +5,12 @@
 //   "boot_time_ms"            power-on / reset to boot-up frame (default 0)
 //   "bit_rate"                bits per second, up to 1000000 (the default)
 //   "short_expedited_upload"  true: expedited upload answers end after their data
+//   "short_sdo_requests"      leniency, true by default: SDO requests that end
+//                             after their last meaningful byte are served (an
+//                             initiate upload of 4 bytes, an expedited download
+//                             of 4 + n, segment requests of 1 + n); false: every
+//                             request must carry all 8 bytes. Shorter frames
+//                             are ignored either way and the node log shows them
 //   "device_type", "vendor_id", "product_code", "revision", "serial_number"
 //                             unsigned 32-bit
 //   "device_name", "hardware_version", "software_version"   strings

@@ -52,6 +52,13 @@ std::string DescribeEmergency(const EmergencyEvent& event) {
          Hex(event.errorRegister, 2) + (event.sent ? "" : " (not sent)");
 }
 
+std::string DescribeShortFrame(const ShortFrame& frame) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "ignored %03X [%u]: needs %u byte%s", frame.identifier,
+                frame.length, frame.needed, frame.needed == 1 ? "" : "s");
+  return text;
+}
+
 }  // namespace
 
 std::string Describe(NmtState state) {
@@ -74,6 +81,7 @@ std::string Describe(const NodeEventDetail& detail) {
     std::string operator()(const NmtEvent& e) const { return DescribeNmt(e); }
     std::string operator()(const MappingChange& e) const { return DescribeMapping(e); }
     std::string operator()(const EmergencyEvent& e) const { return DescribeEmergency(e); }
+    std::string operator()(const ShortFrame& e) const { return DescribeShortFrame(e); }
   };
   return std::visit(Describer{}, detail);
 }

@@ -1,5 +1,5 @@
-// The per-node log: every SDO access, NMT event, PDO mapping change and
-// emergency, in the order they happened, so that tests can assert exact
+// The per-node log: every SDO access, NMT event, PDO mapping change,
+// emergency and ignored short frame, in the order they happened, so that tests can assert exact
 // sequences of what a client did to a node.
 #pragma once
 
@@ -56,7 +56,17 @@ struct EmergencyEvent {
   friend bool operator==(const EmergencyEvent&, const EmergencyEvent&) = default;
 };
 
-using NodeEventDetail = std::variant<SdoAccess, NmtEvent, MappingChange, EmergencyEvent>;
+// A frame addressed to the node that was too short for its command, and
+// so ignored.
+struct ShortFrame {
+  std::uint16_t identifier = 0;
+  std::uint8_t length = 0;  // data length code on the wire
+  std::uint8_t needed = 0;  // bytes the command needs
+  friend bool operator==(const ShortFrame&, const ShortFrame&) = default;
+};
+
+using NodeEventDetail =
+    std::variant<SdoAccess, NmtEvent, MappingChange, EmergencyEvent, ShortFrame>;
 
 struct NodeEvent {
   SimTime time = 0;

@@ -34,6 +34,8 @@ class NodeStation final : public CanStation {
 
   std::size_t PendingFrames() const { return queue_.size(); }
   std::size_t DroppedFrames() const { return dropped_; }
+  // Frames at another bit time that the node's controller could not read.
+  std::size_t UnreadableFrames() const { return unreadable_; }
 
   std::optional<CanFrame> FrameToSend() override;
   SimTime BitTime() const override { return bitTime_; }
@@ -41,6 +43,7 @@ class NodeStation final : public CanStation {
   void FrameFailed(CanTransmitError error, SimTime now) override;
   bool Acknowledges() const override { return true; }
   void FrameReceived(const CanFrame& frame, SimTime now) override;
+  void FrameUnreadable(SimTime /*now*/) override { ++unreadable_; }
   SimTime NextDeadline() const override { return node_.NextDeadline(); }
   void AdvanceTo(SimTime now) override { node_.AdvanceTo(now); }
 
@@ -50,6 +53,7 @@ class NodeStation final : public CanStation {
   SimTime bitTime_;
   std::deque<CanFrame> queue_;
   std::size_t dropped_ = 0;
+  std::size_t unreadable_ = 0;
   std::unique_ptr<NodeApplication> application_;
   CanopenNode node_;
 };

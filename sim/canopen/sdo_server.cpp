@@ -5,6 +5,7 @@
 
 #include "common/byte_order.h"
 #include "sim/canopen/canopen_frames.h"
+#include "sim/canopen/sdo_request_length.h"
 
 namespace vantor::sim::canopen {
 
@@ -41,6 +42,12 @@ void SdoServer::Reset() {
 
 std::optional<CanFrame> SdoServer::HandleRequest(const CanFrame& request, SimTime now) {
   if (request.remote) return std::nullopt;
+  const std::uint8_t needed =
+      request.length == 0 ? 1 : RequiredSdoRequestLength(request.data[0], options_.shortRequests);
+  if (request.length < needed) {
+    log_.Record(now, ShortFrame{request.identifier, request.length, needed});
+    return std::nullopt;
+  }
   // Bytes beyond the data length code are not on the wire; read them as 0.
   Frame frame{};
   std::copy_n(request.data.begin(), std::min<std::size_t>(request.length, CanFrame::kMaxLength),

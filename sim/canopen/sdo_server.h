@@ -25,6 +25,9 @@ struct SdoServerOptions {
   // Expedited upload answers end after their data (data length code 4 +
   // size) instead of carrying all 8 bytes.
   bool shortExpeditedUpload = false;
+  // Requests that end after their last meaningful byte are served (see
+  // sdo_request_length.h); false: every request must carry 8 bytes.
+  bool shortRequests = true;
 };
 
 class SdoServer {
@@ -34,7 +37,8 @@ class SdoServer {
 
   std::uint16_t RequestCobId() const { return options_.requestCobId; }
 
-  // Serves one request received at `now`; the answer, if any.
+  // Serves one request received at `now`; the answer, if any. A request
+  // too short for its command is ignored and logged.
   std::optional<CanFrame> HandleRequest(const CanFrame& request, SimTime now);
 
   // Drops a transfer in progress without a word (node or communication reset).

@@ -48,7 +48,7 @@ void CanBus::InjectBusOff(const CanStation* transmitter) {
 
 void CanBus::DeliverNow(const CanFrame& injected, const CanStation* from) {
   const CanFrame frame = AsOnTheWire(injected);
-  if (log_ != nullptr) *log_ << FormatCandumpLine(cursor_, name_, frame) << '\n';
+  if (log_ != nullptr) *log_ << FormatCandumpLine(log_start_ + cursor_, name_, frame) << '\n';
   Deliver(frame, from, cursor_);
 }
 
@@ -124,6 +124,10 @@ void CanBus::FinishTransmission() {
   const Transmission transmission = *in_flight_;
   in_flight_.reset();
 
+  // Stations at another bit time never make sense of the frame, whatever
+  // becomes of it: each attempt is a run of errors to them.
+  TellUnreadable(transmission);
+
   if (TakeBusOffInjection(transmission.transmitter)) {
     ++statistics_.bus_off_failures;
     FailTransmission(transmission, CanTransmitError::kBusOff);
@@ -134,7 +138,7 @@ void CanBus::FinishTransmission() {
     FailTransmission(transmission, CanTransmitError::kErrorFrame);
     return;
   }
-  bool acknowledged = AnotherStationAcknowledges(transmission.transmitter);
+  bool acknowledged = AnotherStationAcknowledges(transmission);
   if (acknowledged && suppressed_acknowledges_ > 0) {
     --suppressed_acknowledges_;
     acknowledged = false;
@@ -148,9 +152,9 @@ void CanBus::FinishTransmission() {
   ++statistics_.frames;
   free_at_ = transmission.end + kIntermissionBits * transmission.bit_time;
   if (log_ != nullptr)
-    *log_ << FormatCandumpLine(transmission.end, name_, transmission.frame) << '\n';
+    *log_ << FormatCandumpLine(log_start_ + transmission.end, name_, transmission.frame) << '\n';
   transmission.transmitter->FrameSent(transmission.end);
-  Deliver(transmission.frame, transmission.transmitter, transmission.end);
+  Deliver(transmission.frame, transmission.transmitter, transmission.end, transmission.bit_time);
 }
 
 void CanBus::FailTransmission(const Transmission& transmission, CanTransmitError error) {
@@ -173,18 +177,33 @@ bool CanBus::TakeBusOffInjection(const CanStation* transmitter) {
   return true;
 }
 
-bool CanBus::AnotherStationAcknowledges(const CanStation* transmitter) const {
-  return std::any_of(stations_.begin(), stations_.end(), [transmitter](const CanStation* station) {
-    return station != transmitter && station->Acknowledges();
-  });
+bool CanBus::AnotherStationAcknowledges(const Transmission& transmission) const {
+  return std::any_of(stations_.begin(), stations_.end(),
+                     [&transmission](const CanStation* station) {
+                       return station != transmission.transmitter && station->Acknowledges() &&
+                              BitTimesMatch(transmission.bit_time, station->BitTime());
+                     });
 }
 
-void CanBus::Deliver(const CanFrame& frame, const CanStation* from, SimTime time) {
+void CanBus::TellUnreadable(const Transmission& transmission) {
+  // A station may detach itself or others while it sees the errors.
+  const std::vector<CanStation*> receivers = stations_;
+  for (CanStation* station : receivers) {
+    if (station == transmission.transmitter) continue;
+    if (std::find(stations_.begin(), stations_.end(), station) == stations_.end()) continue;
+    if (!BitTimesMatch(transmission.bit_time, station->BitTime()))
+      station->FrameUnreadable(transmission.end);
+  }
+}
+
+void CanBus::Deliver(const CanFrame& frame, const CanStation* from, SimTime time,
+                     std::optional<SimTime> bit_time) {
   // A receiver may detach itself or others while hearing a frame.
   const std::vector<CanStation*> receivers = stations_;
   for (CanStation* station : receivers) {
     if (station == from) continue;
     if (std::find(stations_.begin(), stations_.end(), station) == stations_.end()) continue;
+    if (bit_time && !BitTimesMatch(*bit_time, station->BitTime())) continue;
     station->FrameReceived(frame, time);
   }
 }

@@ -17,7 +17,9 @@ namespace vantor::sim {
 // beats a remote frame of the same identifier, and of two equal frames the
 // station attached first goes). The frame lasts its stuffed bit count times
 // the transmitter's bit time; at its end it is acknowledged when another
-// station is on-line, and everyone hears the outcome.
+// station at the same bit time is on-line, and every station at that bit
+// time hears it. Stations at another bit time neither hear nor acknowledge
+// it: they are told of a frame they could not read.
 //
 // Faults can be injected: error frames, a missing acknowledgement, a
 // transmitter driven bus-off, and a frame that appears on the bus between
@@ -45,6 +47,10 @@ class CanBus : public TimedModel {
   // Every acknowledged frame goes to the stream as a candump log line under
   // the bus's name; nullptr stops the log.
   void SetLog(std::ostream* log) { log_ = log; }
+  // Log stamps are `start` plus simulated time (both in nanoseconds); the
+  // owner passes the wall-clock time at which simulated time was 0, so the
+  // log reads like one taken on a real bus. 0 (the default): simulated time.
+  void SetLogStart(std::uint64_t start) { log_start_ = start; }
 
   // The next `count` frames (only those with `identifier`, when given) are
   // destroyed by an error frame.
@@ -85,12 +91,17 @@ class CanBus : public TimedModel {
   void FailTransmission(const Transmission& transmission, CanTransmitError error);
   bool TakeErrorFrameInjection(std::uint16_t identifier);
   bool TakeBusOffInjection(const CanStation* transmitter);
-  bool AnotherStationAcknowledges(const CanStation* transmitter) const;
-  void Deliver(const CanFrame& frame, const CanStation* from, SimTime time);
+  bool AnotherStationAcknowledges(const Transmission& transmission) const;
+  void TellUnreadable(const Transmission& transmission);
+  // Only stations at `bit_time` hear the frame; without one (a frame put on
+  // the bus from outside), every station does.
+  void Deliver(const CanFrame& frame, const CanStation* from, SimTime time,
+               std::optional<SimTime> bit_time = std::nullopt);
 
   std::string name_;
   std::vector<CanStation*> stations_;
   std::ostream* log_ = nullptr;
+  std::uint64_t log_start_ = 0;
   std::optional<Transmission> in_flight_;
   SimTime free_at_ = 0;
   SimTime cursor_ = 0;

@@ -471,6 +471,15 @@ void I82527::FrameReceived(const CanFrame& frame, SimTime /*now*/) {
   }
 }
 
+void I82527::FrameUnreadable(SimTime /*now*/) {
+  if (!Online()) return;
+  // At the wrong bit time the receiver finds six equal bits where a stuff
+  // bit belongs long before the frame could end.
+  status_flags_ = static_cast<std::uint8_t>((status_flags_ & ~chip::kStatusLastErrorMask) |
+                                            chip::kLastErrorStuff);
+  receive_errors_ = std::min(receive_errors_ + 1, kReceiveErrorLimit);
+}
+
 int I82527::FindRemoteAnswerer(const CanFrame& frame) const {
   const std::uint16_t mask = GlobalStandardMask();
   for (int number = 1; number < chip::kDoubleBufferedObject; ++number) {

@@ -86,6 +86,7 @@ class I82527 : public CanStation {
   void FrameFailed(CanTransmitError error, SimTime now) override;
   bool Acknowledges() const override;
   void FrameReceived(const CanFrame& frame, SimTime now) override;
+  void FrameUnreadable(SimTime now) override;
   SimTime NextDeadline() const override;
   void AdvanceTo(SimTime now) override;
 
@@ -121,6 +122,8 @@ class I82527 : public CanStation {
   static constexpr int kWarningLimit = 96;
   static constexpr int kErrorPassiveLimit = 128;
   static constexpr int kBusOffLimit = 256;
+  // The receive error counter stops here; a receiver never goes bus-off.
+  static constexpr int kReceiveErrorLimit = 255;
 
   std::uint8_t ReadRegister(std::uint8_t address);
   void WriteRegister(std::uint8_t address, std::uint8_t value);

@@ -3,7 +3,7 @@
 // {
 //   "register_access_ns": 250,                 // optional, default 0
 //   "buses": [
-//     { "name": "can0",
+//     { "name": "can0", "bit_rate": 500000,
 //       "stations": [ { "kind": "<registered kind>", ...fields of that kind... } ] }
 //   ],
 //   "pci_cards": [
@@ -25,11 +25,19 @@
 // Every field but the names is optional. Numbers may be JSON integers or
 // strings in decimal or "0x" hexadecimal. A channel or adapter without
 // "bus" sits on no bus; a port without "adapter" has nothing plugged in.
+//
+// A bus is named like a network interface (up to 15 letters, digits, '_',
+// '-' or '.'), the name its frames carry in a candump log. Its "bit_rate"
+// (bits per second, 1 to 1000000) goes to every station entry that names
+// none of its own, so one node can run at another rate than its bus. Two
+// stations with one "node_id" on a bus are refused.
 #include "sim/hardware/machine_description.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -143,16 +151,64 @@ I82527::Config ReadController(const json& entry, const std::string& path) {
   return controller;
 }
 
+// What a bus could not be on a real machine: a name no interface can carry
+// or a rate beyond what CAN runs at.
+void CheckBusCanExist(const json& entry, const std::string& path, const std::string& name) {
+  constexpr std::size_t kLongestInterfaceName = 15;
+  const bool fits =
+      name.size() <= kLongestInterfaceName && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+      });
+  if (!fits) {
+    Fail(path + ".name",
+         "\"" + name + "\" is no interface name (up to 15 letters, digits, '_', '-' or '.')");
+  }
+  if (!entry.contains("bit_rate")) return;
+  constexpr std::uint64_t kFastestCanBitRate = 1000000;
+  if (ParseUnsigned(entry.at("bit_rate"), path + ".bit_rate", kFastestCanBitRate) == 0)
+    Fail(path + ".bit_rate", "must not be 0");
+}
+
 void ReadBus(const json& entry, const std::string& path, Machine& machine) {
-  CheckKeys(entry, path, {"name", "stations"});
+  CheckKeys(entry, path, {"name", "bit_rate", "stations"});
   const std::string name = ReadName(entry, path);
+  CheckBusCanExist(entry, path, name);
   if (machine.AddBus(name) == nullptr) Fail(path + ".name", "name \"" + name + "\" is used twice");
+}
+
+// A station entry as its kind gets it: with the bus's bit rate unless it
+// names its own.
+json WithBusBitRate(const json& station, const json& bus) {
+  if (!bus.contains("bit_rate") || station.contains("bit_rate")) return station;
+  json copy = station;
+  copy["bit_rate"] = bus.at("bit_rate");
+  return copy;
+}
+
+// Two stations answering to one node id would both take every request to
+// it, and every answer would collide on the bus.
+void CheckNodeIdsUnique(const json& stations, const std::string& path, const std::string& bus) {
+  std::map<std::uint64_t, std::size_t> first_with_id;
+  for (std::size_t i = 0; i < stations.size(); ++i) {
+    const json& station = stations[i];
+    if (!station.is_object() || !station.contains("node_id")) continue;
+    const std::string station_path = path + ".stations[" + std::to_string(i) + "]";
+    const std::uint64_t id = ParseUnsigned(station.at("node_id"), station_path + ".node_id",
+                                           std::numeric_limits<std::uint64_t>::max());
+    const auto [earlier, inserted] = first_with_id.emplace(id, i);
+    if (!inserted) {
+      Fail(station_path + ".node_id", "node id " + std::to_string(id) + " is used twice on bus \"" +
+                                          bus + "\" (also stations[" +
+                                          std::to_string(earlier->second) + "])");
+    }
+  }
 }
 
 void ReadStations(const json& entry, const std::string& path, Machine& machine,
                   const StationKinds& kinds) {
   const std::string bus = entry.at("name").get<std::string>();
   const json& stations = ReadArray(entry, "stations", path + ".");
+  CheckNodeIdsUnique(stations, path, bus);
   for (std::size_t i = 0; i < stations.size(); ++i) {
     const std::string station_path = path + ".stations[" + std::to_string(i) + "]";
     const json& station = stations[i];
@@ -163,7 +219,8 @@ void ReadStations(const json& entry, const std::string& path, Machine& machine,
     const StationFactory* factory = kinds.Find(kind);
     if (factory == nullptr) Fail(station_path + ".kind", "unknown station kind \"" + kind + "\"");
     std::string error;
-    std::unique_ptr<CanStation> built = (*factory)(station, machine.Sim(), error);
+    std::unique_ptr<CanStation> built =
+        (*factory)(WithBusBitRate(station, entry), machine.Sim(), error);
     if (built == nullptr) Fail(station_path, error.empty() ? "station could not be built" : error);
     machine.AddStation(bus, std::move(built));
   }

@@ -41,9 +41,11 @@ const std::string& TestNamespace() {
 // parallel-port adapter on a bus of its own with another node 10.
 constexpr std::string_view kCardAndAdapter = R"({
   "buses": [
-    { "name": "can0", "stations": [ { "kind": "canopen_io_module", "node_id": 10, "boot_time_ms": 1 } ] },
-    { "name": "can1" },
-    { "name": "can2", "stations": [ { "kind": "canopen_io_module", "node_id": 10, "boot_time_ms": 1 } ] }
+    { "name": "can0", "bit_rate": 500000,
+      "stations": [ { "kind": "canopen_io_module", "node_id": 10, "boot_time_ms": 1 } ] },
+    { "name": "can1", "bit_rate": 500000 },
+    { "name": "can2", "bit_rate": 500000,
+      "stations": [ { "kind": "canopen_io_module", "node_id": 10, "boot_time_ms": 1 } ] }
   ],
   "pci_cards": [ { "name": "pci0", "channels": [ { "bus": "can0" }, { "bus": "can1" } ] } ],
   "parallel_ports": [ { "name": "lpt0", "base": "0x378", "irq": 7, "adapter": { "bus": "can2" } } ]

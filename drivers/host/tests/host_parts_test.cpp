@@ -2,6 +2,8 @@
 // frame log and the machine's control commands.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,9 +36,12 @@ TEST(DevhostOptionsTest, AcceptsTheDocumentedOptions) {
   EXPECT_EQ(options->candumpPath, "frames.log");
   EXPECT_EQ(options->clock, ClockChoice::kFast);
 
-  options = ParseDevhostOptions({"--virtual-clock"}, error);
+  EXPECT_FALSE(options->zeroBasedLog);
+
+  options = ParseDevhostOptions({"--virtual-clock", "--zero-based-log"}, error);
   ASSERT_TRUE(options);
   EXPECT_EQ(options->clock, ClockChoice::kStepped);
+  EXPECT_TRUE(options->zeroBasedLog);
 }
 
 TEST(DevhostOptionsTest, RefusesWhatItCannotMeanWithAReason) {
@@ -207,6 +212,31 @@ TEST_F(MachineControlTest, FrameLogShowsEveryBusInCandumpFormat) {
   EXPECT_EQ(Run("frame-log"), "(0000000000.000000) can1 181#1234\n");
   EXPECT_EQ(Run("frame-log"), "");
   EXPECT_EQ(Run("frame-log all").rfind("error", 0), 0u);
+}
+
+TEST_F(MachineControlTest, WallClockStampsCountFromTheStartOfSimulatedTime) {
+  const auto seconds = [] {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  const long long before = seconds();
+  StampFramesWithWallClock(*machine_);
+  const long long after = seconds();
+  clock_.Advance(devhost::MillisecondsToTicks(2500));
+  {
+    SimulationPump::ModelAccess access(machine_->Pump());
+    sim::CanFrame frame;
+    frame.identifier = 0x701;
+    frame.length = 1;
+    machine_->Models().FindBus("can0")->DeliverNow(frame);
+  }
+  const std::string line = Run("frame-log");
+  ASSERT_EQ(line.size(), std::string("(0000000000.000000) can0 701#00\n").size()) << line;
+  const long long stamped = std::stoll(line.substr(1, 10));
+  EXPECT_GE(stamped, before + 2) << line;
+  EXPECT_LE(stamped, after + 3) << line;
+  EXPECT_EQ(line.substr(19), " can0 701#00\n");
 }
 
 TEST_F(MachineControlTest, ReadsTimeAndTestPortMarks) {

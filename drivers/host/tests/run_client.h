@@ -21,11 +21,12 @@
 namespace vantor::host::testing {
 
 // What the kernel puts in its run record for a cycle of `cycleMicroseconds`
-// on the bus of `bitRateCode`: buffered mode, ticks of d = 4 (512 us).
+// on the bus of `bitRateCode`: buffered mode, ticks of d = 4 (512 us). The
+// default rate is the one the sample machine's buses run at, 500 kbit/s.
 struct ClientRun {
   std::uint8_t interfaceKind = 2;
   std::uint8_t channel = 1;
-  std::uint8_t bitRateCode = 7;
+  std::uint8_t bitRateCode = 5;
   std::uint32_t cycleMicroseconds = 2560;
   std::int16_t cycleDivider = -1;  // -1: the kernel's cycle/512 + 1
 };

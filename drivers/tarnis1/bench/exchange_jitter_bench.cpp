@@ -84,7 +84,7 @@ int main() {
   run.Set(rr::kInterfaceKind, std::uint8_t{2});
   run.Set(rr::kChannel, std::uint8_t{1});
   run.Set(rr::kTickClockDivider, std::uint8_t{4});
-  run.Set(rr::kBitRateCode, std::uint8_t{7});
+  run.Set(rr::kBitRateCode, std::uint8_t{5});  // the sample machine's 500 kbit/s
   run.Set(rr::kCycleDivider, std::int16_t{5});
   run.Set(rr::kRunMode, std::uint8_t{1});
   run.Set(rr::kFillLimit, std::int16_t{498});

@@ -37,9 +37,9 @@ bool AwaitDevice() {
 
 int Measure(std::size_t cycles) {
   kernel::bench::TimedCycle cycle(cycles, kernel::DriverLinkTimings{});
-  // The sample machine's bus at 1 Mbit/s, the initialisation file's defaults.
+  // The sample machine's bus at 500 kbit/s, the initialisation file's defaults.
   kernel::testing::StartSettings settings;
-  settings.bitRateCode = 7;
+  settings.bitRateCode = 5;
   settings.syncPeriod = 300000;
   settings.syncWait = 1000;
   return cycle.Measure(kernel::testing::StartRecord(settings), std::chrono::seconds(60),

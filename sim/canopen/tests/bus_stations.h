@@ -29,11 +29,12 @@ inline CanopenNode* AddNode(Machine& machine, std::string_view kind, unsigned no
   return &node;
 }
 
-// The client on `bus`: sends what the test queues, keeps what it hears.
-inline sim::testing::RecordingStation* AddClient(Machine& machine,
-                                                 const std::string& bus = "can0") {
+// The client on `bus` at `bitTime`: sends what the test queues, keeps what
+// it hears.
+inline sim::testing::RecordingStation* AddClient(Machine& machine, const std::string& bus = "can0",
+                                                 SimTime bitTime = kDefaultBitTime) {
   return static_cast<sim::testing::RecordingStation*>(
-      machine.AddStation(bus, std::make_unique<sim::testing::RecordingStation>()));
+      machine.AddStation(bus, std::make_unique<sim::testing::RecordingStation>(bitTime)));
 }
 
 }  // namespace vantor::sim::canopen::nodetest

@@ -31,8 +31,11 @@ class SampleMachineTest : public ::testing::Test {
     MachineLoadResult loaded = LoadMachineDescriptionFile(VANTOR_SAMPLE_MACHINE, kinds);
     ASSERT_TRUE(loaded) << loaded.error;
     machine = std::move(loaded.machine);
-    client = AddClient(*machine);
+    client = AddClient(*machine, "can0", kSampleBusBitTime);
   }
+
+  // The sample machine's bus runs at 500 kbit/s.
+  static constexpr SimTime kSampleBusBitTime = 2000;
 
   // One request; the last frame heard from `answerId` within 5 ms.
   std::optional<CanFrame> Request(const CanFrame& frame, std::uint16_t answerId) {
@@ -57,7 +60,7 @@ TEST_F(SampleMachineTest, EveryNodeBootsAndADriveIsEnabledOverTheBus) {
   for (const RecordingStation::Heard& heard : client->heard)
     booted.push_back(heard.frame.identifier);
   std::sort(booted.begin(), booted.end());
-  EXPECT_THAT(booted, ::testing::ElementsAre(0x701, 0x702, 0x703, 0x70A, 0x714));
+  EXPECT_THAT(booted, ::testing::ElementsAre(0x701, 0x702, 0x703, 0x704, 0x70A, 0x714));
 
   client->Queue(Frame(0x000, {0x01, 0x00}));
   for (const std::uint8_t controlword : {0x06, 0x07, 0x0F}) {
@@ -82,6 +85,17 @@ TEST_F(SampleMachineTest, EveryNodeBootsAndADriveIsEnabledOverTheBus) {
     ASSERT_TRUE(code) << int{node};
     EXPECT_EQ(code->data[4], 6) << int{node};
   }
+}
+
+// Node 4 is the dual power stage drive: its identification text is longer
+// than the 49 characters a master keeps, so a master must cut and abort.
+TEST_F(SampleMachineTest, TheDualDriveAnnouncesAnIdentificationTextBeyond49Characters) {
+  machine->Sim().AdvanceTo(300 * kMs);
+  const auto answer = Request(Frame(0x604, {0x40, 0x0A, 0x10, 0x00, 0, 0, 0, 0}), 0x584);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->data[0], 0x41) << "segmented, size indicated";
+  const std::uint32_t size = answer->data[4] | (answer->data[5] << 8);
+  EXPECT_GT(size, 49u);
 }
 
 // The handwheel link over the bus: the gateway's transmit PDO lands directly

@@ -104,6 +104,55 @@ TEST_F(BusTest, FrameWithoutListenerIsNotAcknowledgedAndRetried) {
   EXPECT_EQ(offline.heard.size(), 1U);
 }
 
+TEST_F(BusTest, OnlyStationsAtTheTransmittersBitTimeHearAndAcknowledge) {
+  struct Case {
+    SimTime receiver_bit_time;
+    bool understands;
+  };
+  // The sender runs at 1000 ns; within 1 % a receiver still keeps up.
+  const Case cases[] = {{1000, true},  {1010, true},  {990, true},
+                        {1011, false}, {2000, false}, {500, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.receiver_bit_time);
+    Simulation simulation;
+    CanBus bus("can0");
+    simulation.Add(&bus);
+    RecordingStation sender(1000);
+    RecordingStation receiver(c.receiver_bit_time);
+    bus.Attach(&sender);
+    bus.Attach(&receiver);
+    sender.Queue(DataFrame(0x555, {}));
+    simulation.AdvanceBy(200 * 1000);
+    if (c.understands) {
+      EXPECT_EQ(sender.sent_times, (std::vector<SimTime>{45000}));
+      EXPECT_EQ(receiver.heard.size(), 1U);
+      EXPECT_TRUE(receiver.unreadable.empty());
+      continue;
+    }
+    EXPECT_TRUE(sender.sent_times.empty());
+    ASSERT_GE(sender.failures.size(), 3U);
+    EXPECT_EQ(sender.failures[0].error, CanTransmitError::kNoAcknowledge);
+    EXPECT_TRUE(receiver.heard.empty());
+    // Every attempt is one unreadable frame to the receiver.
+    ASSERT_EQ(receiver.unreadable.size(), sender.failures.size());
+    EXPECT_EQ(receiver.unreadable[0], 45000U);
+  }
+}
+
+TEST_F(BusTest, AFrameAcknowledgedAtItsRateStaysUnreadableToTheOthers) {
+  RecordingStation sender(2000), peer(2000), other(1000);
+  for (RecordingStation* station : {&sender, &peer, &other}) bus_.Attach(station);
+  std::ostringstream log;
+  bus_.SetLog(&log);
+  sender.Queue(DataFrame(0x181, {0x01, 0x02}));
+  simulation_.AdvanceBy(kNanosecondsPerMillisecond);
+  EXPECT_EQ(sender.sent_times, (std::vector<SimTime>{64U * 2000}));
+  EXPECT_EQ(peer.heard.size(), 1U);
+  EXPECT_TRUE(other.heard.empty());
+  EXPECT_EQ(other.unreadable, (std::vector<SimTime>{64U * 2000}));
+  EXPECT_EQ(log.str(), "(0000000000.000128) can0 181#0102\n");
+}
+
 TEST_F(BusTest, InjectedFaultsHitTheChosenFrames) {
   RecordingStation a(1000), b(1000);
   bus_.Attach(&a);

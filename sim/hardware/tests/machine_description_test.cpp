@@ -121,6 +121,14 @@ TEST(MachineDescription, RefusesBadDescriptionsWithThePlaceOfTheFault) {
       {R"({"buses": [ {"name": "can0", "stations": [ {"kind": "recorder", "bit_time_ns": "x"} ]} ]})",
        "buses[0].stations[0]: bit_time_ns must be a number"},
       {R"({"buses": [ {"name": ""} ]})", "buses[0].name"},
+      {R"({"buses": [ {"name": "can 0"} ]})", "buses[0].name: \"can 0\" is no interface name"},
+      {R"({"buses": [ {"name": "can0123456789abc"} ]})", "buses[0].name"},
+      {R"({"buses": [ {"name": "can0", "bit_rate": 0} ]})", "buses[0].bit_rate: must not be 0"},
+      {R"({"buses": [ {"name": "can0", "bit_rate": 1000001} ]})",
+       "buses[0].bit_rate: is out of range"},
+      {R"({"buses": [ {"name": "can0", "stations": [ {"kind": "recorder", "node_id": 1},
+           {"kind": "recorder", "node_id": 2}, {"kind": "recorder", "node_id": "0x01"} ]} ]})",
+       "buses[0].stations[2].node_id: node id 1 is used twice on bus \"can0\" (also stations[0])"},
       {R"({"buses": [ )", "machine description"},
       {R"([1, 2])", "must be an object"},
   };
@@ -130,6 +138,27 @@ TEST(MachineDescription, RefusesBadDescriptionsWithThePlaceOfTheFault) {
     EXPECT_FALSE(loaded);
     EXPECT_NE(loaded.error.find(c.error_part), std::string::npos) << loaded.error;
   }
+}
+
+TEST(MachineDescription, StationsTakeTheBusBitRateUnlessTheyNameTheirOwn) {
+  std::vector<nlohmann::json> entries;
+  StationKinds kinds;
+  kinds.Register("echo", [&entries](const nlohmann::json& entry, Simulation&, std::string&) {
+    entries.push_back(entry);
+    return std::unique_ptr<CanStation>(std::make_unique<RecordingStation>());
+  });
+  const MachineLoadResult loaded = LoadMachineDescription(
+      R"({"buses": [
+            {"name": "can0", "bit_rate": 500000,
+             "stations": [ {"kind": "echo", "node_id": 1},
+                           {"kind": "echo", "node_id": 2, "bit_rate": 1000000} ]},
+            {"name": "can1", "stations": [ {"kind": "echo", "node_id": 1} ]} ]})",
+      kinds);
+  ASSERT_TRUE(loaded) << loaded.error;
+  ASSERT_EQ(entries.size(), 3U);
+  EXPECT_EQ(entries[0].value("bit_rate", 0), 500000);
+  EXPECT_EQ(entries[1].value("bit_rate", 0), 1000000);
+  EXPECT_FALSE(entries[2].contains("bit_rate")) << "a bus without a rate leaves the default";
 }
 
 TEST(MachineDescription, FileThatCannotBeReadIsAnError) {

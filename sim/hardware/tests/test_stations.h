@@ -44,12 +44,14 @@ class RecordingStation : public CanStation {
   }
   bool Acknowledges() const override { return acknowledges_; }
   void FrameReceived(const CanFrame& frame, SimTime now) override { heard.push_back({frame, now}); }
+  void FrameUnreadable(SimTime now) override { unreadable.push_back(now); }
 
   struct Failure {
     CanTransmitError error;
     SimTime time;
   };
   std::vector<Heard> heard;
+  std::vector<SimTime> unreadable;
   std::vector<SimTime> sent_times;
   std::vector<Failure> failures;
 
