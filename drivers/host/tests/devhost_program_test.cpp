@@ -82,6 +82,8 @@ TEST_F(DevhostProgramTest, ServesTheControlEndpointAndEndsCleanlyOnSigterm) {
   EXPECT_NE(devhost.Output().find("ending on SIGTERM"), std::string::npos);
   EXPECT_FALSE(Exists(ControlPath())) << "the sockets go with the program";
   EXPECT_FALSE(Exists(folder_ + "/devhost.socket"));
+  EXPECT_FALSE(Exists(folder_ + "/devhost.lock"));
+  EXPECT_FALSE(Exists(folder_)) << "the last one out takes the namespace's folder";
 }
 
 TEST_F(DevhostProgramTest, RefusesASecondInstanceInTheSameNamespace) {
