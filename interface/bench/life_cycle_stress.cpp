@@ -16,6 +16,7 @@
 // must go, within a few seconds. This program makes no named object itself,
 // so it joins no namespace.
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,6 +58,12 @@ pid_t Spawn(const std::string& nameSpace, const std::vector<std::string>& argume
   if (child != 0) return child;
   ::setenv("VANTOR_NAMESPACE", nameSpace.c_str(), 1);
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The programs' own chatter would bury the counts.
+  const int quiet = ::open("/dev/null", O_WRONLY);
+  if (quiet >= 0) {
+    ::dup2(quiet, STDOUT_FILENO);
+    ::dup2(quiet, STDERR_FILENO);
+  }
   std::vector<char*> argv;
   for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);

@@ -185,9 +185,15 @@ class KernelLinkTest : public ::testing::Test {
     return {};
   }
 
+  // Ended as its user ends it, so that it takes its sockets and lock file
+  // along; killed only when it does not end.
   static void StopDevhost(os::Process& devhost) {
-    devhost.Terminate(0);
-    EXPECT_EQ(os::WaitForOne(devhost, 10000).kind, os::WaitKind::Signalled);
+    ::kill(static_cast<pid_t>(devhost.id()), SIGTERM);
+    if (os::WaitForOne(devhost, 10000).kind != os::WaitKind::Signalled) {
+      devhost.Terminate(0);
+      os::WaitForOne(devhost, 10000);
+    }
+    EXPECT_EQ(devhost.exitCode(), std::optional<std::uint32_t>(0)) << "a clean end";
     devhost.Close();
   }
 #endif
@@ -258,10 +264,12 @@ TEST_F(KernelLinkTest, KilledApplicationIsNotCounted) {
 // Whichever way the starter leaves before the user that attached after it,
 // the last one out ends the kernel.
 TEST_F(KernelLinkTest, StarterLeavingFirstLeavesTheLastUserToEndTheKernel) {
-  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  ASSERT_EQ(StartSecondApplication("starter", 2, 5, 0), "init 09140000");
   const pid_t kernel = KernelPid();
   ASSERT_EQ(StartSecondApplication("attached", 2, 5, 0), "init 09140000");
-  EXPECT_EQ(mctl_specfct_CanExit(), LINKORA_SUCCESS);
+  LetSecondApplicationExit("starter");
+  EXPECT_EQ(AwaitLine(Path("starter.results"), "exit", 30s), "exit 09140000");
+  ASSERT_EQ(os::WaitForOne(apps_.front(), 30000).kind, os::WaitKind::Signalled);
   EXPECT_EQ(Commands().back(), 3) << "the starter leaves a user behind and sends nothing";
   EXPECT_TRUE(ProcessAlive(kernel));
   LetSecondApplicationExit("attached");
