@@ -157,6 +157,9 @@ TEST_F(DevhostProgramTest, BadFilesAndArgumentsGiveAClearErrorAndNoService) {
   EXPECT_EQ(absent.WaitForExit(), 1);
   EXPECT_NE(absent.Output().find("absent.json: cannot be read"), std::string::npos);
 
+  // The devhost before, the last one out, took the then empty folder along.
+  EXPECT_FALSE(Exists(folder_));
+  ASSERT_TRUE(os::RuntimeDirectory());
   const std::string parameters = folder_ + "/drivers.ini";
   std::ofstream(parameters) << "[ravund]\nParallelPortMode = lots\n";
   DevhostProcess badParameters;
