@@ -213,6 +213,7 @@ TEST_F(KernelProcessTest, EndsByItselfOnceNoApplicationHoldsTheChannel) {
   auto& client = StartAnsweringKernel(Channel::CanOne);
   client.LeaveChannel();
   ExpectEndedAsByCodeTwo(client, Channel::CanOne);
+  if (HasFatalFailure()) return;  // the fixture still ends the kernel
   EXPECT_EQ(client.Block().Get(cb::kCommandCode),
             static_cast<std::uint32_t>(common::CommandCode::TerminateKernel))
       << "it ended through its own command 2";
