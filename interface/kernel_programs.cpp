@@ -44,6 +44,17 @@ std::optional<ForeignAnswer> RequestForeignKernel(common::Channel channel, std::
   return result;
 }
 
+// The process id that the running watching program published beside its
+// token; 0 when there is none.
+std::uint32_t PublishedWatchProcessId() {
+  auto mapping =
+      os::Mapping::Open(common::KernelObjectName(common::kWatchWindowHandleMappingIndex));
+  if (!mapping) return 0;
+  const auto processId = common::LoadWatchProcessId(std::span<const std::uint8_t>(
+      reinterpret_cast<const std::uint8_t*>(mapping->data()), mapping->size()));
+  return processId.value_or(0);
+}
+
 void WaitBounded(const os::Waitable& object, std::uint32_t timeoutMs) {
   os::WaitForOne(object, timeoutMs);
 }
@@ -60,6 +71,10 @@ common::StatusCode FindRunningPrograms(RunningPrograms& programs, bool askWatchP
   const auto watch = IsPresenceEventSet(common::kWatchEventIndex);
   if (!watch) return common::kLibraryOutOfResources;
   programs.watchRuns = *watch;
+  // Without a kernel to ask, the watching program's own word tells.
+  if (programs.watchRuns && !programs.kernelChannel) {
+    programs.watchProcessId = PublishedWatchProcessId();
+  }
   if (askWatchProcessId && programs.kernelChannel && programs.watchRuns) {
     common::KernelIdentity identity;
     const auto answer = RequestForeignKernel(*programs.kernelChannel, static_cast<std::uint32_t>(3),

@@ -27,7 +27,9 @@ inline constexpr std::uint32_t kForeignKernelAnswerTimeoutMs = 10000;
 struct RunningPrograms {
   std::optional<common::Channel> kernelChannel;  // the first channel a kernel serves
   bool watchRuns = false;
-  std::uint32_t watchProcessId = 0;  // known when a kernel and the watch run
+  // Known when a kernel and the watch run (the kernel's word), or when only
+  // the watch runs (its own published word).
+  std::uint32_t watchProcessId = 0;
 };
 
 // 0x09140000, or 0xC9140004 when a presence event cannot be opened. With

@@ -182,7 +182,10 @@ common::StatusCode StartChannelKernel(StartUp& startUp) {
   RunningPrograms running;
   const auto found = FindRunningPrograms(running);
   if (found != common::kLibrarySuccess) return found;
-  if (!running.kernelChannel && running.watchRuns) {
+  // A watching program left running by an application that died on its way
+  // out is taken over; it stays while this application holds the start-up
+  // lock's name. One that published no process id cannot be.
+  if (!running.kernelChannel && running.watchRuns && running.watchProcessId == 0) {
     HandOverDriver(DriverHandOver::Claim);
     return common::kLibraryWatchNotFound;
   }

@@ -31,6 +31,16 @@ bool TakeCountIsLast(os::Semaphore& semaphore) {
   return false;
 }
 
+// A starter that was killed leaves the count of the user after it behind,
+// since the first user is never counted: whoever still holds the channel's
+// semaphore is a live user, and with none but this one it is the last.
+// Start-up and exit hold the start-up lock, so nobody joins meanwhile.
+bool NoOtherUserHolds(common::Channel channel) {
+  const auto holders = os::CountOtherHolders(
+      common::ChannelObjectName(channel, common::ChannelObject::InitializationSemaphore));
+  return holders && *holders == 0;
+}
+
 }  // namespace
 
 void ShutdownKernelLink(LinkState& link) {
@@ -51,7 +61,8 @@ void ShutdownKernelLink(LinkState& link) {
   // last one, and it ends the kernel. A user that leaves a running kernel
   // behind sends it nothing at all.
   const bool lastUser = link.initialised && link.initSemaphore.valid() &&
-                        os::WaitForOne(link.initSemaphore, 0).kind != os::WaitKind::Signalled;
+                        (os::WaitForOne(link.initSemaphore, 0).kind != os::WaitKind::Signalled ||
+                         NoOtherUserHolds(link.channel));
   RunningPrograms before;
   FindRunningPrograms(before, lastUser && !link.linkBroken);
   if (lastUser) {

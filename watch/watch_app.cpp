@@ -1,6 +1,7 @@
 #include "watch/watch_app.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstddef>
 #include <span>
 
@@ -8,6 +9,7 @@
 #include "watch/endpoint_bridge.h"
 #include "watch/main_frame.h"
 #include "watch/watch_command_line.h"
+#include "watch/watch_lifetime.h"
 #include "watch/watch_presence.h"
 
 namespace vantor::watch {
@@ -69,6 +71,17 @@ WatchExitCode RunWatch(int argc, char** argv) {
   // Commands posted since the token was published are waiting in the
   // endpoint and come now.
   bridge.Start(&frame, [&frame](const os::Command& command) { frame.HandleCommand(command); });
+
+  WatchLifetime lifetime;
+  QTimer lifetimeCheck;
+  if (lifetime.Open()) {
+    QObject::connect(&lifetimeCheck, &QTimer::timeout, [&lifetime, &presence] {
+      if (lifetime.EndIfNothingLeft([&presence] { presence.Withdraw(); })) {
+        QCoreApplication::quit();
+      }
+    });
+    lifetimeCheck.start(static_cast<int>(kLifetimeCheckPeriodMs));
+  }
   QApplication::exec();
   bridge.Stop();
   presence.Withdraw();

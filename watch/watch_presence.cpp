@@ -3,6 +3,7 @@
 #include <span>
 
 #include "common/kernel_object_names.h"
+#include "platform/os/process.h"
 #include "platform/os/wait.h"
 #include "common/watch_window_handle.h"
 
@@ -29,7 +30,9 @@ PresenceStart WatchPresence::Publish(os::EndpointToken token) {
 
   const std::span<std::uint8_t> words(reinterpret_cast<std::uint8_t*>(mapping->data()),
                                       mapping->size());
-  if (!common::StoreWatchWindowHandle(words, token)) return PresenceStart::MappingFailed;
+  if (!common::StoreWatchWindowHandle(words, token, os::CurrentProcessId())) {
+    return PresenceStart::MappingFailed;
+  }
   if (!presence->Set()) return PresenceStart::EventFailed;
 
   mapping_ = mapping.take();

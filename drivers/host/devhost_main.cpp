@@ -188,5 +188,9 @@ int main(int argc, char** argv) {
   sigaddset(&endSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
-  return Serve(*options, endSignals);
+  const int code = Serve(*options, endSignals);
+  // Sockets and lock file are gone by now; the last one out takes the
+  // namespace's folder too.
+  vantor::os::RemoveRuntimeDirectoryIfEmpty();
+  return code;
 }

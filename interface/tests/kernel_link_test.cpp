@@ -93,11 +93,12 @@ class KernelLinkTest : public ::testing::Test {
 
   // Starts a second application and waits for its start-up result.
   std::string StartSecondApplication(const std::string& name, int interfaceType, int baud,
-                                     int declare, int channel = 1, const std::string& cnc = {}) {
+                                     int declare, int channel = 1, const std::string& cnc = {},
+                                     const std::string& kernelPath = kFakeKernel) {
     const std::string results = Path(name + ".results");
     std::vector<std::string> arguments = {results,
                                           Path(name + ".go"),
-                                          kFakeKernel,
+                                          kernelPath,
                                           kVigilo,
                                           std::to_string(interfaceType),
                                           std::to_string(channel),
@@ -165,6 +166,38 @@ class KernelLinkTest : public ::testing::Test {
     EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
   }
 
+#ifdef VANTOR_DEVHOST_PROGRAM
+  // The driver host serving the simulated machine; an invalid handle when it
+  // serves no tarnis1 device within a few seconds.
+  static os::Process StartDevhost() {
+    auto devhost = os::Process::Start(VANTOR_DEVHOST_PROGRAM, {});
+    EXPECT_TRUE(devhost);
+    if (!devhost) return {};
+    // The driver host needs a moment before it serves its devices.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (os::DeviceHandle::Open("\\\\.\\tarnis1").error == os::DeviceOpenError::kNone) {
+        return devhost.take();
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    StopDevhost(*devhost);
+    return {};
+  }
+
+  // Ended as its user ends it, so that it takes its sockets and lock file
+  // along; killed only when it does not end.
+  static void StopDevhost(os::Process& devhost) {
+    ::kill(static_cast<pid_t>(devhost.id()), SIGTERM);
+    if (os::WaitForOne(devhost, 10000).kind != os::WaitKind::Signalled) {
+      devhost.Terminate(0);
+      os::WaitForOne(devhost, 10000);
+    }
+    EXPECT_EQ(devhost.exitCode(), std::optional<std::uint32_t>(0)) << "a clean end";
+    devhost.Close();
+  }
+#endif
+
   std::filesystem::path folder_;
   std::string deviceName_ = "tarnis1";
   LinkoraCanHardwareParameters hardware_{};
@@ -225,6 +258,58 @@ TEST_F(KernelLinkTest, KilledApplicationIsNotCounted) {
 
   EXPECT_EQ(mctl_specfct_CanExit(), LINKORA_SUCCESS);
   EXPECT_EQ(Commands().back(), 2) << "the last counted user ends the kernel";
+  ExpectChannelGone();
+}
+
+// Whichever way the starter leaves before the user that attached after it,
+// the last one out ends the kernel.
+TEST_F(KernelLinkTest, StarterLeavingFirstLeavesTheLastUserToEndTheKernel) {
+  ASSERT_EQ(StartSecondApplication("starter", 2, 5, 0), "init 09140000");
+  const pid_t kernel = KernelPid();
+  ASSERT_EQ(StartSecondApplication("attached", 2, 5, 0), "init 09140000");
+  LetSecondApplicationExit("starter");
+  EXPECT_EQ(AwaitLine(Path("starter.results"), "exit", 30s), "exit 09140000");
+  ASSERT_EQ(os::WaitForOne(apps_.front(), 30000).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(Commands().back(), 3) << "the starter leaves a user behind and sends nothing";
+  EXPECT_TRUE(ProcessAlive(kernel));
+  LetSecondApplicationExit("attached");
+  EXPECT_EQ(AwaitLine(Path("attached.results"), "exit", 30s), "exit 09140000");
+  EXPECT_EQ(Commands().back(), 2);
+  ExpectChannelGone();
+}
+
+TEST_F(KernelLinkTest, StarterKilledFirstLeavesTheLastUserToEndTheKernel) {
+  ASSERT_EQ(StartSecondApplication("starter", 2, 5, 0), "init 09140000");
+  ASSERT_EQ(StartSecondApplication("attached", 2, 5, 0), "init 09140000");
+  apps_.front().Terminate(9);
+  ASSERT_EQ(os::WaitForOne(apps_.front(), 10000).kind, os::WaitKind::Signalled);
+  LetSecondApplicationExit("attached");
+  EXPECT_EQ(AwaitLine(Path("attached.results"), "exit", 30s), "exit 09140000");
+  EXPECT_EQ(Commands().back(), 2);
+  ExpectChannelGone();
+}
+
+// A watching program that an application killed on its way out left
+// behind is taken over by the next start, and ended with the channel.
+TEST_F(KernelLinkTest, StartTakesOverAWatchingProgramLeftWithoutAKernel) {
+  auto holdsLock =
+      os::Mutex::CreateOrOpen(common::KernelObjectName(common::kInitializationEventIndex), false);
+  ASSERT_TRUE(holdsLock);
+  auto leftOver =
+      os::Process::Start(kVigilo, {std::string(common::KernelObjectName(common::kWatchCommandLineIndex))});
+  ASSERT_TRUE(leftOver);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!EventSet(common::kWatchEventIndex) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(EventSet(common::kWatchEventIndex));
+
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  holdsLock->Close();
+  EXPECT_EQ(os::WaitForOne(*leftOver, 0).kind, os::WaitKind::Timeout) << "it was taken over";
+  EXPECT_EQ(mctl_specfct_CanExit(), LINKORA_SUCCESS);
+  EXPECT_EQ(os::WaitForOne(*leftOver, 10000).kind, os::WaitKind::Signalled);
+  leftOver->Close();
   ExpectChannelGone();
 }
 
@@ -434,20 +519,8 @@ TEST_F(KernelLinkTest, RealKernelRunsTheChannelOverTheDriverHost) {
 #ifndef VANTOR_DEVHOST_PROGRAM
   GTEST_SKIP() << "built without the driver host";
 #else
-  auto devhost = os::Process::Start(VANTOR_DEVHOST_PROGRAM, {});
-  ASSERT_TRUE(devhost);
-  // The driver host needs a moment before it serves its devices.
-  bool served = false;
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!served && std::chrono::steady_clock::now() < deadline) {
-    served = os::DeviceHandle::Open("\\\\.\\tarnis1").error == os::DeviceOpenError::kNone;
-    if (!served) std::this_thread::sleep_for(50ms);
-  }
-  if (!served) {
-    devhost->Terminate(0);
-    os::WaitForOne(*devhost, 10000);
-    GTEST_SKIP() << "the driver host serves no tarnis1 device";
-  }
+  auto devhost = StartDevhost();
+  if (!devhost.valid()) GTEST_SKIP() << "the driver host serves no tarnis1 device";
   const LinkoraStatus status = Initialise(kMotrix);
   EXPECT_EQ(status, LINKORA_SUCCESS);
   if (status == LINKORA_SUCCESS) {
@@ -458,9 +531,34 @@ TEST_F(KernelLinkTest, RealKernelRunsTheChannelOverTheDriverHost) {
     EXPECT_EQ(AwaitLine(Path("second.results"), "exit", 30s), "exit 09140000");
     EXPECT_EQ(mctl_specfct_CanExit(), LINKORA_SUCCESS);
   }
-  devhost->Terminate(0);
-  EXPECT_EQ(os::WaitForOne(*devhost, 10000).kind, os::WaitKind::Signalled);
-  devhost->Close();
+  StopDevhost(devhost);
+  ExpectChannelGone();
+#endif
+}
+
+// Every application killed: the kernel ends as after command 2, and the
+// watching program with it.
+TEST_F(KernelLinkTest, RealKernelAndWatchEndWhenEveryApplicationIsKilled) {
+#ifndef VANTOR_DEVHOST_PROGRAM
+  GTEST_SKIP() << "built without the driver host";
+#else
+  auto devhost = StartDevhost();
+  if (!devhost.valid()) GTEST_SKIP() << "the driver host serves no tarnis1 device";
+  ASSERT_EQ(StartSecondApplication("starter", 2, 5, 0, 1, {}, kMotrix), "init 09140000");
+  ASSERT_EQ(StartSecondApplication("attached", 2, 5, 0, 1, {}, kMotrix), "init 09140000");
+  for (auto& app : apps_) app.Terminate(9);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while ((EventSet(common::KernelModeEventIndex(Channel::CanOne)) ||
+          EventSet(common::kWatchEventIndex)) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_FALSE(EventSet(common::KernelModeEventIndex(Channel::CanOne)));
+  EXPECT_FALSE(EventSet(common::kWatchEventIndex));
+  // The next start needs no clean-up by hand.
+  EXPECT_EQ(Initialise(kMotrix), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_specfct_CanExit(), LINKORA_SUCCESS);
+  StopDevhost(devhost);
   ExpectChannelGone();
 #endif
 }

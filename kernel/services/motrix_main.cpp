@@ -1,14 +1,17 @@
 // Motrix: the kernel process of one CAN channel.
 //
 // The main thread runs the message loop that stands in for the hidden main
-// window: the exit command, posted by the server thread after command 2 or
-// by a termination signal, runs the teardown and ends the loop.
+// window: the exit command, posted by the server thread after command 2
+// (from an application, or from the kernel itself once no application holds
+// the channel) or by a termination signal, runs the teardown and ends the
+// loop.
 #include <span>
 #include <string>
 
 #include "kernel/core/cycle_steps.h"
 #include "kernel/core/driver_link.h"
 #include "kernel/services/application_link.h"
+#include "kernel/services/channel_user_watch.h"
 #include "kernel/services/command_line.h"
 #include "kernel/services/kernel_link.h"
 #include "kernel/services/termination_signals.h"
@@ -42,6 +45,9 @@ int main(int argc, char** argv) {
   }
 
   kernel::TerminationSignalWatcher signals(*loop);
+  // Stopped after the loop, so the start-up lock it may hold is let go only
+  // once the teardown is over.
+  kernel::ChannelUserWatch users(motrix.instance.channel);
   loop->Run([&](const os::Command& command) {
     if (command.code != os::kExitCommand) return;
     kernel::StopApplicationLink(motrix);

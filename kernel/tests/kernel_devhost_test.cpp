@@ -3,6 +3,7 @@
 // the heartbeat, raw requests of the SDO area that reach the simulated
 // nodes, a silent node, and the end of the driver run with the kernel.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,8 +97,14 @@ class KernelDevhostTest : public ::testing::Test {
     client_.reset();
     control_.reset();
     if (devhost_.valid()) {
-      static_cast<void>(devhost_.Terminate(0));
-      EXPECT_EQ(os::WaitForOne(devhost_, kAnswerTimeoutMs).kind, os::WaitKind::Signalled);
+      // Ended as its user ends it, so that it takes its sockets and lock
+      // file along; killed only when it does not end.
+      ::kill(static_cast<pid_t>(devhost_.id()), SIGTERM);
+      if (os::WaitForOne(devhost_, kAnswerTimeoutMs).kind != os::WaitKind::Signalled) {
+        static_cast<void>(devhost_.Terminate(0));
+        os::WaitForOne(devhost_, kAnswerTimeoutMs);
+      }
+      EXPECT_EQ(devhost_.exitCode(), std::optional<std::uint32_t>(0)) << "a clean end";
       devhost_.Close();
     }
     if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());

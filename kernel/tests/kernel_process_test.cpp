@@ -2,6 +2,8 @@
 // library drives it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +13,7 @@
 
 #include "common/command_codes.h"
 #include "common/kernel_link_records.h"
+#include "kernel/services/channel_user_watch.h"
 #include "kernel/tests/kernel_test_client.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/wait.h"
@@ -167,6 +170,86 @@ TEST_F(KernelProcessTest, SecondKernelComingAndGoingLeavesTheFirstServing) {
   EXPECT_TRUE(PresenceEventSet(common::HardwareEventIndex(InterfaceType::Pci)));
   EXPECT_TRUE(PresenceEventSet(common::KernelModeEventIndex(Channel::CanOne)));
   EXPECT_EQ(first.Command(1).result, common::kKernelSuccess);
+}
+
+// A child process that holds the channel as an application does, until it
+// is killed.
+pid_t StartChannelHolder(Channel channel) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ready[0]);
+    auto users = os::Semaphore::CreateOrOpen(
+        common::ChannelObjectName(channel, common::ChannelObject::InitializationSemaphore), 0,
+        common::kChannelSemaphoreMaximum);
+    const char byte = users ? 1 : 0;
+    static_cast<void>(::write(ready[1], &byte, 1));
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool held = child > 0 && ::read(ready[0], &byte, 1) == 1 && byte == 1;
+  ::close(ready[0]);
+  return held ? child : -1;
+}
+
+void KillChild(pid_t child) {
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+}
+
+// What a kernel looks like once it ended as after command 2.
+void ExpectEndedAsByCodeTwo(LibrarySide& client, Channel channel) {
+  ASSERT_TRUE(client.AwaitKernelEnd(kEndTimeoutMs));
+  EXPECT_EQ(client.kernel().exitCode(), std::optional<std::uint32_t>(0));
+  EXPECT_FALSE(PresenceEventExists(common::HardwareEventIndex(InterfaceType::Pci)));
+  EXPECT_FALSE(PresenceEventExists(common::KernelModeEventIndex(channel)));
+}
+
+// Its starter gone before the start record came: the kernel ends by itself,
+// and the next start on the channel meets no kernel.
+TEST_F(KernelProcessTest, EndsByItselfOnceNoApplicationHoldsTheChannel) {
+  auto& client = StartAnsweringKernel(Channel::CanOne);
+  client.LeaveChannel();
+  ExpectEndedAsByCodeTwo(client, Channel::CanOne);
+  if (HasFatalFailure()) return;  // the fixture still ends the kernel
+  EXPECT_EQ(client.Block().Get(cb::kCommandCode),
+            static_cast<std::uint32_t>(common::CommandCode::TerminateKernel))
+      << "it ended through its own command 2";
+
+  auto& next = StartAnsweringKernel(Channel::CanOne);
+  const auto identity =
+      next.Command(static_cast<std::uint32_t>(common::CommandCode::IdentifyKernel));
+  EXPECT_TRUE(identity.answered);
+}
+
+TEST_F(KernelProcessTest, EndsOnceTheLastApplicationHoldingTheChannelIsKilled) {
+  auto& client = StartAnsweringKernel(Channel::CanTwo);
+  const pid_t holder = StartChannelHolder(Channel::CanTwo);
+  ASSERT_GT(holder, 0);
+  client.LeaveChannel();
+  EXPECT_FALSE(client.AwaitKernelEnd(4 * kUserCheckPeriodMs)) << "an application holds it";
+  EXPECT_EQ(client.Command(1).result, common::kKernelSuccess);
+  KillChild(holder);
+  ExpectEndedAsByCodeTwo(client, Channel::CanTwo);
+}
+
+// An application starting or leaving holds the start-up lock: the kernel
+// does not decide meanwhile, so a newcomer is either counted or finds it
+// gone.
+TEST_F(KernelProcessTest, DecidesOnlyWhileNoApplicationStartsOrLeaves) {
+  auto& client = StartAnsweringKernel(Channel::CanThree);
+  auto lock =
+      os::Mutex::CreateOrOpen(common::KernelObjectName(common::kInitializationEventIndex), false);
+  ASSERT_TRUE(lock);
+  ASSERT_TRUE(os::WaitForOne(*lock, kEndTimeoutMs).acquired());
+  client.LeaveChannel();
+  EXPECT_FALSE(client.AwaitKernelEnd(4 * kUserCheckPeriodMs));
+  ASSERT_EQ(lock->Release(), os::OsError::Ok);
+  ExpectEndedAsByCodeTwo(client, Channel::CanThree);
+  EXPECT_TRUE(os::WaitForOne(*lock, 0).acquired()) << "the ended kernel let the lock go";
+  EXPECT_EQ(lock->Release(), os::OsError::Ok);
 }
 
 class KernelSignalTest : public KernelProcessTest, public ::testing::WithParamInterface<int> {};

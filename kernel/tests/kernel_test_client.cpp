@@ -39,6 +39,10 @@ KernelAnswer Await(const os::Event& kernelReady, const os::Process& kernel,
 }  // namespace
 
 LibrarySide::LibrarySide(common::Channel channel, bool createBlock) : channel_(channel) {
+  auto users = os::Semaphore::CreateOrOpen(
+      common::ChannelObjectName(channel, ChannelObject::InitializationSemaphore), 0,
+      common::kChannelSemaphoreMaximum);
+  if (users) initSemaphore_ = users.take();
   if (createBlock) {
     auto mapping = os::Mapping::CreateOrOpen(
         common::ChannelObjectName(channel, ChannelObject::CommunicationMapping),

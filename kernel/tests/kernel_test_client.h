@@ -33,7 +33,8 @@ struct KernelAnswer {
 
 class LibrarySide {
  public:
-  // Creates the channel's block and its four ready events.
+  // Creates the channel's block and its four ready events, and holds the
+  // channel as an application does (a kernel ends when none holds it).
   explicit LibrarySide(common::Channel channel, bool createBlock = true);
 
   common::CommunicationBlockView Block() const;
@@ -76,8 +77,12 @@ class LibrarySide {
   static constexpr std::uint32_t kAnswerTimeoutMs = 10000;
   static constexpr std::uint32_t kOpenTimeoutMs = 20000;
 
+  // Drops the hold on the channel: the kernel then ends by itself.
+  void LeaveChannel() { initSemaphore_.Close(); }
+
  private:
   common::Channel channel_;
+  os::Semaphore initSemaphore_;
   os::Mapping block_;
   os::Event standardApplicationReady_;
   os::Event standardKernelReady_;

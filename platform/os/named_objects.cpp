@@ -377,4 +377,22 @@ NamespaceCensus TakeNamespaceCensus() {
   return census;
 }
 
+OsResult<std::uint32_t> CountOtherHolders(std::string_view name) {
+  if (name.size() > kMaxObjectNameBytes) return OsError::NameTooLong;
+  internal::SweepDeadProcesses();
+  TableLock lock;
+  if (!lock.ok()) return lock.error();
+  SharedTable& table = lock.table();
+  const std::uint32_t slot = internal::FindNamed(table, name);
+  if (slot == internal::kNoSlot) return std::uint32_t{0};
+  std::uint32_t holders = 0;
+  for (std::uint32_t process = 0; process < internal::kMaxProcesses; ++process) {
+    if (process != lock.processSlot() && table.processes[process].pid != 0 &&
+        table.holders[process][slot].handles > 0) {
+      ++holders;
+    }
+  }
+  return holders;
+}
+
 }  // namespace vantor::os

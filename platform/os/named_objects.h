@@ -116,9 +116,11 @@ class Mutex : public Waitable {
   using Waitable::Waitable;
 };
 
-// Counts that a process added with Release are taken back when that process
-// ends (and counts it took are given back), so a crashed user does not stay
-// counted; the result is kept within 0 and the maximum.
+// What a process added with Release beyond what it took by waits is taken
+// back when that process ends, so a crashed user does not stay counted. A
+// count a process took is never given back: what it took beyond its own
+// additions belonged to others, and giving it back would count a user that
+// already left. The result is kept within 0 and the maximum.
 class Semaphore : public Waitable {
  public:
   Semaphore() = default;
@@ -170,5 +172,10 @@ struct NamespaceCensus {
   std::uint32_t processes = 0;
 };
 NamespaceCensus TakeNamespaceCensus();
+
+// How many live processes other than the calling one hold a handle to the
+// object named `name`; 0 when no such object exists. Holders that died are
+// cleared away first, so a killed process is never counted.
+OsResult<std::uint32_t> CountOtherHolders(std::string_view name);
 
 }  // namespace vantor::os

@@ -112,4 +112,11 @@ OsResult<std::string> RuntimeDirectory() {
   return folder;
 }
 
+void RemoveRuntimeDirectoryIfEmpty() {
+  const auto directory = RuntimeDirectory();
+  // rmdir takes only an empty folder, so a process arriving meanwhile keeps
+  // it, or finds it gone and makes it again.
+  if (directory) ::rmdir(directory->c_str());
+}
+
 }  // namespace vantor::os

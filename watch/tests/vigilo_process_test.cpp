@@ -18,6 +18,7 @@
 #include "watch/presence_indicators.h"
 #include "watch/tests/test_environment.h"
 #include "watch/watch_app.h"
+#include "watch/watch_lifetime.h"
 #include "common/watch_window_handle.h"
 
 namespace vantor::watch {
@@ -68,9 +69,31 @@ std::uint32_t PublishedToken() {
   return common::LoadWatchWindowHandle(bytes).value_or(os::kNoEndpoint);
 }
 
+std::uint32_t PublishedProcessId() {
+  auto mapping = os::Mapping::Open(WatchMappingName());
+  if (!mapping) return 0;
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(mapping->data()),
+                                            mapping->size());
+  return common::LoadWatchProcessId(bytes).value_or(0);
+}
+
 constexpr std::uint32_t ExitCode(WatchExitCode code) { return static_cast<std::uint32_t>(code); }
 
-TEST(VigiloProcessTest, AnyOtherCommandLineEndsItWithNothingSet) {
+// The program watches while an application holds the start-up lock's name,
+// as every application does from its start-up to its exit.
+class VigiloProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto lock =
+        os::Mutex::CreateOrOpen(common::KernelObjectName(common::kInitializationEventIndex), false);
+    ASSERT_TRUE(lock);
+    application_ = lock.take();
+  }
+
+  os::Mutex application_;
+};
+
+TEST_F(VigiloProcessTest, AnyOtherCommandLineEndsItWithNothingSet) {
   const std::array<std::vector<std::string>, 6> cases = {{
       {},
       {""},
@@ -89,7 +112,7 @@ TEST(VigiloProcessTest, AnyOtherCommandLineEndsItWithNothingSet) {
   }
 }
 
-TEST(VigiloProcessTest, PublishesPresenceAndEndsOnTheExitCommand) {
+TEST_F(VigiloProcessTest, PublishesPresenceAndEndsOnTheExitCommand) {
   os::Process vigilo = StartVigilo({kKeyword});
   os::Event presence;
   ASSERT_TRUE(WaitForPresence(vigilo, &presence));
@@ -108,10 +131,11 @@ TEST(VigiloProcessTest, PublishesPresenceAndEndsOnTheExitCommand) {
 
   presence.Close();
   vigilo.Close();
+  application_.Close();
   EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
 }
 
-TEST(VigiloProcessTest, KilledItLeavesNoPresence) {
+TEST_F(VigiloProcessTest, KilledItLeavesNoPresence) {
   os::Process vigilo = StartVigilo({kKeyword});
   ASSERT_TRUE(WaitForPresence(vigilo));
   const std::uint32_t token = PublishedToken();
@@ -132,7 +156,7 @@ TEST(VigiloProcessTest, KilledItLeavesNoPresence) {
   EXPECT_EQ(WaitForEnd(successor), ExitCode(WatchExitCode::Ended));
 }
 
-TEST(VigiloProcessTest, SecondInstanceEndsAndLeavesTheFirstAlone) {
+TEST_F(VigiloProcessTest, SecondInstanceEndsAndLeavesTheFirstAlone) {
   os::Process first = StartVigilo({kKeyword});
   os::Event presence;
   ASSERT_TRUE(WaitForPresence(first, &presence));
@@ -151,7 +175,7 @@ TEST(VigiloProcessTest, SecondInstanceEndsAndLeavesTheFirstAlone) {
   EXPECT_EQ(os::WaitForOne(presence, 0).kind, os::WaitKind::Timeout);
 }
 
-TEST(VigiloProcessTest, RunsWhereThereIsNoDisplayAtAll) {
+TEST_F(VigiloProcessTest, RunsWhereThereIsNoDisplayAtAll) {
   for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
     ::unsetenv(variable);
   }
@@ -162,6 +186,34 @@ TEST(VigiloProcessTest, RunsWhereThereIsNoDisplayAtAll) {
   ASSERT_EQ(os::PostCommand(token, {os::kExitCommand, 0}), os::OsError::Ok);
   EXPECT_EQ(WaitForEnd(vigilo), ExitCode(WatchExitCode::Ended));
   EXPECT_FALSE(IsPresenceEventSet(WatchEventName()));
+}
+
+// Left behind by an application killed on its way out, or by a kernel that
+// ended by itself: with no kernel and no application left it ends.
+TEST_F(VigiloProcessTest, EndsByItselfOnceNoKernelAndNoApplicationRemain) {
+  os::Process vigilo = StartVigilo({kKeyword});
+  os::Event presence;
+  ASSERT_TRUE(WaitForPresence(vigilo, &presence));
+  EXPECT_EQ(PublishedProcessId(), vigilo.id());
+
+  auto kernel = os::Event::CreateOrOpen(
+      common::KernelObjectName(common::KernelModeEventIndex(common::Channel::CanTwo)),
+      os::EventReset::Manual, true);
+  ASSERT_TRUE(kernel);
+  application_.Close();
+  EXPECT_EQ(os::WaitForOne(vigilo, 4 * kLifetimeCheckPeriodMs).kind, os::WaitKind::Timeout)
+      << "a kernel still runs";
+  kernel->Reset();
+  EXPECT_EQ(WaitForEnd(vigilo), ExitCode(WatchExitCode::Ended));
+  EXPECT_EQ(os::WaitForOne(presence, 0).kind, os::WaitKind::Timeout);
+}
+
+TEST_F(VigiloProcessTest, KeepsWatchingWhileAnApplicationRemains) {
+  os::Process vigilo = StartVigilo({kKeyword});
+  ASSERT_TRUE(WaitForPresence(vigilo));
+  EXPECT_EQ(os::WaitForOne(vigilo, 4 * kLifetimeCheckPeriodMs).kind, os::WaitKind::Timeout);
+  application_.Close();
+  EXPECT_EQ(WaitForEnd(vigilo), ExitCode(WatchExitCode::Ended));
 }
 
 }  // namespace

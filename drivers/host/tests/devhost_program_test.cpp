@@ -89,6 +89,8 @@ TEST_F(DevhostProgramTest, ServesTheControlEndpointAndEndsCleanlyOnSigterm) {
   EXPECT_NE(devhost.Output().find("ending on SIGTERM"), std::string::npos);
   EXPECT_FALSE(Exists(ControlPath())) << "the sockets go with the program";
   EXPECT_FALSE(Exists(folder_ + "/devhost.socket"));
+  EXPECT_FALSE(Exists(folder_ + "/devhost.lock"));
+  EXPECT_FALSE(Exists(folder_)) << "the last one out takes the namespace's folder";
 }
 
 TEST_F(DevhostProgramTest, RefusesASecondInstanceInTheSameNamespace) {
@@ -162,6 +164,9 @@ TEST_F(DevhostProgramTest, BadFilesAndArgumentsGiveAClearErrorAndNoService) {
   EXPECT_EQ(absent.WaitForExit(), 1);
   EXPECT_NE(absent.Output().find("absent.json: cannot be read"), std::string::npos);
 
+  // The devhost before, the last one out, took the then empty folder along.
+  EXPECT_FALSE(Exists(folder_));
+  ASSERT_TRUE(os::RuntimeDirectory());
   const std::string parameters = folder_ + "/drivers.ini";
   std::ofstream(parameters) << "[ravund]\nParallelPortMode = lots\n";
   DevhostProcess badParameters;

@@ -96,7 +96,8 @@ struct ProcessEntry {
 };
 static_assert(sizeof(ProcessEntry) == 16);
 
-// Per process and object: handles held and semaphore adjustment to undo.
+// Per process and object: handles held, and semaphore counts added less
+// counts taken (undone at the process's end only when above zero).
 struct HolderCell {
   std::uint32_t handles;
   std::int32_t semaphoreAdjustment;

@@ -217,7 +217,10 @@ void ClearProcess(SharedTable& table, std::uint32_t processSlot) {
     ObjectEntry& entry = table.objects[slot];
     const auto kind = static_cast<ObjectKind>(entry.kind);
     HolderCell& cell = table.holders[processSlot][slot];
-    if (kind == ObjectKind::Semaphore && cell.semaphoreAdjustment != 0) {
+    // Only what the process added beyond what it took is undone: counts it
+    // took belonged to others, and giving them back would count a user
+    // that already left.
+    if (kind == ObjectKind::Semaphore && cell.semaphoreAdjustment > 0) {
       const std::int64_t undone =
           static_cast<std::int64_t>(entry.count) - cell.semaphoreAdjustment;
       entry.count = static_cast<std::int32_t>(
@@ -405,7 +408,7 @@ bool HoldsAnyOf(const SharedTable& table, std::uint32_t processSlot,
   for (const std::uint32_t slot : objectSlots) {
     if (slot >= kMaxObjects) continue;
     const ObjectEntry& entry = table.objects[slot];
-    if (table.holders[processSlot][slot].semaphoreAdjustment != 0) return true;
+    if (table.holders[processSlot][slot].semaphoreAdjustment > 0) return true;
     if (entry.kind == static_cast<std::uint32_t>(ObjectKind::Mutex) && entry.count > 0 &&
         entry.ownerSlot == processSlot) {
       return true;

@@ -146,18 +146,69 @@ TEST_F(MultiProcessTest, SemaphoreCountsOfAKilledProcessAreTakenBack) {
   EXPECT_EQ(previous, 1);
 }
 
-TEST_F(MultiProcessTest, ACountTakenByAKilledProcessIsGivenBack) {
-  const std::string name = Name("Semaphore for Cnc_Initialization");
-  auto semaphore = Semaphore::CreateOrOpen(name, 2, 100);
+// What a killed process added and did not take back itself is undone; what
+// it took is never given back.
+struct KilledSemaphoreUserCase {
+  const char* what;
+  std::int32_t initial;
+  int added;
+  int taken;
+  std::int32_t left;
+};
+
+class KilledSemaphoreUserTest : public OsTest,
+                                public ::testing::WithParamInterface<KilledSemaphoreUserCase> {};
+
+TEST_P(KilledSemaphoreUserTest, LeavesTheCountsOfOthersAsTheyWere) {
+  const KilledSemaphoreUserCase& given = GetParam();
+  const std::string name = Name("Semaphore for Initialization");
+  auto semaphore = Semaphore::CreateOrOpen(name, given.initial, 100);
   ASSERT_TRUE(semaphore);
   ReadySignal ready(Name("ready"));
-  auto helper = StartHelper({"take-semaphore", name, ready.name()});
+  auto helper = StartHelper({"add-take-semaphore", name, std::to_string(given.added),
+                             std::to_string(given.taken), ready.name()});
   ASSERT_TRUE(helper);
   ASSERT_TRUE(ready.Wait());
   KillAndReap(*helper);
-  std::int32_t previous = 0;
+  TakeNamespaceCensus();  // every dead process is cleared away first
+  std::int32_t previous = -1;
   ASSERT_EQ(semaphore->Release(1, &previous), OsError::Ok);
-  EXPECT_EQ(previous, 2);
+  EXPECT_EQ(previous, given.left);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KilledSemaphoreUserTest,
+    ::testing::Values(KilledSemaphoreUserCase{"took_one_of_others", 2, 0, 1, 1},
+                      KilledSemaphoreUserCase{"took_back_its_own", 0, 1, 1, 0},
+                      KilledSemaphoreUserCase{"took_its_own_and_one_more", 1, 1, 2, 0},
+                      KilledSemaphoreUserCase{"took_back_part_of_its_own", 0, 3, 1, 0},
+                      KilledSemaphoreUserCase{"took_back_its_own_beside_others", 1, 1, 1, 1}),
+    [](const ::testing::TestParamInfo<KilledSemaphoreUserCase>& info) {
+      return std::string(info.param.what);
+    });
+
+std::uint32_t OtherHolders(const std::string& name) {
+  const auto holders = CountOtherHolders(name);
+  return holders ? *holders : 99;
+}
+
+TEST_F(MultiProcessTest, CountsTheLiveOtherHoldersOfANamedObject) {
+  const std::string name = Name("Semaphore for Initialization");
+  EXPECT_EQ(OtherHolders(name), 0u) << "absent";
+  auto own = Event::CreateOrOpen(name, EventReset::Manual, false);
+  ASSERT_TRUE(own);
+  EXPECT_EQ(OtherHolders(name), 0u) << "only this process";
+  ReadySignal first(Name("first"));
+  ReadySignal second(Name("second"));
+  auto holderA = StartHelper({"hold-event", name, first.name()});
+  auto holderB = StartHelper({"hold-event", name, second.name()});
+  ASSERT_TRUE(holderA && holderB);
+  ASSERT_TRUE(first.Wait() && second.Wait());
+  EXPECT_EQ(OtherHolders(name), 2u);
+  KillAndReap(*holderA);
+  EXPECT_EQ(OtherHolders(name), 1u) << "a killed holder is not counted";
+  KillAndReap(*holderB);
+  EXPECT_EQ(OtherHolders(name), 0u);
 }
 
 TEST_F(MultiProcessTest, AForkedChildIsAHolderOfItsOwn) {

@@ -5,7 +5,7 @@
 //   hold-event <event> <ready>            create a presence event, set
 //   hold-mutex <mutex> <ready>            own a mutex
 //   release-semaphore <sem> <n> <ready>   add n counts
-//   take-semaphore <sem> <ready>         take one count
+//   add-take-semaphore <sem> <add> <take> <ready>  add counts, then take some
 //   wait-all-pair <m1> <m2> <waiting> <acquired>  wait-all of m1 and m2
 //   serve-loop <mapping> <ready>          run a loop, token in the mapping
 //   set-events <low> <high>              set two existing events
@@ -66,12 +66,15 @@ int ReleaseSemaphore(const char* name, const char* count, const char* ready) {
   return 0;
 }
 
-int TakeSemaphore(const char* name, const char* ready) {
+int AddTakeSemaphore(const char* name, const char* add, const char* take, const char* ready) {
   auto semaphore = os::Semaphore::Open(name);
-  if (!semaphore || os::WaitForOne(*semaphore, 0).kind != os::WaitKind::Signalled ||
-      !SignalReady(ready)) {
-    return kFailed;
+  if (!semaphore) return kFailed;
+  const int added = std::atoi(add);
+  if (added > 0 && semaphore->Release(added) != os::OsError::Ok) return kFailed;
+  for (int taken = std::atoi(take); taken > 0; --taken) {
+    if (os::WaitForOne(*semaphore, 0).kind != os::WaitKind::Signalled) return kFailed;
   }
+  if (!SignalReady(ready)) return kFailed;
   os::Sleep(kOrphanLifetimeMs);
   return 0;
 }
@@ -137,7 +140,9 @@ int main(int argc, char** argv) {
   if (role == "hold-event" && argc == 4) return HoldEvent(argv[2], argv[3]);
   if (role == "hold-mutex" && argc == 4) return HoldMutex(argv[2], argv[3]);
   if (role == "release-semaphore" && argc == 5) return ReleaseSemaphore(argv[2], argv[3], argv[4]);
-  if (role == "take-semaphore" && argc == 4) return TakeSemaphore(argv[2], argv[3]);
+  if (role == "add-take-semaphore" && argc == 6) {
+    return AddTakeSemaphore(argv[2], argv[3], argv[4], argv[5]);
+  }
   if (role == "wait-all-pair" && argc == 6) return WaitAllPair(argv[2], argv[3], argv[4], argv[5]);
   if (role == "serve-loop" && argc == 4) return ServeLoop(argv[2], argv[3]);
   if (role == "set-events" && argc == 4) return SetEvents(argv[2], argv[3]);
