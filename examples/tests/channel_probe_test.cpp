@@ -23,6 +23,7 @@
 
 #include "common/communication_block.h"
 #include "common/kernel_object_names.h"
+#include "examples/tests/chain_processes.h"
 #include "interface/include/linkora.h"
 #include "platform/os/device/device_handle.h"
 #include "platform/os/named_objects.h"
@@ -32,6 +33,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using vantor::examples_test::AwaitNoChannelPrograms;
+using vantor::examples_test::ChannelProgramsOfNamespace;
+using vantor::examples_test::DevhostRunner;
+using vantor::examples_test::ReadText;
 namespace os = vantor::os;
 namespace common = vantor::common;
 namespace fs = std::filesystem;
@@ -45,7 +50,6 @@ const std::string kCandumpReader = VANTOR_EXAMPLES_FOLDER "/tests/read_candump_l
 const std::string kPython = VANTOR_PYTHON;
 
 constexpr std::uint32_t kProbeDeadlineMs = 60000;
-constexpr std::uint32_t kDevhostEndDeadlineMs = 10000;
 
 // What the drives of the machine descriptions answer.
 constexpr char kBanner[] = "Vantor CAN-CNC-Control, interface library 01.70.00.13";
@@ -62,11 +66,6 @@ struct ProbeRun {
   std::string err;
 };
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 long long WallClockSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -78,31 +77,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// Ids of the kernel and watching programs that run in this namespace.
-std::vector<int> ChannelProgramsOfNamespace(const std::string& space) {
-  const std::string marker = "VANTOR_NAMESPACE=" + space;
-  std::vector<int> found;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/proc", error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string comm = ReadText(entry.path() / "comm");
-    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
-    if (comm != "Motrix" && comm != "Vigilo") continue;
-    const std::string environment = ReadText(entry.path() / "environ");
-    std::size_t start = 0;
-    while (start < environment.size()) {
-      const std::size_t end = std::min(environment.find('\0', start), environment.size());
-      if (environment.compare(start, end - start, marker) == 0) {
-        found.push_back(std::stoi(name));
-        break;
-      }
-      start = end + 1;
-    }
-  }
-  return found;
 }
 
 class ChannelProbeTest : public ::testing::Test {
@@ -124,34 +98,11 @@ class ChannelProbeTest : public ::testing::Test {
   }
 
   void StartDevhost(const std::string& machine = {}, const std::string& candump = {}) {
-    std::vector<std::string> arguments;
-    if (!machine.empty()) arguments = {"--machine", machine};
-    if (!candump.empty()) arguments.insert(arguments.end(), {"--candump", candump});
-    auto started = os::Process::Start(kDevhost, arguments);
-    ASSERT_TRUE(started);
-    devhost_ = started.take();
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (os::DeviceHandle::Open("\\\\.\\tarnis1").error == os::DeviceOpenError::kNone) return;
-      ASSERT_NE(os::WaitForOne(devhost_, 0).kind, os::WaitKind::Signalled)
-          << "the driver host ended at start";
-      std::this_thread::sleep_for(50ms);
-    }
-    FAIL() << "the driver host serves no tarnis1 device";
+    std::vector<std::string> extra;
+    if (!candump.empty()) extra = {"--candump", candump};
+    devhost_.Start(kDevhost, machine, extra);
   }
-
-  void StopDevhost() {
-    if (!devhost_.valid()) return;
-    // Asked to end, it takes its sockets and lock file away.
-    ::kill(static_cast<pid_t>(devhost_.id()), SIGTERM);
-    if (os::WaitForOne(devhost_, kDevhostEndDeadlineMs).kind != os::WaitKind::Signalled) {
-      devhost_.Terminate(0);
-      os::WaitForOne(devhost_, kDevhostEndDeadlineMs);
-      ADD_FAILURE() << "the driver host did not end on SIGTERM";
-    }
-    EXPECT_EQ(devhost_.exitCode(), std::optional<std::uint32_t>(0));
-    devhost_.Close();
-  }
+  void StopDevhost() { devhost_.Stop(); }
 
   ProbeRun RunProbe(const std::vector<std::string>& arguments) {
     return RunProgram(kProbe, arguments);
@@ -182,13 +133,7 @@ class ChannelProbeTest : public ::testing::Test {
 
   // The kernel and the watching program end with the channel's last user.
   void ExpectNothingLeft() {
-    std::vector<int> programs = ChannelProgramsOfNamespace(namespace_);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!programs.empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(50ms);
-      programs = ChannelProgramsOfNamespace(namespace_);
-    }
-    EXPECT_TRUE(programs.empty()) << "a kernel or watching program still runs";
+    EXPECT_TRUE(AwaitNoChannelPrograms(namespace_, 10s)) << "a kernel or watching program still runs";
     StopDevhost();
     EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
   }
@@ -208,7 +153,7 @@ class ChannelProbeTest : public ::testing::Test {
 
   std::string namespace_;
   fs::path folder_;
-  os::Process devhost_;
+  DevhostRunner devhost_;
 };
 
 TEST_F(ChannelProbeTest, ReadsEveryDriveOfTheMachineAndLeavesNothingRunning) {
