@@ -146,8 +146,12 @@ class DriverHostFixture : public ::testing::Test {
       took = endedAt.load() - started;  // gave up without waiting at all
     } else if (silent.HeldCount() > 0) {
       const devhost::Ticks sent = clock_.Now();
-      while (!done.load() && clock_.Now() < sent + timeout - 1)
+      // Short steps, each with a moment for a worker woken early to say
+      // when: an early time-out shows as a time short of `timeout`.
+      while (!done.load() && clock_.Now() < sent + timeout - 1) {
         clock_.Advance(std::min(kProbeStep, sent + timeout - 1 - clock_.Now()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       if (!done.load()) clock_.Advance(1);
       if (waitReal([&] { return done.load(); })) took = endedAt.load() - sent;
     }
