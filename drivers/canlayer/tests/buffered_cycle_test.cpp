@@ -2,7 +2,9 @@
 // synchronisation frame every cycle, start frames, set-point frames of
 // three ring entries, absolute positions after a marker, the answers'
 // condition pattern, padding within the fill limit, a lost
-// synchronisation frame, and which answer slot each set-point axis reads.
+// synchronisation frame, which answer slot each set-point axis reads, the
+// axis an object keeps, what code 23 arms, the poll's bound and sends
+// handed in under way.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -463,8 +465,8 @@ TEST_F(BufferedCycleTest, AnUnderWaySendHandedInAgainIsSeenOutAndTheAnswerComes)
     const char* name;
     bool startedBefore;
   };
-  for (const Case& test : {Case{"started, aborted, result reset", true},
-                           Case{"never started in this run", false}}) {
+  for (const Case& test :
+       {Case{"started, aborted, result reset", true}, Case{"never started in this run", false}}) {
     SCOPED_TRACE(test.name);
     peer_.ForgetHeard();
     StartBufferedRun();
@@ -534,7 +536,8 @@ TEST_F(BufferedCycleTest, ThePollWaitsNoLongerThanOneTickWhateverTheBudget) {
   std::atomic<unsigned> reads{0};
   {
     const ModelAccess models(pump_);
-    Controller(1).AfterRead(16 * 5 + 1, [&reads] { reads.fetch_add(1); }, 100'000'000);
+    Controller(1).AfterRead(
+        16 * 5 + 1, [&reads] { reads.fetch_add(1); }, 100'000'000);
   }
   StartBufferedRun(498, 1, 200'000);
   const auto answers = RunCycles(SynchronisationOnly(22), kCycles);

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "drivers/ravund/parallel_port_requests.h"
 #include "drivers/canlayer/tests/bus_peer.h"
+#include "drivers/ravund/parallel_port_requests.h"
 #include "drivers/ravund/ravund_entry.h"
 #include "drivers/ravund/ravund_parameters.h"
 #include "drivers/tarnis1/tests/driver_host_fixture.h"
@@ -387,8 +387,8 @@ TEST_F(RavundWithoutPortTest, APortDriverThatNeverAnswersIsGivenUpAfterFiveSecon
             os::kStatusSuccess);
   devhost::IoStatus status = os::kStatusInternalError;
   RavundDriver driver(*host_);
-  const auto took =
-      TimeUntilGivingUp(silent, [&] { status = driver.Load(); }, devhost::MillisecondsToTicks(5000));
+  const auto took = TimeUntilGivingUp(
+      silent, [&] { status = driver.Load(); }, devhost::MillisecondsToTicks(5000));
   ASSERT_TRUE(took.has_value()) << "still waiting at five seconds";
   EXPECT_EQ(*took, devhost::MillisecondsToTicks(5000)) << "gave up early";
   EXPECT_EQ(status, os::kStatusSuccess) << "loads without its port";

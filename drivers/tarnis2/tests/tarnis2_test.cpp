@@ -179,8 +179,8 @@ TEST_F(SilentChannelOneTest, GivesUpAfterFiveSeconds) {
             os::kStatusSuccess);
   devhost::IoStatus status = os::kStatusSuccess;
   Tarnis2Driver driver(*host_);
-  const auto took =
-      TimeUntilGivingUp(silent, [&] { status = driver.Load(); }, devhost::MillisecondsToTicks(5000));
+  const auto took = TimeUntilGivingUp(
+      silent, [&] { status = driver.Load(); }, devhost::MillisecondsToTicks(5000));
   ASSERT_TRUE(took.has_value()) << "still waiting at five seconds";
   EXPECT_EQ(*took, devhost::MillisecondsToTicks(5000)) << "gave up early";
   EXPECT_EQ(status, kStatusChannelOneUnavailable);

@@ -1,5 +1,6 @@
 // The connection between handles and the host: a host that goes away, a
-// second host in the same namespace, and clients that break the protocol.
+// second host in the same namespace, clients that break the protocol and
+// clients that stop reading.
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
@@ -203,31 +204,29 @@ TEST_F(TransportTest, AClientThatStopsReadingNeverHoldsUpTheDeferredCall) {
   RawConnection slow;
   ASSERT_TRUE(slow.Send(wire::MessageKind::kOpen, 0, 7, 0, Bytes("TestDev")));
   ASSERT_EQ(slow.ReceiveStatus(), os::kStatusSuccess);
-  ASSERT_TRUE(
-      slow.Send(wire::MessageKind::kRequest, kHold, 16, 16, std::vector<std::uint8_t>(16), kHoldId));
+  ASSERT_TRUE(slow.Send(wire::MessageKind::kRequest, kHold, 16, 16, std::vector<std::uint8_t>(16),
+                        kHoldId));
   ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
   auto fast = OpenTestDevice();
   HeldRequest held;
   const std::array<std::uint8_t, 16> input{};
-  ASSERT_EQ(fast.ControlOverlapped(kHold, input, held.output, held.overlapped),
-            os::kStatusPending);
+  ASSERT_EQ(fast.ControlOverlapped(kHold, input, held.output, held.overlapped), os::kStatusPending);
   ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 2; }));
 
   // Far more echo replies than the slow client's connection holds, then a
   // release that the host serves after all of them: the deferred call
   // completes the slow client's hold first, into a full connection.
   for (std::uint32_t id = kHoldId + 1; id < kReleaseId; ++id) {
-    ASSERT_TRUE(slow.Send(wire::MessageKind::kRequest, kEcho, 8, 16, std::vector<std::uint8_t>(8),
-                          id))
+    ASSERT_TRUE(
+        slow.Send(wire::MessageKind::kRequest, kEcho, 8, 16, std::vector<std::uint8_t>(8), id))
         << "the host stopped serving the slow client at request " << id;
   }
-  ASSERT_TRUE(
-      slow.Send(wire::MessageKind::kRequest, kRelease, 4, 4, {0x5C, 0, 0, 0}, kReleaseId));
+  ASSERT_TRUE(slow.Send(wire::MessageKind::kRequest, kRelease, 4, 4, {0x5C, 0, 0, 0}, kReleaseId));
   ASSERT_EQ(os::WaitForOne(held.event, 10'000).kind, os::WaitKind::Signalled)
       << "the deferred call waits for the slow client";
   EXPECT_EQ(held.overlapped.Status(), os::kStatusSuccess);
-  const int everyReply = static_cast<int>((kEchoes + 1) * (wire::kHeaderSize + 16) +
-                                          (wire::kHeaderSize + 4));
+  const int everyReply =
+      static_cast<int>((kEchoes + 1) * (wire::kHeaderSize + 16) + (wire::kHeaderSize + 4));
   EXPECT_LT(slow.QueuedBytes(), everyReply) << "the slow client's connection never filled";
 
   std::vector<bool> seen(kReleaseId + 1, false);
