@@ -156,6 +156,10 @@ void MessageObjectMachines::StartSynchronisedSends(common::ExchangeBufferView ex
       record.Set(mr::kResult, res::kPending);
       record.Set(mr::kCode, Code(MessageCode::SynchronisedSendUnderWay));
       started = true;
+    } else if (code == Code(MessageCode::SynchronisedSendUnderWay)) {
+      // Handed in under way, not started here: the next cycle sees it out
+      // like its own, or the answer would wait for it for ever.
+      started = true;
     } else if (code == Code(MessageCode::Release)) {
       controller_.InvalidateMessageObject(object);
       record.Set(mr::kResult, res::kDone);

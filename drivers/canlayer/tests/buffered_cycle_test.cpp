@@ -2,10 +2,13 @@
 // synchronisation frame every cycle, start frames, set-point frames of
 // three ring entries, absolute positions after a marker, the answers'
 // condition pattern, padding within the fill limit, a lost
-// synchronisation frame, and which answer slot each set-point axis reads.
+// synchronisation frame, which answer slot each set-point axis reads, the
+// axis an object keeps, what code 23 arms, the poll's bound and sends
+// handed in under way.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -72,12 +75,14 @@ class BufferedCycleTest : public CardFixture {
     machine_.FindBus("can0")->Detach(&peer_);
   }
 
-  void StartBufferedRun(std::int16_t fillLimit = 498, std::int32_t pollInterval = 1000) {
+  void StartBufferedRun(std::int16_t fillLimit = 498, std::int32_t pollInterval = 1000,
+                        std::int32_t pollBudget = RunRecordFields{}.pollBudget) {
     owner_ = Open();
     RunRecordFields fields;
     fields.mode = 1;
     fields.fillLimit = fillLimit;
     fields.pollInterval = pollInterval;
+    fields.pollBudget = pollBudget;
     ASSERT_EQ(StartRun(owner_, fields), c::kDriverSuccess);
     started_ = Now();
   }
@@ -289,6 +294,32 @@ TEST_F(BufferedCycleTest, ASetpointObjectThatCannotSendFailsItsAxis) {
   EXPECT_LE(Heard(kSetpointCob[1]).size(), framesBefore + 1) << "streaming stops on every axis";
 }
 
+TEST_F(BufferedCycleTest, ASetpointObjectKeepsItsAxisWhenAnEarlierOneLeaves) {
+  const auto streaming = StreamSixtyEntries();
+  ASSERT_FALSE(streaming.empty());
+  ASSERT_FALSE(Heard(kSetpointCob[1]).empty()) << "streaming";
+
+  // Drive 0 leaves the stream; the entries keep their six columns.
+  c::ExchangeBuffer request = FollowUp(streaming.back());
+  request.Store<std::uint8_t>(At(1, 0), 0);
+  request.Store<std::uint8_t>(At(2, 0), 0);
+  const std::size_t before = Heard(kSetpointCob[1]).size();
+  const std::size_t axisZeroBefore = Heard(kSetpointCob[0]).size();
+  const auto answers = RunCycles(request, 6);
+  ASSERT_FALSE(answers.empty());
+  EXPECT_LE(Heard(kSetpointCob[0]).size(), axisZeroBefore + 1) << "at most the frame under way";
+  const auto frames = Heard(kSetpointCob[1]);
+  ASSERT_GT(frames.size(), before) << "the remaining axis streams on";
+  for (std::size_t i = before; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    // Axis 1 carries -i, axis 0 +i: the frames must stay in axis 1's column.
+    const SetpointFrame decoded = Decode(frames[i].frame);
+    EXPECT_LT(decoded.value, 0);
+    EXPECT_EQ(decoded.firstStep, -1);
+    EXPECT_EQ(decoded.secondStep, -1);
+  }
+}
+
 TEST_F(BufferedCycleTest, SynchronisationUnacknowledgedForThreeCyclesFailsTheRecord) {
   peer_.SetOnline(false);
   StartBufferedRun();
@@ -424,6 +455,95 @@ TEST_F(BufferedCycleTest, SynchronisedSingleSendGoesOutAtTheCycleAndReleasesTheO
   EXPECT_EQ(sent[0].frame.data[0], 0x42);
   const ModelAccess models(pump_);
   EXPECT_EQ((Controller(1).Read(16 * 6) >> 6) & 0b11, 0b01) << "object invalidated";
+}
+
+// A send under way that the caller hands in again (after an abort, with
+// its result reset, or with no send started at all) is seen out like one
+// the driver started, so the answer never waits for it for ever.
+TEST_F(BufferedCycleTest, AnUnderWaySendHandedInAgainIsSeenOutAndTheAnswerComes) {
+  struct Case {
+    const char* name;
+    bool startedBefore;
+  };
+  for (const Case& test :
+       {Case{"started, aborted, result reset", true}, Case{"never started in this run", false}}) {
+    SCOPED_TRACE(test.name);
+    peer_.ForgetHeard();
+    StartBufferedRun();
+    c::ExchangeBuffer send = SynchronisationOnly(22);
+    send.Store<std::uint8_t>(At(6, 0), 8);
+    send.Store<std::uint16_t>(At(6, 2), 0x555);
+    send.Store<std::uint8_t>(At(6, 4), 1);
+    send.Store<std::uint8_t>(At(6, 5), 0x42);
+    if (test.startedBefore) {
+      const auto first = Exchange(owner_, send);
+      AdvanceBy(kCycle);
+      ASSERT_FALSE(first->Done()) << "held while the send is under way";
+      ASSERT_EQ(Status(owner_, c::IOCTL_CAN_ABORT_EXCHANGE), c::kDriverSuccess);
+      send.Store<std::uint8_t>(At(5, 0), 23);
+    }
+    send.Store<std::uint8_t>(At(6, 0), 9);
+    send.Store<std::uint8_t>(At(6, 1), 0);
+    const auto answers = RunCycles(send, 6);
+    ASSERT_FALSE(answers.empty()) << "the answer waits for ever";
+    EXPECT_EQ(answers[0][At(5, 0)], 23);
+    EXPECT_EQ(answers[0][At(6, 0)], 0) << "released";
+    EXPECT_EQ(Heard(0x555).size(), test.startedBefore ? 1u : 0u);
+    EXPECT_EQ(Status(owner_, c::IOCTL_CAN_STOP_RUN), c::kDriverSuccess);
+  }
+}
+
+// Code 23 keeps a synchronisation armed only on the object that code 22
+// started in this run; anywhere else the run answers every cycle and sends
+// no synchronisation frame.
+TEST_F(BufferedCycleTest, Code23KeepsOnlyTheSynchronisationThisRunStarted) {
+  struct Case {
+    const char* name;
+    bool startedFirst;
+    int code23Record;
+  };
+  for (const Case& test : {Case{"on another object than the started one", true, 6},
+                           Case{"with no synchronised start in this run", false, 5}}) {
+    SCOPED_TRACE(test.name);
+    StartBufferedRun();
+    c::ExchangeBuffer request;
+    if (test.startedFirst) {
+      const auto started = RunCycles(SynchronisationOnly(22), 3);
+      ASSERT_FALSE(started.empty());
+      request = FollowUp(started.back());
+      request.Store<std::uint8_t>(At(5, 0), 1);  // the started object only stays a transmitter
+    }
+    request.Store<std::uint8_t>(At(test.code23Record, 0), 23);
+    request.Store<std::uint16_t>(At(test.code23Record, 2), kSync);
+    const auto reply = Exchange(owner_, request);
+    AdvanceBy(kCycle);
+    ASSERT_TRUE(reply->Done()) << "answered at the next cycle";
+    const std::size_t syncsBefore = Heard(kSync).size();
+    const auto answers = RunCycles(FollowUp(reply->Data()), 5);
+    EXPECT_EQ(answers.size(), 5u) << "one answer per cycle";
+    EXPECT_EQ(Heard(kSync).size(), syncsBefore) << "no synchronisation frame";
+    EXPECT_EQ(Status(owner_, c::IOCTL_CAN_STOP_RUN), c::kDriverSuccess);
+  }
+}
+
+// The tick waits for the synchronisation frame to leave before it polls,
+// but never longer than one tick, whatever budget the run asked for: the
+// frame never leaves within the tick here, so every poll spends it all.
+TEST_F(BufferedCycleTest, ThePollWaitsNoLongerThanOneTickWhateverTheBudget) {
+  constexpr int kCycles = 6;
+  constexpr unsigned kReadsPerTick = 4 * 128;  // one read takes at least a microsecond
+  constexpr unsigned kOtherReadsPerCycle = 16;
+  std::atomic<unsigned> reads{0};
+  {
+    const ModelAccess models(pump_);
+    Controller(1).AfterRead(
+        16 * 5 + 1, [&reads] { reads.fetch_add(1); }, 100'000'000);
+  }
+  StartBufferedRun(498, 1, 200'000);
+  const auto answers = RunCycles(SynchronisationOnly(22), kCycles);
+  ASSERT_GE(answers.size(), 2u);
+  EXPECT_LE(reads.load(), kCycles * (kReadsPerTick + kOtherReadsPerCycle));
+  EXPECT_GE(reads.load(), kReadsPerTick) << "a poll spends its tick";
 }
 
 TEST_F(BufferedCycleTest, MissingAnswersAreRepeatedThenReported) {

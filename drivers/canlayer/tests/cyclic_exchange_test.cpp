@@ -171,6 +171,19 @@ TEST_F(CyclicExchangeTest, AnotherHandlesCloseCancelsOnlyItsOwnRequest) {
   EXPECT_EQ(own->Status(), os::kStatusSuccess);
 }
 
+TEST_F(CyclicExchangeTest, AnotherHandlesCloseLeavesTheOwnersParkedRequestAlone) {
+  Start();
+  const auto own = Exchange(owner_);
+  const auto other = Open();
+  Close(other);
+  EXPECT_FALSE(own->Done()) << "still parked";
+  AdvanceTo(AtTick(5));
+  ASSERT_TRUE(own->Done());
+  EXPECT_EQ(own->Status(), os::kStatusSuccess);
+  EXPECT_EQ(own->Word(12464), c::kDriverSuccess);
+  EXPECT_TRUE(channelOne_->Channel().RunActive());
+}
+
 TEST_F(CyclicExchangeTest, StopBetweenExchangePointAndDeferredCallCancelsOnce) {
   Start();
   std::promise<void> entered;

@@ -8,9 +8,10 @@
 #include <functional>
 #include <vector>
 
-#include "drivers/ravund/parallel_port_requests.h"
 #include "drivers/canlayer/tests/bus_peer.h"
+#include "drivers/ravund/parallel_port_requests.h"
 #include "drivers/ravund/ravund_entry.h"
+#include "drivers/ravund/ravund_parameters.h"
 #include "drivers/tarnis1/tests/driver_host_fixture.h"
 
 namespace vantor::ravund {
@@ -120,6 +121,30 @@ TEST_F(RavundTest, ServiceKeyValuesAndTheirDefaults) {
   EXPECT_EQ(read.interruptVector, 5u);
   EXPECT_EQ(read.parallelPortMode, 3u);
   EXPECT_EQ(read.testPortAddress, std::optional<std::uint16_t>(0x300));
+}
+
+// Service-key values that name no port of the 16-bit port space, or whose
+// registers would wrap round onto other ports, are refused: the driver
+// then uses no port at all.
+TEST_F(RavundTest, ServiceKeyValuesThatNameNoPortAreRefused) {
+  struct Case {
+    const char* name;
+    std::uint32_t base;
+    std::uint32_t mode;
+  };
+  for (const Case& test : {Case{"no address", 0, 4}, Case{"above 16 bits, onto 0x378", 0x10378, 4},
+                           Case{"extended control past the port space", 0xFC00, 2},
+                           Case{"EPP data past the port space", 0xFFFD, 1}}) {
+    SCOPED_TRACE(test.name);
+    UnloadDrivers();
+    host_->Parameters().SetDword(kServiceKey, "AutoConfiguration", 0);
+    host_->Parameters().SetDword(kServiceKey, "BaseAdress", test.base);
+    Load(test.mode);
+    EXPECT_FALSE(Driver().PortAttached());
+  }
+  // A test port address beyond 16 bits would write another port instead.
+  host_->Parameters().SetDword(kParametersSubkey, "TESTPORT_BASEADR", 0x10378);
+  EXPECT_FALSE(ReadRavundParameters(host_->Parameters()).testPortAddress.has_value());
 }
 
 TEST_F(RavundTest, AnswersItsVersionAndRefusesOtherKindsAndTheCardsRequests) {
@@ -350,6 +375,26 @@ class RavundWithoutPortTest : public RavundTest {
  protected:
   RavundWithoutPortTest() : RavundTest(kNoParallelPort) {}
 };
+
+TEST_F(RavundWithoutPortTest, APortDriverThatNeverAnswersIsGivenUpAfterFiveSeconds) {
+  frontends::testing::SilentDriver silent;
+  std::shared_ptr<devhost::DeviceObject> device;
+  ASSERT_EQ(host_->CreateDevice({ParallelPortDeviceName(0),
+                                 &silent,
+                                 {{IOCTL_INTERNAL_GET_PARALLEL_PORT_INFO, 0, kParallelPortInfoSize,
+                                   devhost::RequestCallers::kKernelOnly}}},
+                                device),
+            os::kStatusSuccess);
+  devhost::IoStatus status = os::kStatusInternalError;
+  RavundDriver driver(*host_);
+  const auto took = TimeUntilGivingUp(
+      silent, [&] { status = driver.Load(); }, devhost::MillisecondsToTicks(5000));
+  ASSERT_TRUE(took.has_value()) << "still waiting at five seconds";
+  EXPECT_EQ(*took, devhost::MillisecondsToTicks(5000)) << "gave up early";
+  EXPECT_EQ(status, os::kStatusSuccess) << "loads without its port";
+  EXPECT_FALSE(driver.PortAttached());
+  host_->DeleteDevice(*device);
+}
 
 TEST_F(RavundWithoutPortTest, LoadsAndAnswersThatThePortIsMissing) {
   Load(2);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -49,6 +50,33 @@ inline constexpr std::string_view kTestMachine = R"({
   "pci_cards": [ { "name": "pci0", "channels": [ { "bus": "can0" }, { "bus": "can1" } ] } ],
   "parallel_ports": [ { "name": "lpt0", "base": "0x378", "irq": 7, "adapter": { "bus": "can2" } } ]
 })";
+
+// A stand-in for a driver that keeps every request and never answers it,
+// until the test lets them go.
+class SilentDriver final : public devhost::DeviceDispatch {
+ public:
+  ~SilentDriver() override { CancelHeld(); }
+  void DeviceControl(devhost::IoRequest& request) override {
+    std::lock_guard lock(mutex_);
+    held_.push_back(request.MarkPending());
+  }
+  std::size_t HeldCount() {
+    std::lock_guard lock(mutex_);
+    return held_.size();
+  }
+  void CancelHeld() {
+    std::vector<devhost::PendingRequest> held;
+    {
+      std::lock_guard lock(mutex_);
+      held.swap(held_);
+    }
+    for (const auto& request : held) request->Complete(os::kStatusCancelled);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<devhost::PendingRequest> held_;
+};
 
 class DriverHostFixture : public ::testing::Test {
  protected:
@@ -88,6 +116,48 @@ class DriverHostFixture : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     worker.join();
+  }
+
+  // Runs `work`, which sends one request to `silent` and must give up on
+  // its time-out, on a helper thread: steps the clock to just before
+  // `timeout` after the request arrived, then to it, and returns the clock
+  // time `work` took from the request on; nothing when it did not end at
+  // the time-out (the held request is then cancelled to let it go).
+  std::optional<devhost::Ticks> TimeUntilGivingUp(SilentDriver& silent,
+                                                  const std::function<void()>& work,
+                                                  devhost::Ticks timeout) {
+    constexpr devhost::Ticks kProbeStep = devhost::MillisecondsToTicks(50);
+    std::atomic<bool> done{false};
+    std::atomic<devhost::Ticks> endedAt{0};
+    const devhost::Ticks started = clock_.Now();
+    std::thread worker([&] {
+      work();
+      endedAt.store(clock_.Now());
+      done.store(true);
+    });
+    const auto realDeadline = std::chrono::steady_clock::now() + kTestDeadline;
+    const auto waitReal = [&](const std::function<bool()>& condition) {
+      while (!condition() && std::chrono::steady_clock::now() < realDeadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return condition();
+    };
+    std::optional<devhost::Ticks> took;
+    if (waitReal([&] { return silent.HeldCount() > 0 || done.load(); }) && done.load()) {
+      took = endedAt.load() - started;  // gave up without waiting at all
+    } else if (silent.HeldCount() > 0) {
+      const devhost::Ticks sent = clock_.Now();
+      // Short steps, each with a moment for a worker woken early to say
+      // when: an early time-out shows as a time short of `timeout`.
+      while (!done.load() && clock_.Now() < sent + timeout - 1) {
+        clock_.Advance(std::min(kProbeStep, sent + timeout - 1 - clock_.Now()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      if (!done.load()) clock_.Advance(1);
+      if (waitReal([&] { return done.load(); })) took = endedAt.load() - sent;
+    }
+    silent.CancelHeld();
+    worker.join();
+    return took;
   }
 
   // The subclass unloads its drivers here, in reverse load order.

@@ -4,8 +4,6 @@
 // not answer.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "drivers/tarnis1/pci_bridge_registers.h"
 #include "drivers/tarnis1/tarnis1_entry.h"
 #include "drivers/tarnis1/tests/driver_host_fixture.h"
@@ -166,16 +164,6 @@ TEST_F(Tarnis2Test, NoRunStartsWithoutChannelOne) {
   EXPECT_EQ(host_->Interrupt(kCardVector).HandlerCount(), 0u);
 }
 
-// A stand-in for a channel-1 driver that keeps every request and never
-// completes it.
-class SilentChannelOne final : public devhost::DeviceDispatch {
- public:
-  void DeviceControl(devhost::IoRequest& request) override {
-    held_.push_back(request.MarkPending());
-  }
-  std::vector<devhost::PendingRequest> held_;
-};
-
 // Five seconds of a machine with nothing in it pass quickly.
 class SilentChannelOneTest : public DriverHostFixture {
  protected:
@@ -183,38 +171,20 @@ class SilentChannelOneTest : public DriverHostFixture {
 };
 
 TEST_F(SilentChannelOneTest, GivesUpAfterFiveSeconds) {
-  SilentChannelOne silent;
+  frontends::testing::SilentDriver silent;
   std::shared_ptr<devhost::DeviceObject> device;
   ASSERT_EQ(host_->CreateDevice({tarnis1::kDeviceName, &silent,
                                  canlayer::CanRequestTable(canlayer::CanDriverRole::kChannelOne)},
                                 device),
             os::kStatusSuccess);
-  std::atomic<bool> done{false};
   devhost::IoStatus status = os::kStatusSuccess;
   Tarnis2Driver driver(*host_);
-  std::thread loader([&] {
-    status = driver.Load();
-    done.store(true);
-  });
-  const auto waitFor = [&](devhost::Ticks duration) {
-    const devhost::Ticks end = clock_.Now() + duration;
-    while (!done.load() && clock_.Now() < end) {
-      clock_.Advance(devhost::MillisecondsToTicks(50));
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  };
-  waitFor(devhost::MillisecondsToTicks(4900));
-  EXPECT_FALSE(done.load()) << "gave up before five seconds";
-  waitFor(devhost::MillisecondsToTicks(1000));
-  const auto deadline = std::chrono::steady_clock::now() + frontends::testing::kTestDeadline;
-  while (!done.load() && std::chrono::steady_clock::now() < deadline) {
-    clock_.Advance(devhost::MillisecondsToTicks(50));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  loader.join();
+  const auto took = TimeUntilGivingUp(
+      silent, [&] { status = driver.Load(); }, devhost::MillisecondsToTicks(5000));
+  ASSERT_TRUE(took.has_value()) << "still waiting at five seconds";
+  EXPECT_EQ(*took, devhost::MillisecondsToTicks(5000)) << "gave up early";
   EXPECT_EQ(status, kStatusChannelOneUnavailable);
   EXPECT_EQ(host_->FindDevice(kDeviceName), nullptr);
-  for (const auto& request : silent.held_) request->Complete(os::kStatusSuccess, 0);
   host_->DeleteDevice(*device);
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -150,11 +151,28 @@ TEST(InterruptLineTest, SynchronizeNeverOverlapsTheHandler) {
   EXPECT_EQ(shared, 2 * kRounds);
 }
 
+// Runs `body` on a thread of its own; false when it has not returned by the
+// test's deadline, so that a deadlock fails the test instead of hanging it
+// (the stuck thread is left behind, holding only what `body` shares).
+template <typename Body>
+bool ReturnsInTime(Body body) {
+  auto finished = std::make_shared<std::promise<void>>();
+  auto returned = finished->get_future();
+  std::thread([finished, body = std::move(body)] {
+    body();
+    finished->set_value();
+  }).detach();
+  return returned.wait_for(kTestDeadline) == std::future_status::ready;
+}
+
 TEST(CardLockTest, TheHolderMayRaiseAgain) {
-  CardLock card;
-  auto outer = card.Raise();
-  auto inner = card.Raise();
-  SUCCEED();
+  auto card = std::make_shared<CardLock>();
+  EXPECT_TRUE(ReturnsInTime([card] {
+    auto outer = card->Raise();
+    auto inner = card->Raise();
+  })) << "the holder's second raise never returned";
+  EXPECT_TRUE(ReturnsInTime([card] { auto again = card->Raise(); }))
+      << "the card stayed raised after both raises ended";
 }
 
 TEST(DeferredCallTest, QueueingAQueuedCallIsANoOpAndUrgentCallsGoFirst) {

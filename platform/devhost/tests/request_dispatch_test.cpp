@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -187,8 +188,20 @@ TEST(DriverFaultTest, WrongAnswersAreNotTakenForSuccess) {
                         Case{FaultyDriver::kFailsWithData, os::kStatusNotImplemented, 0}}) {
     SCOPED_TRACE(c.code);
     std::array<std::uint8_t, 4> output{};
-    const auto result =
-        host.SendRequest(*device, nullptr, c.code, {}, output, MillisecondsToTicks(1));
+    // The virtual clock stands still, so the caller's own time-out never
+    // ends a wait for an answer that does not come: a bounded wait here
+    // fails the case, and the clock is then stepped to let the caller go.
+    RequestResult result{};
+    std::promise<void> answered;
+    auto answer = answered.get_future();
+    std::thread caller([&] {
+      result = host.SendRequest(*device, nullptr, c.code, {}, output, MillisecondsToTicks(1));
+      answered.set_value();
+    });
+    const bool inTime = answer.wait_for(kTestDeadline) == std::future_status::ready;
+    if (!inTime) clock.Advance(MillisecondsToTicks(1));
+    caller.join();
+    EXPECT_TRUE(inTime) << "the caller waited for an answer that never came";
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.information, c.bytes);
     EXPECT_EQ(output[0], c.bytes == 0 ? 0 : 0x77);

@@ -1,7 +1,11 @@
 // The connection between handles and the host: a host that goes away, a
-// second host in the same namespace, and clients that break the protocol.
+// second host in the same namespace, clients that break the protocol and
+// clients that stop reading.
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -78,6 +82,11 @@ class RawConnection {
     const std::string path = *os::RuntimeDirectory() + "/" + std::string(wire::kSocketFileName);
     std::memcpy(address.sun_path, path.data(), path.size());
     connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    // A host that stops reading or answering fails the test instead of
+    // hanging it.
+    const timeval bound{.tv_sec = 10, .tv_usec = 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
   }
   ~RawConnection() { ::close(fd_); }
 
@@ -112,6 +121,12 @@ class RawConnection {
     const ssize_t received = ::recv(fd_, buffer.data(), buffer.size(), 0);
     if (received < static_cast<ssize_t>(wire::kHeaderSize)) return std::nullopt;
     return wire::ConstHeader(buffer.data()).Get(wire::kStatus);
+  }
+
+  // Bytes of replies waiting in the connection, not yet read.
+  int QueuedBytes() const {
+    int bytes = 0;
+    return ::ioctl(fd_, SIOCINQ, &bytes) == 0 ? bytes : -1;
   }
 
   bool connected() const { return connected_; }
@@ -174,6 +189,53 @@ TEST_F(TransportTest, RepliesThatTheClientDoesNotReadYetWaitAndArriveComplete) {
     ASSERT_EQ(header->Get(wire::kInformation), 16u);
     const std::uint32_t id = header->Get(wire::kRequestId);
     ASSERT_TRUE(id >= 1 && id <= kRequests && !seen[id]) << id;
+    seen[id] = true;
+  }
+}
+
+// A client that stops reading while replies keep coming: the deferred call
+// that completes its request does not wait for it, so the next request it
+// completes (another client's) is answered at once, and the slow client
+// gets every reply of its own once it reads again.
+TEST_F(TransportTest, AClientThatStopsReadingNeverHoldsUpTheDeferredCall) {
+  constexpr std::uint32_t kHoldId = 1;
+  constexpr std::uint32_t kEchoes = 600;
+  constexpr std::uint32_t kReleaseId = kEchoes + 2;
+  RawConnection slow;
+  ASSERT_TRUE(slow.Send(wire::MessageKind::kOpen, 0, 7, 0, Bytes("TestDev")));
+  ASSERT_EQ(slow.ReceiveStatus(), os::kStatusSuccess);
+  ASSERT_TRUE(slow.Send(wire::MessageKind::kRequest, kHold, 16, 16, std::vector<std::uint8_t>(16),
+                        kHoldId));
+  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 1; }));
+  auto fast = OpenTestDevice();
+  HeldRequest held;
+  const std::array<std::uint8_t, 16> input{};
+  ASSERT_EQ(fast.ControlOverlapped(kHold, input, held.output, held.overlapped), os::kStatusPending);
+  ASSERT_TRUE(Eventually([&] { return driver_->HeldCount() == 2; }));
+
+  // Far more echo replies than the slow client's connection holds, then a
+  // release that the host serves after all of them: the deferred call
+  // completes the slow client's hold first, into a full connection.
+  for (std::uint32_t id = kHoldId + 1; id < kReleaseId; ++id) {
+    ASSERT_TRUE(
+        slow.Send(wire::MessageKind::kRequest, kEcho, 8, 16, std::vector<std::uint8_t>(8), id))
+        << "the host stopped serving the slow client at request " << id;
+  }
+  ASSERT_TRUE(slow.Send(wire::MessageKind::kRequest, kRelease, 4, 4, {0x5C, 0, 0, 0}, kReleaseId));
+  ASSERT_EQ(os::WaitForOne(held.event, 10'000).kind, os::WaitKind::Signalled)
+      << "the deferred call waits for the slow client";
+  EXPECT_EQ(held.overlapped.Status(), os::kStatusSuccess);
+  const int everyReply =
+      static_cast<int>((kEchoes + 1) * (wire::kHeaderSize + 16) + (wire::kHeaderSize + 4));
+  EXPECT_LT(slow.QueuedBytes(), everyReply) << "the slow client's connection never filled";
+
+  std::vector<bool> seen(kReleaseId + 1, false);
+  for (std::uint32_t i = 0; i < kEchoes + 2; ++i) {
+    const auto header = slow.ReceiveHeader();
+    ASSERT_TRUE(header.has_value()) << "reply " << i << " never came";
+    const std::uint32_t id = header->Get(wire::kRequestId);
+    ASSERT_TRUE(id >= kHoldId && id <= kReleaseId && !seen[id]) << id;
+    EXPECT_EQ(header->Get(wire::kStatus), os::kStatusSuccess) << id;
     seen[id] = true;
   }
 }
