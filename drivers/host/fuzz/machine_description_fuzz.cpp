@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Require(loaded.error.empty());
   sim::Machine& machine = *loaded.machine;
-  machine.Sim().AdvanceBy(300 * sim::kNanosecondsPerMillisecond);
+  machine.Sim().AdvanceBy(50 * sim::kNanosecondsPerMillisecond);
   for (const auto& bus : machine.Buses()) bus->DeliverNow(StartAllNodes());
-  machine.Sim().AdvanceBy(300 * sim::kNanosecondsPerMillisecond);
+  machine.Sim().AdvanceBy(50 * sim::kNanosecondsPerMillisecond);
   return 0;
 }
