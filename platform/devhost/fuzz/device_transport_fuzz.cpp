@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -109,6 +110,22 @@ Host& SharedHost() {
   return *host;
 }
 
+// Waits for the next reply or the end; false when neither comes in time.
+// The fuzzer's own timer signal may interrupt the wait.
+bool AwaitReadable(int fd) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyWaitMilliseconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd readable{fd, POLLIN, 0};
+    const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+    if (ready == 1) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -143,8 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> buffer(wire::kMaxMessageSize + 1);
   bool openReplySeen = false;
   for (;;) {
-    pollfd readable{client, POLLIN, 0};
-    Require(::poll(&readable, 1, kReplyWaitMilliseconds) == 1);
+    Require(AwaitReadable(client));
     const ssize_t received = ::recv(client, buffer.data(), buffer.size(), 0);
     if (received <= 0) break;
     Require(static_cast<std::size_t>(received) >= wire::kHeaderSize);
