@@ -1,13 +1,18 @@
 // Feeds arbitrary machine descriptions to the loader with every station
 // kind the host offers. A description is either refused with an error that
-// says what was wrong, or it builds a machine that runs: its nodes are
-// started and the simulation advances without fault.
+// says what was wrong, or it builds a machine that runs: the host places it
+// in its hardware space (or says why it cannot), its nodes are started and
+// the simulation advances without fault.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "drivers/host/machine_loading.h"
+#include "drivers/host/simulated_machine.h"
+#include "platform/devhost/clock.h"
+#include "platform/devhost/driver_host.h"
 #include "sim/can_frame.h"
 #include "sim/hardware/can_bus.h"
 
@@ -43,5 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   machine.Sim().AdvanceBy(50 * sim::kNanosecondsPerMillisecond);
   for (const auto& bus : machine.Buses()) bus->DeliverNow(StartAllNodes());
   machine.Sim().AdvanceBy(50 * sim::kNanosecondsPerMillisecond);
+
+  devhost::VirtualClock clock;
+  host::SimulatedMachine placed(clock, std::move(loaded.machine));
+  devhost::DriverHost driverHost(clock);
+  std::string error;
+  if (placed.Attach(driverHost, error)) {
+    clock.Advance(10 * devhost::kTicksPerMillisecond);
+    placed.Detach();
+  } else {
+    Require(!error.empty());
+  }
   return 0;
 }
