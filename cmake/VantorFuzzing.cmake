@@ -37,17 +37,22 @@ function(_vantor_fuzz_collect target out_sources out_includes)
     get_target_property(type ${current} TYPE)
     get_target_property(dir ${current} SOURCE_DIR)
     if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(dirs ${current} INCLUDE_DIRECTORIES)
+      if(NOT dirs)
+        set(dirs "")
+      endif()
+      list(FILTER dirs EXCLUDE REGEX "[$]<")
+      list(APPEND includes ${dirs})
       get_target_property(own ${current} SOURCES)
       foreach(source IN LISTS own)
         if(source MATCHES "\\.(cpp|cc|c)$")
           cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${dir} OUTPUT_VARIABLE full)
           list(APPEND sources ${full})
+          # A library's source compiles with its own library's folders, the
+          # same in every target, so that ccache serves it once for all.
+          set_property(GLOBAL PROPERTY "VANTOR_FUZZ_INCLUDES_${full}" ${PROJECT_SOURCE_DIR} ${dirs})
         endif()
       endforeach()
-      get_target_property(dirs ${current} INCLUDE_DIRECTORIES)
-      if(dirs)
-        list(APPEND includes ${dirs})
-      endif()
       get_target_property(links ${current} LINK_LIBRARIES)
     else()
       get_target_property(links ${current} INTERFACE_LINK_LIBRARIES)
@@ -91,28 +96,35 @@ function(vantor_add_fuzzer)
   set(defines ${ARG_DEFINES})
   list(TRANSFORM defines PREPEND -D)
 
-  # One object per source, so that the build runs them in parallel (and
-  # ccache serves the sources that several targets share).
+  # One object per source, so that the build runs them in parallel; the
+  # sources that several targets share compile with the same command in the
+  # same folder, so that ccache serves them once for all.
   set(fuzzer ${CMAKE_BINARY_DIR}/fuzz/${ARG_NAME})
   set(object_dir ${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}_objects)
   set(flags -std=c++20 -O1 -g -fno-omit-frame-pointer
-            -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-            ${includes})
+            -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
   set(objects "")
   foreach(source IN LISTS sources)
     cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE relative)
     string(REGEX REPLACE "[/.]" "_" stem "${relative}")
     set(object ${object_dir}/${stem}.o)
-    set(own_defines "")
+    # The target's own source sees every folder and its definitions.
     if(source STREQUAL ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SOURCE})
       set(own_defines ${defines})
+      set(own_includes ${includes})
+    else()
+      set(own_defines "")
+      get_property(own_includes GLOBAL PROPERTY "VANTOR_FUZZ_INCLUDES_${source}")
+      list(REMOVE_DUPLICATES own_includes)
+      list(TRANSFORM own_includes PREPEND -I)
     endif()
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
-      COMMAND ${VANTOR_FUZZ_COMPILER} ${flags} ${own_defines} -MD -MF ${object}.d -c ${source} -o ${object}
+      COMMAND ${VANTOR_FUZZ_COMPILER} ${flags} ${own_includes} ${own_defines} -MD -MF ${object}.d -c ${source} -o ${object}
       DEPENDS ${source}
       DEPFILE ${object}.d
+      WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
       COMMENT "Fuzz object ${relative} (${ARG_NAME})"
       VERBATIM)
     list(APPEND objects ${object})
