@@ -207,6 +207,13 @@ common::StatusCode StartChannelKernel(StartUp& startUp) {
   }
   if (*opened != common::kKernelSuccess) return *opened;
   const auto claimed = HandOverDriver(DriverHandOver::Claim);
+  // The claim reaches the kernel just started first; when that kernel ended
+  // meanwhile, another channel's kernel may have claimed, but this channel
+  // has none.
+  if (ProcessEnded(link.kernelProcess)) {
+    link.linkBroken = true;
+    return common::kLibraryKernelNotFound;
+  }
   if (claimed != common::kLibrarySuccess) return claimed;
   return common::kLibrarySuccess;
 }

@@ -50,7 +50,8 @@ class KernelLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string tag = std::string(info->name()) + "-" + std::to_string(::getpid());
+    std::string tag = std::string(info->name()) + "-" + std::to_string(::getpid());
+    std::replace(tag.begin(), tag.end(), '/', '-');
     ::setenv("VANTOR_NAMESPACE", ("linkora-" + tag).c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     folder_ = std::filesystem::temp_directory_path() / ("linkora-" + tag);
@@ -143,6 +144,11 @@ class KernelLinkTest : public ::testing::Test {
     int code = 0;
     while (in >> code) codes.push_back(code);
     return codes;
+  }
+
+  int LastCommand() const {
+    const auto codes = Commands();
+    return codes.empty() ? -1 : codes.back();
   }
 
   pid_t KernelPid() const {
@@ -273,6 +279,76 @@ TEST_F(KernelLinkTest, KilledKernelReleasesAWaitingCaller) {
   EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
   EXPECT_EQ(Commands().back(), 1000) << "the exit sends nothing to a dead kernel";
   EXPECT_FALSE(EventSet(common::kWatchEventIndex));
+}
+
+// A kernel that stops answering and is then killed while the library waits
+// for it: the waiting call ends within a second or so of the kernel's
+// death, not after the ten seconds allowed to a kernel the library cannot
+// watch.
+struct KernelDeathCase {
+  const char* name;
+  int stalledCommand;
+  bool duringStartUp;  // else during the exit
+  LinkoraStatus expected;
+};
+
+void PrintTo(const KernelDeathCase& c, std::ostream* out) { *out << c.name; }
+
+class KernelDeathTest : public KernelLinkTest,
+                        public ::testing::WithParamInterface<KernelDeathCase> {};
+
+TEST_P(KernelDeathTest, WaitingCallEndsSoonAfterTheKernelDies) {
+  const KernelDeathCase& c = GetParam();
+  ::setenv("VANTOR_FAKE_KERNEL_STALL_ON", std::to_string(c.stalledCommand).c_str(), 1);
+  if (!c.duringStartUp) {
+    ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  }
+
+  auto call = std::async(std::launch::async, [this, &c] {
+    return c.duringStartUp ? Initialise(kFakeKernel) : mctl_Exit();
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (LastCommand() != c.stalledCommand && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(LastCommand(), c.stalledCommand) << "the request reached the kernel";
+  const pid_t kernel = KernelPid();
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(kernel, SIGKILL), 0);
+  ASSERT_EQ(call.wait_for(30s), std::future_status::ready);
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 3s);
+  EXPECT_EQ(call.get(), c.expected);
+  ExpectChannelGone();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, KernelDeathTest,
+    ::testing::Values(
+        // The last user asks the kernel for the watching program before ending it.
+        KernelDeathCase{"ExitAskingForTheWatch", 3, false, LINKORA_SUCCESS},
+        // The driver claim reaches the kernel just started.
+        KernelDeathCase{"StartUpClaimingTheDriver", 5, true, 0xC9140009u},
+        KernelDeathCase{"StartUpSendingTheStartRecord", 4, true, 0xC9140009u}),
+    [](const ::testing::TestParamInfo<KernelDeathCase>& info) { return info.param.name; });
+
+// The user limit is the channel's own count: it refuses at once, whatever
+// the kernel does.
+TEST_F(KernelLinkTest, UserBeyondTheLimitIsRefusedAtOnce) {
+  ::setenv("VANTOR_FAKE_KERNEL_STALL_ON", "3", 1);
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  auto users = os::Semaphore::Open(
+      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::InitializationSemaphore));
+  ASSERT_TRUE(users);
+  ASSERT_EQ(users->Release(common::kChannelSemaphoreMaximum - 1), os::OsError::Ok);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(StartSecondApplication("hundredAndFirst", 2, 5, 0), "init C9140009");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_EQ(Commands(), (std::vector<int>{1, 4, 5})) << "the kernel was not asked";
+  for (int i = 0; i < common::kChannelSemaphoreMaximum - 1; ++i) os::WaitForOne(*users, 0);
+  users->Close();
+  ::kill(KernelPid(), SIGKILL);
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  ExpectChannelGone();
 }
 
 TEST_F(KernelLinkTest, SdoFrameIsRetriedAndTheTimeOfAllAttemptsSummed) {
