@@ -46,7 +46,7 @@ std::optional<ForeignAnswer> RequestForeignKernel(common::Channel channel, std::
   WriteStandardRequest(view, command, {});
   SignalRequest(area);
   ForeignAnswer result;
-  result.wait = WaitForAnswer(area, HeldKernelProcess(channel), kForeignKernelAnswerTimeoutMs);
+  result.wait = AwaitKernelAnswer(area, channel);
   if (result.answered()) {
     result.result = view.Get(cb::kResult);
     view.CopyOut(cb::kPayloadOffset, answer);
@@ -60,6 +60,14 @@ void WaitBounded(const os::Waitable& object, std::uint32_t timeoutMs) {
 }
 
 }  // namespace
+
+AnswerWait AwaitKernelAnswer(const RequestArea& area, common::Channel channel) {
+  if (const os::Waitable* process = HeldKernelProcess(channel)) {
+    return WaitForAnswer(area, process, kForeignKernelAnswerTimeoutMs);
+  }
+  return WaitForAnswerWhilePresent(area, common::KernelModeEventIndex(channel),
+                                   kForeignKernelAnswerTimeoutMs);
+}
 
 common::StatusCode FindRunningPrograms(RunningPrograms& programs, bool askWatchProcessId) {
   programs = RunningPrograms{};

@@ -32,6 +32,12 @@ struct RunningPrograms {
   std::uint32_t watchProcessId = 0;  // known when a kernel and the watch run
 };
 
+// Waits for the answer of the kernel of `channel` on `area` (signalled by
+// the caller), at most kForeignKernelAnswerTimeoutMs: the kernel process
+// this library holds for that channel is watched; any other kernel is
+// watched by its presence event. The caller holds the link's guard.
+AnswerWait AwaitKernelAnswer(const RequestArea& area, common::Channel channel);
+
 // 0x09140000, or 0xC9140004 when a presence event cannot be opened. With
 // `askWatchProcessId` the running kernel is asked for the watching
 // program's process id (command 3) when both run; no id is known when that

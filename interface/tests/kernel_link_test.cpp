@@ -46,6 +46,28 @@ bool EventSet(std::size_t index) {
 
 bool ProcessAlive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
+// The living child processes of this process with the program name `name`.
+std::vector<pid_t> ChildrenNamed(const std::string& name) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid ...
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) continue;
+    std::istringstream rest(line.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid() && state != 'Z' && line.substr(open + 1, close - open - 1) == name) {
+      children.push_back(static_cast<pid_t>(std::stol(line.substr(0, open))));
+    }
+  }
+  return children;
+}
+
 class KernelLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -330,6 +352,38 @@ INSTANTIATE_TEST_SUITE_P(
         KernelDeathCase{"StartUpClaimingTheDriver", 5, true, 0xC9140009u},
         KernelDeathCase{"StartUpSendingTheStartRecord", 4, true, 0xC9140009u}),
     [](const ::testing::TestParamInfo<KernelDeathCase>& info) { return info.param.name; });
+
+// An application attaching to a running kernel does not know that kernel's
+// process before the kernel has told it; it still notices the kernel's end.
+TEST_F(KernelLinkTest, AttachEndsSoonAfterTheKernelDies) {
+  ::setenv("VANTOR_FAKE_KERNEL_STALL_ON", "3", 1);
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  const std::string results = Path("attaching.results");
+  auto app = os::Process::Start(
+      kTestApp, {results, Path("attaching.go"), kFakeKernel, kVigilo, "2", "1", "5", "0", "1"});
+  ASSERT_TRUE(app);
+  apps_.push_back(app.take());
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (LastCommand() != 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(LastCommand(), 3) << "the identity request reached the kernel";
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(KernelPid(), SIGKILL), 0);
+  EXPECT_EQ(AwaitLine(results, "init", 30s), "init C9140009");
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 3s);
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  // The refused application may take the watching program's presence with
+  // it when it finds no kernel left; what is checked here is the attach's
+  // wait, so the watch this process started is ended here in any case.
+  for (const pid_t watch : ChildrenNamed("Vigilo")) {
+    if (auto process = os::Process::Open(static_cast<std::uint32_t>(watch))) {
+      process->Terminate(0);
+      os::WaitForOne(*process, 10000);
+    }
+  }
+  ExpectChannelGone();
+}
 
 // The user limit is the channel's own count: it refuses at once, whatever
 // the kernel does.
