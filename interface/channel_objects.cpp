@@ -72,6 +72,24 @@ AnswerWait WaitForAnswer(const RequestArea& area, const os::Waitable* kernelProc
   return AnswerWait::Failed;
 }
 
+AnswerWait WaitForAnswerWhilePresent(const RequestArea& area, std::size_t presenceIndex,
+                                     std::uint32_t timeoutMs) {
+  constexpr std::uint32_t kPresenceCheckMs = 50;
+  const std::string_view name = common::KernelObjectName(presenceIndex);
+  for (std::uint32_t waited = 0;;) {
+    const std::uint32_t slice = std::min(kPresenceCheckMs, timeoutMs - waited);
+    const AnswerWait answer = WaitForAnswer(area, nullptr, slice);
+    if (answer != AnswerWait::TimedOut) return answer;
+    waited += slice;
+    if (waited >= timeoutMs) return AnswerWait::TimedOut;
+    // Opened only, never created: a kernel that died took the event with it.
+    auto presence = os::Event::Open(name);
+    if (!presence || os::WaitForOne(*presence, 0).kind != os::WaitKind::Signalled) {
+      return AnswerWait::KernelEnded;
+    }
+  }
+}
+
 bool WriteStandardRequest(common::CommunicationBlockView block, std::uint32_t command,
                           std::span<const std::uint8_t> payload) {
   if (payload.size() > cb::kPayloadCapacity) return false;

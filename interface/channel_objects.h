@@ -53,6 +53,14 @@ void SignalRequest(RequestArea& area);
 AnswerWait WaitForAnswer(const RequestArea& area, const os::Waitable* kernelProcess,
                          std::uint32_t timeoutMs);
 
+// Waits for the kernel's answer on `area` while the kernel still announces
+// itself by the manual-reset presence event `presenceIndex`: for a kernel
+// whose process is not known. The event reset, or gone with its last
+// holder, ends the wait as KernelEnded; it is looked at every few tens of
+// milliseconds.
+AnswerWait WaitForAnswerWhilePresent(const RequestArea& area, std::size_t presenceIndex,
+                                     std::uint32_t timeoutMs);
+
 // Writes the command code, the preset result and the payload into the
 // standard area. False, writing nothing, when the payload does not fit.
 bool WriteStandardRequest(common::CommunicationBlockView block, std::uint32_t command,

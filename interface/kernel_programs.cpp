@@ -5,6 +5,7 @@
 
 #include "common/kernel_link_records.h"
 #include "common/watch_window_handle.h"
+#include "interface/link_state.h"
 #include "platform/os/message_loop.h"
 #include "platform/os/wait.h"
 
@@ -19,9 +20,19 @@ constexpr std::array<common::Channel, common::kChannelCount> kChannelsInOrder = 
     common::Channel::CanThree, common::Channel::CanFour};
 
 struct ForeignAnswer {
-  bool answered = false;
+  AnswerWait wait = AnswerWait::Failed;
   common::StatusCode result = 0;
+  bool answered() const { return wait == AnswerWait::Answered; }
 };
+
+// The kernel process that this process holds for `channel`: that of its own
+// channel once started or attached. A request to it ends as soon as that
+// kernel has ended. The caller holds the link's guard.
+const os::Waitable* HeldKernelProcess(common::Channel channel) {
+  const LinkState& link = Link();
+  if (link.channel != channel || !link.kernelProcess.valid()) return nullptr;
+  return &link.kernelProcess;
+}
 
 // One link command to the kernel of `channel` through that channel's own
 // block. `answer` receives the payload of the answer.
@@ -35,8 +46,8 @@ std::optional<ForeignAnswer> RequestForeignKernel(common::Channel channel, std::
   WriteStandardRequest(view, command, {});
   SignalRequest(area);
   ForeignAnswer result;
-  if (WaitForAnswer(area, nullptr, kForeignKernelAnswerTimeoutMs) == AnswerWait::Answered) {
-    result.answered = true;
+  result.wait = AwaitKernelAnswer(area, channel);
+  if (result.answered()) {
     result.result = view.Get(cb::kResult);
     view.CopyOut(cb::kPayloadOffset, answer);
   }
@@ -61,6 +72,14 @@ void WaitBounded(const os::Waitable& object, std::uint32_t timeoutMs) {
 
 }  // namespace
 
+AnswerWait AwaitKernelAnswer(const RequestArea& area, common::Channel channel) {
+  if (const os::Waitable* process = HeldKernelProcess(channel)) {
+    return WaitForAnswer(area, process, kForeignKernelAnswerTimeoutMs);
+  }
+  return WaitForAnswerWhilePresent(area, common::KernelModeEventIndex(channel),
+                                   kForeignKernelAnswerTimeoutMs);
+}
+
 common::StatusCode FindRunningPrograms(RunningPrograms& programs, bool askWatchProcessId) {
   programs = RunningPrograms{};
   for (const auto channel : kChannelsInOrder) {
@@ -80,7 +99,7 @@ common::StatusCode FindRunningPrograms(RunningPrograms& programs, bool askWatchP
     const auto answer = RequestForeignKernel(*programs.kernelChannel, static_cast<std::uint32_t>(3),
                                              identity.MutableBytes());
     if (!answer) return common::kLibraryOutOfResources;
-    if (answer->answered) {
+    if (answer->answered()) {
       programs.watchProcessId = identity.Get(common::kernel_identity::kWatchProcessId);
     }
   }
@@ -98,7 +117,7 @@ common::StatusCode HandOverDriver(DriverHandOver handOver) {
     std::array<std::uint8_t, 4> unused{};
     const auto answer = RequestForeignKernel(channel, command, unused);
     if (!answer) return common::kLibraryOutOfResources;
-    if (answer->answered && answer->result == common::kKernelSuccess) {
+    if (answer->answered() && answer->result == common::kKernelSuccess) {
       return common::kLibrarySuccess;
     }
   }
@@ -155,6 +174,10 @@ common::StatusCode StartWatch(const std::string& watchPath, os::Process& process
   started->Terminate(0);
   WaitBounded(*started, kProgramEndTimeoutMs);
   return common::kLibraryWatchNotFound;
+}
+
+bool ProcessEnded(const os::Process& process) {
+  return process.valid() && os::WaitForOne(process, 0).kind == os::WaitKind::Signalled;
 }
 
 void AwaitProcessEnd(os::Process& process, std::uint32_t timeoutMs) {

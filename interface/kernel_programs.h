@@ -21,7 +21,9 @@ inline constexpr std::uint32_t kProgramStartTimeoutMs = 5000;
 inline constexpr std::uint32_t kProgramEndTimeoutMs = 10000;
 // Link commands to the kernel of another channel (identity, driver claim
 // and release) are answered at once by a live kernel; a kernel that does
-// not answer within this time is taken for dead.
+// not answer within this time is taken for dead. A kernel whose process
+// this library holds (that of its own channel) is watched instead: its end
+// ends the wait at once.
 inline constexpr std::uint32_t kForeignKernelAnswerTimeoutMs = 10000;
 
 struct RunningPrograms {
@@ -32,16 +34,23 @@ struct RunningPrograms {
   std::uint32_t watchProcessId = 0;
 };
 
+// Waits for the answer of the kernel of `channel` on `area` (signalled by
+// the caller), at most kForeignKernelAnswerTimeoutMs: the kernel process
+// this library holds for that channel is watched; any other kernel is
+// watched by its presence event. The caller holds the link's guard.
+AnswerWait AwaitKernelAnswer(const RequestArea& area, common::Channel channel);
+
 // 0x09140000, or 0xC9140004 when a presence event cannot be opened. With
 // `askWatchProcessId` the running kernel is asked for the watching
-// program's process id (command 3) when both run.
+// program's process id (command 3) when both run; no id is known when that
+// kernel ends first. Callers hold the link's guard (as for HandOverDriver).
 common::StatusCode FindRunningPrograms(RunningPrograms& programs, bool askWatchProcessId = true);
 
 enum class DriverHandOver { Claim, Release };
 // Asks the running kernels in channel order until one claims (or releases)
 // its driver: 0x09140000 when one did or none runs, 0xC9100003 (claim) or
 // 0xC910000D (release) when none succeeded, 0xC9140004 when a name cannot
-// be opened.
+// be opened. A kernel that ends before it answers counts as not succeeded.
 common::StatusCode HandOverDriver(DriverHandOver handOver);
 
 // Sends the start-up ping, starts the kernel program and waits for the
@@ -62,6 +71,9 @@ common::StatusCode StartWatch(const std::string& watchPath, os::Process& process
 // waits for it; terminates it when it cannot be asked or does not end.
 void StopWatch(os::Process& process);
 void StopWatch(std::uint32_t processId);
+
+// True when `process` is held and has ended.
+bool ProcessEnded(const os::Process& process);
 
 // Waits for a process to end, terminating it when it takes too long.
 void AwaitProcessEnd(os::Process& process, std::uint32_t timeoutMs);

@@ -138,14 +138,14 @@ std::optional<common::StatusCode> StartUpRequest(LinkState& link, std::uint32_t 
 common::StatusCode Attach(StartUp& startUp) {
   LinkState& link = startUp.link;
   common::KernelIdentity identity;
-  // Without the kernel's process id the wait cannot watch the kernel yet;
-  // the identity request is answered at once by a live kernel.
+  // The kernel's process is known only from this answer: until then the
+  // kernel is watched by its presence.
   RequestArea& area = link.channelBlock->Standard();
   if (!AcquireMutex(area.mutex)) return common::kLibraryOutOfResources;
   auto block = link.channelBlock->Block();
   WriteStandardRequest(block, 3, {});
   SignalRequest(area);
-  const AnswerWait wait = WaitForAnswer(area, nullptr, kForeignKernelAnswerTimeoutMs);
+  const AnswerWait wait = AwaitKernelAnswer(area, startUp.channel);
   if (wait == AnswerWait::Answered) block.CopyOut(cb::kPayloadOffset, identity.MutableBytes());
   area.mutex.Release();
   if (wait != AnswerWait::Answered) return common::kLibraryKernelNotFound;
@@ -210,6 +210,13 @@ common::StatusCode StartChannelKernel(StartUp& startUp) {
   }
   if (*opened != common::kKernelSuccess) return *opened;
   const auto claimed = HandOverDriver(DriverHandOver::Claim);
+  // The claim reaches the kernel just started first; when that kernel ended
+  // meanwhile, another channel's kernel may have claimed, but this channel
+  // has none.
+  if (ProcessEnded(link.kernelProcess)) {
+    link.linkBroken = true;
+    return common::kLibraryKernelNotFound;
+  }
   if (claimed != common::kLibrarySuccess) return claimed;
   return common::kLibrarySuccess;
 }

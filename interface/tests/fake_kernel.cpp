@@ -7,11 +7,14 @@
 // VANTOR_FAKE_KERNEL_SILENT   "1": never answer (the start-up ping included)
 // VANTOR_FAKE_KERNEL_SDO_FAILS number of SDO requests answered with a time-out first
 // VANTOR_FAKE_KERNEL_SDO_HANG "1": never answer SDO requests
+// VANTOR_FAKE_KERNEL_STALL_ON command code that is logged but never answered (the kernel
+//                             then only waits to be killed)
 // VANTOR_FAKE_KERNEL_PID_FILE file that the kernel's process id is written to
 // VANTOR_FAKE_KERNEL_CNC_FILE file that the payload of the CNC initialisation is written to
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -97,6 +100,9 @@ int main(int argc, char** argv) {
   }
   const bool silent = std::getenv("VANTOR_FAKE_KERNEL_SILENT") != nullptr;
   const bool sdoHangs = std::getenv("VANTOR_FAKE_KERNEL_SDO_HANG") != nullptr;
+  std::optional<std::uint32_t> stallOn;
+  if (const char* code = std::getenv("VANTOR_FAKE_KERNEL_STALL_ON"))
+    stallOn = static_cast<std::uint32_t>(std::atoi(code));
   int sdoFailures = 0;
   if (const char* fails = std::getenv("VANTOR_FAKE_KERNEL_SDO_FAILS"))
     sdoFailures = std::atoi(fails);
@@ -135,6 +141,10 @@ int main(int argc, char** argv) {
     standardReady.Reset();
     const std::uint32_t code = block.Get(cb::kCommandCode);
     LogCommand(code);
+    if (code == stallOn) {
+      os::Sleep(60000);
+      return 5;
+    }
     common::StatusCode result = common::kKernelSuccess;
     bool end = false;
     switch (code) {

@@ -46,11 +46,34 @@ bool EventSet(std::size_t index) {
 
 bool ProcessAlive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
+// The living child processes of this process with the program name `name`.
+std::vector<pid_t> ChildrenNamed(const std::string& name) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid ...
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) continue;
+    std::istringstream rest(line.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == ::getpid() && state != 'Z' && line.substr(open + 1, close - open - 1) == name) {
+      children.push_back(static_cast<pid_t>(std::stol(line.substr(0, open))));
+    }
+  }
+  return children;
+}
+
 class KernelLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string tag = std::string(info->name()) + "-" + std::to_string(::getpid());
+    std::string tag = std::string(info->name()) + "-" + std::to_string(::getpid());
+    std::replace(tag.begin(), tag.end(), '/', '-');
     ::setenv("VANTOR_NAMESPACE", ("linkora-" + tag).c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     folder_ = std::filesystem::temp_directory_path() / ("linkora-" + tag);
@@ -144,6 +167,11 @@ class KernelLinkTest : public ::testing::Test {
     int code = 0;
     while (in >> code) codes.push_back(code);
     return codes;
+  }
+
+  int LastCommand() const {
+    const auto codes = Commands();
+    return codes.empty() ? -1 : codes.back();
   }
 
   pid_t KernelPid() const {
@@ -358,6 +386,108 @@ TEST_F(KernelLinkTest, KilledKernelReleasesAWaitingCaller) {
   EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
   EXPECT_EQ(Commands().back(), 1000) << "the exit sends nothing to a dead kernel";
   EXPECT_FALSE(EventSet(common::kWatchEventIndex));
+}
+
+// A kernel that stops answering and is then killed while the library waits
+// for it: the waiting call ends within a second or so of the kernel's
+// death, not after the ten seconds allowed to a kernel the library cannot
+// watch.
+struct KernelDeathCase {
+  const char* name;
+  int stalledCommand;
+  bool duringStartUp;  // else during the exit
+  LinkoraStatus expected;
+};
+
+void PrintTo(const KernelDeathCase& c, std::ostream* out) { *out << c.name; }
+
+class KernelDeathTest : public KernelLinkTest,
+                        public ::testing::WithParamInterface<KernelDeathCase> {};
+
+TEST_P(KernelDeathTest, WaitingCallEndsSoonAfterTheKernelDies) {
+  const KernelDeathCase& c = GetParam();
+  ::setenv("VANTOR_FAKE_KERNEL_STALL_ON", std::to_string(c.stalledCommand).c_str(), 1);
+  if (!c.duringStartUp) {
+    ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  }
+
+  auto call = std::async(std::launch::async, [this, &c] {
+    return c.duringStartUp ? Initialise(kFakeKernel) : mctl_Exit();
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (LastCommand() != c.stalledCommand && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(LastCommand(), c.stalledCommand) << "the request reached the kernel";
+  const pid_t kernel = KernelPid();
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(kernel, SIGKILL), 0);
+  ASSERT_EQ(call.wait_for(30s), std::future_status::ready);
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 3s);
+  EXPECT_EQ(call.get(), c.expected);
+  ExpectChannelGone();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, KernelDeathTest,
+    ::testing::Values(
+        // The last user asks the kernel for the watching program before ending it.
+        KernelDeathCase{"ExitAskingForTheWatch", 3, false, LINKORA_SUCCESS},
+        // The driver claim reaches the kernel just started.
+        KernelDeathCase{"StartUpClaimingTheDriver", 5, true, 0xC9140009u},
+        KernelDeathCase{"StartUpSendingTheStartRecord", 4, true, 0xC9140009u}),
+    [](const ::testing::TestParamInfo<KernelDeathCase>& info) { return info.param.name; });
+
+// An application attaching to a running kernel does not know that kernel's
+// process before the kernel has told it; it still notices the kernel's end.
+TEST_F(KernelLinkTest, AttachEndsSoonAfterTheKernelDies) {
+  ::setenv("VANTOR_FAKE_KERNEL_STALL_ON", "3", 1);
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  const std::string results = Path("attaching.results");
+  auto app = os::Process::Start(
+      kTestApp, {results, Path("attaching.go"), kFakeKernel, kVigilo, "2", "1", "5", "0", "1"});
+  ASSERT_TRUE(app);
+  apps_.push_back(app.take());
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (LastCommand() != 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(LastCommand(), 3) << "the identity request reached the kernel";
+  const auto killed = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(KernelPid(), SIGKILL), 0);
+  EXPECT_EQ(AwaitLine(results, "init", 30s), "init C9140009");
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 3s);
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  // The refused application may take the watching program's presence with
+  // it when it finds no kernel left; what is checked here is the attach's
+  // wait, so the watch this process started is ended here in any case.
+  for (const pid_t watch : ChildrenNamed("Vigilo")) {
+    if (auto process = os::Process::Open(static_cast<std::uint32_t>(watch))) {
+      process->Terminate(0);
+      os::WaitForOne(*process, 10000);
+    }
+  }
+  ExpectChannelGone();
+}
+
+// The user limit is the channel's own count: it refuses at once, whatever
+// the kernel does.
+TEST_F(KernelLinkTest, UserBeyondTheLimitIsRefusedAtOnce) {
+  ::setenv("VANTOR_FAKE_KERNEL_STALL_ON", "3", 1);
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  auto users = os::Semaphore::Open(
+      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::InitializationSemaphore));
+  ASSERT_TRUE(users);
+  ASSERT_EQ(users->Release(common::kChannelSemaphoreMaximum - 1), os::OsError::Ok);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(StartSecondApplication("hundredAndFirst", 2, 5, 0), "init C9140009");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_EQ(Commands(), (std::vector<int>{1, 4, 5})) << "the kernel was not asked";
+  for (int i = 0; i < common::kChannelSemaphoreMaximum - 1; ++i) os::WaitForOne(*users, 0);
+  users->Close();
+  ::kill(KernelPid(), SIGKILL);
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  ExpectChannelGone();
 }
 
 TEST_F(KernelLinkTest, SdoFrameIsRetriedAndTheTimeOfAllAttemptsSummed) {
