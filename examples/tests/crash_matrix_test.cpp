@@ -185,11 +185,21 @@ class CrashMatrixTest : public ::testing::TestWithParam<CrashCase> {
     }
   }
 
-  void KillVictim(Victim victim) {
+  // The kernel or watching program held by a handle, so that a kill reaches
+  // it however soon it ends by itself (and never another process).
+  os::Process OpenProgram(Victim victim) {
+    if (victim != Victim::kKernel && victim != Victim::kWatch) return {};
+    const int pid = AwaitProgram(victim == Victim::kKernel ? "Motrix" : "Vigilo");
+    auto opened = os::Process::Open(static_cast<std::uint32_t>(pid));
+    EXPECT_TRUE(opened) << "the program ended before the crash";
+    return opened ? opened.take() : os::Process{};
+  }
+
+  void KillVictim(Victim victim, os::Process& program) {
     switch (victim) {
       case Victim::kDevhost: devhost_.Kill(); break;
-      case Victim::kKernel: Kill(AwaitProgram("Motrix")); break;
-      case Victim::kWatch: Kill(AwaitProgram("Vigilo")); break;
+      case Victim::kKernel:
+      case Victim::kWatch: program.Terminate(0); break;
       case Victim::kStarter: KillIfRunning(starter_); break;
       case Victim::kSecondUser: KillIfRunning(second_); break;
     }
@@ -254,6 +264,8 @@ TEST_P(CrashMatrixTest, NothingIsLeftAndTheNextStartSucceeds) {
       ASSERT_EQ(AwaitStep(starter_, "sdo"), kSuccess) << ReadText(starter_.state);
       ASSERT_EQ(AwaitStep(second_, "sdo"), kSuccess) << ReadText(second_.state);
     }
+    os::Process program = OpenProgram(crash.victim);
+    ASSERT_FALSE(HasFailure());
     if (crash.moment == Moment::kShutDown) {
       Command(starter_, "exit");
       Command(second_, "exit");
@@ -261,7 +273,7 @@ TEST_P(CrashMatrixTest, NothingIsLeftAndTheNextStartSucceeds) {
       // milliseconds and is then inside the library's exit.
       std::this_thread::sleep_for(10ms);
     }
-    KillVictim(crash.victim);
+    KillVictim(crash.victim, program);
   }
 
   EndUser(starter_);

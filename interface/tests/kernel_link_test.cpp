@@ -188,6 +188,14 @@ class KernelLinkTest : public ::testing::Test {
       EXPECT_EQ(os::WaitForOne(app, 30000).kind, os::WaitKind::Signalled);
       app.Close();
     }
+    // The kernel and the watching program end after the last application;
+    // their handles go with them.
+    for (const std::uint32_t id : os::OtherProcessesOfNamespace()) {
+      if (auto process = os::Process::Open(id)) {
+        EXPECT_EQ(os::WaitForOne(*process, 30000).kind, os::WaitKind::Signalled)
+            << "process " << id << " of the namespace did not end";
+      }
+    }
     EXPECT_FALSE(EventSet(common::KernelModeEventIndex(Channel::CanOne)));
     EXPECT_FALSE(EventSet(common::HardwareEventIndex(InterfaceType::Pci)));
     EXPECT_FALSE(EventSet(common::kWatchEventIndex));

@@ -377,6 +377,20 @@ NamespaceCensus TakeNamespaceCensus() {
   return census;
 }
 
+std::vector<std::uint32_t> OtherProcessesOfNamespace() {
+  internal::SweepDeadProcesses();
+  std::vector<std::uint32_t> ids;
+  TableLock lock;
+  if (!lock.ok()) return ids;
+  const SharedTable& table = lock.table();
+  for (std::uint32_t process = 0; process < internal::kMaxProcesses; ++process) {
+    if (process != lock.processSlot() && table.processes[process].pid != 0) {
+      ids.push_back(table.processes[process].pid);
+    }
+  }
+  return ids;
+}
+
 OsResult<std::uint32_t> CountOtherHolders(std::string_view name) {
   if (name.size() > kMaxObjectNameBytes) return OsError::NameTooLong;
   internal::SweepDeadProcesses();

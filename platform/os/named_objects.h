@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "platform/os/os_error.h"
 
@@ -172,6 +173,10 @@ struct NamespaceCensus {
   std::uint32_t processes = 0;
 };
 NamespaceCensus TakeNamespaceCensus();
+
+// Ids of the other live processes registered in this namespace's table, so
+// that a test can wait for them by handle before it takes the census.
+std::vector<std::uint32_t> OtherProcessesOfNamespace();
 
 // How many live processes other than the calling one hold a handle to the
 // object named `name`; 0 when no such object exists. Holders that died are
