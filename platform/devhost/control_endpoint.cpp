@@ -1,4 +1,5 @@
 #include "platform/devhost/control_endpoint.h"
+#include "platform/devhost/control_answer.h"
 #include "platform/devhost/control_words.h"
 
 #include <sys/socket.h>
@@ -17,7 +18,6 @@ namespace {
 
 constexpr std::size_t kMaxCommandLength = 4096;
 constexpr auto kDeferredCallsGrace = std::chrono::seconds(10);
-
 
 }  // namespace
 
@@ -126,8 +126,10 @@ void ControlEndpoint::Serve(int fd) {
       while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
       reply = host_.RunControlCommand(line);
     }
-    if (reply.empty()) reply = "\n";  // an empty packet would read as the end
-    if (::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) break;
+    // No command gets near the bound; should one ever pass it, its caller
+    // hears so instead of an answer its reader refuses.
+    if (reply.size() > kMaxControlAnswerBytes) reply = "error: answer too long";
+    if (!SendControlAnswer(fd, reply)) break;
   }
   std::lock_guard lock(sessionsMutex_);
   for (Session& session : sessions_) {

@@ -1,7 +1,8 @@
 // The control endpoint through which tests steer a running driver host.
 //
 // A SOCK_SEQPACKET socket (`devhost.control` in the runtime folder); each
-// message is one command line, answered by one message of text. Built in:
+// message is one command line, answered by text of any length, framed as
+// control_answer.h describes. Built in:
 //
 //   now                      the performance counter
 //   step <microseconds>      advance the virtual clock, then let deferred

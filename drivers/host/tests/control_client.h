@@ -1,18 +1,21 @@
 // A client of the driver host's control endpoint: one command line per
-// message, one answer each, every answer awaited with a deadline.
+// message, one whole answer each, every answer awaited with a deadline.
+// An answer that does not arrive whole reads as "no answer: <why>", and
+// the connection is closed, so no later command reads the rest as its own.
 #pragma once
 
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "drivers/host/tests/child_process.h"
+#include "platform/devhost/control_answer.h"
 
 namespace vantor::host::testing {
 
@@ -25,8 +28,6 @@ class ControlClient {
     std::memcpy(address.sun_path, socketPath.data(),
                 std::min(socketPath.size(), sizeof(address.sun_path) - 1));
     connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    const timeval timeout{static_cast<time_t>(kProcessDeadline.count()), 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   }
   ~ControlClient() { ::close(fd_); }
   ControlClient(const ControlClient&) = delete;
@@ -35,11 +36,16 @@ class ControlClient {
   bool Connected() const { return connected_; }
 
   std::string Command(std::string_view line) {
+    if (!connected_) return "no answer: not connected";
     if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) < 0) return "send failed";
-    std::string reply(65536, '\0');
-    const ssize_t got = ::recv(fd_, reply.data(), reply.size(), 0);
-    if (got < 0) return "no answer";
-    reply.resize(static_cast<std::size_t>(got));
+    std::string reply;
+    std::string error;
+    if (!devhost::ReceiveControlAnswer(fd_, std::chrono::steady_clock::now() + kProcessDeadline,
+                                       reply, error)) {
+      connected_ = false;
+      ::shutdown(fd_, SHUT_RDWR);
+      return "no answer: " + error;
+    }
     return reply;
   }
 

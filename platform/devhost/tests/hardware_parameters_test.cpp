@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
 
+#include "platform/devhost/control_answer.h"
 #include "platform/devhost/control_endpoint.h"
 #include "platform/devhost/hardware_access.h"
 #include "platform/devhost/parameter_store.h"
@@ -164,9 +166,11 @@ TEST(ParameterStoreTest, RefusesMalformedFilesWithTheLineAndKeepsTheOldValues) {
 // Sends one command to the control endpoint and returns the answer.
 std::string Command(int fd, const std::string& line) {
   EXPECT_EQ(::send(fd, line.data(), line.size(), 0), static_cast<ssize_t>(line.size()));
-  std::string reply(65536, '\0');
-  const ssize_t received = ::recv(fd, reply.data(), reply.size(), 0);
-  reply.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
+  std::string reply;
+  std::string error;
+  EXPECT_TRUE(
+      ReceiveControlAnswer(fd, std::chrono::steady_clock::now() + kTestDeadline, reply, error))
+      << error;
   return reply;
 }
 
