@@ -76,6 +76,34 @@ inline std::vector<ParameterWrite> InvalidFirstOrder(const PdoSetup& setup) {
   return writes;
 }
 
+// What the kernel's reset writes to every drive first: each PDO without
+// entries and switched off by type 241, a transmit PDO with an inhibit time
+// of 6.5 s, each on its predefined identifier.
+inline std::vector<PdoSetup> KernelResetLayouts(std::uint8_t node) {
+  constexpr std::uint8_t kSwitchedOff = 241;
+  constexpr std::uint16_t kLongInhibit = 65000;
+  std::vector<PdoSetup> layouts;
+  for (int pdo = 1; pdo <= kPdoCount; ++pdo) {
+    const auto offset = static_cast<std::uint32_t>(0x100 * (pdo - 1) + node);
+    layouts.push_back({PdoDirection::kReceive, pdo, 0x200 + offset, {}, kSwitchedOff});
+    layouts.push_back(
+        {PdoDirection::kTransmit, pdo, 0x180 + offset, {}, kSwitchedOff, kLongInhibit, 0});
+  }
+  return layouts;
+}
+
+// Then the process data the kernel gives every drive: the controlword on
+// receive PDO 1 (at SYNC), the interpolation set-points on receive PDO 2
+// (at once), position, statusword and digital inputs on transmit PDO 1
+// (every SYNC).
+inline std::vector<PdoSetup> KernelDriveLayouts(std::uint8_t node) {
+  return {
+      {PdoDirection::kReceive, 1, 0x200u + node, {0x60400010}, 0},
+      {PdoDirection::kReceive, 2, 0x300u + node, {0x60C10120, 0x60C10210, 0x60C10310}, 255},
+      {PdoDirection::kTransmit, 1, 0x180u + node, {0x60640020, 0x60410010, 0x60FD0008}, 1, 10, 0},
+  };
+}
+
 // The expedited download of `write` to node `node`, all 8 bytes.
 inline CanFrame DownloadFrame(std::uint8_t node, const ParameterWrite& write) {
   CanFrame frame;
