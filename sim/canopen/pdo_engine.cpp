@@ -23,11 +23,10 @@ constexpr std::uint32_t kWholeValue = 0xFFFFFFFFu;
 
 // Refusals of a write out of the CiA 301 order (PdoWriteOrder::kInvalidFirst):
 // a new identifier for a valid PDO is a value the COB-ID cannot take now,
-// 0x06090030 (invalid value for parameter), as CiA 301 devices answer it;
-// every other parameter of a valid PDO (transmission type, inhibit time,
-// mapping count and entries) is refused for the PDO's state, 0x08000022
-// (data cannot be stored because of the present device state), the code
-// the mapping entries already give while their count is in force.
+// 0x06090030 (invalid value for parameter); every other parameter of a valid PDO (transmission
+// type, inhibit time, mapping count and entries) is refused for the PDO's state, 0x08000022 (data
+// cannot be stored because of the present device state), the code the mapping entries already give
+// while their count is in force.
 constexpr SdoAbortCode kIdentifierOfValidPdo = SdoAbortCode::kValueRange;
 constexpr SdoAbortCode kParameterOfValidPdo = SdoAbortCode::kDeviceState;
 
@@ -111,7 +110,8 @@ void PdoEngine::HookPdoObjects(PdoDirection direction, int pdo) {
     }
   };
 
-  // Each parameter is checked for its own range first, then for the order.
+  // Each write is checked for what the value itself may be first, then for
+  // the order.
   const auto unchangedWhileValid = [this, direction, pdo](
                                        std::uint16_t index, std::uint8_t subindex,
                                        std::uint32_t frozen, SdoAbortCode refusal) {
@@ -152,9 +152,8 @@ void PdoEngine::HookPdoObjects(PdoDirection direction, int pdo) {
   const auto countOrder = unchangedWhileValid(mapping, 0, kWholeValue, kParameterOfValidPdo);
   dictionary_.OnWriteCheck(
       mapping, 0, [this, direction, pdo, countOrder](std::span<const std::uint8_t> value) {
-        const SdoAbortCode refusal = countOrder(value);
-        return refusal != SdoAbortCode::kNone ? refusal
-                                              : CheckMappingCount(direction, pdo, value[0]);
+        const SdoAbortCode refusal = CheckMappingCount(direction, pdo, value[0]);
+        return refusal != SdoAbortCode::kNone ? refusal : countOrder(value);
       });
   dictionary_.OnWritten(
       mapping, 0, [this, direction, pdo, restart](const ObjectEntry& entry, WriteOrigin origin) {
@@ -168,9 +167,8 @@ void PdoEngine::HookPdoObjects(PdoDirection direction, int pdo) {
           // Entries change only while the mapping is switched off (count 0),
           // whatever the write order the node holds clients to.
           if (dictionary_.Unsigned(mapping, 0) != 0) return SdoAbortCode::kDeviceState;
-          const SdoAbortCode refusal = entryOrder(value);
-          return refusal != SdoAbortCode::kNone ? refusal
-                                                : CheckMappingEntry(direction, LittleEndian(value));
+          const SdoAbortCode refusal = CheckMappingEntry(direction, LittleEndian(value));
+          return refusal != SdoAbortCode::kNone ? refusal : entryOrder(value);
         });
   }
 }
