@@ -25,7 +25,9 @@ CanopenNode::CanopenNode(const NodeOptions& options, FrameSink sink)
       sdo_(dictionary_, log_, faults_,
            SdoServerOptions{SdoRequestCobId(options.nodeId), SdoResponseCobId(options.nodeId),
                             options.shortExpeditedUpload, options.shortSdoRequests}),
-      pdos_(dictionary_, log_, *this, options.nodeId) {
+      pdos_(dictionary_, log_, *this, options.nodeId,
+            options.pdoChangesWhileValid ? PdoWriteOrder::kChangesWhileValid
+                                         : PdoWriteOrder::kInvalidFirst) {
   AddCommunicationObjects(dictionary_, options_.nodeId, options_.identity, options_.guarding);
   pdos_.AddObjects();
   PowerOn(0);

@@ -33,6 +33,9 @@ struct NodeOptions {
   bool shortExpeditedUpload = false;
   // The SDO server serves requests that end after their last meaningful byte.
   bool shortSdoRequests = true;
+  // A valid PDO's parameters may be rewritten in place, as the kernel's PDO
+  // set-up does; off, the CiA 301 order is kept (PdoWriteOrder).
+  bool pdoChangesWhileValid = true;
   NodeIdentity identity{};
   GuardingDefaults guarding{};
 };

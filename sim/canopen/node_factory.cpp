@@ -22,10 +22,23 @@ constexpr std::uint64_t kDefaultBitRate = 1000000;
 constexpr std::uint64_t kNanosecondsPerSecond = 1000000000;
 
 const std::set<std::string, std::less<>> kCommonOptions = {
-    "boot_time_ms",  "bit_rate",         "short_expedited_upload", "short_sdo_requests",
-    "device_type",   "vendor_id",        "product_code",           "revision",
-    "serial_number", "device_name",      "hardware_version",       "software_version",
-    "guard_time_ms", "life_time_factor", "absent_objects"};
+    "boot_time_ms",
+    "bit_rate",
+    "short_expedited_upload",
+    "short_sdo_requests",
+    "pdo_changes_while_valid",
+    "device_type",
+    "vendor_id",
+    "product_code",
+    "revision",
+    "serial_number",
+    "device_name",
+    "hardware_version",
+    "software_version",
+    "guard_time_ms",
+    "life_time_factor",
+    "absent_objects",
+};
 
 struct AbsentObject {
   std::uint16_t index = 0;
@@ -207,7 +220,8 @@ bool ParseCommonOptions(const json& options, const NodeKindDefinition& kind, Par
     return false;
   }
   if (!ReadSwitch(options, "short_expedited_upload", parsed.node.shortExpeditedUpload, error) ||
-      !ReadSwitch(options, "short_sdo_requests", parsed.node.shortSdoRequests, error)) {
+      !ReadSwitch(options, "short_sdo_requests", parsed.node.shortSdoRequests, error) ||
+      !ReadSwitch(options, "pdo_changes_while_valid", parsed.node.pdoChangesWhileValid, error)) {
     return false;
   }
   parsed.node.bootTime = bootTimeMs * kNanosecondsPerMillisecond;

@@ -11,6 +11,13 @@
 //                             of 4 + n, segment requests of 1 + n); false: every
 //                             request must carry all 8 bytes. Shorter frames
 //                             are ignored either way and the node log shows them
+//   "pdo_changes_while_valid" leniency, true by default: a valid PDO's COB-ID,
+//                             transmission type, inhibit time and mapping may be
+//                             rewritten in place, the order the kernel's PDO
+//                             set-up writes them in; false: the CiA 301 order,
+//                             the PDO made invalid (COB-ID bit 31) before they
+//                             change, else the write is aborted (0x06090030 for
+//                             a new identifier, 0x08000022 for the others)
 //   "device_type", "vendor_id", "product_code", "revision", "serial_number"
 //                             unsigned 32-bit
 //   "device_name", "hardware_version", "software_version"   strings

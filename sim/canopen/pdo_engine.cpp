@@ -16,6 +16,28 @@ std::uint16_t MappedIndex(std::uint32_t entry) { return static_cast<std::uint16_
 std::uint8_t MappedSubindex(std::uint32_t entry) { return static_cast<std::uint8_t>(entry >> 8); }
 std::uint8_t MappedBits(std::uint32_t entry) { return static_cast<std::uint8_t>(entry); }
 
+// While a PDO is valid, CiA 301 lets a client set bit 31 (make it invalid)
+// and bit 30 (remote requests) of its COB-ID, but not the identifier bits.
+constexpr std::uint32_t kCobIdFrozenWhileValid = ~(cob::kInvalidBit | cob::kNoRemoteBit);
+constexpr std::uint32_t kWholeValue = 0xFFFFFFFFu;
+
+// Refusals of a write out of the CiA 301 order (PdoWriteOrder::kInvalidFirst):
+// a new identifier for a valid PDO is a value the COB-ID cannot take now,
+// 0x06090030 (invalid value for parameter); every other parameter of a valid PDO (transmission
+// type, inhibit time, mapping count and entries) is refused for the PDO's state, 0x08000022 (data
+// cannot be stored because of the present device state), the code the mapping entries already give
+// while their count is in force.
+constexpr SdoAbortCode kIdentifierOfValidPdo = SdoAbortCode::kValueRange;
+constexpr SdoAbortCode kParameterOfValidPdo = SdoAbortCode::kDeviceState;
+
+std::uint32_t LittleEndian(std::span<const std::uint8_t> value) {
+  std::uint32_t number = 0;
+  for (std::size_t i = 0; i < value.size() && i < sizeof(number); ++i) {
+    number |= std::uint32_t{value[i]} << (8 * i);
+  }
+  return number;
+}
+
 bool IsSynchronous(std::uint8_t type) { return type <= transmission::kSynchronousLast; }
 bool IsEventDriven(std::uint8_t type) {
   return type == transmission::kEventManufacturer || type == transmission::kEventProfile;
@@ -35,8 +57,9 @@ std::uint16_t PdoMappingIndex(PdoDirection direction, int pdo) {
   return static_cast<std::uint16_t>(base + pdo - 1);
 }
 
-PdoEngine::PdoEngine(ObjectDictionary& dictionary, NodeLog& log, PdoHost& host, NodeId node)
-    : dictionary_(dictionary), log_(log), host_(host), node_(node) {}
+PdoEngine::PdoEngine(ObjectDictionary& dictionary, NodeLog& log, PdoHost& host, NodeId node,
+                     PdoWriteOrder order)
+    : dictionary_(dictionary), log_(log), host_(host), node_(node), order_(order) {}
 
 void PdoEngine::AddObjects() {
   for (int pdo = 1; pdo <= kPdoCount; ++pdo) {
@@ -87,45 +110,78 @@ void PdoEngine::HookPdoObjects(PdoDirection direction, int pdo) {
     }
   };
 
-  dictionary_.OnWriteCheck(comm, object::kPdoCobIdSub, [](std::span<const std::uint8_t> value) {
-    std::uint32_t cobId = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) cobId |= std::uint32_t{value[i]} << (8 * i);
-    // The simulated buses carry 11-bit identifiers only.
-    if ((cobId & cob::kExtendedBit) != 0 || (cobId & ~kCobIdAllowedBits) != 0) {
-      return SdoAbortCode::kValueRange;
-    }
-    return SdoAbortCode::kNone;
-  });
+  // Each write is checked for what the value itself may be first, then for
+  // the order.
+  const auto unchangedWhileValid = [this, direction, pdo](
+                                       std::uint16_t index, std::uint8_t subindex,
+                                       std::uint32_t frozen, SdoAbortCode refusal) {
+    return [this, direction, pdo, index, subindex, frozen,
+            refusal](std::span<const std::uint8_t> value) {
+      return CheckChangeWhileValid(direction, pdo, index, subindex, LittleEndian(value), frozen,
+                                   refusal);
+    };
+  };
+  const auto cobIdOrder = unchangedWhileValid(comm, object::kPdoCobIdSub, kCobIdFrozenWhileValid,
+                                              kIdentifierOfValidPdo);
+  dictionary_.OnWriteCheck(
+      comm, object::kPdoCobIdSub, [cobIdOrder](std::span<const std::uint8_t> value) {
+        const std::uint32_t cobId = LittleEndian(value);
+        // The simulated buses carry 11-bit identifiers only.
+        if ((cobId & cob::kExtendedBit) != 0 || (cobId & ~kCobIdAllowedBits) != 0) {
+          return SdoAbortCode::kValueRange;
+        }
+        return cobIdOrder(value);
+      });
   dictionary_.OnWritten(comm, object::kPdoCobIdSub, restart);
+  const auto typeOrder =
+      unchangedWhileValid(comm, object::kPdoTransmissionTypeSub, kWholeValue, kParameterOfValidPdo);
   dictionary_.OnWriteCheck(comm, object::kPdoTransmissionTypeSub,
-                           [this, direction](std::span<const std::uint8_t> value) {
-                             return CheckTransmissionType(direction, value[0]);
+                           [this, direction, typeOrder](std::span<const std::uint8_t> value) {
+                             const SdoAbortCode refusal =
+                                 CheckTransmissionType(direction, value[0]);
+                             return refusal != SdoAbortCode::kNone ? refusal : typeOrder(value);
                            });
   dictionary_.OnWritten(comm, object::kPdoTransmissionTypeSub, restart);
   if (direction == PdoDirection::kTransmit) {
+    dictionary_.OnWriteCheck(
+        comm, object::kPdoInhibitTimeSub,
+        unchangedWhileValid(comm, object::kPdoInhibitTimeSub, kWholeValue, kParameterOfValidPdo));
     dictionary_.OnWritten(comm, object::kPdoEventTimerSub, restart);
   }
 
-  dictionary_.OnWriteCheck(mapping, 0, [this, direction, pdo](std::span<const std::uint8_t> value) {
-    return CheckMappingCount(direction, pdo, value[0]);
-  });
+  const auto countOrder = unchangedWhileValid(mapping, 0, kWholeValue, kParameterOfValidPdo);
+  dictionary_.OnWriteCheck(
+      mapping, 0, [this, direction, pdo, countOrder](std::span<const std::uint8_t> value) {
+        const SdoAbortCode refusal = CheckMappingCount(direction, pdo, value[0]);
+        return refusal != SdoAbortCode::kNone ? refusal : countOrder(value);
+      });
   dictionary_.OnWritten(
       mapping, 0, [this, direction, pdo, restart](const ObjectEntry& entry, WriteOrigin origin) {
         LogMapping(direction, pdo);
         restart(entry, origin);
       });
   for (std::uint8_t sub = 1; sub <= kMaxMappedObjects; ++sub) {
-    dictionary_.OnWriteCheck(mapping, sub,
-                             [this, direction, mapping](std::span<const std::uint8_t> value) {
-                               // Entries change only while the mapping is switched off (count 0).
-                               if (dictionary_.Unsigned(mapping, 0) != 0)
-                                 return SdoAbortCode::kDeviceState;
-                               std::uint32_t entry = 0;
-                               for (std::size_t i = 0; i < value.size(); ++i)
-                                 entry |= std::uint32_t{value[i]} << (8 * i);
-                               return CheckMappingEntry(direction, entry);
-                             });
+    const auto entryOrder = unchangedWhileValid(mapping, sub, kWholeValue, kParameterOfValidPdo);
+    dictionary_.OnWriteCheck(
+        mapping, sub, [this, direction, mapping, entryOrder](std::span<const std::uint8_t> value) {
+          // Entries change only while the mapping is switched off (count 0),
+          // whatever the write order the node holds clients to.
+          if (dictionary_.Unsigned(mapping, 0) != 0) return SdoAbortCode::kDeviceState;
+          const SdoAbortCode refusal = CheckMappingEntry(direction, LittleEndian(value));
+          return refusal != SdoAbortCode::kNone ? refusal : entryOrder(value);
+        });
   }
+}
+
+SdoAbortCode PdoEngine::CheckChangeWhileValid(PdoDirection direction, int pdo, std::uint16_t index,
+                                              std::uint8_t subindex, std::uint32_t value,
+                                              std::uint32_t frozen, SdoAbortCode refusal) const {
+  if (order_ == PdoWriteOrder::kChangesWhileValid) return SdoAbortCode::kNone;
+  const auto cobId = static_cast<std::uint32_t>(
+      dictionary_.Unsigned(PdoCommunicationIndex(direction, pdo), object::kPdoCobIdSub));
+  if ((cobId & cob::kInvalidBit) != 0) return SdoAbortCode::kNone;
+  const auto stored = static_cast<std::uint32_t>(dictionary_.Unsigned(index, subindex));
+  return ((stored ^ value) & frozen) != 0 ? refusal : SdoAbortCode::kNone;
 }
 
 bool PdoEngine::SetDefaultLayout(PdoDirection direction, int pdo,

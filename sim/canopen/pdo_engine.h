@@ -40,6 +40,19 @@ constexpr std::uint8_t kEventProfile = 255;
 
 enum class PdoDirection : std::uint8_t { kReceive, kTransmit };
 
+// How closely a client must keep to the CiA 301 order of PDO parameter
+// writes: make the PDO invalid (COB-ID bit 31 set), change its parameters,
+// clear the mapping count, write the entries, write the count, make the PDO
+// valid again.
+enum class PdoWriteOrder : std::uint8_t {
+  // A valid PDO's COB-ID, transmission type, inhibit time and mapping may be
+  // rewritten in place. The kernel's PDO set-up writes them this way.
+  kChangesWhileValid,
+  // A valid PDO's parameters keep their values: a write that would change
+  // one is refused until the PDO is made invalid.
+  kInvalidFirst,
+};
+
 std::uint16_t PdoCommunicationIndex(PdoDirection direction, int pdo);
 std::uint16_t PdoMappingIndex(PdoDirection direction, int pdo);
 
@@ -64,7 +77,8 @@ class PdoHost {
 
 class PdoEngine {
  public:
-  PdoEngine(ObjectDictionary& dictionary, NodeLog& log, PdoHost& host, NodeId node);
+  PdoEngine(ObjectDictionary& dictionary, NodeLog& log, PdoHost& host, NodeId node,
+            PdoWriteOrder order);
   PdoEngine(const PdoEngine&) = delete;
   PdoEngine& operator=(const PdoEngine&) = delete;
 
@@ -124,6 +138,11 @@ class PdoEngine {
   SdoAbortCode CheckMappingEntry(PdoDirection direction, std::uint32_t entry) const;
   SdoAbortCode CheckMappingCount(PdoDirection direction, int pdo, std::uint8_t count) const;
   SdoAbortCode CheckTransmissionType(PdoDirection direction, std::uint8_t type) const;
+  // Under kInvalidFirst: `refusal` when the PDO is valid and the write would
+  // change the bits of `frozen` in the stored value, else kNone.
+  SdoAbortCode CheckChangeWhileValid(PdoDirection direction, int pdo, std::uint16_t index,
+                                     std::uint8_t subindex, std::uint32_t value,
+                                     std::uint32_t frozen, SdoAbortCode refusal) const;
   void LogMapping(PdoDirection direction, int pdo);
 
   // The TPDO's current data; false when a mapped object vanished.
@@ -136,6 +155,7 @@ class PdoEngine {
   NodeLog& log_;
   PdoHost& host_;
   NodeId node_;
+  PdoWriteOrder order_;
   bool operational_ = false;
   std::uint64_t checkedGeneration_ = 0;
   std::array<TpdoRuntime, kPdoCount> tpdos_{};

@@ -79,6 +79,11 @@ TEST(NodeFactory, BadDescriptionsAreRefusedWithAReason) {
        5,
        {{"short_sdo_requests", "yes"}},
        "'short_sdo_requests'"},
+      {"write-order leniency not a bool",
+       "generic",
+       5,
+       {{"pdo_changes_while_valid", 0}},
+       "'pdo_changes_while_valid'"},
       {"bad hex number", "generic", 5, {{"vendor_id", "0xZZ"}}, "'vendor_id'"},
       {"absent object not text", "generic", 5, {{"absent_objects", {0x1013}}}, "'absent_objects'"},
       {"absent subindex too large",
@@ -92,6 +97,29 @@ TEST(NodeFactory, BadDescriptionsAreRefusedWithAReason) {
     const NodeCreation creation = CreateNode(c.kind, c.nodeId, c.options);
     EXPECT_EQ(creation.station, nullptr);
     EXPECT_THAT(creation.error, HasSubstr(c.reason));
+  }
+}
+
+TEST(NodeFactory, TheWriteOrderLeniencyIsOnUnlessTheDescriptionTurnsItOff) {
+  struct Case {
+    const char* name;
+    json options;
+    SdoAbortCode answer;
+  };
+  const std::vector<Case> cases = {
+      {"not given", json::object(), SdoAbortCode::kNone},
+      {"on", {{"pdo_changes_while_valid", true}}, SdoAbortCode::kNone},
+      {"off", {{"pdo_changes_while_valid", false}}, SdoAbortCode::kDeviceState},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NodeCreation creation = CreateNode("generic", 5, c.options);
+    ASSERT_NE(creation.station, nullptr) << creation.error;
+    // A new transmission type for receive PDO 1, which is valid from the start.
+    const std::uint8_t synchronous = 0;
+    EXPECT_EQ(
+        creation.station->Node().Objects().Write(0x1400, 2, {&synchronous, 1}, WriteOrigin::kSdo),
+        c.answer);
   }
 }
 

@@ -1,9 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "sim/canopen/tests/node_harness.h"
+#include "sim/canopen/tests/pdo_write_orders.h"
 
 namespace vantor::sim::canopen {
 namespace {
@@ -46,41 +48,23 @@ class PdoEngineTest : public ::testing::Test {
 
   // An expedited download as the kernel frames it; true when answered 0x60.
   bool Download(std::uint16_t index, std::uint8_t subindex, std::uint32_t value, int size) {
-    const auto command = static_cast<std::uint8_t>(0x23 | ((4 - size) << 2));
-    const auto answer =
-        node.Sdo({command, static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(index >> 8),
-                  subindex, static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                  static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)});
-    return answer.size() == 1 && answer[0].data[0] == 0x60;
+    const auto answer = node.Exchange(
+        DownloadFrame(node.Id(), {index, subindex, value, static_cast<std::uint8_t>(size)}));
+    return answer.size() == 1 && DownloadOutcome(answer[0]) == 0u;
   }
 
-  // The write order of the kernel's PDO configuration step (normal entry).
+  void Configure(const PdoSetup& setup) {
+    for (const ParameterWrite& write : KernelSetupOrder(setup)) {
+      ASSERT_TRUE(Download(write.index, write.subindex, write.value, write.size));
+    }
+  }
   void ConfigureRpdo(int pdo, std::uint32_t cobId, std::vector<std::uint32_t> entries,
                      std::uint8_t type) {
-    const auto comm = static_cast<std::uint16_t>(0x1400 + pdo - 1);
-    const auto mapping = static_cast<std::uint16_t>(0x1600 + pdo - 1);
-    ASSERT_TRUE(Download(comm, 1, cobId, 4));
-    ASSERT_TRUE(Download(mapping, 0, 0, 1));
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      ASSERT_TRUE(Download(mapping, static_cast<std::uint8_t>(i + 1), entries[i], 4));
-    }
-    ASSERT_TRUE(Download(mapping, 0, static_cast<std::uint32_t>(entries.size()), 1));
-    ASSERT_TRUE(Download(comm, 2, type, 1));
+    Configure({PdoDirection::kReceive, pdo, cobId, std::move(entries), type});
   }
-
   void ConfigureTpdo(int pdo, std::uint32_t cobId, std::vector<std::uint32_t> entries,
                      std::uint8_t type, std::uint16_t inhibit, std::uint16_t eventTimer) {
-    const auto comm = static_cast<std::uint16_t>(0x1800 + pdo - 1);
-    const auto mapping = static_cast<std::uint16_t>(0x1A00 + pdo - 1);
-    ASSERT_TRUE(Download(comm, 1, cobId, 4));
-    ASSERT_TRUE(Download(comm, 3, inhibit, 2));
-    ASSERT_TRUE(Download(comm, 5, eventTimer, 2));
-    ASSERT_TRUE(Download(mapping, 0, 0, 1));
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      ASSERT_TRUE(Download(mapping, static_cast<std::uint8_t>(i + 1), entries[i], 4));
-    }
-    ASSERT_TRUE(Download(mapping, 0, static_cast<std::uint32_t>(entries.size()), 1));
-    ASSERT_TRUE(Download(comm, 2, type, 1));
+    Configure({PdoDirection::kTransmit, pdo, cobId, std::move(entries), type, inhibit, eventTimer});
   }
 
   NodeHarness node;

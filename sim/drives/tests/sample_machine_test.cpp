@@ -10,6 +10,7 @@
 #include "sim/canopen/canopen_station_kinds.h"
 #include "sim/canopen/tests/bus_stations.h"
 #include "sim/canopen/tests/node_harness.h"
+#include "sim/canopen/tests/pdo_write_orders.h"
 #include "sim/drives/drive_kinds.h"
 #include "sim/hardware/machine.h"
 #include "sim/hardware/machine_description.h"
@@ -96,6 +97,58 @@ TEST_F(SampleMachineTest, TheDualDriveAnnouncesAnIdentificationTextBeyond49Chara
   EXPECT_EQ(answer->data[0], 0x41) << "segmented, size indicated";
   const std::uint32_t size = answer->data[4] | (answer->data[5] << 8);
   EXPECT_GT(size, 49u);
+}
+
+// The nodes of the sample machine keep the write-order leniency, because
+// the kernel rewrites PDOs while they are valid: its whole PDO set-up, sent
+// over the bus, is taken by every drive and by the handwheel gateway, and
+// the drives then answer SYNC with the feedback PDO it configured.
+TEST_F(SampleMachineTest, EveryNodeTakesTheKernelsPdoSetUp) {
+  using canopen::PdoDirection;
+  using canopen::nodetest::KernelDriveLayouts;
+  using canopen::nodetest::KernelResetLayouts;
+  using canopen::nodetest::PdoSetup;
+  constexpr std::uint8_t kGateway = 20;
+  std::vector<std::pair<std::uint8_t, PdoSetup>> setUp;
+  for (const std::uint8_t drive : {1, 2, 3, 4}) {
+    for (const PdoSetup& layout : KernelResetLayouts(drive)) setUp.emplace_back(drive, layout);
+    for (const PdoSetup& layout : KernelDriveLayouts(drive)) setUp.emplace_back(drive, layout);
+  }
+  setUp.emplace_back(
+      kGateway,
+      PdoSetup{PdoDirection::kReceive, 1, 0x200u + kGateway, {0x20000108, 0x20000208}, 255});
+  setUp.emplace_back(kGateway, PdoSetup{PdoDirection::kTransmit,
+                                        1,
+                                        0x180u + kGateway,
+                                        {0x20010208, 0x20010308, 0x64010010},
+                                        255});
+
+  machine->Sim().AdvanceTo(300 * kMs);
+  for (const auto& [node, layout] : setUp) {
+    for (const canopen::nodetest::ParameterWrite& write :
+         canopen::nodetest::KernelSetupOrder(layout)) {
+      const auto answer = Request(canopen::nodetest::DownloadFrame(node, write),
+                                  static_cast<std::uint16_t>(0x580 + node));
+      ASSERT_TRUE(answer) << int{node};
+      EXPECT_EQ(canopen::nodetest::DownloadOutcome(*answer), 0u)
+          << "node " << int{node} << ", " << std::hex << write.index << ":" << int{write.subindex};
+    }
+  }
+
+  client->Queue(Frame(0x000, {0x01, 0x00}));
+  machine->Sim().AdvanceBy(5 * kMs);
+  client->heard.clear();
+  client->Queue(Frame(0x080, {}));
+  machine->Sim().AdvanceBy(5 * kMs);
+  std::vector<std::uint16_t> feedback;
+  for (const RecordingStation::Heard& heard : client->heard) {
+    if (heard.frame.identifier >= 0x181 && heard.frame.identifier <= 0x184 &&
+        heard.frame.length == 7) {
+      feedback.push_back(heard.frame.identifier);
+    }
+  }
+  std::sort(feedback.begin(), feedback.end());
+  EXPECT_THAT(feedback, ::testing::ElementsAre(0x181, 0x182, 0x183, 0x184));
 }
 
 // The handwheel link over the bus: the gateway's transmit PDO lands directly
