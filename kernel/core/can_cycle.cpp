@@ -26,17 +26,15 @@ class Cycle {
     ClearExchange();
     for (;;) {
       held_ = Held{};
-      held_.cycleMutex = os::WaitForOne(link_.cycleMutex, os::kInfinite).acquired();
-      if (os::WaitForOne(link_.stopEvent, 0).acquired()) {
-        StopPath();
-        return kCycleEndedByStop;
-      }
+      held_.cycleMutex = TakeCycleMutex();
+      if (StopSeen()) return Stop();
       const bool cnc = state_.cncInitialised.load(std::memory_order_acquire) == 1;
       ToggleHeartbeat();
       link_.filter.TakeInto(link_.exchange);
-      ServeApplicationRequest(cnc);
-      if (cnc) RunGlobalStep();
-      held_.cycleSet = cnc && LockStatusData(link_.data);
+      if (!ServeApplicationRequest(cnc)) return Stop();
+      if (cnc && !RunGlobalStep()) return Stop();
+      held_.cycleSet = cnc && LockStatusDataUnlessStopped(link_.data, link_.stopEvent);
+      if (cnc && !held_.cycleSet && StopSeen()) return Stop();
       if (held_.cycleSet) link_.steps.RunNodeSteps(link_.exchange);
       if (!cnc) {
         link_.exchange.Set(eb::kSetpointCount, 0);
@@ -100,25 +98,45 @@ class Cycle {
                            freeRecords, link_.steps.NodesStopping()};
   }
 
-  void ServeApplicationRequest(bool cnc) noexcept {
-    if (cnc && LockCanObjectList(link_.data)) {
+  // Every lock of the cycle is waited for together with the stop event: a
+  // handler that holds one never keeps the kernel from ending.
+  bool TakeCycleMutex() noexcept {
+    const os::WaitResult taken =
+        os::WaitForAny({&link_.stopEvent, &link_.cycleMutex}, os::kInfinite);
+    return taken.acquired() && taken.index == 1;
+  }
+
+  bool StopSeen() const noexcept { return os::WaitForOne(link_.stopEvent, 0).acquired(); }
+
+  std::uint32_t Stop() noexcept {
+    StopPath();
+    return kCycleEndedByStop;
+  }
+
+  // False when the stop came while the cycle waited for the object list.
+  bool ServeApplicationRequest(bool cnc) noexcept {
+    if (cnc && LockCanObjectListUnlessStopped(link_.data, link_.stopEvent)) {
       RawRequestCycle raw = RawRequest(link_.steps.CanObjectFreeRecords());
       CompleteApplicationCanRequest(raw);
       link_.steps.ServeCanObjectList(link_.exchange);
       StartApplicationCanRequest(raw);
       link_.steps.ScheduleCanObjects(link_.exchange);
       UnlockCanObjectList(link_.data);
-      return;
+      return true;
     }
+    if (cnc && StopSeen()) return false;
     RawRequestCycle raw = RawRequest(nullptr);
     CompleteApplicationCanRequest(raw);
     StartApplicationCanRequest(raw);
+    return true;
   }
 
-  void RunGlobalStep() noexcept {
-    if (!LockGlobalRequestSlot(link_.data)) return;
+  // False when the stop came while the cycle waited for the global slot.
+  bool RunGlobalStep() noexcept {
+    if (!LockGlobalRequestSlotUnlessStopped(link_.data, link_.stopEvent)) return !StopSeen();
     link_.steps.RunGlobalStep(link_.exchange);
     UnlockGlobalRequestSlot(link_.data);
+    return true;
   }
 
   ExchangeOutcome Exchange() noexcept {
@@ -166,7 +184,7 @@ class Cycle {
 
   void StopPath() noexcept {
     EndEveryRequest();
-    ReleaseCycleMutex();
+    ReleaseHeld();
   }
 
   // Has the driver give back the exchange it holds. Both waits are bounded:

@@ -4,7 +4,10 @@
 // to the driver with the overlapped cyclic-exchange request and waits until
 // the driver completes it at its next exchange point. One cycle, in order:
 //
-//   1  take the cycle mutex (code 13 frees the nodes between cycles)
+//   1  take the cycle mutex (code 13 frees the nodes between cycles); this
+//      and every later lock of the cycle is waited for together with the
+//      stop event, so that a thread holding a lock never holds the kernel's
+//      end
 //   2  stop event set: the stop path
 //   3  toggle the heartbeat byte of the communication block
 //   4  hand a pending acceptance-mask setting to the exchange
@@ -29,7 +32,9 @@
 // cleared, every pending request completed, the held exchange aborted at the
 // driver, and the thread ends for the rest of the process's life.
 // Stop path (teardown): the same clean-up as the time-out path. The stop
-// is seen at the start of a cycle, or while the driver holds the exchange;
+// is seen at the start of a cycle, while the cycle waits for one of its
+// locks (it then leaves the lock to its holder), or while the driver holds
+// the exchange;
 // then the exchange is aborted first, so that a driver slow to answer does
 // not hold the kernel's end.
 #pragma once

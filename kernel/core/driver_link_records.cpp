@@ -42,12 +42,6 @@ std::string DevicePathFromStartRecord(CanStartRecordView start) {
   return path;
 }
 
-std::uint32_t ExchangeTimeoutFromStartRecord(CanStartRecordView start) noexcept {
-  const std::uint32_t timeout = start.Get(sr::kRealTimeThreadIntWaitTime);
-  if (timeout == 0) return sr::kDefaultRealTimeThreadIntWaitTime;
-  return std::min(timeout, kLongestExchangeTimeoutMs);
-}
-
 DriverVersionTextBuffer FormatDriverVersion(
     common::ConstByteView<common::kDriverVersionRecordSize> record) {
   namespace vr = common::driver_version_record;

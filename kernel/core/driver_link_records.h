@@ -1,6 +1,7 @@
 // What the kernel puts into the driver's records when it opens the link, and
 // what it makes of the driver's answers: the run record built from the CAN
-// start record, the device path, the exchange time-out and the version text.
+// start record, the device path and the version text (the exchange time-out:
+// exchange_timeout.h).
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 
 #include "common/driver_records.h"
 #include "common/kernel_link_records.h"
+#include "kernel/core/exchange_timeout.h"
 
 namespace vantor::kernel {
 
@@ -44,14 +46,6 @@ common::RunRecord BuildRunRecord(CanStartRecordView start) noexcept;
 // `\\.\` and the device name of the start record, bounded to its 20
 // characters whatever the block holds.
 std::string DevicePathFromStartRecord(CanStartRecordView start);
-
-// The exchange time-out in milliseconds; 0 means the default 1500 ms, since
-// a cycle that gave the driver no time at all would end at its first wait.
-// Longer ones are cut to `kLongestExchangeTimeoutMs`: the field's largest
-// value would otherwise be a wait without end, and a cycle on a driver that
-// stopped answering would hold every waiting request for good.
-inline constexpr std::uint32_t kLongestExchangeTimeoutMs = 10000;
-std::uint32_t ExchangeTimeoutFromStartRecord(CanStartRecordView start) noexcept;
 
 // The driver's version as the complete status reports it: major, minor, the
 // zero word and the build, each in two digits at least, joined by dots

@@ -13,6 +13,25 @@ bool TakeAll(std::initializer_list<const os::Waitable*> set) {
 
 bool TakeOne(const os::Mutex& mutex) { return os::WaitForOne(mutex, os::kInfinite).acquired(); }
 
+// The stop event comes first in the set: once it is set it wins, and the
+// mutex stays free.
+bool TakeOneUnlessStopped(const os::Mutex& mutex, const os::Waitable& stop) {
+  const os::WaitResult taken = os::WaitForAny({&stop, &mutex}, os::kInfinite);
+  return taken.acquired() && taken.index == 1;
+}
+
+// A wait-all cannot end on an object outside its set, so the set is tried
+// in short waits with a look at the stop between them; each try takes all
+// or nothing.
+bool TakeAllUnlessStopped(std::initializer_list<const os::Waitable*> set,
+                          const os::Waitable& stop) {
+  for (;;) {
+    const os::WaitResult taken = os::WaitForAll(set, kLockStopLookMs);
+    if (taken.kind != os::WaitKind::Timeout) return taken.acquired();
+    if (os::WaitForOne(stop, 0).kind != os::WaitKind::Timeout) return false;
+  }
+}
+
 // Releases that fail (a mutex not held by this thread) change nothing; the
 // cycle's release path relies on that.
 void Release(os::Mutex& mutex) { static_cast<void>(mutex.Release()); }
@@ -70,6 +89,20 @@ void UnlockStatusData(KernelData& data) {
   Release(data.nodeConfiguration.mutex);
   Release(data.globalRequestMutex);
   Release(data.canObjectListMutex);
+}
+
+bool LockStatusDataUnlessStopped(KernelData& data, const os::Waitable& stop) {
+  return TakeAllUnlessStopped({&data.motionMutex, &data.nodeConfiguration.mutex,
+                               &data.globalRequestMutex, &data.canObjectListMutex},
+                              stop);
+}
+
+bool LockGlobalRequestSlotUnlessStopped(KernelData& data, const os::Waitable& stop) {
+  return TakeOneUnlessStopped(data.globalRequestMutex, stop);
+}
+
+bool LockCanObjectListUnlessStopped(KernelData& data, const os::Waitable& stop) {
+  return TakeOneUnlessStopped(data.canObjectListMutex, stop);
 }
 
 bool LockGlobalRequestSlot(KernelData& data) { return TakeOne(data.globalRequestMutex); }

@@ -30,6 +30,16 @@ void UnlockCanObjectList(KernelData& data);
 bool LockResetMutex(KernelData& data);
 void UnlockResetMutex(KernelData& data);
 
+// The cycle's takes of its locks. Each also watches `stop` and gives up,
+// holding nothing, once it is set, so that a thread that holds a lock never
+// keeps the cycle, and with it the kernel, from ending. False when the lock
+// was not taken: the stop came first or the wait failed.
+bool LockStatusDataUnlessStopped(KernelData& data, const os::Waitable& stop);
+bool LockGlobalRequestSlotUnlessStopped(KernelData& data, const os::Waitable& stop);
+bool LockCanObjectListUnlessStopped(KernelData& data, const os::Waitable& stop);
+// The stop, looked at between the tries of a set that is taken together.
+inline constexpr std::uint32_t kLockStopLookMs = 5;
+
 // The request or access mutex of every node, waited for together. With no
 // nodes the wait fails at once, which handlers (no time-out) may ignore.
 os::WaitResult LockNodeRequestMutexes(const NodeConfiguration& nodes,

@@ -5,6 +5,7 @@
 
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/request_areas.h"
+#include "platform/os/debug_output.h"
 #include "platform/os/timing.h"
 #include "platform/os/wait.h"
 
@@ -14,14 +15,41 @@ namespace {
 
 bool IsSet(const os::Waitable& object) { return os::WaitForOne(object, 0).acquired(); }
 
+// Retry pace while the main loop's queue is full.
+constexpr std::uint32_t kExitPostRetryMs = 1;
+
 // The main thread's loop may be busy for a moment; the exit command must
-// reach it all the same.
-void PostExitCommand(const Kernel& kernel) {
-  if (kernel.mainLoop == nullptr) return;
+// reach it all the same. A teardown that has begun meanwhile needs it no
+// more. False when it could not be queued; the thread then ends without it.
+bool PostExitCommand(const Kernel& kernel) {
+  // Without a loop the kernel's owner runs the teardown itself.
+  if (kernel.mainLoop == nullptr) return true;
+  const std::uint32_t start = os::GetTickCount();
   for (;;) {
     const os::OsError posted = kernel.mainLoop->Post({os::kExitCommand, 0});
-    if (posted != os::OsError::LimitExceeded) return;
-    os::Sleep(1);
+    if (posted == os::OsError::Ok) return true;
+    if (posted != os::OsError::LimitExceeded) {
+      os::OutputDebugText("Motrix: the exit command could not be queued; the server thread ends");
+      return false;
+    }
+    if (os::WaitForOne(kernel.link.stopEvent, kExitPostRetryMs).kind != os::WaitKind::Timeout) {
+      return true;
+    }
+    if (os::TicksBetween(start, os::GetTickCount()) >= kernel.link.serverExit.exitPostLimitMs) {
+      os::OutputDebugText(
+          "Motrix: the main loop took no exit command in time; the server thread ends");
+      return false;
+    }
+  }
+}
+
+// After command 2 the thread serves nothing more; it ends once the teardown
+// has begun, or after its bound, so that the teardown never waits for it.
+void AwaitTeardown(const Kernel& kernel) {
+  const os::WaitResult stopped =
+      os::WaitForOne(kernel.link.stopEvent, kernel.link.serverExit.teardownWaitMs);
+  if (stopped.kind == os::WaitKind::Timeout) {
+    os::OutputDebugText("Motrix: no teardown after command 2 in time; the server thread ends");
   }
 }
 
@@ -47,7 +75,7 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
     if (woken.kind == os::WaitKind::Failed) {
       // A kernel that can no longer wait for its applications ends, so that
       // they see it gone instead of waiting for an answer forever.
-      PostExitCommand(kernel);
+      static_cast<void>(PostExitCommand(kernel));
       return 1;
     }
 
@@ -58,8 +86,7 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
 
     if (IsSet(kernel.standard.applicationReady)) {
       if (DispatchCommand(kernel) == AfterCommand::EndKernel) {
-        PostExitCommand(kernel);
-        os::WaitForOne(kernel.link.stopEvent, os::kInfinite);
+        if (PostExitCommand(kernel)) AwaitTeardown(kernel);
         return 0;
       }
       if (IsSet(kernel.link.stopEvent)) return 0;

@@ -11,7 +11,9 @@ namespace vantor::kernel {
 // area (requests go to the cycle; the thread keeps serving commands while
 // one is on the bus) until the stop event is set; from then on it serves
 // nothing more and leaves what waits to the teardown. After command 2 it
-// asks the main thread to end the process and waits for the stop event.
+// asks the main thread to end the process and waits for the stop event;
+// both have bounds (`ServerExitTimings`), past which it notes why on the
+// debug output and ends.
 std::uint32_t CommunicationThread(Kernel& kernel);
 
 }  // namespace vantor::kernel

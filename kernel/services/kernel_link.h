@@ -37,11 +37,23 @@ struct KernelSettings {
   std::array<char, common::can_start_record::kMaxDeviceNameLength + 1> deviceName{};
 };
 
+// Bounds of the server thread's way out after command 2: a main loop that
+// takes no command must not keep the thread, and with it the kernel's end,
+// waiting for good.
+struct ServerExitTimings {
+  // How long a full queue of the main loop is retried for the exit command.
+  std::uint32_t exitPostLimitMs = 5000;
+  // How long the thread waits, once the exit command is queued, for the
+  // teardown to set the stop event.
+  std::uint32_t teardownWaitMs = 10000;
+};
+
 struct CommunicationLink {
   os::Mapping communicationMapping;
   os::Mapping pathBufferMapping;
   os::Thread serverThread;
   os::Event stopEvent;
+  ServerExitTimings serverExit;
 };
 
 struct StandardChannel {

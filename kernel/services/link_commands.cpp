@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "kernel/core/exchange_timeout.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/services/timer_periods.h"
 #include "platform/os/process.h"
@@ -105,9 +106,8 @@ AfterCommand HandleOpenHardware(Kernel& kernel) {
       TakeCanTiming(settings, start);
       settings.normalTimerResolution = start.Get(sr::kWindowsTimerRes);
       settings.pathTimerResolution = start.Get(sr::kPathWindowsTimerRes);
-      const std::uint32_t exchangeTimeout = start.Get(sr::kRealTimeThreadIntWaitTime);
-      settings.exchangeTimeoutMilliseconds =
-          exchangeTimeout != 0 ? exchangeTimeout : sr::kDefaultRealTimeThreadIntWaitTime;
+      // What the cycle waits, not what the record asked for.
+      settings.exchangeTimeoutMilliseconds = ExchangeTimeoutFromStartRecord(start);
       settings.normalPeriodActive = false;
       settings.pathPeriodActive = false;
       if (SetTimerResolution(TimerPeriod::Begin, settings.normalTimerResolution)) {

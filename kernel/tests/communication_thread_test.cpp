@@ -1,12 +1,23 @@
 // The server thread on an in-process kernel whose cycle is a fake: the
-// order in which it serves both areas, and the ways a SDO request ends.
+// order in which it serves both areas, the ways a SDO request ends, and its
+// way out after command 2 when the main thread takes no command.
 #include "kernel/services/communication_thread.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+#include "common/command_codes.h"
+#include "platform/os/message_loop.h"
 #include "platform/os/thread.h"
 #include "platform/os/timing.h"
 #include "platform/os/wait.h"
@@ -211,6 +222,122 @@ TEST_F(CommunicationThreadTest, StopEventEndsAnIdleThread) {
   kernel_.link.stopEvent.Set();
   EXPECT_TRUE(os::WaitForOne(server_, kDeadlineMs).acquired());
 }
+
+// Sends the debug output of this process to a file of its own for a scope.
+class CapturedDebugOutput {
+ public:
+  CapturedDebugOutput()
+      : path_(::testing::TempDir() + "motrix-debug-" + std::to_string(::getpid()) + ".txt") {
+    std::remove(path_.c_str());
+    ::setenv("VANTOR_DEBUG_OUTPUT", path_.c_str(), 1);
+  }
+  ~CapturedDebugOutput() {
+    ::unsetenv("VANTOR_DEBUG_OUTPUT");
+    std::remove(path_.c_str());
+  }
+  std::string Text() const {
+    std::ifstream file(path_);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::string path_;
+};
+
+// After command 2 the server thread hands the end to the main thread's loop,
+// which here is never run: the test stands in for a main thread that takes
+// no command.
+class ServerExitTest : public CommunicationThreadTest {
+ protected:
+  void SetUp() override {
+    CommunicationThreadTest::SetUp();
+    loop_ = os::MessageLoop::Create().take();
+    kernel_.mainLoop = &loop_;
+  }
+
+  void TearDown() override {
+    // A thread still trying to post gets its command in, so that it ends
+    // with the stop event.
+    if (server_.valid() && os::WaitForOne(server_, 0).kind == os::WaitKind::Timeout) {
+      HandleOneCommand();
+    }
+    CommunicationThreadTest::TearDown();
+  }
+
+  void FillTheLoopsQueue() {
+    for (std::uint32_t i = 0; i <= os::kEndpointQueueDepth; ++i) {
+      if (loop_.Post({0, i}) == os::OsError::LimitExceeded) return;
+    }
+    FAIL() << "the loop's queue never filled";
+  }
+
+  // The first queued command, taken off the loop.
+  std::optional<os::Command> HandleOneCommand() {
+    std::optional<os::Command> handled;
+    loop_.Post({0, 0});
+    loop_.Run([&](const os::Command& command) {
+      handled = command;
+      loop_.Quit();
+    });
+    return handled;
+  }
+
+  void EndKernelByCommandTwo() {
+    StartServer();
+    SignalCommand(static_cast<std::uint32_t>(common::CommandCode::TerminateKernel));
+    ASSERT_TRUE(Answered(kernel_.standard.kernelReady));
+    EXPECT_EQ(kernel_.Block().Get(cb::kResult), common::kKernelSuccess);
+  }
+
+  bool ServerEnds() { return os::WaitForOne(server_, kDeadlineMs).acquired(); }
+
+  os::MessageLoop loop_;
+};
+
+TEST_F(ServerExitTest, FullQueueGivesWayToATeardownThatHasBegun) {
+  kernel_.link.serverExit.exitPostLimitMs = 10 * kDeadlineMs;
+  FillTheLoopsQueue();
+  EndKernelByCommandTwo();
+  // A termination signal's exit command is in the queue; its teardown sets
+  // the stop event.
+  kernel_.link.stopEvent.Set();
+  EXPECT_TRUE(ServerEnds());
+}
+
+struct ServerExitCase {
+  const char* name;
+  bool queueFull;
+  const char* note;
+};
+
+void PrintTo(const ServerExitCase& c, std::ostream* out) { *out << c.name; }
+
+class ServerExitBoundTest : public ServerExitTest,
+                            public ::testing::WithParamInterface<ServerExitCase> {};
+
+TEST_P(ServerExitBoundTest, MainLoopThatTakesNoCommandEndsTheServerThreadWithANote) {
+  const ServerExitCase& c = GetParam();
+  CapturedDebugOutput output;
+  kernel_.link.serverExit = {50, 50};
+  if (c.queueFull) FillTheLoopsQueue();
+  EndKernelByCommandTwo();
+  ASSERT_TRUE(ServerEnds());
+  EXPECT_NE(output.Text().find(c.note), std::string::npos) << output.Text();
+  if (!c.queueFull) {
+    const auto queued = HandleOneCommand();
+    ASSERT_TRUE(queued.has_value());
+    EXPECT_EQ(queued->code, os::kExitCommand);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, ServerExitBoundTest,
+    ::testing::Values(ServerExitCase{"queue_full", true, "took no exit command in time"},
+                      ServerExitCase{"exit_queued_no_teardown", false,
+                                     "no teardown after command 2 in time"}),
+    [](const ::testing::TestParamInfo<ServerExitCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vantor::kernel

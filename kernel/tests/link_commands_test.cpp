@@ -9,6 +9,7 @@
 #include "common/command_codes.h"
 #include "common/driver_records.h"
 #include "common/driver_requests.h"
+#include "kernel/core/exchange_timeout.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/request_areas.h"
 #include "platform/os/wait.h"
@@ -160,6 +161,28 @@ TEST_F(LinkCommandsTest, OpenHardwareTakesTheStartRecord) {
   // Command 2 ends the period that command 4 began.
   EXPECT_EQ(Run(2, AfterCommand::EndKernel), common::kKernelSuccess);
   EXPECT_FALSE(kernel_.settings.normalPeriodActive);
+}
+
+// Code 3 reports the time-out the cycle waits, which has an end whatever
+// the start record asked for.
+TEST_F(LinkCommandsTest, IdentityReportsTheExchangeTimeoutTheCycleUses) {
+  struct Case {
+    std::uint32_t inRecord;
+    std::uint32_t reported;
+  };
+  const Case cases[] = {{0, sr::kDefaultRealTimeThreadIntWaitTime},
+                        {250, 250},
+                        {kLongestExchangeTimeoutMs + 1, kLongestExchangeTimeoutMs},
+                        {0xFFFFFFFFu, kLongestExchangeTimeoutMs}};
+  for (const Case& c : cases) {
+    driver_.open = false;
+    WriteStartRecord();
+    kernel_.Block()
+        .MutableWindow<common::kCanStartRecordSize>(cb::kPayloadOffset)
+        ->Set(sr::kRealTimeThreadIntWaitTime, c.inRecord);
+    ASSERT_EQ(Run(4), common::kKernelSuccess);
+    EXPECT_EQ(Identity().Get(id::kRealTimeThreadIntWaitTime), c.reported) << c.inRecord;
+  }
 }
 
 TEST_F(LinkCommandsTest, OpenHardwareOnNoCanKeepsTheTimingZero) {
