@@ -13,18 +13,17 @@
 
 #include "common/cnc_init_record.h"
 #include "common/communication_block.h"
+#include "common/fuzz_input.h"
 #include "common/status_code.h"
 #include "interface/init_file_reader.h"
 #include "interface/init_records.h"
 
 namespace {
 
+using vantor::common::FuzzRequire;
+
 namespace cir = vantor::common::cnc_init_record;
 using namespace vantor;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
 
 const std::string& InputPath() {
   static const std::string path = "/tmp/vantor-init-fuzz-" + std::to_string(getpid()) + ".ini";
@@ -39,15 +38,15 @@ bool WriteInput(const std::uint8_t* data, std::size_t size) {
 }
 
 void RequireRefusalExplained(common::StatusCode status) {
-  Require(status != common::kFileReaderSuccess);
+  FuzzRequire(status != common::kFileReaderSuccess);
   const auto message = interface::ReaderMessage();
-  Require(!message.empty() && message != "OK\n");
+  FuzzRequire(!message.empty() && message != "OK\n");
 }
 
 template <std::size_t Offset, std::size_t Capacity>
 void RequireTerminated(const common::CncInitRecord& record,
                        common::TextField<Offset, Capacity> field) {
-  Require(record.GetTerminatedText(field).has_value());
+  FuzzRequire(record.GetTerminatedText(field).has_value());
 }
 
 void CheckCanSection() {
@@ -67,18 +66,18 @@ void CheckCncSections() {
   const auto coordinates = record.Get(cir::kCoorNo);
   const auto axes = record.Get(cir::kAxisNo);
   const auto handlingAxes = record.Get(cir::kHandlingAxisNo);
-  Require(coordinates >= 0 && coordinates <= cir::kMaxCoordinates);
-  Require(axes >= 0 && axes <= cir::kMaxAxes);
-  Require(handlingAxes >= 0 && handlingAxes <= cir::kMaxHandlingAxes);
+  FuzzRequire(coordinates >= 0 && coordinates <= cir::kMaxCoordinates);
+  FuzzRequire(axes >= 0 && axes <= cir::kMaxAxes);
+  FuzzRequire(handlingAxes >= 0 && handlingAxes <= cir::kMaxHandlingAxes);
   RequireTerminated(record, cir::kHandwheelModell);
   RequireTerminated(record, cir::kCanMCDLL);
   RequireTerminated(record, cir::kAxisCorrectionFile);
 
   const auto payload = interface::PackCncInitPayload(image);
-  Require(payload.has_value());
+  FuzzRequire(payload.has_value());
   const auto layout = common::LayoutCncInitLists(coordinates, axes, handlingAxes);
-  Require(layout.has_value() && payload->size() == layout->totalSize);
-  Require(payload->size() <= common::kMaxCncInitPayloadSize);
+  FuzzRequire(layout.has_value() && payload->size() == layout->totalSize);
+  FuzzRequire(payload->size() <= common::kMaxCncInitPayloadSize);
 }
 
 }  // namespace

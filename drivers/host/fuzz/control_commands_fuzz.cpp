@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/fuzz_input.h"
 #include "drivers/host/frame_log.h"
 #include "drivers/host/machine_control.h"
 #include "drivers/host/machine_loading.h"
@@ -24,11 +25,9 @@
 
 namespace {
 
-using namespace vantor;
+using vantor::common::FuzzRequire;
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+using namespace vantor;
 
 constexpr int kMaxLines = 32;
 constexpr std::size_t kMaxStepDigits = 6;  // microseconds
@@ -46,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const sim::StationKinds kinds = host::MachineStationKinds();
   sim::MachineLoadResult loaded =
       sim::LoadMachineDescription(host::DefaultHostMachineDescription(), kinds);
-  Require(static_cast<bool>(loaded));
+  FuzzRequire(static_cast<bool>(loaded));
   devhost::VirtualClock clock;
   host::SimulatedMachine machine(clock, std::move(loaded.machine));
   devhost::DriverHost driverHost(clock);
   std::string error;
-  Require(machine.Attach(driverHost, error));
+  FuzzRequire(machine.Attach(driverHost, error));
   {
     host::FrameLog frames;
     devhost::ControlEndpoint endpoint(driverHost, &clock);
@@ -66,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string reply = driverHost.RunControlCommand(command);
       if (command.starts_with("node ") || command.starts_with("step ") ||
           command.starts_with("bus-fault ") || command.starts_with("adapter-stuck ")) {
-        Require(reply.starts_with("ok") || reply.starts_with("error: "));
+        FuzzRequire(reply.starts_with("ok") || reply.starts_with("error: "));
       }
     }
   }

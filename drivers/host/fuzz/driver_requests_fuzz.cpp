@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "common/driver_requests.h"
+#include "common/fuzz_input.h"
 #include "drivers/host/driver_loading.h"
 #include "drivers/host/machine_loading.h"
 #include "drivers/host/simulated_machine.h"
@@ -34,11 +35,10 @@
 
 namespace {
 
-using namespace vantor;
+using vantor::common::FuzzInput;
+using vantor::common::FuzzRequire;
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+using namespace vantor;
 
 class CountingSink final : public devhost::CompletionSink {
  public:
@@ -46,8 +46,8 @@ class CountingSink final : public devhost::CompletionSink {
   void Deliver(devhost::IoRequest& request) override {
     std::lock_guard lock(mutex_);
     ++deliveries_;
-    Require(request.Information() <= outputLength_);
-    if (request.Status() != os::kStatusSuccess) Require(request.Information() == 0);
+    FuzzRequire(request.Information() <= outputLength_);
+    if (request.Status() != os::kStatusSuccess) FuzzRequire(request.Information() == 0);
   }
   int Deliveries() const {
     std::lock_guard lock(mutex_);
@@ -58,28 +58,6 @@ class CountingSink final : public devhost::CompletionSink {
   const std::uint32_t outputLength_;
   mutable std::mutex mutex_;
   int deliveries_ = 0;
-};
-
-class InputReader {
- public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool AtEnd() const { return at_ >= size_; }
-  std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  std::uint32_t Word() {
-    const std::uint32_t low = Byte();
-    return low | (static_cast<std::uint32_t>(Byte()) << 8);
-  }
-  std::span<const std::uint8_t> Take(std::size_t count) {
-    const std::size_t taken = std::min(count, size_ - std::min(at_, size_));
-    const std::span<const std::uint8_t> part(data_ + at_, taken);
-    at_ += taken;
-    return part;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
 };
 
 constexpr std::array<const char*, 4> kLinks = {"tarnis1", "tarnis2", "Ravund", "tarnis1"};
@@ -101,11 +79,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Host* const shared = [] {
     auto* made = new Host;
     sim::MachineLoadResult loaded = host::LoadHostMachine("");
-    Require(static_cast<bool>(loaded));
-    made->machine = std::make_unique<host::SimulatedMachine>(made->clock, std::move(loaded.machine));
+    FuzzRequire(static_cast<bool>(loaded));
+    made->machine =
+        std::make_unique<host::SimulatedMachine>(made->clock, std::move(loaded.machine));
     made->driverHost = std::make_unique<devhost::DriverHost>(made->clock);
     std::string error;
-    Require(made->machine->Attach(*made->driverHost, error));
+    FuzzRequire(made->machine->Attach(*made->driverHost, error));
     made->drivers.Load(host::HostDrivers(), *made->driverHost, made->machine->Resources(),
                        [](const std::string&) {});
     return made;
@@ -116,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < kLinks.size(); ++i) {
     (void)driverHost.OpenForUser(kLinks[i], files[i]);
   }
-  InputReader input(data, size);
+  FuzzInput input(data, size);
   std::vector<std::shared_ptr<CountingSink>> sinks;
   for (int n = 0; n < kMaxRequests && !input.AtEnd(); ++n) {
     const std::size_t handle = input.Byte() % files.size();
@@ -139,17 +118,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::copy(given.begin(), given.end(), bytes.begin());
     if (file) {
       auto sink = std::make_shared<CountingSink>(outputLength);
-      driverHost.DispatchUserRequest(file, static_cast<std::uint32_t>(n), code, bytes,
-                                     outputLength, sink);
+      driverHost.DispatchUserRequest(file, static_cast<std::uint32_t>(n), code, bytes, outputLength,
+                                     sink);
       sinks.push_back(sink);
     }
     shared->clock.Advance(kTimeStep * time);
-    Require(driverHost.WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kGrace));
+    FuzzRequire(driverHost.WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kGrace));
   }
   for (auto& file : files) {
     if (file) driverHost.CloseFile(file);
   }
-  Require(driverHost.WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kGrace));
-  for (const auto& sink : sinks) Require(sink->Deliveries() == 1);
+  FuzzRequire(driverHost.WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kGrace));
+  for (const auto& sink : sinks) FuzzRequire(sink->Deliveries() == 1);
   return 0;
 }

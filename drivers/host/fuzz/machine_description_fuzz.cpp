@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/fuzz_input.h"
 #include "drivers/host/machine_loading.h"
 #include "drivers/host/simulated_machine.h"
 #include "platform/devhost/clock.h"
@@ -18,11 +19,9 @@
 
 namespace {
 
-using namespace vantor;
+using vantor::common::FuzzRequire;
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+using namespace vantor;
 
 // Starts every node on the bus, as the kernel does after its boot-up wait.
 sim::CanFrame StartAllNodes() {
@@ -40,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   sim::MachineLoadResult loaded = sim::LoadMachineDescription(text, kinds);
   if (!loaded) {
-    Require(!loaded.error.empty());
+    FuzzRequire(!loaded.error.empty());
     return 0;
   }
-  Require(loaded.error.empty());
+  FuzzRequire(loaded.error.empty());
   sim::Machine& machine = *loaded.machine;
   machine.Sim().AdvanceBy(50 * sim::kNanosecondsPerMillisecond);
   for (const auto& bus : machine.Buses()) bus->DeliverNow(StartAllNodes());
@@ -57,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     clock.Advance(10 * devhost::kTicksPerMillisecond);
     placed.Detach();
   } else {
-    Require(!error.empty());
+    FuzzRequire(!error.empty());
   }
   return 0;
 }

@@ -10,15 +10,16 @@
 // written at the payload offset (or the SDO area) over what the block
 // held before. Every command must be answered exactly once; every SDO
 // request is answered at once or handed on with a frame CAN can carry.
+#include <unistd.h>
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <string>
-#include <unistd.h>
 
 #include "common/communication_block.h"
+#include "common/fuzz_input.h"
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
 #include "kernel/services/command_dispatcher.h"
@@ -30,42 +31,18 @@
 
 namespace {
 
+using vantor::common::FuzzInput;
+using vantor::common::FuzzRequire;
+
 using namespace vantor;
 using namespace vantor::kernel;
 namespace cb = common::communication_block;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-// Reads the input from the front; past its end every read yields zero.
-class InputReader {
- public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool AtEnd() const { return at_ >= size_; }
-  std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  std::uint16_t Word() {
-    const std::uint16_t low = Byte();
-    return static_cast<std::uint16_t>(low | (Byte() << 8));
-  }
-  std::span<const std::uint8_t> Take(std::size_t count) {
-    const std::size_t taken = std::min(count, size_ - std::min(at_, size_));
-    const std::span<const std::uint8_t> part(data_ + at_, taken);
-    at_ += taken;
-    return part;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
-};
 
 // A driver link that answers from the input: a zero byte is success with the
 // next output bytes, anything else one of a few failures.
 class InputDriverLink final : public DriverLinkPort {
  public:
-  explicit InputDriverLink(InputReader& input) : input_(input) {}
+  explicit InputDriverLink(FuzzInput& input) : input_(input) {}
 
   common::StatusCode OpenCanDevice(common::Channel,
                                    common::ConstByteView<common::kCanStartRecordSize>) override {
@@ -99,14 +76,18 @@ class InputDriverLink final : public DriverLinkPort {
  private:
   common::StatusCode Answer() {
     switch (input_.Byte() & 3) {
-      case 0: return common::kKernelSuccess;
-      case 1: return common::kKernelDriverMissing;
-      case 2: return common::kKernelOutOfResources;
-      default: return common::kKernelWrongFunctionNumber;
+      case 0:
+        return common::kKernelSuccess;
+      case 1:
+        return common::kKernelDriverMissing;
+      case 2:
+        return common::kKernelOutOfResources;
+      default:
+        return common::kKernelWrongFunctionNumber;
     }
   }
 
-  InputReader& input_;
+  FuzzInput& input_;
   bool open_ = false;
 };
 
@@ -121,34 +102,34 @@ void RunCommand(Kernel& kernel, std::uint32_t code, std::span<const std::uint8_t
   block.Set(cb::kCommandCode, code);
   const std::size_t length = std::min(payload.size(), cb::kPayloadCapacity);
   for (std::size_t i = 0; i < length; ++i) {
-    Require(block.Store<std::uint8_t>(cb::kPayloadOffset + i, payload[i]));
+    FuzzRequire(block.Store<std::uint8_t>(cb::kPayloadOffset + i, payload[i]));
   }
   kernel.standard.kernelReady.Reset();
   kernel.standard.applicationReady.Set();
   (void)DispatchCommand(kernel);
   // Answered exactly as the handshake wants it, whatever the payload.
-  Require(!Signalled(kernel.standard.applicationReady));
-  Require(Signalled(kernel.standard.kernelReady));
+  FuzzRequire(!Signalled(kernel.standard.applicationReady));
+  FuzzRequire(Signalled(kernel.standard.kernelReady));
 }
 
 void RunSdoRequest(Kernel& kernel, std::span<const std::uint8_t> area) {
   auto block = kernel.Block();
   const std::size_t length = std::min(area.size(), cb::kSdoRequestAreaSize);
   for (std::size_t i = 0; i < length; ++i) {
-    Require(block.Store<std::uint8_t>(cb::kSdoRequestAreaOffset + i, area[i]));
+    FuzzRequire(block.Store<std::uint8_t>(cb::kSdoRequestAreaOffset + i, area[i]));
   }
   kernel.sdo.kernelReady.Reset();
   kernel.sdo.applicationReady.Set();
   if (StartSdoRequest(kernel)) {
-    Require(kernel.sdo.length <= cb::kSdoFrameDataSize);
-    Require(kernel.sdo.cobId <= kMaxCobId);
-    Require(!Signalled(kernel.sdo.completion));
-    Require(!Signalled(kernel.sdo.kernelReady));
+    FuzzRequire(kernel.sdo.length <= cb::kSdoFrameDataSize);
+    FuzzRequire(kernel.sdo.cobId <= kMaxCobId);
+    FuzzRequire(!Signalled(kernel.sdo.completion));
+    FuzzRequire(!Signalled(kernel.sdo.kernelReady));
     FinishSdoRequest(kernel);
-    Require(block.Get(cb::kSdoAnswerLength) <= cb::kSdoFrameDataSize);
+    FuzzRequire(block.Get(cb::kSdoAnswerLength) <= cb::kSdoFrameDataSize);
   }
-  Require(!Signalled(kernel.sdo.applicationReady));
-  Require(Signalled(kernel.sdo.kernelReady));
+  FuzzRequire(!Signalled(kernel.sdo.applicationReady));
+  FuzzRequire(Signalled(kernel.sdo.kernelReady));
 }
 
 constexpr std::uint8_t kSdoAreaCode = 0xFF;
@@ -163,7 +144,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  InputReader input(data, size);
+  FuzzInput input(data, size);
   InputDriverLink driver(input);
   Kernel kernel;
   kernel.instance = {common::InterfaceType::Pci,

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/fuzz_input.h"
 #include "common/wire_record.h"
 #include "platform/devhost/client_connection.h"
 #include "platform/devhost/clock.h"
@@ -33,12 +34,10 @@
 
 namespace {
 
+using vantor::common::FuzzRequire;
+
 using namespace vantor;
 namespace wire = os::device_wire;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
 
 constexpr std::uint32_t kAnswerCode = 0x222004;
 constexpr std::uint32_t kHoldCode = 0x222008;
@@ -103,8 +102,9 @@ Host& SharedHost() {
                          {kHoldCode, 8, 8},
                          {kReleaseCode, 0, 0},
                          {kLargeCode, 16, wire::kMaxTransferLength}};
-    Require(os::IoSucceeded(made->driverHost.CreateDevice(settings, made->device)));
-    Require(os::IoSucceeded(made->driverHost.CreateSymbolicLink("\\DosDevices\\probe", "\\Device\\probe")));
+    FuzzRequire(os::IoSucceeded(made->driverHost.CreateDevice(settings, made->device)));
+    FuzzRequire(os::IoSucceeded(
+        made->driverHost.CreateSymbolicLink("\\DosDevices\\probe", "\\Device\\probe")));
     return made;
   }();
   return *host;
@@ -131,7 +131,7 @@ bool AwaitReadable(int fd) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Host& host = SharedHost();
   int sockets[2];
-  Require(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets) == 0);
+  FuzzRequire(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets) == 0);
   const int client = sockets[0];
   auto connection = std::make_shared<devhost::ClientConnection>(host.driverHost, sockets[1]);
   connection->StartReading();
@@ -160,29 +160,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> buffer(wire::kMaxMessageSize + 1);
   bool openReplySeen = false;
   for (;;) {
-    Require(AwaitReadable(client));
+    FuzzRequire(AwaitReadable(client));
     const ssize_t received = ::recv(client, buffer.data(), buffer.size(), 0);
     if (received <= 0) break;
-    Require(static_cast<std::size_t>(received) >= wire::kHeaderSize);
+    FuzzRequire(static_cast<std::size_t>(received) >= wire::kHeaderSize);
     const wire::ConstHeader header(buffer.data());
     const auto kind = static_cast<wire::MessageKind>(header.Get(wire::kKind));
     if (kind == wire::MessageKind::kOpenReply) {
-      Require(!openReplySeen);
+      FuzzRequire(!openReplySeen);
       openReplySeen = true;
-      Require(static_cast<std::size_t>(received) == wire::kHeaderSize);
+      FuzzRequire(static_cast<std::size_t>(received) == wire::kHeaderSize);
       continue;
     }
-    Require(kind == wire::MessageKind::kReply);
+    FuzzRequire(kind == wire::MessageKind::kReply);
     const std::uint32_t id = header.Get(wire::kRequestId);
     const std::uint32_t information = header.Get(wire::kInformation);
-    Require(static_cast<std::size_t>(received) == wire::kHeaderSize + information);
+    FuzzRequire(static_cast<std::size_t>(received) == wire::kHeaderSize + information);
     const auto request = asked.find(id);
-    Require(request != asked.end());
-    Require(information <= request->second.second);
-    Require(++replies[id] <= request->second.first);
+    FuzzRequire(request != asked.end());
+    FuzzRequire(information <= request->second.second);
+    FuzzRequire(++replies[id] <= request->second.first);
   }
   connection->Join();
-  Require(connection->Finished());
+  FuzzRequire(connection->Finished());
   ::close(client);
   return 0;
 }

@@ -15,8 +15,9 @@
 #include <sstream>
 #include <string>
 
-#include "sim/canopen/canopen_station_kinds.h"
+#include "common/fuzz_input.h"
 #include "sim/can_frame.h"
+#include "sim/canopen/canopen_station_kinds.h"
 #include "sim/drives/drive_kinds.h"
 #include "sim/hardware/can_bus.h"
 #include "sim/hardware/machine.h"
@@ -24,11 +25,9 @@
 
 namespace {
 
-using namespace vantor;
+using vantor::common::FuzzRequire;
 
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
+using namespace vantor;
 
 std::string SampleMachineText() {
   std::ifstream file(VANTOR_FUZZ_MACHINE);
@@ -55,10 +54,10 @@ constexpr sim::SimTime kPauseStep = 50 * sim::kNanosecondsPerMicrosecond;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string description = SampleMachineText();
   sim::MachineLoadResult loaded = sim::LoadMachineDescription(description, Kinds());
-  Require(static_cast<bool>(loaded));
+  FuzzRequire(static_cast<bool>(loaded));
   sim::Machine& machine = *loaded.machine;
   sim::CanBus* bus = machine.FindBus("can0");
-  Require(bus != nullptr);
+  FuzzRequire(bus != nullptr);
   machine.Sim().AdvanceBy(2 * sim::kNanosecondsPerMillisecond);  // every node has booted
 
   std::size_t at = 0;
@@ -69,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     frame.remote = (data[at + 2] & 0x80) != 0;
     frame.length = data[at + 3] & 0x0F;
     at += kHeaderSize;
-    const std::size_t carried = frame.length < sim::CanFrame::kMaxLength ? frame.length
-                                                                          : sim::CanFrame::kMaxLength;
+    const std::size_t carried =
+        frame.length < sim::CanFrame::kMaxLength ? frame.length : sim::CanFrame::kMaxLength;
     for (std::size_t i = 0; i < carried && at < size; ++i) frame.data[i] = data[at++];
     bus->DeliverNow(frame);
     machine.Sim().AdvanceBy(kPauseStep * pause + kPauseStep);

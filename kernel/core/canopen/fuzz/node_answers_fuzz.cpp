@@ -16,6 +16,7 @@
 #include <span>
 
 #include "common/exchange_buffer.h"
+#include "common/fuzz_input.h"
 #include "kernel/core/canopen/drive_state_steps.h"
 #include "kernel/core/canopen/node_object.h"
 #include "kernel/core/canopen/node_steps.h"
@@ -25,24 +26,11 @@
 
 namespace {
 
+using vantor::common::FuzzInput;
+using vantor::common::FuzzRequire;
+
 using namespace vantor;
 using namespace vantor::canopen;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-class InputReader {
- public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool AtEnd() const { return at_ >= size_; }
-  std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
-};
 
 constexpr std::uint8_t kSingleReceive = 18;
 constexpr std::size_t kRecords = 15;
@@ -53,7 +41,7 @@ constexpr int kMaxRequests = 16;
 
 // Plays the driver and a node that says whatever the input says: sends go
 // out (and are forgotten), each armed answer record may get a frame.
-void Exchange(common::ExchangeBuffer& exchange, testing::FakeBus& bus, InputReader& input) {
+void Exchange(common::ExchangeBuffer& exchange, testing::FakeBus& bus, FuzzInput& input) {
   bus.Exchange(exchange, 1000);
   for (std::size_t k = 1; k <= kRecords; ++k) {
     testing::RawRecord record{exchange, k};
@@ -69,9 +57,9 @@ void Exchange(common::ExchangeBuffer& exchange, testing::FakeBus& bus, InputRead
 
 template <typename Done>
 void RunUntil(testing::FakeHost& host, testing::FakeBus& bus, testing::TestNodes& nodes,
-              InputReader& input, Done done) {
+              FuzzInput& input, Done done) {
   for (int cycle = 0; !done(); ++cycle) {
-    Require(cycle < kMaxCycles);
+    FuzzRequire(cycle < kMaxCycles);
     CycleContext context{host.exchange, nodes.table, 1000};
     RunNodeSteps(context);
     Exchange(host.exchange, bus, input);
@@ -79,7 +67,7 @@ void RunUntil(testing::FakeHost& host, testing::FakeBus& bus, testing::TestNodes
 }
 
 void RunStep(testing::FakeHost& host, testing::FakeBus& bus, testing::TestNodes& nodes,
-             InputReader& input, NodeObject& node, testing::TestSignal& signal,
+             FuzzInput& input, NodeObject& node, testing::TestSignal& signal,
              NodeStepFunction step) {
   node.requestRecord.Set(sdo_request::kIndex, static_cast<std::uint16_t>(0x6000 | input.Byte()));
   node.requestRecord.Set(sdo_request::kSubindex, input.Byte());
@@ -87,11 +75,11 @@ void RunStep(testing::FakeHost& host, testing::FakeBus& bus, testing::TestNodes&
   node.countdownReload = 1 + input.Byte() % 8;
   ArmNodeRequest(node, step);
   RunUntil(host, bus, nodes, input, [&] { return signal.IsSet(); });
-  Require(node.request.stepFunction == nullptr);
+  FuzzRequire(node.request.stepFunction == nullptr);
 }
 
-void RunSegmentedUpload(testing::FakeHost& host, testing::FakeBus& bus,
-                        testing::TestNodes& nodes, InputReader& input, NodeObject& node) {
+void RunSegmentedUpload(testing::FakeHost& host, testing::FakeBus& bus, testing::TestNodes& nodes,
+                        FuzzInput& input, NodeObject& node) {
   std::array<std::uint8_t, 64> buffer{};
   const std::size_t capacity = 1 + input.Byte() % buffer.size();
   SegmentedUpload upload;
@@ -104,18 +92,18 @@ void RunSegmentedUpload(testing::FakeHost& host, testing::FakeBus& bus,
     done = upload.Step(cycle, node) == CheckState::Done;
     return false;
   });
-  Require(upload.Received() <= capacity);
+  FuzzRequire(upload.Received() <= capacity);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  InputReader input(data, size);
+  FuzzInput input(data, size);
   testing::TestNodes nodes({5, 6});
   testing::FakeBus bus;
   testing::FakeHost host(nodes.table, bus);
   static constexpr std::array<NodeStepFunction, 6> kSteps = {
-      SdoUploadStep, SdoDownloadStep, ReadPositionDemandStep,
+      SdoUploadStep,  SdoDownloadStep, ReadPositionDemandStep,
       NmtCommandStep, DriveEnableStep, DriveDisableStep};
   for (int n = 0; n < kMaxRequests && !input.AtEnd(); ++n) {
     const std::uint8_t choice = input.Byte();
