@@ -9,35 +9,13 @@
 #include <string>
 #include <string_view>
 
-#include "drivers/host/frame_log.h"
-#include "drivers/host/machine_control.h"
-#include "drivers/host/tests/control_client.h"
-#include "drivers/host/tests/glue_fixture.h"
-#include "platform/devhost/control_endpoint.h"
+#include "drivers/host/tests/control_endpoint_fixture.h"
 
 namespace vantor::host::testing {
 namespace {
 
-class FrameLogAnswerTest : public GlueFixture {
+class FrameLogAnswerTest : public ControlEndpointFixture {
  protected:
-  FrameLogAnswerTest() {
-    AddMachineControlCommands(*host_, *machine_, frames_);
-    char folder[] = "/tmp/frame-log-answer-XXXXXX";
-    EXPECT_NE(::mkdtemp(folder), nullptr);
-    folder_ = folder;
-    endpoint_ = std::make_unique<devhost::ControlEndpoint>(*host_, &clock_);
-    std::string error;
-    EXPECT_TRUE(endpoint_->Start(folder_ + "/devhost.control", error)) << error;
-    client_ = std::make_unique<ControlClient>(folder_ + "/devhost.control");
-    EXPECT_TRUE(client_->Connected());
-  }
-
-  ~FrameLogAnswerTest() override {
-    client_.reset();
-    endpoint_->Stop();
-    ::rmdir(folder_.c_str());
-  }
-
   // Puts `count` eight-byte frames on can0, the frame's number in its data.
   void SendNumberedFrames(std::size_t count) {
     SimulationPump::ModelAccess access(machine_->Pump());
@@ -58,11 +36,6 @@ class FrameLogAnswerTest : public GlueFixture {
     std::snprintf(text, sizeof(text), "(0000000000.000000) can0 181#%016zX\n", number);
     return text;
   }
-
-  FrameLog frames_;
-  std::string folder_;
-  std::unique_ptr<devhost::ControlEndpoint> endpoint_;
-  std::unique_ptr<ControlClient> client_;
 };
 
 TEST_F(FrameLogAnswerTest, AFullLogArrivesWholeAndInOrder) {

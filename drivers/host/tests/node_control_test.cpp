@@ -10,11 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "drivers/host/frame_log.h"
-#include "drivers/host/machine_control.h"
-#include "drivers/host/tests/control_client.h"
-#include "drivers/host/tests/glue_fixture.h"
-#include "platform/devhost/control_endpoint.h"
+#include "drivers/host/tests/control_endpoint_fixture.h"
 #include "sim/canopen/node_station.h"
 #include "sim/drives/drive_model.h"
 #include "sim/drives/handwheel_gateway.h"
@@ -43,27 +39,12 @@ constexpr std::string_view kNodeMachine = R"({
 
 constexpr auto kMs = devhost::MillisecondsToTicks(1);
 
-class NodeControlTest : public GlueFixture {
+class NodeControlTest : public ControlEndpointFixture {
  protected:
-  NodeControlTest() : GlueFixture(kNodeMachine) {
-    AddMachineControlCommands(*host_, *machine_, frames_);
-    char folder[] = "/tmp/node-control-XXXXXX";
-    EXPECT_NE(::mkdtemp(folder), nullptr);
-    folder_ = folder;
-    endpoint_ = std::make_unique<devhost::ControlEndpoint>(*host_, &clock_);
-    std::string error;
-    EXPECT_TRUE(endpoint_->Start(folder_ + "/devhost.control", error)) << error;
-    client_ = std::make_unique<ControlClient>(folder_ + "/devhost.control");
-    EXPECT_TRUE(client_->Connected());
+  NodeControlTest() : ControlEndpointFixture(kNodeMachine) {
     // Every node has booted and is pre-operational, so it may send.
     clock_.Advance(10 * kMs);
     frames_.Take();
-  }
-
-  ~NodeControlTest() override {
-    client_.reset();
-    endpoint_->Stop();
-    ::rmdir(folder_.c_str());
   }
 
   std::string Run(std::string_view line) { return client_->Command(line); }
@@ -94,11 +75,6 @@ class NodeControlTest : public GlueFixture {
     for (const std::string& line : frames_.Take()) text += line + "\n";
     return text;
   }
-
-  FrameLog frames_;
-  std::string folder_;
-  std::unique_ptr<devhost::ControlEndpoint> endpoint_;
-  std::unique_ptr<ControlClient> client_;
 };
 
 TEST_F(NodeControlTest, EachCommandReachesItsNodeAndDevice) {
