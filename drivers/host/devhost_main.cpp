@@ -191,6 +191,6 @@ int main(int argc, char** argv) {
   const int code = Serve(*options, endSignals);
   // Sockets and lock file are gone by now; the last one out takes the
   // namespace's folder too.
-  vantor::os::RemoveRuntimeDirectoryIfEmpty();
+  vantor::os::RemoveRuntimeDirectoryIfUnused();
   return code;
 }

@@ -75,7 +75,7 @@ class DriverLinkFixture : public ::testing::Test {
   void TearDown() override {
     link_.reset();
     host_.reset();
-    if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
+    os::RemoveRuntimeDirectoryIfUnused();
   }
 
   ScriptedCanDriver& driver() { return host_->driver(); }

@@ -46,7 +46,7 @@ class KernelCycleProcessTest : public ::testing::Test {
     if (client_) client_->EndLeftoverKernel();
     client_.reset();
     host_.reset();
-    if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
+    os::RemoveRuntimeDirectoryIfUnused();
   }
 
   ScriptedCanDriver& driver() { return host_->driver(); }

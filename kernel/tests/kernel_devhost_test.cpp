@@ -107,7 +107,7 @@ class KernelDevhostTest : public ::testing::Test {
       EXPECT_EQ(devhost_.exitCode(), std::optional<std::uint32_t>(0)) << "a clean end";
       devhost_.Close();
     }
-    if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
+    os::RemoveRuntimeDirectoryIfUnused();
   }
 
   void StartKernel(Channel channel = Channel::CanOne) {

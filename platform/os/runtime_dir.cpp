@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/os/internal/table.h"
+
 namespace vantor::os {
 namespace {
 
@@ -112,11 +114,13 @@ OsResult<std::string> RuntimeDirectory() {
   return folder;
 }
 
-void RemoveRuntimeDirectoryIfEmpty() {
+void RemoveRuntimeDirectoryIfUnused() {
   const auto directory = RuntimeDirectory();
+  if (!directory) return;
+  internal::RemoveTableIfAbandoned(*directory);
   // rmdir takes only an empty folder, so a process arriving meanwhile keeps
   // it, or finds it gone and makes it again.
-  if (directory) ::rmdir(directory->c_str());
+  ::rmdir(directory->c_str());
 }
 
 }  // namespace vantor::os

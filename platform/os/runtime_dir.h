@@ -18,9 +18,10 @@ std::string CurrentNamespace();
 
 // The runtime folder of the current namespace, created when absent.
 OsResult<std::string> RuntimeDirectory();
-// Removes the current namespace's runtime folder when nothing is left in it,
-// for a program that leaves the namespace; harmless while others use it.
-void RemoveRuntimeDirectoryIfEmpty();
+// Removes the current namespace's runtime folder when no process uses it any
+// more, for a program that leaves the namespace: what killed processes left
+// behind goes with it. Harmless while others use it.
+void RemoveRuntimeDirectoryIfUnused();
 
 // A file-name-safe identifier for any text (blanks, slashes, any length).
 // Short texts of safe characters map to themselves; other texts are

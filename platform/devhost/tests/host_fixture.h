@@ -88,7 +88,7 @@ class HostFixture : public ::testing::Test {
     driver_.reset();
     host_.reset();
     // The namespace's folder is empty again once the sockets are gone.
-    if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());
+    os::RemoveRuntimeDirectoryIfUnused();
   }
 
   // Sends `held` on `handle` and waits until the driver holds it.

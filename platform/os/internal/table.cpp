@@ -497,6 +497,79 @@ void LeaveNamespaceAtExit() {
 
 }  // namespace
 
+namespace {
+
+// The registered processes of a table, copied under its lock so that /proc
+// is read without holding it.
+struct RegisteredProcesses {
+  ProcessEntry entries[kMaxProcesses];
+
+  void CopyFrom(const SharedTable& table) { std::memcpy(entries, table.processes, sizeof entries); }
+  bool SameAs(const SharedTable& table) const {
+    return std::memcmp(entries, table.processes, sizeof entries) == 0;
+  }
+  bool AnyAlive() const {
+    for (const ProcessEntry& process : entries) {
+      if (process.pid != 0 && IsProcessAlive(process.pid, process.startTime)) return true;
+    }
+    return false;
+  }
+};
+
+// With the table file locked: unlinks the table and the mapping files it
+// names when it is a complete table whose registered processes have all
+// ended. A table's maker holds the file lock until the table is complete,
+// so an empty or unfinished table under this lock is one whose maker died.
+// Anything else (a newer layout, a live user) is left alone.
+void UnlinkTableIfAbandoned(int fd, const std::string& directory, const std::string& path) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || info.st_nlink == 0) return;
+  if (info.st_size == 0) {
+    ::unlink(path.c_str());
+    return;
+  }
+  if (static_cast<std::size_t>(info.st_size) != sizeof(SharedTable)) return;
+  void* memory = ::mmap(nullptr, sizeof(SharedTable), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (memory == MAP_FAILED) return;
+  auto* table = static_cast<SharedTable*>(memory);
+  if (std::atomic_ref<std::uint32_t>(table->header.magic).load() != kTableMagic) {
+    ::unlink(path.c_str());
+  } else if (table->header.version == kTableVersion) {
+    RegisteredProcesses registered;
+    LockTable(*table);
+    registered.CopyFrom(*table);
+    pthread_mutex_unlock(&table->header.lock);
+    if (!registered.AnyAlive()) {
+      LockTable(*table);
+      // Newcomers register only under the file lock, which this process
+      // holds; an entry that changed all the same means someone is here.
+      if (registered.SameAs(*table)) {
+        for (std::uint32_t slot = 0; slot < table->header.highWater && slot < kMaxObjects; ++slot) {
+          const ObjectEntry& entry = table->objects[slot];
+          if (entry.kind == static_cast<std::uint32_t>(ObjectKind::Mapping) && entry.fileId != 0) {
+            ::unlink(MappingFilePathIn(directory, entry.fileId).c_str());
+          }
+        }
+        ::unlink(path.c_str());
+      }
+      pthread_mutex_unlock(&table->header.lock);
+    }
+  }
+  ::munmap(memory, sizeof(SharedTable));
+}
+
+}  // namespace
+
+void RemoveTableIfAbandoned(const std::string& directory) {
+  const std::string path = directory + "/objects.table";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  LockFile(fd);
+  UnlinkTableIfAbandoned(fd, directory, path);
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+}
+
 void SweepDeadProcesses() { SweepDeadProcessesImpl(); }
 
 void SweepHoldersOf(std::span<const std::uint32_t> objectSlots) {
@@ -535,8 +608,12 @@ void WaitForTableChange(SharedTable& table, std::uint32_t seenGeneration,
   sleepers.fetch_sub(1);
 }
 
+std::string MappingFilePathIn(const std::string& directory, std::uint64_t fileId) {
+  return directory + "/mapping-" + std::to_string(fileId);
+}
+
 std::string MappingFilePath(std::uint64_t fileId) {
-  return Mapped().directory + "/mapping-" + std::to_string(fileId);
+  return MappingFilePathIn(Mapped().directory, fileId);
 }
 
 }  // namespace vantor::os::internal

@@ -89,8 +89,16 @@ void WaitForTableChange(SharedTable& table, std::uint32_t seenGeneration,
                         std::uint64_t timeoutNs);
 std::uint32_t CurrentGeneration(SharedTable& table);
 
-// Path of the file behind a mapping.
+// Path of the file behind a mapping, in this process's namespace folder or
+// in the given one.
 std::string MappingFilePath(std::uint64_t fileId);
+std::string MappingFilePathIn(const std::string& directory, std::uint64_t fileId);
+
+// For a process that never joined the namespace of `directory`: removes the
+// namespace's table and mapping files when every process that registered in
+// it has ended (killed ones included, which never left by themselves).
+// A table with a live process, this one included, is left alone.
+void RemoveTableIfAbandoned(const std::string& directory);
 
 std::uint32_t CachedProcessId();
 std::uint32_t CachedThreadId();

@@ -1,4 +1,6 @@
 // Behaviour across processes, with helper processes in the roles.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include "platform/os/message_loop.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/process.h"
+#include "platform/os/runtime_dir.h"
 #include "platform/os/tests/os_test_support.h"
 #include "platform/os/timing.h"
 #include "platform/os/wait.h"
@@ -271,6 +274,99 @@ TEST_F(MultiProcessTest, AnEndpointOfAKilledProcessIsDead) {
   KillAndReap(server_);
   EXPECT_EQ(PostCommand(token_, Command{kExitCommand, 0}), OsError::NotFound);
   EXPECT_EQ(PostCommand(kNoEndpoint, Command{kExitCommand, 0}), OsError::NotFound);
+}
+
+// A namespace whose last process was killed never left it by itself; a
+// program leaving the namespace afterwards takes what is left along, and
+// leaves a namespace alone while anyone in it still runs.
+class AbandonedNamespaceTest : public OsTest {
+ protected:
+  template <typename Work>
+  auto InOther(Work&& work) {
+    ::setenv("VANTOR_NAMESPACE", other_.c_str(), 1);
+    auto result = work();
+    ::setenv("VANTOR_NAMESPACE", namespace_.c_str(), 1);
+    return result;
+  }
+
+  void SetUp() override {
+    OsTest::SetUp();
+    // This process joins its own namespace first, so the other one is
+    // one it never joined.
+    ASSERT_TRUE(Event::CreateOrOpen(Name("joined"), EventReset::Manual, false));
+    other_ = namespace_ + "-abandoned";
+    note_ = ::testing::TempDir() + "abandoned-" + std::to_string(::getpid());
+    ::unlink(note_.c_str());
+    auto folder = InOther([] { return RuntimeDirectory(); });
+    ASSERT_TRUE(folder);
+    folder_ = *folder;
+  }
+  void TearDown() override {
+    ::unlink(note_.c_str());
+    ::setenv("VANTOR_NAMESPACE", namespace_.c_str(), 1);
+  }
+
+  // A helper in the other namespace that owns a mapping (so the folder
+  // holds the table and a mapping file) and has noted so.
+  Process StartHolder() {
+    auto helper = InOther([&] { return StartHelper({"hold-mapping-note", Name("held"), note_}); });
+    EXPECT_TRUE(helper);
+    if (!helper) return Process{};
+    for (std::uint32_t i = 0; i < kDeadlineMs / 5 && ::access(note_.c_str(), F_OK) != 0; ++i) Sleep(5);
+    EXPECT_EQ(::access(note_.c_str(), F_OK), 0) << "the holder never got going";
+    return helper.take();
+  }
+
+  void LeaveOther() {
+    InOther([] {
+      RemoveRuntimeDirectoryIfUnused();
+      return 0;
+    });
+  }
+  bool FolderExists() const { return ::access(folder_.c_str(), F_OK) == 0; }
+  std::size_t FilesInFolder() const {
+    std::size_t count = 0;
+    if (DIR* dir = ::opendir(folder_.c_str())) {
+      while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+      ::closedir(dir);
+    }
+    return count;
+  }
+
+  std::string other_;
+  std::string note_;
+  std::string folder_;
+};
+
+TEST_F(AbandonedNamespaceTest, WhatAKilledLastProcessLeftGoesWithTheNextLeaver) {
+  Process holder = StartHolder();
+  LeaveOther();
+  ASSERT_TRUE(FolderExists()) << "the holder still runs";
+  EXPECT_EQ(FilesInFolder(), 2u) << "its table and its mapping file";
+  KillAndReap(holder);
+  LeaveOther();
+  EXPECT_FALSE(FolderExists());
+}
+
+TEST_F(AbandonedNamespaceTest, ATableFileKilledBeforeItWasFilledGoesToo) {
+  const int fd = ::open((folder_ + "/objects.table").c_str(), O_CREAT | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  LeaveOther();
+  EXPECT_FALSE(FolderExists());
+}
+
+TEST_F(AbandonedNamespaceTest, ANamespaceMadeAgainAfterwardsWorks) {
+  Process holder = StartHolder();
+  KillAndReap(holder);
+  LeaveOther();
+  ASSERT_FALSE(FolderExists());
+  ::unlink(note_.c_str());
+  Process again = StartHolder();
+  EXPECT_TRUE(FolderExists());
+  KillAndReap(again);
+  LeaveOther();
+  EXPECT_FALSE(FolderExists());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 //
 //   hold-event <event> <ready>            create a presence event, set
 //   hold-mutex <mutex> <ready>            own a mutex
+//   hold-mapping-note <mapping> <file>    own a mapping, then write the file
+//                                         (for a parent outside the namespace)
 //   release-semaphore <sem> <n> <ready>   add n counts
 //   add-take-semaphore <sem> <add> <take> <ready>  add counts, then take some
 //   wait-all-pair <m1> <m2> <waiting> <acquired>  wait-all of m1 and m2
@@ -52,6 +54,16 @@ int HoldEvent(const char* name, const char* ready) {
 int HoldMutex(const char* name, const char* ready) {
   auto mutex = os::Mutex::CreateOrOpen(name, false);
   if (!mutex || !os::WaitForOne(*mutex, 10'000).acquired() || !SignalReady(ready)) return kFailed;
+  os::Sleep(kOrphanLifetimeMs);
+  return 0;
+}
+
+int HoldMappingNote(const char* name, const char* file) {
+  auto mapping = os::Mapping::CreateOrOpen(name, 4096);
+  if (!mapping) return kFailed;
+  std::FILE* out = std::fopen(file, "w");
+  if (out == nullptr) return kFailed;
+  std::fclose(out);
   os::Sleep(kOrphanLifetimeMs);
   return 0;
 }
@@ -139,6 +151,7 @@ int main(int argc, char** argv) {
   const std::string_view role = argv[1];
   if (role == "hold-event" && argc == 4) return HoldEvent(argv[2], argv[3]);
   if (role == "hold-mutex" && argc == 4) return HoldMutex(argv[2], argv[3]);
+  if (role == "hold-mapping-note" && argc == 4) return HoldMappingNote(argv[2], argv[3]);
   if (role == "release-semaphore" && argc == 5) return ReleaseSemaphore(argv[2], argv[3], argv[4]);
   if (role == "add-take-semaphore" && argc == 6) {
     return AddTakeSemaphore(argv[2], argv[3], argv[4], argv[5]);
