@@ -82,7 +82,10 @@ bool ChannelUserWatch::EndIfNoUserLeft() {
 
 bool ChannelUserWatch::SendTerminateToSelf() {
   const os::Waitable* stopOrArea[] = {&stop_, &standardMutex_};
-  if (!os::WaitForAny(stopOrArea, kSelfRequestTimeoutMs).acquired() || IsSet(stop_)) {
+  const os::WaitResult wait = os::WaitForAny(stopOrArea, kSelfRequestTimeoutMs);
+  if (!wait.acquired() || wait.index != 1) return false;
+  if (IsSet(stop_)) {
+    standardMutex_.Release();
     return false;
   }
   // The area's mutex may be abandoned by an application that died with its
