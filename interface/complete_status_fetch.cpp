@@ -1,5 +1,6 @@
 #include "interface/complete_status_fetch.h"
 
+#include "common/command_codes.h"
 #include "interface/channel_access.h"
 #include "interface/library_version.h"
 
@@ -7,8 +8,6 @@ namespace vantor::interface {
 
 namespace cb = common::communication_block;
 namespace cs = common::complete_status;
-
-inline constexpr std::uint32_t kCompleteStatusCommand = 24;
 
 common::StatusCode FetchCompleteStatus(FetchedStatus& fetched) {
   fetched.record = common::CompleteStatusRecord{};
@@ -20,7 +19,8 @@ common::StatusCode FetchCompleteStatus(FetchedStatus& fetched) {
   fetched.counts =
       BoundedStatusCounts(block.Get(cb::kAxisCount), block.Get(cb::kCurrentCoordinateCount));
   fetched.countsKnown = true;
-  const auto result = RunStandardRequest(grant, kCompleteStatusCommand, {});
+  const auto result =
+      RunStandardRequest(grant, static_cast<std::uint32_t>(common::CommandCode::GetStatus), {});
   if (result != common::kKernelSuccess) return result;
   block.CopyOut(cb::kPayloadOffset, fetched.record.MutableBytes());
   grant.Release();

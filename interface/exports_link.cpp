@@ -221,8 +221,8 @@ LINKORA_EXPORT LinkoraStatus mctl_GetVersion(LinkoraVersionRecord* record, uint3
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_GetVersion", [&]() -> common::StatusCode {
     if (record == nullptr && size == 0) {
-      std::string info = std::string(interface::kProductText) + "\n" + interface::kLibraryVersionText +
-                         "\n" + interface::kAddressText;
+      std::string info = std::string(interface::kProductText) + "\n" +
+                         interface::kLibraryVersionText + "\n" + interface::kAddressText;
       interface::ShowLibraryMessage("Info", info);
       return common::kLibrarySuccess;
     }

@@ -26,7 +26,8 @@ static_assert(offsetof(LinkoraCompleteStatusRecord, LatchedSynObjError) ==
               cs::kLatchedSynObjOK.kOffset);
 static_assert(offsetof(LinkoraCompleteStatusRecord, ErrorCncPDO) ==
               cs::kCurrentCanObjectOK.kOffset);
-static_assert(offsetof(LinkoraCompleteStatusRecord, CanObjectErrors) == cs::CanObjectErrorOffset(0));
+static_assert(offsetof(LinkoraCompleteStatusRecord, CanObjectErrors) ==
+              cs::CanObjectErrorOffset(0));
 static_assert(offsetof(LinkoraCompleteStatusRecord, CanObjectErrors[0].CobId) ==
               cs::CanObjectErrorOffset(0) + cs::can_object_error::kCobId.kOffset);
 static_assert(offsetof(LinkoraCompleteStatusRecord, LatchedSoftwareLimits) ==
@@ -57,8 +58,7 @@ static_assert(offsetof(LinkoraCompleteStatusRecord, HandwheelModel) == cs::kHand
 static_assert(offsetof(LinkoraCompleteStatusRecord, DeviceName) == cs::kDeviceName.kOffset);
 static_assert(offsetof(LinkoraCompleteStatusRecord, DriverVersion) == cs::kDriverVersion.kOffset);
 static_assert(offsetof(LinkoraCompleteStatusRecord, KernelVersion) == cs::kKernelVersion.kOffset);
-static_assert(offsetof(LinkoraCompleteStatusRecord, LibraryVersion) ==
-              cs::kLibraryVersion.kOffset);
+static_assert(offsetof(LinkoraCompleteStatusRecord, LibraryVersion) == cs::kLibraryVersion.kOffset);
 static_assert(sizeof(LinkoraMotionControlStatus) == 116);
 static_assert(offsetof(LinkoraMotionControlStatus, Flags2) == 20);
 static_assert(offsetof(LinkoraMotionControlStatus, InMotion) == 24);

@@ -139,7 +139,9 @@ void BuildControllerStatus(CompleteStatusView record, StatusCounts counts,
   const StatusImage image(record);
   counts = BoundedStatusCounts(counts.axes, counts.coordinates);
   const auto anyAxis = [&](auto predicate) { return AnyBelow(counts.axes, predicate); };
-  const auto anyCoordinate = [&](auto predicate) { return AnyBelow(counts.coordinates, predicate); };
+  const auto anyCoordinate = [&](auto predicate) {
+    return AnyBelow(counts.coordinates, predicate);
+  };
   const auto ever = [&](DriveStateWord word) {
     return anyAxis([&](std::uint32_t i) { return image.DriveConditionEver(i, word); });
   };
@@ -180,8 +182,7 @@ void BuildControllerStatus(CompleteStatusView record, StatusCounts counts,
   Put(status.SCFail, flags, bit::kScFail, false);
   Put(status.HardwareFail, flags, bit::kHardwareFail, !image.Flag(StateWord::CanInterfaceOK));
   Put(status.CommunicationFail, flags, bit::kCommunicationFail,
-      !image.MessagesOk() ||
-          anyAxis([&](std::uint32_t i) { return image.CommunicationLost(i); }));
+      !image.MessagesOk() || anyAxis([&](std::uint32_t i) { return image.CommunicationLost(i); }));
 
   PutFlagBit(flags, bit::kSoiInit, image.Flag(StateWord::SoiInit));
   PutFlagBit(flags, bit::kSoiActive, image.Flag(StateWord::SoiActive));
@@ -194,17 +195,16 @@ void BuildControllerStatus(CompleteStatusView record, StatusCounts counts,
   PutFlagBit(flags, bit::kHandwheelF1, image.Flag(StateWord::HandwheelF1));
   PutFlagBit(flags, bit::kHandwheelF2, image.Flag(StateWord::HandwheelF2));
   PutFlagBit(flags, bit::kSlaveError,
-         anyAxis([&](std::uint32_t i) { return image.SlaveErrorReported(i); }));
+             anyAxis([&](std::uint32_t i) { return image.SlaveErrorReported(i); }));
   for (const int unused : {22, 23, 24}) PutFlagBit(flags, unused, false);
 
   Put(status.IsInitialized, status.Flags2, bit::kIsInitialized, true);
-  const bool driveSpecific =
-      !image.Flag(StateWord::PerPdoOK) ||
-      anyAxis([&](std::uint32_t i) { return image.DriveSpecificError(i); });
+  const bool driveSpecific = !image.Flag(StateWord::PerPdoOK) ||
+                             anyAxis([&](std::uint32_t i) { return image.DriveSpecificError(i); });
   Put(status.CtrlSpecError, status.Flags2, bit::kCtrlSpecError, driveSpecific);
   PutFlagBit(status.Flags2, bit::kPowerState, anyAxis([&](std::uint32_t i) {
-           return image.DriveCondition(i, Copy::Current, DriveStateWord::MainVoltageError);
-         }));
+               return image.DriveCondition(i, Copy::Current, DriveStateWord::MainVoltageError);
+             }));
 }
 
 void BuildAxisStatus(CompleteStatusView record, std::uint32_t axis, LinkoraAxisStatus& status) {
@@ -247,7 +247,7 @@ void BuildAxisStatus(CompleteStatusView record, std::uint32_t axis, LinkoraAxisS
       image.DriveSpecificError(axis));
   PutFlagBit(status.Flags2, bit::kSingleAxis, singleAxis);
   PutFlagBit(status.Flags2, bit::kVelocityMode,
-         image.AxisWord(cs::kAxisModes, axis, cs::kPositionModeWord) == 0);
+             image.AxisWord(cs::kAxisModes, axis, cs::kPositionModeWord) == 0);
   PutFlagBit(status.Flags2, bit::kSlaveError, image.SlaveErrorReported(axis));
 }
 

@@ -102,7 +102,6 @@ void BuildControllerStatus(CompleteStatusView record, StatusCounts counts,
                            LinkoraMotionControlStatus& status);
 
 // `axis` must lie below counts.axes (the caller refuses any other).
-void BuildAxisStatus(CompleteStatusView record, std::uint32_t axis,
-                     LinkoraAxisStatus& status);
+void BuildAxisStatus(CompleteStatusView record, std::uint32_t axis, LinkoraAxisStatus& status);
 
 }  // namespace vantor::interface

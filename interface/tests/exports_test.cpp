@@ -169,11 +169,10 @@ TEST(ExportsTest, RecordSizesAreCheckedFirst) {
 }
 
 TEST(ExportsTest, CApplicationsSeeTheSameRecords) {
-  EXPECT_EQ(LinkoraCRecordSize(), sizeof(LinkoraCanInitRecord) +
-                                      LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
-                                      sizeof(LinkoraDrillMotionTable) +
-                                      sizeof(LinkoraCompleteStatusRecord) +
-                                      sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus));
+  EXPECT_EQ(LinkoraCRecordSize(),
+            sizeof(LinkoraCanInitRecord) + LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
+                sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
+                sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus));
 }
 
 TEST(ExportsTest, VersionRecordAndInfo) {

@@ -55,8 +55,12 @@ constexpr std::size_t kProcessVec = 28, kProcessPath = 32, kPathStart = 36, kMov
                       kTestModus = 96, kSoiInit = 108, kSoiActive = 112, kSoiInput = 116,
                       kHwInit = 120, kHwActive = 124, kHwOk = 128, kHwLatched = 132, kHwF1 = 136,
                       kHwF2 = 140, kVpo = 144;
-constexpr std::size_t Latched(std::size_t axis, std::size_t word) { return 552 + 64 * axis + 4 * word; }
-constexpr std::size_t Current(std::size_t axis, std::size_t word) { return 1064 + 64 * axis + 4 * word; }
+constexpr std::size_t Latched(std::size_t axis, std::size_t word) {
+  return 552 + 64 * axis + 4 * word;
+}
+constexpr std::size_t Current(std::size_t axis, std::size_t word) {
+  return 1064 + 64 * axis + 4 * word;
+}
 constexpr std::size_t kNmt = 0, kTransmit = 1, kReceive = 2, kFault = 3, kNoOperation = 4,
                       kSwitchOnDisabled = 5, kNoAmplify = 6, kCurrentLimit = 7, kMainVoltage = 8,
                       kPosHwe = 9, kNegHwe = 10, kHoming = 11, kFollow = 12, kParInvalid = 13;
@@ -116,12 +120,14 @@ void ExpectChanges(const Case& c, std::vector<std::uint32_t> expected,
 }
 
 // Controller record word indices.
+// clang-format off
 enum : std::size_t {
   kNegHwMask = 1, kPosHwMask = 2, kNegSwMask = 3, kPosSwMask = 4, kFlags2 = 5, kInMotion = 6,
   kInStop = 7, kInTeach = 8, kInTest = 9, kCurrentOff = 10, kInPath = 11, kIsMoving = 12,
   kNeedRef = 13, kBreakError = 14, kHwls = 15, kSwls = 16, kHwlsDuring = 17, kAfterRun = 18,
   kPowerFail = 19, kHardwareFail = 24, kCommFail = 25, kCtrlSpec = 27, kPathStartField = 28
 };
+// clang-format on
 
 LinkoraMotionControlStatus Controller(const Image& image, StatusCounts counts) {
   LinkoraMotionControlStatus status{};
@@ -139,6 +145,7 @@ TEST(StatusEvaluationTest, HealthyControllerShowsOnlyItsInitialisation) {
 
 // Two axes and one coordinate: axis 2 and coordinate 1 lie past the counts.
 TEST(StatusEvaluationTest, EachSourceSetsItsControllerFieldAndBit) {
+  // clang-format off
   const Case cases[] = {
       {"ProcessVec", Set(kProcessVec), {{kInMotion, 1}}, Bit(0), 0},
       {"StopFlag", Set(kStopFlag), {{kInStop, 1}}, Bit(1), 0},
@@ -213,6 +220,7 @@ TEST(StatusEvaluationTest, EachSourceSetsItsControllerFieldAndBit) {
       {"periphery PDOs", Clear(20), {{kCtrlSpec, 1}}, 0, Bit(5)},
       {"drive fault past the count", Clear(Current(2, kFault)), {}, 0, 0},
   };
+  // clang-format on
   const auto baseline = Words(Controller(Image::Healthy(), {2, 1}));
   for (const auto& c : cases) {
     Image image = Image::Healthy();
@@ -275,12 +283,14 @@ TEST(StatusEvaluationTest, BuildersLeaveWhatTheyDoNotDerive) {
 }
 
 // Axis record word indices.
+// clang-format off
 enum : std::size_t {
   kAxisFlags2 = 1, kAxisInMotion = 2, kAxisInStop = 3, kAxisCurrentOff = 4, kAxisIsMoving = 5,
   kAxisNeedRef = 6, kAxisHwlsNeg = 7, kAxisHwlsPos = 8, kAxisHwlsDuring = 9, kAxisSwlsNeg = 10,
   kAxisSwlsPos = 11, kAxisAfterRun = 12, kAxisCommFail = 13, kAxisPowerFail = 15,
   kAxisCurrentLimiter = 17, kAxisSpecError = 22
 };
+// clang-format on
 
 LinkoraAxisStatus Axis(const Image& image, std::uint32_t axis) {
   LinkoraAxisStatus status{};
@@ -303,6 +313,7 @@ TEST(StatusEvaluationTest, HealthyAxisIsReadyAtItsTarget) {
 TEST(StatusEvaluationTest, EachSourceSetsItsAxisFieldAndBit) {
   constexpr std::size_t kSingle = 488 + 8, kPositionMode = 488 + 8 + 4;
   constexpr std::size_t kMoving = 360 + 16, kTarget = 360 + 16 + 4;
+  // clang-format off
   const Case cases[] = {
       {"ProcessVec", Set(kProcessVec), {{kAxisInMotion, 1}}, Bit(0), 0},
       {"StopFlag", Set(kStopFlag), {{kAxisInStop, 1}}, Bit(1), 0},
@@ -349,6 +360,7 @@ TEST(StatusEvaluationTest, EachSourceSetsItsAxisFieldAndBit) {
       {"fault of axis 0", Clear(Current(0, kFault)), {}, 0, 0},
       {"slave error", [](Image& image) { image.PutShort(Latched(1, 14), 28); }, {}, 0, Bit(30)},
   };
+  // clang-format on
   const auto baseline = Words(Axis(Image::Healthy(), 1));
   for (const auto& c : cases) {
     Image image = Image::Healthy();

@@ -176,8 +176,11 @@ TEST_F(StatusExportsTest, StatusComesAsTheKernelWroteItWithTheLibrarysVersion) {
     std::int32_t axis;
     LinkoraStatus result;
     std::uint32_t needReferenceRun;
-  } axes[] = {{0, LINKORA_SUCCESS, 0}, {1, LINKORA_SUCCESS, 1}, {2, 0xC9130027u, 0},
-              {-1, 0xC9130027u, 0},    {8, 0xC9130027u, 0}};
+  } axes[] = {{0, LINKORA_SUCCESS, 0},
+              {1, LINKORA_SUCCESS, 1},
+              {2, 0xC9130027u, 0},
+              {-1, 0xC9130027u, 0},
+              {8, 0xC9130027u, 0}};
   for (const auto& a : axes) {
     LinkoraAxisStatus axis{};
     EXPECT_EQ(mctl_GetAxisStatus(a.axis, &axis, sizeof axis), a.result) << a.axis;
@@ -208,8 +211,8 @@ TEST_F(StatusExportsTest, FailedFetchIsReturnedWithTheControllerInitialised) {
 
   // While a homing run holds the channel nothing is sent.
   ScriptAnswer();
-  auto homing = os::Event::Open(common::ChannelObjectName(
-      common::Channel::CanOne, common::ChannelObject::HomingActiveEvent));
+  auto homing = os::Event::Open(
+      common::ChannelObjectName(common::Channel::CanOne, common::ChannelObject::HomingActiveEvent));
   ASSERT_TRUE(homing);
   homing->Set();
   const int before = StatusRequests();
