@@ -111,11 +111,7 @@ common::StatusCode GetStatus(LinkoraMotionControlStatus* record, std::uint32_t s
     return result;
   }
   BuildControllerStatus(fetched.record.View(), fetched.counts, *record);
-  const bool drilling = DrillCycleActive();
-  PutFlagBit(record->Flags2, bit::kDrillCycleActive, drilling);
-  record->IsBusy = (record->Flags2 & (1u << bit::kBusy)) != 0 || drilling ? 1 : 0;
-  PutFlagBit(record->Flags2, bit::kBusy, drilling);
-  record->DrillCycleActive = drilling ? 1 : 0;
+  MarkDrillCycle(DrillCycleActive(), *record);
   return common::kLibrarySuccess;
 }
 

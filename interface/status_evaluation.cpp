@@ -207,6 +207,14 @@ void BuildControllerStatus(CompleteStatusView record, StatusCounts counts,
              }));
 }
 
+void MarkDrillCycle(bool drilling, LinkoraMotionControlStatus& status) {
+  namespace bit = controller_bit;
+  PutFlagBit(status.Flags2, bit::kDrillCycleActive, drilling);
+  status.IsBusy = (status.Flags2 & (1u << bit::kBusy)) != 0 || drilling ? 1 : 0;
+  PutFlagBit(status.Flags2, bit::kBusy, drilling);
+  status.DrillCycleActive = drilling ? 1 : 0;
+}
+
 void BuildAxisStatus(CompleteStatusView record, std::uint32_t axis, LinkoraAxisStatus& status) {
   namespace bit = axis_bit;
   const StatusImage image(record);

@@ -101,6 +101,10 @@ constexpr void PutFlagBit(std::uint32_t& flags, int bit, bool value) {
 void BuildControllerStatus(CompleteStatusView record, StatusCounts counts,
                            LinkoraMotionControlStatus& status);
 
+// Whether a drilling cycle runs, as the drilling plug-in reports it: it
+// makes the controller busy.
+void MarkDrillCycle(bool drilling, LinkoraMotionControlStatus& status);
+
 // `axis` must lie below counts.axes (the caller refuses any other).
 void BuildAxisStatus(CompleteStatusView record, std::uint32_t axis, LinkoraAxisStatus& status);
 

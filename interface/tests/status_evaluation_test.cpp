@@ -282,6 +282,26 @@ TEST(StatusEvaluationTest, BuildersLeaveWhatTheyDoNotDerive) {
   EXPECT_EQ(axis.Flags2, Bit(0) | Bit(2) | Bit(3));
 }
 
+TEST(StatusEvaluationTest, DrillingCycleMakesTheControllerBusy) {
+  const struct {
+    std::uint32_t flags2Before;
+    bool drilling;
+    std::uint32_t flags2, busy, drillCycle;
+  } cases[] = {
+      {Bit(2), false, Bit(2), 0, 0},
+      {Bit(2), true, Bit(0) | Bit(2) | Bit(4), 1, 1},
+      {Bit(0) | Bit(4), false, 0, 1, 0},  // busy as the record came, no longer drilling
+  };
+  for (const auto& c : cases) {
+    LinkoraMotionControlStatus status{};
+    status.Flags2 = c.flags2Before;
+    MarkDrillCycle(c.drilling, status);
+    EXPECT_EQ(status.Flags2, c.flags2) << c.flags2Before << c.drilling;
+    EXPECT_EQ(status.IsBusy, c.busy) << c.flags2Before << c.drilling;
+    EXPECT_EQ(status.DrillCycleActive, c.drillCycle) << c.flags2Before << c.drilling;
+  }
+}
+
 // Axis record word indices.
 // clang-format off
 enum : std::size_t {
