@@ -8,6 +8,7 @@
 #include "interface/include/linkora.h"
 #include "interface/init_file_reader.h"
 #include "interface/kernel_link.h"
+#include "interface/library_version.h"
 #include "interface/link_state.h"
 #include "interface/record_conversion.h"
 #include "interface/ui_hook.h"
@@ -23,8 +24,6 @@ constexpr char kKernelProgramName[] = "Motrix";
 constexpr char kWatchProgramName[] = "Vigilo";
 constexpr char kProductText[] = "Vantor CAN-CNC-Control";
 constexpr char kAddressText[] = "Vantor Automation KG";
-constexpr char kVersionText[] = "01.70.00.13";
-constexpr std::uint32_t kVersionNumbers[5] = {9, 1, 70, 0, 13};
 constexpr char kSetupMessage[] =
     "Please,\n\r - Terminate the application,\n\r - Use programs CORVEL and ZEMPLAR for "
     "commisioning of the machine!";
@@ -222,15 +221,15 @@ LINKORA_EXPORT LinkoraStatus mctl_GetVersion(LinkoraVersionRecord* record, uint3
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_GetVersion", [&]() -> common::StatusCode {
     if (record == nullptr && size == 0) {
-      std::string info = std::string(interface::kProductText) + "\n" + interface::kVersionText +
-                         "\n" + interface::kAddressText;
+      std::string info = std::string(interface::kProductText) + "\n" +
+                         interface::kLibraryVersionText + "\n" + interface::kAddressText;
       interface::ShowLibraryMessage("Info", info);
       return common::kLibrarySuccess;
     }
     if (record == nullptr || size != sizeof(LinkoraVersionRecord)) {
       return common::kLibraryRecordSizeMismatch;
     }
-    std::memcpy(record->Version, interface::kVersionNumbers, sizeof record->Version);
+    std::memcpy(record->Version, interface::kLibraryVersionNumbers, sizeof record->Version);
     interface::CopyText(record->ProductText, sizeof record->ProductText, interface::kProductText);
     interface::CopyText(record->SecondText, sizeof record->SecondText, "");
     interface::CopyText(record->AddressText, sizeof record->AddressText, interface::kAddressText);

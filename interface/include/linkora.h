@@ -172,6 +172,200 @@ typedef struct LinkoraSdoFrame {
   uint32_t TimeUsed; /* out: summed over all attempts */
 } LinkoraSdoFrame;
 
+/* Complete status of the controller (2484 bytes), as the kernel reports it.
+ * An "OK" word holds 1 while the condition it is named after is absent and
+ * 0 while it is present; a flag holds 1 for true. */
+typedef struct LinkoraCanObjectError {
+  uint32_t Direction; /* 1 transmit, 0 receive */
+  uint8_t NodeNo;
+  uint8_t Unused5;
+  uint16_t CobId;
+  uint32_t Result;
+} LinkoraCanObjectError; /* 12 bytes */
+
+typedef struct LinkoraSoftwareLimitState {
+  uint32_t NegSweWarning; /* OK word */
+  uint32_t PosSweWarning; /* OK word */
+} LinkoraSoftwareLimitState; /* 8 bytes */
+
+typedef struct LinkoraAxisMotionWords {
+  uint32_t MoveActive;
+  uint32_t HL_TargetReached;
+  uint32_t Unused8;
+  uint32_t HwConnect;
+} LinkoraAxisMotionWords; /* 16 bytes */
+
+typedef struct LinkoraAxisModes {
+  uint32_t SingleAxis;   /* 0 = interpolated axis */
+  uint32_t PositionMode; /* 1 position mode, 0 velocity mode (single axes) */
+} LinkoraAxisModes; /* 8 bytes */
+
+typedef struct LinkoraDriveState {
+  uint32_t NmtError; /* OK words from here to ParInvalid */
+  uint32_t TransmitError;
+  uint32_t ReceiveError;
+  uint32_t FaultActive;
+  uint32_t NoOperationEnable;
+  uint32_t SwitchOnDisabled;
+  uint32_t NoAmplifyEnable;
+  uint32_t CurrentLimitError;
+  uint32_t MainVoltageError;
+  uint32_t PosHweError;
+  uint32_t NegHweError;
+  uint32_t HomingError; /* 0 until homed */
+  uint32_t FollowError;
+  uint32_t ParInvalid;
+  int16_t DriveErrorNo; /* 28: error of the slave axis; -2: the error could not be read */
+  uint8_t Unused58[2];
+  uint32_t Unused60;
+} LinkoraDriveState; /* 64 bytes */
+
+typedef struct LinkoraAxisNodes {
+  uint32_t NodeNo;
+  uint32_t SlaveAxisNo; /* 0 or 1 */
+  uint32_t SlaveNodeNo; /* 0 without a slave axis */
+} LinkoraAxisNodes; /* 12 bytes */
+
+typedef struct LinkoraSlaveAxisState {
+  uint32_t NegLimitSwitch; /* OK word */
+  uint32_t PosLimitSwitch; /* OK word */
+  int16_t DriveErrorNo;
+  uint8_t Unused10[2];
+} LinkoraSlaveAxisState; /* 12 bytes */
+
+typedef struct LinkoraAxisResults {
+  uint32_t Result;
+  uint32_t SlaveResult;
+} LinkoraAxisResults; /* 8 bytes */
+
+typedef struct LinkoraCompleteStatusRecord {
+  /* Controller state, +0 .. +147. */
+  uint32_t CanInterfaceOK;
+  uint32_t CanBusOK;
+  uint32_t AxisOK;
+  uint32_t CoorOK;
+  uint32_t SynObjOK;
+  uint32_t PerPdoOK;
+  uint32_t ControlInit;
+  uint32_t ProcessVec;
+  uint32_t ProcessPath;
+  uint32_t PathStart;
+  uint32_t MoveActive;
+  uint32_t MoveData;
+  uint32_t StopFlag;
+  uint32_t AbortFlag;
+  uint32_t BreakFlag;
+  uint32_t QS_InProcess;
+  uint32_t QuickStopActive;
+  uint32_t Reserved68[3];
+  uint32_t InterPreparing;
+  uint32_t AxisLimitError;
+  uint32_t TeachInModus;
+  uint32_t HandModus;
+  uint32_t TestModus;
+  uint32_t EndSwitchBridge;
+  uint32_t EndSwitchMoveOut;
+  uint32_t SoiInit;
+  uint32_t SoiActive;
+  uint32_t SoiInputActive;
+  uint32_t HandwheelInit;
+  uint32_t HandwheelActive;
+  uint32_t HandwheelOK;
+  uint32_t HandwheelLatched;
+  uint32_t HandwheelF1;
+  uint32_t HandwheelF2;
+  uint32_t VpoActive;
+  /* Message state (OK words), +148 .. +171. */
+  uint32_t LatchedSynObjError;
+  uint32_t LatchedTimeStampObjError;
+  uint32_t SynObjError;
+  uint32_t TimeStampObjError;
+  uint32_t LatchedErrorCncPDO;
+  uint32_t ErrorCncPDO;
+  LinkoraCanObjectError CanObjectErrors[5];
+  LinkoraSoftwareLimitState LatchedSoftwareLimits[8]; /* per coordinate */
+  LinkoraSoftwareLimitState SoftwareLimits[8];
+  LinkoraAxisMotionWords AxisMotion[8]; /* per axis from here on */
+  LinkoraAxisModes AxisModes[8];
+  LinkoraDriveState LatchedDriveState[8];
+  LinkoraDriveState DriveState[8];
+  LinkoraAxisNodes AxisNodes[8];
+  LinkoraSlaveAxisState SlaveAxisState[8];
+  LinkoraSlaveAxisState LatchedSlaveAxisState[8];
+  LinkoraAxisResults AxisResults[8];
+  char ModuleName[8][26];
+  char SlaveModuleName[8][26];
+  /* Handwheel and versions, +2344 .. +2483. */
+  uint32_t HandwheelConfigured;
+  uint8_t HandwheelNodeNo;
+  char HandwheelModel[51];
+  char DeviceName[21];
+  char DriverVersion[21];
+  char KernelVersion[21];
+  char LibraryVersion[21];
+} LinkoraCompleteStatusRecord;
+
+/* Status of the controller (116 bytes). Each 0/1 field also has a bit in
+ * Flags or Flags2. */
+typedef struct LinkoraMotionControlStatus {
+  uint32_t Flags;
+  uint32_t NegHWLSMask; /* bit i: axis i stands on its negative hardware limit switch */
+  uint32_t PosHWLSMask;
+  uint32_t NegSWLSMask; /* bit j: coordinate j is past its negative software limit */
+  uint32_t PosSWLSMask;
+  uint32_t Flags2;
+  uint32_t InMotion;
+  uint32_t InStopMode;
+  uint32_t InTeachMode;
+  uint32_t InTestMode;
+  uint32_t CurrentOff;
+  uint32_t InPathMotion;
+  uint32_t IsMoving;
+  uint32_t NeedReferenceRun;
+  uint32_t BreakError;
+  uint32_t HWLSActive;
+  uint32_t SWLSActive;
+  uint32_t HWLSDuringMotion;
+  uint32_t AfterRunError;
+  uint32_t PowerFail;
+  uint32_t SCFail;
+  uint32_t IsBusy;
+  uint32_t IsInitialized;
+  uint32_t Disabled;
+  uint32_t HardwareFail;
+  uint32_t CommunicationFail;
+  uint32_t DrillCycleActive;
+  uint32_t CtrlSpecError;
+  uint32_t PathStart;
+} LinkoraMotionControlStatus;
+
+/* Status of one axis (92 bytes). */
+typedef struct LinkoraAxisStatus {
+  uint32_t Flags;
+  uint32_t Flags2;
+  uint32_t InMotion;
+  uint32_t InStopMode;
+  uint32_t CurrentOff;
+  uint32_t IsMoving;
+  uint32_t NeedReferenceRun;
+  uint32_t HWLSNegActive;
+  uint32_t HWLSPosActive;
+  uint32_t HWLSDuringmotion;
+  uint32_t SWLSNegActive;
+  uint32_t SWLSPosActive;
+  uint32_t AfterRunError;
+  uint32_t CommunicationFail;
+  uint32_t HardwareFail;
+  uint32_t PowerFail;
+  uint32_t SCFail;
+  uint32_t CurrentLimiter;
+  uint32_t IsBusy;
+  uint32_t Disabled;
+  uint32_t IsInitialized;
+  uint32_t Ready;
+  uint32_t HardwareSpecError;
+} LinkoraAxisStatus;
+
 /* Result codes and texts. */
 LinkoraStatus mctl_GetErrorText(uint32_t code, int32_t language, char* text, uint32_t size);
 
@@ -184,6 +378,12 @@ LinkoraStatus mctl_Initialize(const char* initialisationFile);
 LinkoraStatus mctl_Exit(void);
 LinkoraStatus mctl_Setup(void);
 LinkoraStatus mctl_GetVersion(LinkoraVersionRecord* record, uint32_t size);
+
+/* Status. Without a channel or CNC mode mctl_GetStatus and
+ * mctl_GetAxisStatus succeed with IsInitialized 0. */
+LinkoraStatus mctl_specfct_GetCompleteStatus(LinkoraCompleteStatusRecord* record, uint32_t size);
+LinkoraStatus mctl_GetStatus(LinkoraMotionControlStatus* record, uint32_t size);
+LinkoraStatus mctl_GetAxisStatus(int32_t axis, LinkoraAxisStatus* record, uint32_t size);
 
 /* Trace output. */
 LinkoraStatus mctl_InitDebugViewOutput(const LinkoraTraceFilter* filter, uint32_t size);

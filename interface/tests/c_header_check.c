@@ -7,5 +7,6 @@ size_t LinkoraCRecordSize(void);
 
 size_t LinkoraCRecordSize(void) {
   return sizeof(LinkoraCanInitRecord) + LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
-         sizeof(LinkoraDrillMotionTable);
+         sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
+         sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus);
 }

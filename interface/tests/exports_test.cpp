@@ -64,6 +64,9 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "mctl_Exit",
       "mctl_Setup",
       "mctl_GetVersion",
+      "mctl_specfct_GetCompleteStatus",
+      "mctl_GetStatus",
+      "mctl_GetAxisStatus",
       "mctl_InitDebugViewOutput",
       "cpctl_GetCanInitPar",
       "cpctl_CanInitialize",
@@ -116,6 +119,22 @@ TEST(ExportsTest, ExportsNeedingTheChannelRefuseBeforeInitialisation) {
   EXPECT_EQ(mctl_specfct_CncExit(), 0xC9140002u);
   LinkoraCncInitRecord cnc{};
   EXPECT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), 0xC9140002u);
+  LinkoraCompleteStatusRecord complete;
+  std::memset(&complete, 0xA5, sizeof complete);
+  EXPECT_EQ(mctl_specfct_GetCompleteStatus(&complete, sizeof complete), 0xC9140002u);
+  EXPECT_EQ(complete.CanInterfaceOK, 0u) << "no half answer is left in the record";
+  EXPECT_EQ(complete.LibraryVersion[0], 0);
+  // The status exports report an uninitialised controller instead.
+  LinkoraMotionControlStatus status;
+  std::memset(&status, 0xA5, sizeof status);
+  EXPECT_EQ(mctl_GetStatus(&status, sizeof status), 0x09140000u);
+  EXPECT_EQ(status.IsInitialized, 0u);
+  EXPECT_EQ(status.Flags2, 0u);
+  LinkoraAxisStatus axis;
+  std::memset(&axis, 0xA5, sizeof axis);
+  EXPECT_EQ(mctl_GetAxisStatus(7, &axis, sizeof axis), 0x09140000u);
+  EXPECT_EQ(axis.Ready, 0u);
+  EXPECT_EQ(axis.Flags2, 0u);
   EXPECT_EQ(mctl_Exit(), 0x09140000u);
   EXPECT_EQ(mctl_specfct_CanExit(), 0x09140000u);
   EXPECT_EQ(mctl_Setup(), 0x09140000u);
@@ -132,14 +151,28 @@ TEST(ExportsTest, RecordSizesAreCheckedFirst) {
   EXPECT_EQ(mctl_specfct_CanInitialize(&can, 7), 0xC914000Eu);
   EXPECT_EQ(cpctl_CanInitialize(&can, 0), 0xC914000Eu);
   EXPECT_EQ(cpctl_GetCanInitPar(&can, 12, "machine.ini"), 0xC914000Eu);
+  LinkoraCompleteStatusRecord complete{};
+  EXPECT_EQ(mctl_specfct_GetCompleteStatus(&complete, 2483), 0xC914000Eu);
+  EXPECT_EQ(mctl_specfct_GetCompleteStatus(nullptr, 2484), 0xC9140006u);
+  LinkoraMotionControlStatus status{};
+  EXPECT_EQ(mctl_GetStatus(&status, 100), 0xC914000Eu);
+  EXPECT_EQ(mctl_GetStatus(&status, 0), 0xC914000Eu);
+  EXPECT_EQ(mctl_GetStatus(nullptr, 117), 0xC914000Eu);
+  // A null record of size 0 or 116 asks for the status dialog: only a hint.
+  EXPECT_EQ(mctl_GetStatus(nullptr, 0), 0x09140000u);
+  EXPECT_EQ(mctl_GetStatus(nullptr, 116), 0x09140000u);
+  LinkoraAxisStatus axis{};
+  EXPECT_EQ(mctl_GetAxisStatus(0, &axis, 116), 0xC914000Eu);
+  EXPECT_EQ(mctl_GetAxisStatus(0, nullptr, 92), 0xC9140006u);
   // A record of the right size without hardware parameters is refused too.
   EXPECT_EQ(mctl_specfct_CanInitialize(&can, sizeof can), 0xC9140006u);
 }
 
 TEST(ExportsTest, CApplicationsSeeTheSameRecords) {
-  EXPECT_EQ(LinkoraCRecordSize(), sizeof(LinkoraCanInitRecord) +
-                                      LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
-                                      sizeof(LinkoraDrillMotionTable));
+  EXPECT_EQ(LinkoraCRecordSize(),
+            sizeof(LinkoraCanInitRecord) + LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
+                sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
+                sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus));
 }
 
 TEST(ExportsTest, VersionRecordAndInfo) {

@@ -11,15 +11,21 @@
 //                             then only waits to be killed)
 // VANTOR_FAKE_KERNEL_PID_FILE file that the kernel's process id is written to
 // VANTOR_FAKE_KERNEL_CNC_FILE file that the payload of the CNC initialisation is written to
+// VANTOR_FAKE_KERNEL_STATUS_FILE   complete status answered in CNC mode (read at each request)
+// VANTOR_FAKE_KERNEL_STATUS_RESULT file with a result code (hex) that the complete status
+//                                  request is answered with instead, while the file exists
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/cnc_init_record.h"
 #include "common/communication_block.h"
+#include "common/complete_status_record.h"
 #include "common/kernel_link_records.h"
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
@@ -47,6 +53,34 @@ void SaveCncPayload(common::ConstCommunicationBlockView block) {
     std::fwrite(block.Bytes().data() + cb::kPayloadOffset, 1, layout->totalSize, file);
     std::fclose(file);
   }
+}
+
+// The complete status in CNC mode: the scripted record, or the scripted
+// failure with a scribbled payload that no caller may take for an answer.
+common::StatusCode AnswerCompleteStatus(common::CommunicationBlockView block) {
+  const auto payload =
+      block.MutableBytes().subspan(cb::kPayloadOffset, common::kCompleteStatusRecordSize);
+  if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_STATUS_RESULT")) {
+    if (std::FILE* file = std::fopen(path, "r")) {
+      unsigned int result = 0;
+      const bool read = std::fscanf(file, "%x", &result) == 1;
+      std::fclose(file);
+      if (read) {
+        std::fill(payload.begin(), payload.end(), std::uint8_t{0xA5});
+        return result;
+      }
+    }
+  }
+  std::fill(payload.begin(), payload.end(), std::uint8_t{0});
+  if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_STATUS_FILE")) {
+    if (std::FILE* file = std::fopen(path, "rb")) {
+      std::vector<std::uint8_t> record(payload.size());
+      const std::size_t length = std::fread(record.data(), 1, record.size(), file);
+      std::fclose(file);
+      block.CopyIn(cb::kPayloadOffset, std::span<const std::uint8_t>(record.data(), length));
+    }
+  }
+  return common::kKernelSuccess;
 }
 
 void LogCommand(std::uint32_t code) {
@@ -112,6 +146,7 @@ int main(int argc, char** argv) {
                   static_cast<std::uint8_t>(*interfaceType));
   startRecord.Set(common::can_start_record::kKernelModus, static_cast<std::uint8_t>(*channel));
 
+  bool cncMode = false;
   for (;;) {
     const auto woke = os::WaitForAny({&standardReady, &sdoReady}, 60000);
     if (woke.kind != os::WaitKind::Signalled) return 3;
@@ -151,10 +186,16 @@ int main(int argc, char** argv) {
       case 1:
       case 5:
       case 6:
-      case 13:
         break;
       case 12:
         SaveCncPayload(block);
+        cncMode = true;
+        break;
+      case 13:
+        cncMode = false;
+        break;
+      case 24:
+        result = cncMode ? AnswerCompleteStatus(block) : common::kKernelCncNotInitialized;
         break;
       case 2:
         end = true;

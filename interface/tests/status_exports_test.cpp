@@ -1,0 +1,229 @@
+// The status exports against the scripted kernel: what the kernel answers
+// to the complete status request, and what the exports make of it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/kernel_object_names.h"
+#include "interface/include/linkora.h"
+#include "platform/os/named_objects.h"
+
+namespace {
+
+namespace os = vantor::os;
+namespace common = vantor::common;
+
+const std::string kFakeKernel = VANTOR_FAKE_KERNEL;
+const std::string kVigilo = std::string(VANTOR_PROGRAM_FOLDER) + "/Vigilo";
+
+class StatusExportsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string tag =
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+        std::to_string(::getpid());
+    ::setenv("VANTOR_NAMESPACE", ("linkora-status-" + tag).c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    folder_ = std::filesystem::temp_directory_path() / ("linkora-status-" + tag);
+    std::filesystem::create_directories(folder_);
+    ::setenv("VANTOR_FAKE_KERNEL_LOG", Path("commands").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_STATUS_FILE", Path("status").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_STATUS_RESULT", Path("result").c_str(), 1);
+
+    hardware_.CanInterface = 2;
+    hardware_.KernelModus = 1;
+    hardware_.BaudRateForCan = 5;
+    hardware_.InterruptCycle = 3000;
+    hardware_.TimeForGlobalSynPeriod = 300000;
+    hardware_.SynMaxWaitTime = 1000;
+    LinkoraCanInitRecord record{};
+    record.KernelShared = 1;
+    record.HardwareParameters = &hardware_;
+    record.DeviceName = deviceName_.data();
+    record.KernelPath = const_cast<char*>(kFakeKernel.c_str());
+    record.WatchPath = const_cast<char*>(kVigilo.c_str());
+    ASSERT_EQ(mctl_specfct_CanInitialize(&record, sizeof record), LINKORA_SUCCESS);
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+    std::filesystem::remove_all(folder_);
+  }
+
+  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+  // Two axes (the second with a slave axis) on one coordinate.
+  void EnterCncMode() {
+    LinkoraCoordinateEntry coordinates[1] = {{1, 1, 0, 0, 1000.0, -1000.0}};
+    LinkoraAxisEntry axes[2] = {{1, 0, 0}, {2, 1, 3}};
+    LinkoraCncInitRecord cnc{};
+    cnc.CncKernelShared = 1;
+    cnc.DllPathPufVecMaxNo = 20;
+    cnc.CoorNo = 1;
+    cnc.AxisNo = 2;
+    cnc.CoordinateList = coordinates;
+    cnc.AxisList = axes;
+    ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);
+  }
+
+  void ScriptResult(const char* code) { std::ofstream(Path("result")) << code; }
+  void ScriptAnswer() { std::filesystem::remove(Path("result")); }
+
+  int StatusRequests() const {
+    std::ifstream in(Path("commands"));
+    int code = 0, count = 0;
+    while (in >> code) count += code == 24 ? 1 : 0;
+    return count;
+  }
+
+  std::filesystem::path folder_;
+  std::string deviceName_ = "tarnis1";
+  LinkoraCanHardwareParameters hardware_{};
+};
+
+// A complete status as a kernel in CNC mode writes it: every condition
+// absent except that axis 1 has not been homed yet.
+std::array<std::uint8_t, 2484> KernelImage() {
+  std::array<std::uint8_t, 2484> image{};
+  const auto put = [&](std::size_t offset, std::uint32_t value) {
+    std::memcpy(image.data() + offset, &value, sizeof value);
+  };
+  for (std::size_t offset : {0u, 4u, 8u, 12u, 16u, 20u, 24u, 128u}) put(offset, 1);
+  for (std::size_t offset = 148; offset < 360; offset += 4) put(offset, 1);
+  for (std::size_t axis = 0; axis < 8; ++axis) {
+    put(360 + 16 * axis + 4, 1);
+    for (std::size_t word = 0; word < 16; ++word) {
+      put(552 + 64 * axis + 4 * word, 1);
+      put(1064 + 64 * axis + 4 * word, 1);
+    }
+    put(1672 + 12 * axis, 1);
+    put(1672 + 12 * axis + 4, 1);
+    put(1768 + 12 * axis, 1);
+    put(1768 + 12 * axis + 4, 1);
+  }
+  put(552 + 64 + 44, 0);  // latched homing of axis 1
+  put(1576, 1);
+  put(1588, 2);
+  put(1592, 1);
+  put(1596, 3);
+  const auto text = [&](std::size_t offset, const char* value) {
+    std::memcpy(image.data() + offset, value, std::strlen(value) + 1);
+  };
+  text(1928, "drive of X");
+  text(2400, "tarnis1");
+  text(2421, "driver 2.3");
+  text(2442, "01.70.00.13");
+  text(2463, "left by the kernel!!");
+  return image;
+}
+
+TEST_F(StatusExportsTest, WithoutCncModeTheKernelRefusesAndTheStatusShowsNoInitialisation) {
+  LinkoraCompleteStatusRecord complete;
+  std::memset(&complete, 0xA5, sizeof complete);
+  EXPECT_EQ(mctl_specfct_GetCompleteStatus(&complete, sizeof complete), 0xC913000Au);
+  EXPECT_EQ(complete.CanInterfaceOK, 0u);
+  EXPECT_EQ(complete.LibraryVersion[20], 0);
+
+  LinkoraMotionControlStatus status;
+  std::memset(&status, 0xA5, sizeof status);
+  EXPECT_EQ(mctl_GetStatus(&status, sizeof status), LINKORA_SUCCESS);
+  EXPECT_EQ(status.IsInitialized, 0u);
+  EXPECT_EQ(status.Flags2, 0u);
+  EXPECT_EQ(status.Flags, 0u);
+
+  LinkoraAxisStatus axis;
+  std::memset(&axis, 0xA5, sizeof axis);
+  EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), LINKORA_SUCCESS);
+  EXPECT_EQ(axis.IsInitialized, 0u);
+  EXPECT_EQ(axis.Ready, 0u);
+  EXPECT_EQ(axis.Flags2, 0u);
+  EXPECT_EQ(StatusRequests(), 3) << "the library leaves the refusal to the kernel";
+}
+
+TEST_F(StatusExportsTest, StatusComesAsTheKernelWroteItWithTheLibrarysVersion) {
+  EnterCncMode();
+  const auto image = KernelImage();
+  std::ofstream(Path("status"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), image.size());
+
+  LinkoraCompleteStatusRecord complete{};
+  ASSERT_EQ(mctl_specfct_GetCompleteStatus(&complete, sizeof complete), LINKORA_SUCCESS);
+  EXPECT_EQ(std::memcmp(&complete, image.data(), 2463), 0);
+  EXPECT_STREQ(complete.LibraryVersion, "01.70.00.13");
+  EXPECT_TRUE(std::all_of(complete.LibraryVersion + 12, complete.LibraryVersion + 21,
+                          [](char c) { return c == 0; }));
+  EXPECT_EQ(complete.ControlInit, 1u);
+  EXPECT_EQ(complete.AxisNodes[1].SlaveNodeNo, 3u);
+  EXPECT_STREQ(complete.DriverVersion, "driver 2.3");
+
+  LinkoraMotionControlStatus status{};
+  ASSERT_EQ(mctl_GetStatus(&status, sizeof status), LINKORA_SUCCESS);
+  EXPECT_EQ(status.IsInitialized, 1u);
+  EXPECT_EQ(status.NeedReferenceRun, 1u);
+  EXPECT_EQ(status.Flags, 1u << 16);
+  EXPECT_EQ(status.Flags2, 1u << 2);
+  EXPECT_EQ(status.IsBusy, 0u);
+  EXPECT_EQ(status.CommunicationFail, 0u);
+
+  const struct {
+    std::int32_t axis;
+    LinkoraStatus result;
+    std::uint32_t needReferenceRun;
+  } axes[] = {{0, LINKORA_SUCCESS, 0},
+              {1, LINKORA_SUCCESS, 1},
+              {2, 0xC9130027u, 0},
+              {-1, 0xC9130027u, 0},
+              {8, 0xC9130027u, 0}};
+  for (const auto& a : axes) {
+    LinkoraAxisStatus axis{};
+    EXPECT_EQ(mctl_GetAxisStatus(a.axis, &axis, sizeof axis), a.result) << a.axis;
+    EXPECT_EQ(axis.NeedReferenceRun, a.needReferenceRun) << a.axis;
+    EXPECT_EQ(axis.Ready, a.result == LINKORA_SUCCESS ? 1u : 0u) << a.axis;
+  }
+}
+
+TEST_F(StatusExportsTest, FailedFetchIsReturnedWithTheControllerInitialised) {
+  EnterCncMode();
+  ScriptResult("C9100008");
+  LinkoraCompleteStatusRecord complete{};
+  EXPECT_EQ(mctl_specfct_GetCompleteStatus(&complete, sizeof complete), 0xC9100008u);
+  EXPECT_EQ(complete.CanInterfaceOK, 0u) << "the scribbled payload is not taken";
+
+  LinkoraMotionControlStatus status{};
+  EXPECT_EQ(mctl_GetStatus(&status, sizeof status), 0xC9100008u);
+  EXPECT_EQ(status.IsInitialized, 1u);
+  EXPECT_EQ(status.Flags2, 1u << 2);
+  EXPECT_EQ(status.Flags, 0u);
+
+  LinkoraAxisStatus axis{};
+  EXPECT_EQ(mctl_GetAxisStatus(1, &axis, sizeof axis), 0xC9100008u);
+  EXPECT_EQ(axis.IsInitialized, 1u);
+  EXPECT_EQ(axis.Ready, 1u);
+  EXPECT_EQ(axis.Flags2, (1u << 2) | (1u << 3));
+  EXPECT_EQ(mctl_GetAxisStatus(2, &axis, sizeof axis), 0xC9130027u) << "the index comes first";
+
+  // While a homing run holds the channel nothing is sent.
+  ScriptAnswer();
+  auto homing = os::Event::Open(
+      common::ChannelObjectName(common::Channel::CanOne, common::ChannelObject::HomingActiveEvent));
+  ASSERT_TRUE(homing);
+  homing->Set();
+  const int before = StatusRequests();
+  EXPECT_EQ(mctl_GetStatus(&status, sizeof status), 0xC9130016u);
+  EXPECT_EQ(status.IsInitialized, 1u);
+  EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), 0xC9130016u);
+  EXPECT_EQ(axis.Ready, 1u);
+  EXPECT_EQ(StatusRequests(), before);
+  homing->Reset();
+  homing->Close();
+  EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), LINKORA_SUCCESS);
+}
+
+}  // namespace
