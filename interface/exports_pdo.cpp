@@ -23,11 +23,14 @@ constexpr std::uint32_t kWritePdo = 50;
 
 // The caller's records are the payload as it stands.
 static_assert(sizeof(LinkoraPdoAssignment) == ap::kRecordSize);
-static_assert(offsetof(LinkoraPdoAssignment, NodeId) == ap::kNodeId.kOffset - ap::kDirection.kOffset);
+static_assert(offsetof(LinkoraPdoAssignment, NodeId) ==
+              ap::kNodeId.kOffset - ap::kDirection.kOffset);
 static_assert(offsetof(LinkoraPdoAssignment, CobId) == ap::kCobId.kOffset - ap::kDirection.kOffset);
-static_assert(offsetof(LinkoraPdoAssignment, Length) == ap::kLength.kOffset - ap::kDirection.kOffset);
+static_assert(offsetof(LinkoraPdoAssignment, Length) ==
+              ap::kLength.kOffset - ap::kDirection.kOffset);
 static_assert(offsetof(LinkoraPdoAssignment, Mask) == ap::kMask.kOffset - ap::kDirection.kOffset);
-static_assert(offsetof(LinkoraPdoAssignment, Period) == ap::kPeriod.kOffset - ap::kDirection.kOffset);
+static_assert(offsetof(LinkoraPdoAssignment, Period) ==
+              ap::kPeriod.kOffset - ap::kDirection.kOffset);
 static_assert(sizeof(LinkoraPdoData) == pd::kRecordSize);
 static_assert(offsetof(LinkoraPdoData, Data) == pd::kData.kOffset - pd::kCobId.kOffset);
 static_assert(offsetof(LinkoraPdoData, Length) == pd::kLength.kOffset - pd::kCobId.kOffset);
@@ -86,8 +89,7 @@ common::StatusCode ExchangePdoData(LinkoraPdoData* record, std::uint32_t size,
     std::memcpy(payload.data() + dataOffset, record->Data, count);
     payload[pd::kLength.kOffset - pd::kCobId.kOffset] = record->Length;
   }
-  const auto result =
-      RunStandardRequest(grant, write ? kWritePdo : kReadPdo, payload);
+  const auto result = RunStandardRequest(grant, write ? kWritePdo : kReadPdo, payload);
   if (result == common::kLibraryKernelNotFound || result == common::kLibraryCallParameterInvalid) {
     record->Length = 0;
     record->Mismatch = 0;

@@ -40,8 +40,8 @@ common::StatusCode CanObjectCycleSteps::CheckApplicationCanRequest(
   }
   const canopen::CanRequestFrame frame{request.cobId, request.data, request.length,
                                        request.answerCobId};
-  const auto admission = canopen::CheckApplicationCanRequest(
-      frame, data_.state.IsCncInitialised(), ConfiguredCanNodes(data_), list_);
+  const auto admission = canopen::CheckApplicationCanRequest(frame, data_.state.IsCncInitialised(),
+                                                             ConfiguredCanNodes(data_), list_);
   UnlockKernelDataAndObjectList(data_);
   if (!admission.admitted) return common::kKernelCanMessageInvalid;
   request.kernelNodeRequest = admission.kernelNodeRequest ? 1 : 0;

@@ -33,7 +33,8 @@ void WriteResult(Kernel& kernel, common::StatusCode result) {
 // Holds the kernel data and object list locks for a scope.
 class ObjectListLock {
  public:
-  explicit ObjectListLock(KernelData& data) : data_(data), held_(LockKernelDataAndObjectList(data)) {}
+  explicit ObjectListLock(KernelData& data)
+      : data_(data), held_(LockKernelDataAndObjectList(data)) {}
   ObjectListLock(const ObjectListLock&) = delete;
   ObjectListLock& operator=(const ObjectListLock&) = delete;
   ~ObjectListLock() {
@@ -79,8 +80,8 @@ bool IsNodeGuarding(const canopen::NodeTable& nodes, std::uint16_t cobId) {
     const canopen::NodeObject* node = nodes.ByNumber(number);
     if (node == nullptr) continue;
     if (node->guarded != 0 && canopen::MakeHeartbeatCobId(node->nodeId) == cobId) return true;
-    const std::uint32_t axisCount = std::min<std::uint32_t>(
-        node->axisCount, static_cast<std::uint32_t>(canopen::kMaxNodeAxes));
+    const std::uint32_t axisCount =
+        std::min<std::uint32_t>(node->axisCount, static_cast<std::uint32_t>(canopen::kMaxNodeAxes));
     for (std::uint32_t axis = 0; axis < axisCount; ++axis) {
       const canopen::NodeAxis& each = node->axes[axis];
       if (each.guarded != 0 && canopen::MakeHeartbeatCobId(each.nodeId) == cobId) return true;
@@ -153,7 +154,7 @@ AfterCommand HandleAssignPdo(Kernel& kernel) {
     p.answerTimeout = static_cast<std::int32_t>(answerTimeout);
     p.period = static_cast<std::int32_t>(period);
     return canopen::AppendCanObject(list, p) != nullptr ? common::kKernelSuccess
-                                                       : common::kKernelOutOfResources;
+                                                        : common::kKernelOutOfResources;
   });
   WriteResult(kernel, result);
   return AfterCommand::KeepServing;
@@ -217,8 +218,8 @@ AfterCommand HandleWritePdo(Kernel& kernel) {
   DataReply reply;
   const auto result = UnderObjectListLock(kernel, [&](CanObjectList& list) {
     CanObjectEntry* entry = canopen::FindCanObject(cobId, list);
-    if (entry == nullptr || !entry->IsTransmit() ||
-        IsVelocityOutput(list.kernelObjects, cobId) || entry->length != length) {
+    if (entry == nullptr || !entry->IsTransmit() || IsVelocityOutput(list.kernelObjects, cobId) ||
+        entry->length != length) {
       return common::kKernelPdoParameterInvalid;
     }
     const common::StatusCode entryResult = entry->result;

@@ -82,10 +82,11 @@ void Run(const char* name, Load load, long cycles) {
   for (const canopen::CanObjectEntry* e = list.head; e != nullptr; e = e->next) {
     if (!e->IsInOrder()) ++failed;
   }
-  std::printf("%-9s %zu objects: %8.0f ns per cycle (worst %8.0f ns), %5.2f records in use, "
-              "%zu objects failed\n",
-              name, canopen::kCanObjectPoolSize, total / static_cast<double>(cycles), worst,
-              static_cast<double>(handedOut) / static_cast<double>(cycles), failed);
+  std::printf(
+      "%-9s %zu objects: %8.0f ns per cycle (worst %8.0f ns), %5.2f records in use, "
+      "%zu objects failed\n",
+      name, canopen::kCanObjectPoolSize, total / static_cast<double>(cycles), worst,
+      static_cast<double>(handedOut) / static_cast<double>(cycles), failed);
 }
 
 }  // namespace

@@ -34,9 +34,8 @@ constexpr bool IsPdoBase(std::uint16_t base) noexcept {
 // Emergency, guarding or one of the SDO pair of any node id 1 to 127.
 constexpr bool IsAnyNodeServiceCobId(std::uint32_t cobId) noexcept {
   const std::uint16_t base = BaseOf(cobId);
-  return IdOf(cobId) != 0 &&
-         (base == cob_base::kEmergency || base == cob_base::kHeartbeat ||
-          base == cob_base::kSdoResponse || base == cob_base::kSdoRequest);
+  return IdOf(cobId) != 0 && (base == cob_base::kEmergency || base == cob_base::kHeartbeat ||
+                              base == cob_base::kSdoResponse || base == cob_base::kSdoRequest);
 }
 
 // Emergency, guarding or a PDO of node `id`: never an application's.
@@ -165,8 +164,7 @@ CanRequestAdmission FromVerdict(Verdict verdict) noexcept {
 }  // namespace
 
 std::uint32_t IsNodeIdInUse(std::uint32_t nodeId, const NodeTable& nodes) noexcept {
-  return AnyConfiguredId(nodes, true, [nodeId](std::uint32_t id) { return id == nodeId; }) ? 1
-                                                                                           : 0;
+  return AnyConfiguredId(nodes, true, [nodeId](std::uint32_t id) { return id == nodeId; }) ? 1 : 0;
 }
 
 std::uint32_t IsUserCobIdFree(std::uint32_t guarding, std::uint32_t nodeId, std::uint32_t cobId,

@@ -13,9 +13,9 @@ namespace mr = common::message_record;
 
 constexpr std::int32_t SaturatingSubtract(std::int32_t value, std::int32_t amount) noexcept {
   const std::int64_t difference = std::int64_t{value} - amount;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      difference, std::numeric_limits<std::int32_t>::min(),
-      std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(difference, std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::int32_t>::max()));
 }
 
 // One more failed exchange; the third in a row gives the entry `failure`.
@@ -105,8 +105,7 @@ void ServeScheduledEntry(CanObjectEntry& entry, CanObjectList& list,
     return;
   }
   const bool nothingReceived =
-      !entry.IsTransmit() &&
-      record->Get(mr::kResult) == common::message_result::kNothingReceived;
+      !entry.IsTransmit() && record->Get(mr::kResult) == common::message_result::kNothingReceived;
   const common::StatusCode status = ExchangeStatus(exchange);
   bool ended = true;
   if (status != common::kDriverSuccess) {

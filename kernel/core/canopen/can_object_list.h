@@ -60,7 +60,7 @@ struct CanObjectEntry {
   std::uint32_t compare = 0;
   std::array<std::uint8_t, common::kCanDataSize> mask{};
   std::array<std::uint8_t, common::kCanDataSize> expected{};
-  std::uint32_t done = 0;  // 1 once a frame was received or sent
+  std::uint32_t done = 0;            // 1 once a frame was received or sent
   std::int32_t answerCountdown = 0;  // time left for the current exchange
   std::int32_t answerTimeout = 0;    // loaded into answerCountdown at hand-out
   std::int32_t period = 0;           // loaded into countdown after each exchange
@@ -170,7 +170,8 @@ void ResetCanObjectList(CanObjectList& list) noexcept;
 
 // A new inactive entry at the end of the list, or null when the pool is
 // full. A guarding entry starts with the toggle bit set in its state byte.
-CanObjectEntry* AppendCanObject(CanObjectList& list, const CanObjectParameters& parameters) noexcept;
+CanObjectEntry* AppendCanObject(CanObjectList& list,
+                                const CanObjectParameters& parameters) noexcept;
 
 CanObjectEntry* LastCanObject(CanObjectList& list) noexcept;
 CanObjectEntry* FindCanObject(std::uint16_t cobId, CanObjectList& list) noexcept;

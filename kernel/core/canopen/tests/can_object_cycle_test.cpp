@@ -49,7 +49,9 @@ class ObjectListCycle : public ::testing::Test {
     return Add(static_cast<std::uint16_t>(0x700 + node), 0, 100, 50, 1);
   }
 
-  void SetStatus(common::StatusCode status) { exchange_.Set(common::exchange_buffer::kStatus, status); }
+  void SetStatus(common::StatusCode status) {
+    exchange_.Set(common::exchange_buffer::kStatus, status);
+  }
   void SetElapsed(std::uint32_t us) {
     exchange_.Set(common::exchange_buffer::kCycleMicroseconds, us);
   }
@@ -381,9 +383,9 @@ TEST(ReceivedDataCondition, BytesFourToSixFromTheSelectedOptionPair) {
     WriteReceivedDataCondition(c.selector, source, exchange);
     const std::uint8_t* bytes =
         exchange.Bytes().data() + common::exchange_buffer::kReceivedDataConditionOffset;
-    const std::uint8_t expected[24] = {0, 0, 0, 0, 0x34, 0x12, c.maskOption,    0,
-                                       0, 0, 0, 0, 0x78, 0x56, c.patternOption, 0,
-                                       0, 0, 0, 0, 0xBC, 0x9A, 0,               0};
+    const std::uint8_t expected[24] = {
+        0, 0, 0, 0, 0x34, 0x12, c.maskOption, 0, 0, 0, 0, 0, 0x78, 0x56, c.patternOption,
+        0, 0, 0, 0, 0,    0xBC, 0x9A,         0, 0};
     for (std::size_t k = 0; k < 24; ++k) {
       EXPECT_EQ(bytes[k], expected[k]) << "selector " << c.selector << " byte " << k;
     }
