@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "common/status_code.h"
+#include "kernel/core/canopen/node_object.h"
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/node_status.h"
@@ -18,28 +20,46 @@
 
 namespace vantor::kernel {
 
-// One configured CAN node. The node services add their request slot and
-// addressing to it; what every handler needs is here.
+// One configured CAN node: the CANopen layer's record of it (request slot,
+// addressing, axes, status rows and last result, each kept once) and the
+// kernel's handles that guard it.
 struct NodeObject {
-  NodeStatusRow latched;
-  NodeStatusRow current;
-  // What the services report for this node.
-  common::StatusCode lastResult = common::kKernelSuccess;
-  // Keeps two services off the node's request slot.
-  os::Mutex requestMutex;
+  // Present while the node is configured.
+  std::optional<canopen::NodeObject> can;
+  // Keeps two services off the node's request slot. Taking and giving back
+  // a lock leaves the node as it was, so the locks work on const nodes too.
+  mutable os::Mutex requestMutex;
   // Taken by the handlers and by the cycle's drive stop and resumption.
-  os::Mutex accessMutex;
+  mutable os::Mutex accessMutex;
 };
 
 struct NodeConfiguration {
-  std::uint32_t nodeCount = 0;
+  // The layer's table: node count, largest axis count and the pointers to
+  // the layer records inside `records`.
+  canopen::NodeTable table;
   std::uint32_t interpolatedNodeCount = 0;
-  std::array<NodeObject*, kMaxNodes> nodes{};
+  // The nodes themselves are fixed records, never heap objects.
+  std::array<NodeObject, canopen::kMaxNodes> records{};
   os::Mutex mutex;
 
   // The counted nodes; a count beyond the table is cut to it.
-  std::uint32_t BoundedNodeCount() const noexcept {
-    return nodeCount < nodes.size() ? nodeCount : static_cast<std::uint32_t>(nodes.size());
+  std::uint32_t BoundedNodeCount() const noexcept { return table.Count(); }
+
+  // The counted node at `index` that holds a layer record, or null.
+  NodeObject* Node(std::uint32_t index) noexcept {
+    return index < BoundedNodeCount() && records[index].can ? &records[index] : nullptr;
+  }
+  const NodeObject* Node(std::uint32_t index) const noexcept {
+    return index < BoundedNodeCount() && records[index].can ? &records[index] : nullptr;
+  }
+
+  // Builds the layer record of node `index` and points the table at it; the
+  // caller sets the count. Null for an index beyond the table.
+  canopen::NodeObject* Place(std::uint32_t index, const canopen::NodeSetup& setup) noexcept {
+    if (index >= records.size()) return nullptr;
+    canopen::NodeObject& node = records[index].can.emplace(setup);
+    table.nodes[index] = &node;
+    return &node;
   }
 };
 
