@@ -72,6 +72,8 @@ constexpr std::size_t StateWordOffset(StateWord word) noexcept {
 }
 
 // ---- Message state (OK words) ------------------------------------------------------
+// The global request slot's SYNC and time-stamp words (SynObjError,
+// TimeStampObjError) and the CAN object list's two words (ErrorCncPDO).
 inline constexpr Field<std::uint32_t, 148> kLatchedSynObjOK{};
 inline constexpr Field<std::uint32_t, 152> kLatchedTimeStampObjOK{};
 inline constexpr Field<std::uint32_t, 156> kCurrentSynObjOK{};
@@ -143,7 +145,8 @@ constexpr std::size_t AxisOffset(AxisSection section, std::size_t axis,
 
 // Inside an axis's motion-word slot.
 inline constexpr std::size_t kMoveActiveWord = 0;
-inline constexpr std::size_t kTargetReachedWord = 4;
+inline constexpr std::size_t kTargetReachedWord = 4;  // HL_TargetReached
+inline constexpr std::size_t kMotionReservedWord = 8;
 inline constexpr std::size_t kHwConnectWord = 12;
 // Inside an axis's mode slot.
 inline constexpr std::size_t kSingleAxisWord = 0;    // 0 = interpolated axis
@@ -183,10 +186,15 @@ inline constexpr std::size_t kSlaveNodeIdWord = 8;
 // Inside a slave-state slot.
 inline constexpr std::size_t kSlaveNegativeLimitOKWord = 0;
 inline constexpr std::size_t kSlavePositiveLimitOKWord = 4;
-inline constexpr std::size_t kSlaveDriveErrorNumber = 8;  // i16
+inline constexpr std::size_t kSlaveDriveErrorNumber = 8;  // i16, two bytes follow
+static_assert(kSlaveDriveErrorNumber + 2 + 2 == kCurrentSlaveState.stride);
 // Inside an operation-result slot.
 inline constexpr std::size_t kMasterResultWord = 0;
 inline constexpr std::size_t kSlaveResultWord = 4;
+static_assert(kHwConnectWord + 4 == kAxisMotionWords.stride);
+static_assert(kPositionModeWord + 4 == kAxisModes.stride);
+static_assert(kSlaveNodeIdWord + 4 == kAxisTable.stride);
+static_assert(kSlaveResultWord + 4 == kOperationResults.stride);
 
 // ---- Handwheel and version texts --------------------------------------------------------
 inline constexpr Field<std::uint32_t, 2344> kHandwheelConfigured{};
