@@ -9,10 +9,14 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "common/status_code.h"
+#include "kernel/core/canopen/can_object_list.h"
+#include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/canopen/node_object.h"
+#include "kernel/core/cnc_configuration.h"
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/node_status.h"
@@ -23,9 +27,28 @@ namespace vantor::kernel {
 // One configured CAN node: the CANopen layer's record of it (request slot,
 // addressing, axes, status rows and last result, each kept once) and the
 // kernel's handles that guard it.
+// What the complete status shows of a node's gantry slave drive beyond its
+// layer record (id, addressing and last result live there).
+struct SlaveAxisState {
+  // OK words: 1 while the limit switch is free.
+  std::uint32_t negativeLimitOkCurrent = 1;
+  std::uint32_t positiveLimitOkCurrent = 1;
+  std::uint32_t negativeLimitOkLatched = 1;
+  std::uint32_t positiveLimitOkLatched = 1;
+  std::int16_t driveErrorCurrent = 0;
+  std::int16_t driveErrorLatched = 0;
+  // Failed reads of the limit inputs in a row.
+  std::uint32_t failedInputReads = 0;
+};
+
 struct NodeObject {
+  // What the CNC initialisation derived for the node.
+  NodeSettings settings;
   // Present while the node is configured.
   std::optional<canopen::NodeObject> can;
+  // The request slot's completion event, which the layer record points at.
+  std::unique_ptr<canopen::EventCompletionSignal> completion;
+  SlaveAxisState slave;
   // Keeps two services off the node's request slot. Taking and giving back
   // a lock leaves the node as it was, so the locks work on const nodes too.
   mutable os::Mutex requestMutex;
@@ -41,6 +64,17 @@ struct NodeConfiguration {
   // The nodes themselves are fixed records, never heap objects.
   std::array<NodeObject, canopen::kMaxNodes> records{};
   os::Mutex mutex;
+  // Named: the homing and the library wait on them.
+  os::Event homingActiveEvent;
+  os::Event homingBreakEvent;
+  // Two unnamed manual-reset events, signalled while nothing waits on them.
+  os::Event motionDoneEvent;
+  os::Event stopDoneEvent;
+  // The complete status's refresh marks: what it has read from the drives
+  // since the last reset.
+  std::uint32_t driveErrorsRead = 0;
+  std::uint32_t slaveDriveErrorsRead = 0;
+  std::uint32_t slaveInputsRead = 0;
 
   // The counted nodes; a count beyond the table is cut to it.
   std::uint32_t BoundedNodeCount() const noexcept { return table.Count(); }
@@ -63,17 +97,46 @@ struct NodeConfiguration {
   }
 };
 
+struct CoordinateRecord {
+  CoordinateSettings settings;
+  // OK words: 1 while the software limit is not passed.
+  std::uint32_t negativeLimitOkLatched = 1;
+  std::uint32_t positiveLimitOkLatched = 1;
+  std::uint32_t negativeLimitOkCurrent = 1;
+  std::uint32_t positiveLimitOkCurrent = 1;
+};
+
+struct GlobalSlot {
+  GlobalSlotSettings settings;
+  canopen::GlobalRequest request;
+  std::unique_ptr<canopen::EventCompletionSignal> completion;
+  // OK words of the synchronised frames: latched and current, SYNC and
+  // time stamp.
+  std::array<std::uint32_t, 4> messageOk{1, 1, 1, 1};
+};
+
 struct KernelData {
   // The motion record's mutex; with the node configuration's mutex it forms
   // the kernel data lock.
   os::Mutex motionMutex;
   KernelStateFlags state;
+  MotionSettings motion;
+  std::int32_t coordinateCount = 0;
+  std::array<CoordinateRecord, motion::kMaxCoordinates> coordinates{};
   NodeConfiguration nodeConfiguration;
+  std::int32_t handlingAxisCount = 0;
+  std::array<HandlingAxisSettings, kMaxHandlingAxisRecords> handlingAxes{};
+  HandwheelSettings handwheel;
   // The global request slot's mutex and, further on in that record, the
   // reset mutex.
   os::Mutex globalRequestMutex;
   os::Mutex resetMutex;
+  GlobalSlot globalSlot;
   os::Mutex canObjectListMutex;
+  canopen::CanObjectList canObjectList;
+  // The configuration as the CNC initialisation derived it; the reset
+  // starts from it.
+  CncConfiguration savedConfiguration;
 };
 
 }  // namespace vantor::kernel

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "common/command_codes.h"
+#include "kernel/services/cnc_initialize.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/link_commands.h"
 #include "kernel/services/request_areas.h"
@@ -21,7 +22,7 @@ struct CommandEntry {
 // The codes that have a handler of their own. Every other code of the
 // command table (12, 15 to 108) has a handler still to come and is answered
 // like an unknown code until then.
-constexpr std::array<CommandEntry, 14> kServedCommands = {{
+constexpr CommandEntry kServedCommands[] = {
     {CommandCode::Ping, HandlePing},
     {CommandCode::TerminateKernel, HandleTerminateKernel},
     {CommandCode::IdentifyKernel, HandleIdentifyKernel},
@@ -36,7 +37,8 @@ constexpr std::array<CommandEntry, 14> kServedCommands = {{
     {CommandCode::CncExit, HandleCncExit},
     {CommandCode::GetLatencyTime, HandleGetLatencyTime},
     {CommandCode::GetDataRecord, HandleGetDataRecord},
-}};
+    {CommandCode::CncInitialize, HandleCncInitialize},
+};
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {
   for (const auto& entry : kServedCommands) {
