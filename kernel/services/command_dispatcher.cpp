@@ -3,6 +3,7 @@
 #include <array>
 
 #include "common/command_codes.h"
+#include "kernel/services/cnc_exit.h"
 #include "kernel/services/cnc_initialize.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/link_commands.h"

@@ -1,18 +1,22 @@
-// Command 12 on an in-process kernel whose driver link is a stand-in: what
-// it builds, and that every refusal leaves nothing behind.
+// Commands 12 and 13 on an in-process kernel whose driver link is a
+// stand-in: what the initialisation builds, that every refusal leaves
+// nothing behind, and that the exit gives everything back.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "common/cnc_init_record.h"
 #include "common/kernel_object_names.h"
+#include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/free_node_objects.h"
@@ -47,6 +51,8 @@ class StandInDriverLink final : public DriverLinkPort {
     return common::kKernelDriverMissing;
   }
   const os::Waitable* CycleThread() const override { return &cycleThread; }
+  os::Mutex* CycleMutex() override { return &cycleMutex; }
+  os::Mutex cycleMutex = os::Mutex::CreateUnnamed(false).take();
   common::StatusCode AdmitApplicationCanRequest(ApplicationCanRequest&) override {
     return common::kKernelWrongFunctionNumber;
   }
@@ -261,6 +267,56 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     common::kKernelOutOfResources}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+
+// Plays the cycle: between two cycles' worth of the cycle mutex it ends
+// every installed node request with success, as long as the kernel is in
+// CNC mode.
+class AnsweringCycle {
+ public:
+  explicit AnsweringCycle(Kernel& kernel, StandInDriverLink& driver)
+      : thread_([this, &kernel, &driver] {
+          while (!stop_.load()) {
+            if (os::WaitForOne(driver.cycleMutex, 1000).acquired()) {
+              if (kernel.data.state.IsCncInitialised() && LockKernelData(kernel.data)) {
+                canopen::CompletePendingRequests(kernel.data.nodeConfiguration.table, nullptr);
+                UnlockKernelData(kernel.data);
+              }
+              static_cast<void>(driver.cycleMutex.Release());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
+  ~AnsweringCycle() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(CncInitializeTest, ExitTakesTheDrivesOutAndGivesEverythingBack) {
+  const std::size_t descriptors = OpenDescriptors();
+  ASSERT_EQ(Run(12), common::kKernelSuccess);
+  {
+    AnsweringCycle cycle(kernel_, driver_);
+    EXPECT_EQ(Run(13), common::kKernelSuccess);
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  ExpectNothingCreated();
+  // A new configuration can follow.
+  ASSERT_EQ(Run(12), common::kKernelSuccess);
+}
+
+TEST_F(CncInitializeTest, ExitWithTheCycleEndedStillGivesEverythingBack) {
+  const std::size_t descriptors = OpenDescriptors();
+  ASSERT_EQ(Run(12), common::kKernelSuccess);
+  kernel_.data.state.cycleRunning = 0;
+  EXPECT_EQ(Run(13), kCycleNotRunning);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  ExpectNothingCreated();
+}
 
 }  // namespace
 }  // namespace vantor::kernel
