@@ -75,6 +75,9 @@ struct NodeConfiguration {
   std::uint32_t driveErrorsRead = 0;
   std::uint32_t slaveDriveErrorsRead = 0;
   std::uint32_t slaveInputsRead = 0;
+  // When the slaves were last refreshed (millisecond tick); none before
+  // the first refresh.
+  std::optional<std::uint32_t> lastSlaveRefreshMs;
 
   // The counted nodes; a count beyond the table is cut to it.
   std::uint32_t BoundedNodeCount() const noexcept { return table.Count(); }

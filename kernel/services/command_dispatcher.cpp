@@ -5,6 +5,7 @@
 #include "common/command_codes.h"
 #include "kernel/services/cnc_exit.h"
 #include "kernel/services/cnc_initialize.h"
+#include "kernel/services/complete_status.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/link_commands.h"
 #include "kernel/services/request_areas.h"
@@ -21,7 +22,7 @@ struct CommandEntry {
 };
 
 // The codes that have a handler of their own. Every other code of the
-// command table (12, 15 to 108) has a handler still to come and is answered
+// command table (15 to 108) has a handler still to come and is answered
 // like an unknown code until then.
 constexpr CommandEntry kServedCommands[] = {
     {CommandCode::Ping, HandlePing},
@@ -39,6 +40,7 @@ constexpr CommandEntry kServedCommands[] = {
     {CommandCode::GetLatencyTime, HandleGetLatencyTime},
     {CommandCode::GetDataRecord, HandleGetDataRecord},
     {CommandCode::CncInitialize, HandleCncInitialize},
+    {CommandCode::GetStatus, HandleGetStatus},
 };
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {

@@ -30,6 +30,7 @@ void FreeNodeObjects(Kernel& kernel) noexcept {
   nodes.driveErrorsRead = 0;
   nodes.slaveDriveErrorsRead = 0;
   nodes.slaveInputsRead = 0;
+  nodes.lastSlaveRefreshMs.reset();
   nodes.mutex.Close();
   nodes.homingActiveEvent.Close();
   nodes.homingBreakEvent.Close();
