@@ -112,8 +112,13 @@ void NodeRecordStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
   ReleaseRecord(cycle.exchange, node->answerRecord);
   bool armed = true;
   if (node->request.step == 1) {
-    armed = ArmAnswerRecord(cycle.exchange, node->answerRecord,
-                            MakeTpdoCobId(kFeedbackTpdo, node->nodeId));
+    // The answer record takes the feedback PDO every cycle, not once.
+    const auto answer = RecordOf(cycle.exchange, node->answerRecord);
+    armed = answer.has_value();
+    if (armed) {
+      WriteRecord(*answer, common::MessageCode::StartAnswerObject, 0,
+                  CanFrame{MakeTpdoCobId(kFeedbackTpdo, node->nodeId), 0, {}});
+    }
   }
   cycle.exchange.Set(common::exchange_buffer::kRingControl, std::uint8_t{0});
   FinishNodeRequestWith(*node, armed ? common::kKernelSuccess : common::kKernelCanMessageInvalid);
