@@ -9,13 +9,17 @@
 #include <filesystem>
 #include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "common/cnc_init_record.h"
+#include "common/complete_status_record.h"
 #include "common/kernel_object_names.h"
+#include "kernel/core/canopen/drive_reads.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
@@ -269,16 +273,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 // Plays the cycle: between two cycles' worth of the cycle mutex it ends
-// every installed node request with success, as long as the kernel is in
-// CNC mode.
+// every installed node request, as long as the kernel is in CNC mode. The
+// answer of a request is the test's: `answer` may fill the request record
+// and gives the request's result.
 class AnsweringCycle {
  public:
-  explicit AnsweringCycle(Kernel& kernel, StandInDriverLink& driver)
-      : thread_([this, &kernel, &driver] {
+  using Answer = std::function<common::StatusCode(canopen::NodeObject&)>;
+
+  AnsweringCycle(Kernel& kernel, StandInDriverLink& driver,
+                 Answer answer = [](canopen::NodeObject&) { return common::kKernelSuccess; })
+      : answer_(std::move(answer)), thread_([this, &kernel, &driver] {
           while (!stop_.load()) {
             if (os::WaitForOne(driver.cycleMutex, 1000).acquired()) {
               if (kernel.data.state.IsCncInitialised() && LockKernelData(kernel.data)) {
-                canopen::CompletePendingRequests(kernel.data.nodeConfiguration.table, nullptr);
+                AnswerAll(kernel.data.nodeConfiguration.table);
                 UnlockKernelData(kernel.data);
               }
               static_cast<void>(driver.cycleMutex.Release());
@@ -291,7 +299,28 @@ class AnsweringCycle {
     thread_.join();
   }
 
+  // How often `step` was installed on node `index` (0-based).
+  int Installed(canopen::NodeStepFunction step, std::size_t index) {
+    std::lock_guard lock(countsMutex_);
+    return counts_[{step, index}];
+  }
+
  private:
+  void AnswerAll(canopen::NodeTable& table) {
+    for (std::uint32_t i = 0; i < table.Count(); ++i) {
+      canopen::NodeObject* node = table.nodes[i];
+      if (node == nullptr || node->request.stepFunction == nullptr) continue;
+      {
+        std::lock_guard lock(countsMutex_);
+        ++counts_[{node->request.stepFunction, i}];
+      }
+      canopen::FinishNodeRequestWith(*node, answer_(*node));
+    }
+  }
+
+  Answer answer_;
+  std::mutex countsMutex_;
+  std::map<std::pair<canopen::NodeStepFunction, std::size_t>, int> counts_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -316,6 +345,126 @@ TEST_F(CncInitializeTest, ExitWithTheCycleEndedStillGivesEverythingBack) {
   EXPECT_EQ(Run(13), kCycleNotRunning);
   EXPECT_EQ(OpenDescriptors(), descriptors);
   ExpectNothingCreated();
+}
+
+namespace cs = common::complete_status;
+
+// Node 3 carries the gantry slave 30, whose inputs and error the status
+// reads through node 3's slot while the drives stand in quick stop.
+class CompleteStatusTest : public CncInitializeTest {
+ protected:
+  void SetUp() override {
+    CncInitializeTest::SetUp();
+    kernel_.millisecondTick = [this] { return tick_.load(); };
+    ASSERT_EQ(Run(12), common::kKernelSuccess);
+  }
+
+  std::uint32_t Word(std::size_t offset) {
+    return *kernel_.Block().Load<std::uint32_t>(cb::PayloadAt(offset));
+  }
+  std::uint32_t SlaveWord(cs::AxisSection section, std::size_t within) {
+    return Word(cs::AxisOffset(section, 2, within));
+  }
+
+  std::atomic<std::uint32_t> tick_{5000};
+};
+
+TEST_F(CompleteStatusTest, InQuickStopReadsTheSlaveInputsOncePerSecond) {
+  namespace di = canopen::digital_inputs_request;
+  std::atomic<std::uint8_t> inputs{di::kNegativeLimitSwitch};
+  AnsweringCycle cycle(kernel_, driver_, [&](canopen::NodeObject& node) {
+    if (node.request.stepFunction == canopen::ReadDigitalInputsStep) {
+      node.requestRecord.Set(di::kValid, 1u);
+      node.requestRecord.Set(di::kInputs, inputs.load());
+    }
+    return common::kKernelSuccess;
+  });
+  ASSERT_EQ(kernel_.data.state.stopped, 1u) << "a fresh configuration stands in quick stop";
+  ASSERT_EQ(Run(24), common::kKernelSuccess);
+  EXPECT_EQ(cycle.Installed(canopen::ReadDigitalInputsStep, 2), 1);
+  EXPECT_EQ(cycle.Installed(canopen::DriveErrorStep, 0), 1);
+  EXPECT_EQ(cycle.Installed(canopen::DriveErrorStep, 2), 2) << "the node and its slave";
+  EXPECT_EQ(cycle.Installed(canopen::ReadDigitalInputsStep, 0), 0) << "node 1 has no slave";
+  EXPECT_EQ(SlaveWord(cs::kCurrentSlaveState, cs::kSlaveNegativeLimitOKWord), 0u);
+  EXPECT_EQ(SlaveWord(cs::kLatchedSlaveState, cs::kSlaveNegativeLimitOKWord), 0u);
+  EXPECT_EQ(SlaveWord(cs::kCurrentSlaveState, cs::kSlavePositiveLimitOKWord), 1u);
+  // The slot is back on the node's own SDO identifiers.
+  EXPECT_EQ(kernel_.data.nodeConfiguration.records[2].can->sdoRequestCobId, 0x603);
+
+  tick_ = 5999;
+  inputs = 0;
+  ASSERT_EQ(Run(24), common::kKernelSuccess);
+  EXPECT_EQ(cycle.Installed(canopen::ReadDigitalInputsStep, 2), 1) << "within the second";
+  EXPECT_EQ(cycle.Installed(canopen::DriveErrorStep, 2), 2) << "errors are read once";
+
+  tick_ = 6000;
+  ASSERT_EQ(Run(24), common::kKernelSuccess);
+  EXPECT_EQ(cycle.Installed(canopen::ReadDigitalInputsStep, 2), 2);
+  EXPECT_EQ(SlaveWord(cs::kCurrentSlaveState, cs::kSlaveNegativeLimitOKWord), 1u);
+  EXPECT_EQ(SlaveWord(cs::kLatchedSlaveState, cs::kSlaveNegativeLimitOKWord), 0u)
+      << "the latched word stays until the reset";
+
+  // Out of quick stop nothing is read, whatever the time.
+  kernel_.data.state.stopped = 0;
+  tick_ = 9000;
+  ASSERT_EQ(Run(24), common::kKernelSuccess);
+  EXPECT_EQ(cycle.Installed(canopen::ReadDigitalInputsStep, 2), 2);
+}
+
+TEST_F(CompleteStatusTest, ASlaveThatFailsThreeReadsIsNoLongerAskedAndShowsWhy) {
+  // Faulty answers, not time-outs: they count as failures too.
+  AnsweringCycle cycle(kernel_, driver_, [](canopen::NodeObject& node) {
+    if (node.request.stepFunction == canopen::ReadDigitalInputsStep) {
+      node.requestRecord.Set(canopen::digital_inputs_request::kValid, 0u);
+      return common::kKernelCanMessageInvalid;
+    }
+    return common::kKernelSuccess;
+  });
+  for (int period = 0; period < 5; ++period) {
+    tick_ = 5000 + 1000 * static_cast<std::uint32_t>(period);
+    ASSERT_EQ(Run(24), common::kKernelSuccess);
+  }
+  EXPECT_EQ(cycle.Installed(canopen::ReadDigitalInputsStep, 2), 3);
+  EXPECT_EQ(SlaveWord(cs::kOperationResults, cs::kSlaveResultWord),
+            common::kKernelCanMessageInvalid);
+  EXPECT_EQ(SlaveWord(cs::kCurrentSlaveState, cs::kSlaveNegativeLimitOKWord), 1u)
+      << "the last limit words stay";
+}
+
+TEST_F(CompleteStatusTest, TheRecordIsZeroedThenFilled) {
+  kernel_.data.state.stopped = 0;  // no drive reads
+  kernel_.Block().Fill(cb::kPayloadOffset, common::kCompleteStatusRecordSize, 0x5A);
+  ASSERT_EQ(Run(24), common::kKernelSuccess);
+  EXPECT_EQ(Word(cs::StateWordOffset(cs::StateWord::ControlInit)), 1u);
+  EXPECT_EQ(Word(cs::StateWordOffset(cs::StateWord::QuickStopActive)), 0u);
+  EXPECT_EQ(Word(cs::StateWordOffset(cs::StateWord::Reserved18)), 1u);
+  EXPECT_EQ(Word(cs::kCurrentCanObjectOK.kOffset), 1u);
+  for (std::size_t entry = 0; entry < cs::kCanObjectErrorEntryCount; ++entry) {
+    EXPECT_EQ(Word(cs::CanObjectErrorOffset(entry) + 8), 0u) << entry;
+  }
+  EXPECT_EQ(Word(cs::LatchedNegSweWarningOffset(1)), 1u);
+  EXPECT_EQ(Word(cs::LatchedNegSweWarningOffset(2)), 0u) << "past the coordinate count";
+  for (std::uint32_t axis = 0; axis < 3; ++axis) {
+    EXPECT_EQ(Word(cs::AxisOffset(cs::kAxisTable, axis, cs::kNodeIdWord)), axis + 1);
+  }
+  EXPECT_EQ(Word(cs::AxisOffset(cs::kAxisTable, 2, cs::kSlaveNodeIdWord)), 30u);
+  EXPECT_EQ(Word(cs::AxisOffset(cs::kAxisModes, 2, cs::kSingleAxisWord)), 1u);
+  EXPECT_EQ(Word(cs::AxisOffset(cs::kAxisTable, 3, cs::kNodeIdWord)), 0u) << "past the nodes";
+  EXPECT_EQ(Word(cs::AxisOffset(cs::kLatchedDriveState, 0)), 0u) << "rows start at zero";
+  EXPECT_EQ(Word(cs::kHandwheelConfigured.kOffset), 1u);
+  const auto record = *kernel_.Block().Window<common::kCompleteStatusRecordSize>(cb::kPayloadOffset);
+  EXPECT_EQ(record.Get(cs::kHandwheelNodeId), 90);
+  EXPECT_EQ(record.GetText(cs::kKernelVersion), "01.70.00.13");
+  EXPECT_EQ(record.GetText(cs::kDriverVersion), "01.02.03");
+  EXPECT_EQ(record.GetText(cs::kLibraryVersion), "") << "the library writes its own";
+}
+
+TEST_F(CompleteStatusTest, NotInitialisedAnswersWithoutARecord) {
+  FreeNodeObjects(kernel_);
+  kernel_.data.state.SetCncInitialised(false);
+  kernel_.Block().Fill(cb::kPayloadOffset, 16, 0x5A);
+  EXPECT_EQ(Run(24), common::kKernelCncNotInitialized);
+  EXPECT_EQ(Word(0), 0x5A5A5A5Au);
 }
 
 }  // namespace
