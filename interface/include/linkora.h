@@ -172,6 +172,31 @@ typedef struct LinkoraSdoFrame {
   uint32_t TimeUsed; /* out: summed over all attempts */
 } LinkoraSdoFrame;
 
+/* User PDO of cpctl_AssignPdo (44 bytes). */
+typedef struct LinkoraPdoAssignment {
+  uint32_t Direction; /* 0 receive, else transmit */
+  uint32_t Guarding;  /* non-zero: node guarding object (receive, 1 byte) */
+  uint8_t NodeId;
+  uint8_t Unused9;
+  uint16_t CobId;
+  uint8_t Length; /* 1..8 */
+  uint8_t Unused13[3];
+  uint32_t Compare; /* non-zero: received data are compared under the mask */
+  uint8_t Mask[8];
+  uint8_t Expected[8];
+  uint32_t AnswerTimeout; /* microseconds */
+  uint32_t Period;        /* microseconds */
+} LinkoraPdoAssignment;
+
+/* Data of cpctl_ReadPdo and cpctl_WritePdo (16 bytes). */
+typedef struct LinkoraPdoData {
+  uint16_t CobId;
+  uint8_t Data[8];
+  uint8_t Length;
+  uint8_t Unused11;
+  uint32_t Mismatch; /* out: the received data differ from the expected ones */
+} LinkoraPdoData;
+
 /* Result codes and texts. */
 LinkoraStatus mctl_GetErrorText(uint32_t code, int32_t language, char* text, uint32_t size);
 
@@ -195,6 +220,10 @@ LinkoraStatus cpctl_CanInitialize(LinkoraCanInitRecord* record, uint32_t size);
 LinkoraStatus cpctl_Initialize(const char* initialisationFile);
 LinkoraStatus cpctl_Exit(void);
 LinkoraStatus cpctl_ComViaSdo(LinkoraSdoFrame* frame, uint32_t size);
+LinkoraStatus cpctl_AssignPdo(const LinkoraPdoAssignment* record, uint32_t size);
+LinkoraStatus cpctl_ClearPdo(uint16_t cobId);
+LinkoraStatus cpctl_ReadPdo(LinkoraPdoData* record, uint32_t size);
+LinkoraStatus cpctl_WritePdo(LinkoraPdoData* record, uint32_t size);
 
 #ifdef __cplusplus
 }

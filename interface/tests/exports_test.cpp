@@ -70,6 +70,10 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "cpctl_Initialize",
       "cpctl_Exit",
       "cpctl_ComViaSdo",
+      "cpctl_AssignPdo",
+      "cpctl_ClearPdo",
+      "cpctl_ReadPdo",
+      "cpctl_WritePdo",
   };
   std::set<std::string> exported = DefinedDynamicSymbols(VANTOR_LINKORA_LIBRARY);
   // The version node of the script is no function.
@@ -113,6 +117,11 @@ TEST(ExportsTest, ExportsNeedingTheChannelRefuseBeforeInitialisation) {
   EXPECT_EQ(mctl_InitDebugViewOutput(&filter, sizeof filter), 0xC9140002u);
   LinkoraSdoFrame frame{};
   EXPECT_EQ(cpctl_ComViaSdo(&frame, sizeof frame), 0xC9140002u);
+  LinkoraPdoData pdo{0x214, {}, 2, 0, 7};
+  EXPECT_EQ(cpctl_ReadPdo(&pdo, sizeof pdo), 0xC9140002u);
+  EXPECT_EQ(pdo.Length, 0);
+  EXPECT_EQ(pdo.Mismatch, 0u);
+  EXPECT_EQ(cpctl_ClearPdo(0x214), 0xC9140002u);
   EXPECT_EQ(mctl_specfct_CncExit(), 0xC9140002u);
   LinkoraCncInitRecord cnc{};
   EXPECT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), 0xC9140002u);

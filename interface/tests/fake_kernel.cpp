@@ -11,6 +11,10 @@
 //                             then only waits to be killed)
 // VANTOR_FAKE_KERNEL_PID_FILE file that the kernel's process id is written to
 // VANTOR_FAKE_KERNEL_CNC_FILE file that the payload of the CNC initialisation is written to
+// VANTOR_FAKE_KERNEL_PDO_FILE file that the payloads of the PDO commands (47 to 50, 44 bytes
+//                             each) are appended to; code 49 answers 8 data bytes
+//                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
+//                             0x7FF is answered 0xC9130008 with length 5 and mismatch 1
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +51,30 @@ void SaveCncPayload(common::ConstCommunicationBlockView block) {
     std::fwrite(block.Bytes().data() + cb::kPayloadOffset, 1, layout->totalSize, file);
     std::fclose(file);
   }
+}
+
+// Appends the first 44 payload bytes of a PDO command and answers it.
+common::StatusCode ServePdoCommand(std::uint32_t code, common::CommunicationBlockView block) {
+  constexpr std::size_t kLoggedBytes = 44;
+  if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_PDO_FILE")) {
+    if (std::FILE* file = std::fopen(path, "ab")) {
+      std::fwrite(block.Bytes().data() + cb::kPayloadOffset, 1, kLoggedBytes, file);
+      std::fclose(file);
+    }
+  }
+  constexpr std::size_t kData = cb::kPayloadOffset + 2;
+  constexpr std::size_t kLength = cb::kPayloadOffset + 10;
+  constexpr std::size_t kMismatch = cb::kPayloadOffset + 12;
+  if (code == 49 || code == 50) block.Store<std::uint32_t>(kMismatch, 1);
+  if ((code == 49 || code == 50) && *block.Load<std::uint16_t>(cb::kPayloadOffset) == 0x7FF) {
+    block.Store<std::uint8_t>(kLength, 5);
+    return common::kKernelPdoParameterInvalid;
+  }
+  if (code == 49) {
+    for (std::uint8_t k = 0; k < 8; ++k) block.Store<std::uint8_t>(kData + k, 0xA0 + k);
+    block.Store<std::uint8_t>(kLength, 3);
+  }
+  return common::kKernelSuccess;
 }
 
 void LogCommand(std::uint32_t code) {
@@ -155,6 +183,12 @@ int main(int argc, char** argv) {
         break;
       case 12:
         SaveCncPayload(block);
+        break;
+      case 47:
+      case 48:
+      case 49:
+      case 50:
+        result = ServePdoCommand(code, block);
         break;
       case 2:
         end = true;

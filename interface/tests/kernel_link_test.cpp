@@ -626,6 +626,61 @@ TEST_F(KernelLinkTest, CncModeSendsTheRecordWithItsListsAndTheLastUserEndsIt) {
   ExpectChannelGone();
 }
 
+TEST_F(KernelLinkTest, PdoExportsMirrorTheirRecordsAndNeedTheCncMode) {
+  ::setenv("VANTOR_FAKE_KERNEL_PDO_FILE", Path("pdo").c_str(), 1);
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  LinkoraPdoAssignment assignment{};
+  assignment.Direction = 1;
+  assignment.NodeId = 20;
+  assignment.CobId = 0x214;
+  assignment.Length = 2;
+  assignment.Mask[7] = 0x5A;
+  assignment.AnswerTimeout = 5000;
+  assignment.Period = 0x01020304;
+  LinkoraPdoData data{0x214, {1, 2, 3, 4, 5, 6, 7, 8}, 12, 0, 0xEEEEEEEE};
+  EXPECT_EQ(cpctl_AssignPdo(&assignment, sizeof assignment), 0xC914000Bu);
+  EXPECT_EQ(cpctl_ClearPdo(0x214), 0xC914000Bu);
+  EXPECT_EQ(cpctl_WritePdo(&data, sizeof data), 0xC914000Bu);
+  EXPECT_EQ(data.Length, 0);
+  EXPECT_EQ(data.Mismatch, 0u);
+  EXPECT_EQ(cpctl_AssignPdo(&assignment, sizeof assignment - 1), 0xC914000Eu);
+  EXPECT_EQ(cpctl_ReadPdo(&data, sizeof data + 1), 0xC914000Eu);
+
+  LinkoraCncInitRecord cnc{};
+  cnc.DllPathPufVecMaxNo = 20;
+  ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);
+  EXPECT_EQ(cpctl_AssignPdo(&assignment, sizeof assignment), 0x09130000u);
+  EXPECT_EQ(cpctl_ClearPdo(0x215), 0x09130000u);
+  // A length beyond a frame sends eight data bytes and the length as given.
+  data = {0x214, {1, 2, 3, 4, 5, 6, 7, 8}, 12, 0, 0xEEEEEEEE};
+  EXPECT_EQ(cpctl_WritePdo(&data, sizeof data), 0x09130000u);
+  EXPECT_EQ(data.Length, 12);
+  EXPECT_EQ(data.Mismatch, 1u);
+  LinkoraPdoData read{0x214, {}, 0, 0, 0xEEEEEEEE};
+  EXPECT_EQ(cpctl_ReadPdo(&read, sizeof read), 0x09130000u);
+  EXPECT_EQ(read.Length, 3);
+  EXPECT_EQ(read.Data[2], 0xA2);
+  EXPECT_EQ(read.Data[3], 0) << "only the answered length is copied";
+  EXPECT_EQ(read.Mismatch, 1u);
+  LinkoraPdoData refused{0x7FF, {}, 2, 0, 0};
+  EXPECT_EQ(cpctl_ReadPdo(&refused, sizeof refused), 0xC9130008u);
+  EXPECT_EQ(refused.Length, 0);
+  EXPECT_EQ(refused.Mismatch, 1u);
+
+  const auto payloads = ReadFile("pdo");
+  ASSERT_EQ(payloads.size(), 5u * 44);
+  EXPECT_EQ(std::memcmp(payloads.data(), &assignment, sizeof assignment), 0);
+  const std::uint8_t clear[] = {0x15, 0x02};
+  EXPECT_EQ(std::memcmp(payloads.data() + 44, clear, sizeof clear), 0);
+  const std::uint8_t write[] = {0x14, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 12, 0, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(payloads.data() + 88, write, sizeof write), 0);
+  const std::uint8_t readRequest[] = {0x14, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(payloads.data() + 132, readRequest, sizeof readRequest), 0);
+  EXPECT_EQ(mctl_specfct_CncExit(), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  ExpectChannelGone();
+}
+
 TEST_F(KernelLinkTest, TracedExportsWriteTheirLines) {
   ::setenv("VANTOR_DEBUG_OUTPUT", Path("trace").c_str(), 1);
   ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);

@@ -13,7 +13,6 @@
 #include <optional>
 
 #include "common/status_code.h"
-#include "kernel/core/canopen/can_object_list.h"
 #include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/canopen/node_object.h"
 #include "kernel/core/cnc_configuration.h"
@@ -135,8 +134,8 @@ struct KernelData {
   os::Mutex globalRequestMutex;
   os::Mutex resetMutex;
   GlobalSlot globalSlot;
+  // Guards the CAN object list (the kernel's `canObjects`).
   os::Mutex canObjectListMutex;
-  canopen::CanObjectList canObjectList;
   // The configuration as the CNC initialisation derived it; the reset
   // starts from it.
   CncConfiguration savedConfiguration;

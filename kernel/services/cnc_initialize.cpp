@@ -111,8 +111,9 @@ bool MakeNode(NodeConfiguration& nodes, std::uint32_t index, const NodeSettings&
   return true;
 }
 
-void SetUpCanObjectList(KernelData& data) {
-  canopen::CanObjectList& list = data.canObjectList;
+void SetUpCanObjectList(Kernel& kernel) {
+  const KernelData& data = kernel.data;
+  canopen::CanObjectList& list = kernel.canObjects;
   canopen::ResetCanObjectList(list);
   for (std::uint32_t i = 0; i < data.nodeConfiguration.BoundedNodeCount(); ++i) {
     const canopen::NodeObject& node = *data.nodeConfiguration.records[i].can;
@@ -203,7 +204,7 @@ common::StatusCode Initialize(Kernel& kernel) {
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);
   data.state.cycleRunning = 1;
   data.savedConfiguration = CollectConfiguration(data);
-  SetUpCanObjectList(data);
+  SetUpCanObjectList(kernel);
   data.state.SetCncInitialised(true);
   return common::kKernelSuccess;
 }

@@ -8,6 +8,7 @@
 #include "kernel/services/complete_status.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/link_commands.h"
+#include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
 
 namespace vantor::kernel {
@@ -24,7 +25,7 @@ struct CommandEntry {
 // The codes that have a handler of their own. Every other code of the
 // command table (15 to 108) has a handler still to come and is answered
 // like an unknown code until then.
-constexpr CommandEntry kServedCommands[] = {
+constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::Ping, HandlePing},
     {CommandCode::TerminateKernel, HandleTerminateKernel},
     {CommandCode::IdentifyKernel, HandleIdentifyKernel},
@@ -39,9 +40,13 @@ constexpr CommandEntry kServedCommands[] = {
     {CommandCode::CncExit, HandleCncExit},
     {CommandCode::GetLatencyTime, HandleGetLatencyTime},
     {CommandCode::GetDataRecord, HandleGetDataRecord},
+    {CommandCode::AssignPdo, HandleAssignPdo},
+    {CommandCode::ClearPdo, HandleRemovePdo},
+    {CommandCode::ReadPdo, HandleReadPdo},
+    {CommandCode::WritePdo, HandleWritePdo},
     {CommandCode::CncInitialize, HandleCncInitialize},
     {CommandCode::GetStatus, HandleGetStatus},
-};
+});
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {
   for (const auto& entry : kServedCommands) {

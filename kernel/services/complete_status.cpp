@@ -191,9 +191,9 @@ void FillCompleteStatus(const Kernel& kernel, Record& record) noexcept {
   record.Set(cs::kLatchedTimeStampObjOK, data.globalSlot.messageOk[1]);
   record.Set(cs::kCurrentSynObjOK, data.globalSlot.messageOk[2]);
   record.Set(cs::kCurrentTimeStampObjOK, data.globalSlot.messageOk[3]);
-  record.Set(cs::kLatchedCanObjectOK, data.canObjectList.allInOrderLatched);
-  record.Set(cs::kCurrentCanObjectOK, data.canObjectList.allInOrderNow);
-  PutCanObjectErrors(data.canObjectList, record);
+  record.Set(cs::kLatchedCanObjectOK, kernel.canObjects.allInOrderLatched);
+  record.Set(cs::kCurrentCanObjectOK, kernel.canObjects.allInOrderNow);
+  PutCanObjectErrors(kernel.canObjects, record);
   PutCoordinates(data, record);
   PutAxes(data.nodeConfiguration, record);
   record.Set(cs::kHandwheelConfigured, data.handwheel.linked);

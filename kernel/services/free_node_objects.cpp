@@ -45,7 +45,7 @@ void FreeNodeObjects(Kernel& kernel) noexcept {
   data.globalSlot.completion.reset();
   data.resetMutex.Close();
 
-  canopen::FreeCanObjects(data.canObjectList);
+  canopen::FreeCanObjects(kernel.canObjects);
   data.canObjectListMutex.Close();
 }
 

@@ -14,6 +14,7 @@
 #include "common/communication_block.h"
 #include "common/kernel_link_records.h"
 #include "kernel/core/application_can_request.h"
+#include "kernel/core/canopen/can_object_list.h"
 #include "kernel/core/driver_link_port.h"
 #include "kernel/core/kernel_data.h"
 #include "kernel/services/command_line.h"
@@ -73,6 +74,8 @@ struct Kernel {
   StandardChannel standard;
   ApplicationCanRequest sdo;
   KernelData data;
+  // Guarded by `data.canObjectListMutex`; served by the cycle in CNC mode.
+  canopen::CanObjectList canObjects;
   DriverLinkPort* driverLink = nullptr;
   // The main thread's loop, to which the exit command goes.
   const os::MessageLoop* mainLoop = nullptr;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "kernel/core/cycle_steps.h"
+#include "kernel/core/can_object_steps.h"
 #include "kernel/core/driver_link.h"
 #include "kernel/services/application_link.h"
 #include "kernel/services/channel_user_watch.h"
@@ -25,9 +25,10 @@ int main(int argc, char** argv) {
   if (!loop) return 1;
 
   kernel::Kernel motrix;
-  // The layers of the cycle plug in here as they come; until then the cycle
-  // exchanges, carries raw requests and keeps its heartbeat.
-  kernel::CycleSteps cycleSteps;
+  // The layers of the cycle plug in here as they come: the CAN object list
+  // so far; the cycle exchanges, carries raw requests and keeps its
+  // heartbeat.
+  kernel::CanObjectCycleSteps cycleSteps(motrix.data, motrix.canObjects);
   // Declared after the kernel records that its cycle uses, so that it is
   // gone (its cycle stopped) before they are.
   kernel::DriverLink driverLink(

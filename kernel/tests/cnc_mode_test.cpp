@@ -194,7 +194,7 @@ TEST_F(CncInitializeTest, BuildsTheNodesWithZeroRowsAndTakesTheirRecords) {
   EXPECT_EQ(nodes.records[2].can->axes[0].sdoRequestCobId, 0x61E);
   // Records 1..6 of the nodes and 7 of the global slot are taken.
   for (std::uint32_t k = 1; k <= 14; ++k) {
-    EXPECT_EQ(data.canObjectList.freeRecords[k] == 0, k <= 7) << k;
+    EXPECT_EQ(kernel_.canObjects.freeRecords[k] == 0, k <= 7) << k;
   }
   EXPECT_EQ(data.globalSlot.request.record, 7u);
   EXPECT_EQ(data.handwheel.nodeId, 90);

@@ -1,0 +1,60 @@
+#include "kernel/core/can_object_steps.h"
+
+#include <type_traits>
+
+#include "kernel/core/canopen/can_object_admission.h"
+#include "kernel/core/canopen/can_object_cycle.h"
+#include "kernel/core/kernel_locks.h"
+
+namespace vantor::kernel {
+
+static_assert(std::is_same_v<FreeRecordTable, canopen::RecordFlagTable>);
+
+const canopen::NodeTable& ConfiguredCanNodes(const KernelData& data) noexcept {
+  return data.nodeConfiguration.table;
+}
+
+void CanObjectCycleSteps::ServeCanObjectList(common::ExchangeBuffer& exchange) noexcept {
+  canopen::ServeCanObjectList(list_, exchange);
+}
+
+void CanObjectCycleSteps::ScheduleCanObjects(common::ExchangeBuffer& exchange) noexcept {
+  canopen::ScheduleCanObjects(list_, exchange);
+}
+
+void CanObjectCycleSteps::RunNodeSteps(common::ExchangeBuffer& exchange) noexcept {
+  canopen::CycleContext cycle{exchange, data_.nodeConfiguration.table,
+                              exchange.Get(common::exchange_buffer::kCycleMicroseconds)};
+  canopen::RunNodeSteps(cycle);
+}
+
+void CanObjectCycleSteps::CompletePendingRequests() noexcept {
+  if (!data_.state.IsCncInitialised()) return;
+  canopen::CompletePendingRequests(data_.nodeConfiguration.table, &data_.globalSlot.request);
+}
+
+void CanObjectCycleSteps::ProcessMotion(common::ExchangeBuffer& exchange) noexcept {
+  static_cast<void>(exchange);
+  canopen::CheckCanObjectStates(data_.state.peripheryPdoOk, list_);
+}
+
+common::StatusCode CanObjectCycleSteps::CheckApplicationCanRequest(
+    ApplicationCanRequest& request) noexcept {
+  request.kernelNodeRequest = 0;
+  if (!data_.state.IsCncInitialised()) return common::kKernelSuccess;
+  if (!LockKernelDataAndObjectList(data_)) {
+    // The CNC exit closed the locks meanwhile: the rules no longer apply.
+    return data_.state.IsCncInitialised() ? common::kKernelCanMessageInvalid
+                                          : common::kKernelSuccess;
+  }
+  const canopen::CanRequestFrame frame{request.cobId, request.data, request.length,
+                                       request.answerCobId};
+  const auto admission = canopen::CheckApplicationCanRequest(
+      frame, data_.state.IsCncInitialised(), ConfiguredCanNodes(data_), list_);
+  UnlockKernelDataAndObjectList(data_);
+  if (!admission.admitted) return common::kKernelCanMessageInvalid;
+  request.kernelNodeRequest = admission.kernelNodeRequest ? 1 : 0;
+  return common::kKernelSuccess;
+}
+
+}  // namespace vantor::kernel

@@ -1,0 +1,39 @@
+// The CAN object list plugged into the real-time cycle: its service and
+// scheduling around the raw request, its free-record table for the raw
+// request, its state check in the motion processing, and the admission of
+// the applications' raw frames on the server thread.
+#pragma once
+
+#include "kernel/core/canopen/can_object_list.h"
+#include "kernel/core/canopen/node_object.h"
+#include "kernel/core/cycle_steps.h"
+#include "kernel/core/kernel_data.h"
+
+namespace vantor::kernel {
+
+// The nodes whose identifiers the list's rules protect. The CNC
+// initialisation builds them into the node configuration; a kernel without
+// it has none.
+const canopen::NodeTable& ConfiguredCanNodes(const KernelData& data) noexcept;
+
+class CanObjectCycleSteps : public CycleSteps {
+ public:
+  CanObjectCycleSteps(KernelData& data, canopen::CanObjectList& list) noexcept
+      : data_(data), list_(list) {}
+
+  void ServeCanObjectList(common::ExchangeBuffer& exchange) noexcept override;
+  void ScheduleCanObjects(common::ExchangeBuffer& exchange) noexcept override;
+  void ProcessMotion(common::ExchangeBuffer& exchange) noexcept override;
+  // The node request slots: every installed step each cycle, and every
+  // pending request ended when the cycle ends.
+  void RunNodeSteps(common::ExchangeBuffer& exchange) noexcept override;
+  void CompletePendingRequests() noexcept override;
+  FreeRecordTable* CanObjectFreeRecords() noexcept override { return &list_.freeRecords; }
+  common::StatusCode CheckApplicationCanRequest(ApplicationCanRequest& request) noexcept override;
+
+ private:
+  KernelData& data_;
+  canopen::CanObjectList& list_;
+};
+
+}  // namespace vantor::kernel
