@@ -22,6 +22,7 @@ namespace hw = common::can_hardware_parameters;
 constexpr common::StatusCode kNoRequestYet = common::kKernelSuccess;
 
 bool CycleRuns(const Kernel& kernel) {
+  if (kernel.driverLink == nullptr) return false;
   const os::Waitable* thread = kernel.driverLink->CycleThread();
   return thread != nullptr && os::WaitForOne(*thread, 0).kind == os::WaitKind::Timeout;
 }
