@@ -11,9 +11,7 @@ namespace vantor::kernel {
 static_assert(std::is_same_v<FreeRecordTable, canopen::RecordFlagTable>);
 
 const canopen::NodeTable& ConfiguredCanNodes(const KernelData& data) noexcept {
-  static_cast<void>(data);
-  static const canopen::NodeTable kNoNodes{};
-  return kNoNodes;
+  return data.nodeConfiguration.table;
 }
 
 void CanObjectCycleSteps::ServeCanObjectList(common::ExchangeBuffer& exchange) noexcept {
@@ -22,6 +20,17 @@ void CanObjectCycleSteps::ServeCanObjectList(common::ExchangeBuffer& exchange) n
 
 void CanObjectCycleSteps::ScheduleCanObjects(common::ExchangeBuffer& exchange) noexcept {
   canopen::ScheduleCanObjects(list_, exchange);
+}
+
+void CanObjectCycleSteps::RunNodeSteps(common::ExchangeBuffer& exchange) noexcept {
+  canopen::CycleContext cycle{exchange, data_.nodeConfiguration.table,
+                              exchange.Get(common::exchange_buffer::kCycleMicroseconds)};
+  canopen::RunNodeSteps(cycle);
+}
+
+void CanObjectCycleSteps::CompletePendingRequests() noexcept {
+  if (!data_.state.IsCncInitialised()) return;
+  canopen::CompletePendingRequests(data_.nodeConfiguration.table, &data_.globalSlot.request);
 }
 
 void CanObjectCycleSteps::ProcessMotion(common::ExchangeBuffer& exchange) noexcept {

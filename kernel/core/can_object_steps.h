@@ -24,6 +24,10 @@ class CanObjectCycleSteps : public CycleSteps {
   void ServeCanObjectList(common::ExchangeBuffer& exchange) noexcept override;
   void ScheduleCanObjects(common::ExchangeBuffer& exchange) noexcept override;
   void ProcessMotion(common::ExchangeBuffer& exchange) noexcept override;
+  // The node request slots: every installed step each cycle, and every
+  // pending request ended when the cycle ends.
+  void RunNodeSteps(common::ExchangeBuffer& exchange) noexcept override;
+  void CompletePendingRequests() noexcept override;
   FreeRecordTable* CanObjectFreeRecords() noexcept override { return &list_.freeRecords; }
   common::StatusCode CheckApplicationCanRequest(ApplicationCanRequest& request) noexcept override;
 

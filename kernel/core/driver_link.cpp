@@ -149,6 +149,10 @@ const os::Waitable* DriverLink::CycleThread() const {
   return publishedCycle_.load(std::memory_order_acquire);
 }
 
+os::Mutex* DriverLink::CycleMutex() {
+  return CycleThread() != nullptr && cycleMutex_.valid() ? &cycleMutex_ : nullptr;
+}
+
 std::optional<std::uint32_t> DriverLink::CycleExitCode() const { return cycleThread_.exitCode(); }
 
 common::StatusCode DriverLink::AdmitApplicationCanRequest(ApplicationCanRequest& request) {

@@ -62,6 +62,7 @@ class DriverLink final : public DriverLinkPort {
   common::StatusCode DeviceRequest(std::uint32_t requestCode, std::span<const std::uint8_t> input,
                                    std::span<std::uint8_t> output) override;
   const os::Waitable* CycleThread() const override;
+  os::Mutex* CycleMutex() override;
   common::StatusCode AdmitApplicationCanRequest(ApplicationCanRequest& request) override;
   void CloseCanDevice() override;
 

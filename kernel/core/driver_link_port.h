@@ -45,6 +45,10 @@ class DriverLinkPort {
   // The cycle thread's handle, or nullptr when no cycle was started.
   virtual const os::Waitable* CycleThread() const = 0;
 
+  // The mutex the cycle thread holds for a whole cycle, or nullptr when no
+  // cycle was started. Holding it keeps the cycle between two cycles.
+  virtual os::Mutex* CycleMutex() { return nullptr; }
+
   // Checks a raw request that the server thread has written into `request`
   // (the CAN object list decides what an application may send, and a frame
   // to a configured node gets the node's answer time-out at most). On

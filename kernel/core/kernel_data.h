@@ -9,8 +9,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "common/status_code.h"
+#include "kernel/core/canopen/event_completion_signal.h"
+#include "kernel/core/canopen/node_object.h"
+#include "kernel/core/cnc_configuration.h"
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/node_status.h"
@@ -18,29 +23,98 @@
 
 namespace vantor::kernel {
 
-// One configured CAN node. The node services add their request slot and
-// addressing to it; what every handler needs is here.
+// One configured CAN node: the CANopen layer's record of it (request slot,
+// addressing, axes, status rows and last result, each kept once) and the
+// kernel's handles that guard it.
+// What the complete status shows of a node's gantry slave drive beyond its
+// layer record (id, addressing and last result live there).
+struct SlaveAxisState {
+  // OK words: 1 while the limit switch is free.
+  std::uint32_t negativeLimitOkCurrent = 1;
+  std::uint32_t positiveLimitOkCurrent = 1;
+  std::uint32_t negativeLimitOkLatched = 1;
+  std::uint32_t positiveLimitOkLatched = 1;
+  std::int16_t driveErrorCurrent = 0;
+  std::int16_t driveErrorLatched = 0;
+  // Failed reads of the limit inputs in a row.
+  std::uint32_t failedInputReads = 0;
+};
+
 struct NodeObject {
-  NodeStatusRow latched;
-  NodeStatusRow current;
-  // What the services report for this node.
-  common::StatusCode lastResult = common::kKernelSuccess;
-  // Keeps two services off the node's request slot.
-  os::Mutex requestMutex;
+  // What the CNC initialisation derived for the node.
+  NodeSettings settings;
+  // Present while the node is configured.
+  std::optional<canopen::NodeObject> can;
+  // The request slot's completion event, which the layer record points at.
+  std::unique_ptr<canopen::EventCompletionSignal> completion;
+  SlaveAxisState slave;
+  // Keeps two services off the node's request slot. Taking and giving back
+  // a lock leaves the node as it was, so the locks work on const nodes too.
+  mutable os::Mutex requestMutex;
   // Taken by the handlers and by the cycle's drive stop and resumption.
-  os::Mutex accessMutex;
+  mutable os::Mutex accessMutex;
 };
 
 struct NodeConfiguration {
-  std::uint32_t nodeCount = 0;
+  // The layer's table: node count, largest axis count and the pointers to
+  // the layer records inside `records`.
+  canopen::NodeTable table;
   std::uint32_t interpolatedNodeCount = 0;
-  std::array<NodeObject*, kMaxNodes> nodes{};
+  // The nodes themselves are fixed records, never heap objects.
+  std::array<NodeObject, canopen::kMaxNodes> records{};
   os::Mutex mutex;
+  // Named: the homing and the library wait on them.
+  os::Event homingActiveEvent;
+  os::Event homingBreakEvent;
+  // Two unnamed manual-reset events, signalled while nothing waits on them.
+  os::Event motionDoneEvent;
+  os::Event stopDoneEvent;
+  // The complete status's refresh marks: what it has read from the drives
+  // since the last reset.
+  std::uint32_t driveErrorsRead = 0;
+  std::uint32_t slaveDriveErrorsRead = 0;
+  std::uint32_t slaveInputsRead = 0;
+  // When the slaves were last refreshed (millisecond tick); none before
+  // the first refresh.
+  std::optional<std::uint32_t> lastSlaveRefreshMs;
 
   // The counted nodes; a count beyond the table is cut to it.
-  std::uint32_t BoundedNodeCount() const noexcept {
-    return nodeCount < nodes.size() ? nodeCount : static_cast<std::uint32_t>(nodes.size());
+  std::uint32_t BoundedNodeCount() const noexcept { return table.Count(); }
+
+  // The counted node at `index` that holds a layer record, or null.
+  NodeObject* Node(std::uint32_t index) noexcept {
+    return index < BoundedNodeCount() && records[index].can ? &records[index] : nullptr;
   }
+  const NodeObject* Node(std::uint32_t index) const noexcept {
+    return index < BoundedNodeCount() && records[index].can ? &records[index] : nullptr;
+  }
+
+  // Builds the layer record of node `index` and points the table at it; the
+  // caller sets the count. Null for an index beyond the table.
+  canopen::NodeObject* Place(std::uint32_t index, const canopen::NodeSetup& setup) noexcept {
+    if (index >= records.size()) return nullptr;
+    canopen::NodeObject& node = records[index].can.emplace(setup);
+    table.nodes[index] = &node;
+    return &node;
+  }
+};
+
+struct CoordinateRecord {
+  CoordinateSettings settings;
+  // OK words: 1 while the software limit is not passed.
+  std::uint32_t negativeLimitOkLatched = 1;
+  std::uint32_t positiveLimitOkLatched = 1;
+  std::uint32_t negativeLimitOkCurrent = 1;
+  std::uint32_t positiveLimitOkCurrent = 1;
+};
+
+struct GlobalSlot {
+  GlobalSlotSettings settings;
+  canopen::GlobalRequest request;
+  std::unique_ptr<canopen::EventCompletionSignal> completion;
+  // OK words of the synchronised frames: latched and current, SYNC and
+  // time stamp.
+  std::array<std::uint32_t, 4> messageOk{1, 1, 1, 1};
 };
 
 struct KernelData {
@@ -48,12 +122,23 @@ struct KernelData {
   // the kernel data lock.
   os::Mutex motionMutex;
   KernelStateFlags state;
+  MotionSettings motion;
+  std::int32_t coordinateCount = 0;
+  std::array<CoordinateRecord, motion::kMaxCoordinates> coordinates{};
   NodeConfiguration nodeConfiguration;
+  std::int32_t handlingAxisCount = 0;
+  std::array<HandlingAxisSettings, kMaxHandlingAxisRecords> handlingAxes{};
+  HandwheelSettings handwheel;
   // The global request slot's mutex and, further on in that record, the
   // reset mutex.
   os::Mutex globalRequestMutex;
   os::Mutex resetMutex;
+  GlobalSlot globalSlot;
+  // Guards the CAN object list (the kernel's `canObjects`).
   os::Mutex canObjectListMutex;
+  // The configuration as the CNC initialisation derived it; the reset
+  // starts from it.
+  CncConfiguration savedConfiguration;
 };
 
 }  // namespace vantor::kernel

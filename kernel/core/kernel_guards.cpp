@@ -28,15 +28,16 @@ common::StatusCode CheckRows(NodeConfiguration& nodes, const KernelStateFlags& s
                              NodeResults results, Homing homing) {
   common::StatusCode result = common::kKernelSuccess;
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
-    NodeObject* node = nodes.nodes[i];
-    if (node == nullptr) continue;
-    if (!RowIsReady(node->latched, state, homing)) {
+    NodeObject* record = nodes.Node(i);
+    if (record == nullptr) continue;
+    canopen::NodeObject& node = *record->can;
+    if (!RowIsReady(node.latched, state, homing)) {
       result = common::kKernelOperationFailed;
-      if (results == NodeResults::Set) node->lastResult = common::kKernelNodeWasInErrorState;
+      if (results == NodeResults::Set) node.request.lastResult = common::kKernelNodeWasInErrorState;
     }
-    if (!RowIsReady(node->current, state, homing)) {
+    if (!RowIsReady(node.current, state, homing)) {
       result = common::kKernelOperationFailed;
-      if (results == NodeResults::Set) node->lastResult = common::kKernelNodeInErrorState;
+      if (results == NodeResults::Set) node.request.lastResult = common::kKernelNodeInErrorState;
     }
   }
   return result;
@@ -70,7 +71,8 @@ common::StatusCode CheckNodeStatesNoHoming(NodeConfiguration& nodes, const Kerne
 
 namespace {
 
-bool BothRowsHave(const NodeObject& node, std::initializer_list<StatusFlag> flags) {
+bool BothRowsHave(const NodeObject& record, std::initializer_list<StatusFlag> flags) {
+  const canopen::NodeObject& node = *record.can;
   for (StatusFlag flag : flags) {
     if (!node.latched.Has(flag) || !node.current.Has(flag)) return false;
   }
@@ -81,7 +83,7 @@ bool BothRowsHave(const NodeObject& node, std::initializer_list<StatusFlag> flag
 
 bool AllNodesReady(const NodeConfiguration& nodes) {
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
-    const NodeObject* node = nodes.nodes[i];
+    const NodeObject* node = nodes.Node(i);
     if (node != nullptr && !BothRowsHave(*node, {StatusFlag::M})) return false;
   }
   return true;
@@ -90,7 +92,7 @@ bool AllNodesReady(const NodeConfiguration& nodes) {
 HomingState AllNodesHomed(const NodeConfiguration& nodes) {
   const std::uint32_t count = nodes.BoundedNodeCount();
   for (std::uint32_t i = 0; i < count; ++i) {
-    const NodeObject* node = nodes.nodes[i];
+    const NodeObject* node = nodes.Node(i);
     if (node == nullptr || !BothRowsHave(*node, {StatusFlag::A, StatusFlag::C, StatusFlag::D})) {
       return {false, i};
     }

@@ -43,7 +43,7 @@ os::WaitResult LockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which,
   std::array<const os::Waitable*, kMaxNodes> set{};
   std::size_t count = 0;
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
-    const NodeObject* node = nodes.nodes[i];
+    const NodeObject* node = nodes.Node(i);
     if (node == nullptr) continue;
     set[count++] = which == NodeMutex::Request ? &node->requestMutex : &node->accessMutex;
   }
@@ -52,7 +52,7 @@ os::WaitResult LockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which,
 
 void UnlockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which) {
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
-    NodeObject* node = nodes.nodes[i];
+    const NodeObject* node = nodes.Node(i);
     if (node == nullptr) continue;
     Release(which == NodeMutex::Request ? node->requestMutex : node->accessMutex);
   }

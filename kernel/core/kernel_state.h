@@ -6,6 +6,7 @@
 // atomic word.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -35,6 +36,33 @@ struct KernelStateFlags {
   std::uint32_t testMode = 0;
   std::uint32_t limitSwitchBridge = 0;
   std::uint32_t limitSwitchLeave = 0;
+
+  // The further words that the complete status shows, in its order.
+  std::uint32_t drivesOk = 0;
+  std::uint32_t limitsOk = 0;
+  std::uint32_t motionActive = 0;
+  std::uint32_t pathMode = 0;
+  std::uint32_t pathStarted = 0;
+  std::uint32_t moving = 0;
+  std::uint32_t pathActive = 0;
+  std::uint32_t motionStop = 0;
+  std::uint32_t motionAbort = 0;
+  // Three words without a meaning of their own; the initialisation gives
+  // them 0, 1 and 1.
+  std::array<std::uint32_t, 3> reservedStateWords{};
+  std::uint32_t resuming = 0;
+  std::uint32_t axisLimitError = 0;
+  std::uint32_t stopOnInputInitialised = 0;
+  std::uint32_t stopOnInputActive = 0;
+  std::uint32_t stopOnInputTriggered = 0;
+  std::uint32_t handwheelInitialised = 0;
+  std::uint32_t handwheelActive = 0;
+  std::uint32_t handwheelOk = 0;
+  std::uint32_t handwheelLatched = 0;
+  std::uint32_t handwheelF1 = 0;
+  std::uint32_t handwheelF2 = 0;
+  // The complete status is reading the drives through the node slots.
+  std::uint32_t statusRefresh = 0;
 
   bool IsCncInitialised() const noexcept {
     return cncInitialised.load(std::memory_order_acquire) != 0;

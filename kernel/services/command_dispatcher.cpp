@@ -3,6 +3,9 @@
 #include <array>
 
 #include "common/command_codes.h"
+#include "kernel/services/cnc_exit.h"
+#include "kernel/services/cnc_initialize.h"
+#include "kernel/services/complete_status.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/link_commands.h"
 #include "kernel/services/pdo_commands.h"
@@ -20,7 +23,7 @@ struct CommandEntry {
 };
 
 // The codes that have a handler of their own. Every other code of the
-// command table (12, 15 to 108) has a handler still to come and is answered
+// command table (15 to 108) has a handler still to come and is answered
 // like an unknown code until then.
 constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::Ping, HandlePing},
@@ -41,6 +44,8 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::ClearPdo, HandleRemovePdo},
     {CommandCode::ReadPdo, HandleReadPdo},
     {CommandCode::WritePdo, HandleWritePdo},
+    {CommandCode::CncInitialize, HandleCncInitialize},
+    {CommandCode::GetStatus, HandleGetStatus},
 });
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {

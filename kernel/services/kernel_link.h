@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "common/communication_block.h"
 #include "common/kernel_link_records.h"
@@ -20,6 +21,7 @@
 #include "platform/os/message_loop.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/thread.h"
+#include "platform/os/timing.h"
 
 namespace vantor::kernel {
 
@@ -77,6 +79,9 @@ struct Kernel {
   DriverLinkPort* driverLink = nullptr;
   // The main thread's loop, to which the exit command goes.
   const os::MessageLoop* mainLoop = nullptr;
+  // The millisecond tick that paces the status's drive reads; tests step
+  // their own.
+  std::function<std::uint32_t()> millisecondTick = os::GetTickCount;
 
   // The mapped block; only valid while the link is open.
   common::CommunicationBlockView Block() const {

@@ -123,22 +123,6 @@ AfterCommand HandleOpenHardware(Kernel& kernel) {
   return AfterCommand::KeepServing;
 }
 
-AfterCommand HandleCncExit(Kernel& kernel) {
-  // The node steps of the exit (drive options, disabling the drives, the
-  // limit-switch bridge and the handwheel) come with the node services;
-  // until then a kernel has no nodes, and the exit runs over none.
-  if (kernel.data.nodeConfiguration.BoundedNodeCount() != 0) {
-    WriteResult(kernel, common::kKernelWrongFunctionNumber);
-    return AfterCommand::KeepServing;
-  }
-  {
-    KernelDataLock lock(kernel.data);
-    kernel.data.state.SetCncInitialised(false);
-  }
-  WriteResult(kernel, common::kKernelSuccess);
-  return AfterCommand::KeepServing;
-}
-
 AfterCommand HandleGetDataRecord(Kernel& kernel) {
   if (!kernel.data.state.IsCncInitialised()) {
     WriteResult(kernel, common::kKernelCncNotInitialized);

@@ -1,6 +1,6 @@
 // The commands of the link itself: start-up ping, end, identification,
-// opening the hardware, the driver's claim and port requests, latency, CNC
-// exit and the data record.
+// opening the hardware, the driver's claim and port requests, latency
+// and the data record.
 #pragma once
 
 #include "kernel/services/command_dispatcher.h"
@@ -14,7 +14,6 @@ AfterCommand HandlePing(Kernel& kernel);
 AfterCommand HandleTerminateKernel(Kernel& kernel);
 AfterCommand HandleIdentifyKernel(Kernel& kernel);
 AfterCommand HandleOpenHardware(Kernel& kernel);
-AfterCommand HandleCncExit(Kernel& kernel);
 AfterCommand HandleGetDataRecord(Kernel& kernel);
 
 }  // namespace vantor::kernel

@@ -235,13 +235,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<EndCase>& info) { return info.param.name; });
 
 TEST_F(ApplicationCanStepsTest, NodeRequestHoldsEveryNodeAccessMutexUntilItEnds) {
-  NodeObject first;
-  NodeObject second;
+  nodes_.Place(0, canopen::NodeSetup{.nodeId = 1});
+  nodes_.Place(1, canopen::NodeSetup{.nodeId = 2});
+  NodeObject& first = nodes_.records[0];
+  NodeObject& second = nodes_.records[1];
   first.accessMutex = os::Mutex::CreateUnnamed(false).take();
   second.accessMutex = os::Mutex::CreateUnnamed(false).take();
-  nodes_.nodes[0] = &first;
-  nodes_.nodes[1] = &second;
-  nodes_.nodeCount = 2;
+  nodes_.table.nodeCount = 2;
 
   HandOver(0x601, 8, 0x581);
   request_.kernelNodeRequest = 1;
@@ -292,10 +292,10 @@ TEST_F(ApplicationCanStepsTest, NodeRequestWithoutNodesIsFramedAtOnce) {
 }
 
 TEST_F(ApplicationCanStepsTest, WayOutGivesBackTheNodeAccess) {
-  NodeObject node;
+  nodes_.Place(0, canopen::NodeSetup{.nodeId = 1});
+  NodeObject& node = nodes_.records[0];
   node.accessMutex = os::Mutex::CreateUnnamed(false).take();
-  nodes_.nodes[0] = &node;
-  nodes_.nodeCount = 1;
+  nodes_.table.nodeCount = 1;
   HandOver(0x601, 8, 0x581);
   request_.kernelNodeRequest = 1;
   Start(false);

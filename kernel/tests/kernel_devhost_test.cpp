@@ -16,10 +16,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/cnc_init_record.h"
 #include "common/command_codes.h"
+#include "common/complete_status_record.h"
 #include "common/driver_records.h"
 #include "common/driver_requests.h"
 #include "common/kernel_link_records.h"
+#include "common/kernel_object_names.h"
 #include "common/status_code.h"
 #include "drivers/host/tests/devhost_process.h"
 #include "kernel/core/driver_link_records.h"
@@ -244,6 +247,76 @@ TEST_F(KernelDevhostTest, TheKernelRunsItsCycleOverTheDriverHostUntilItEnds) {
     return StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE) == common::kDriverNoRun;
   }));
   EXPECT_EQ(StatusOfRequest(other.handle, common::IOCTL_CAN_CLAIM), common::kDriverSuccess);
+}
+
+// Drive 1 interpolated, drive 2 a handling axis with drive 3 as its gantry
+// slave, on the sample machine.
+void WriteCncInitRecord(common::CommunicationBlockView block) {
+  namespace ir = common::cnc_init_record;
+  auto record = *block.MutableWindow<common::kCncInitRecordSize>(cb::kPayloadOffset);
+  record.Fill(0, common::kCncInitRecordSize, 0);
+  record.Set(ir::kInterAxisNo, 1);
+  record.Set(ir::kAxisNo, 2);
+  record.Set(ir::kSynNodeNo, 1);
+  record.Set(ir::kMaxNoBufferedPathVec, 10);
+  record.Set(ir::kAmplifyMaxNoBufferedDesCoor, std::int16_t{20});
+  record.Set(ir::kTeachInAmplifyMaxNoBufferedDesCoor, std::int16_t{10});
+  record.Set(ir::kTeachInLookAheadDesPosiMaxNo, std::int16_t{30});
+  record.Set(ir::kCanMsgMaxWaitTime, 100000.0);
+  std::size_t at = cb::PayloadAt(common::kCncInitRecordSize);
+  for (std::int32_t word : {1, 0, 0, 2, 1, 3}) {
+    block.Store<std::int32_t>(at, word);
+    at += 4;
+  }
+}
+
+TEST_F(KernelDevhostTest, CncModeReadsTheDrivesInQuickStopAndEndsCleanly) {
+  StartDevhost({});
+  StartKernel();
+  auto start = StartRecord(SampleMachineSettings());
+  start.Set(common::can_start_record::kLookAheadDesPosiMaxNo, std::int16_t{40});
+  ASSERT_EQ(client_->OpenHardware(start).result, common::kKernelSuccess);
+  // The library creates the path buffer before it sends the record.
+  auto pathBuffer = os::Mapping::CreateOrOpen(
+      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::PathBufferMapping), 8192);
+  ASSERT_TRUE(pathBuffer);
+
+  WriteCncInitRecord(client_->Block());
+  frames_ += control_->Command("frame-log");
+  frames_.clear();
+  ASSERT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
+
+  // A fresh configuration stands in quick stop: the status reads every
+  // drive's error field, and the slave's inputs through node 2's slot.
+  const auto status = client_->Command(CommandCode::GetStatus);
+  ASSERT_TRUE(status.answered);
+  ASSERT_EQ(status.result, common::kKernelSuccess);
+  EXPECT_TRUE(FrameLogShows("can0 601#40031001\n")) << frames_;
+  EXPECT_TRUE(FrameLogShows("can0 603#40031001\n")) << frames_;
+  EXPECT_TRUE(FrameLogShows("can0 603#40FD6000\n")) << frames_;
+  {
+    namespace cs = common::complete_status;
+    const auto record =
+        *client_->Block().Window<common::kCompleteStatusRecordSize>(cb::kPayloadOffset);
+    EXPECT_EQ(record.Get(common::Field<std::uint32_t, cs::StateWordOffset(
+                                                          cs::StateWord::ControlInit)>{}),
+              1u);
+    EXPECT_EQ(*record.Load<std::uint32_t>(cs::AxisOffset(cs::kAxisTable, 1, cs::kNodeIdWord)), 2u);
+    EXPECT_EQ(
+        *record.Load<std::uint32_t>(cs::AxisOffset(cs::kAxisTable, 1, cs::kSlaveNodeIdWord)),
+        3u);
+    EXPECT_EQ(record.GetText(cs::kKernelVersion), "01.70.00.13");
+  }
+
+  // The exit talks to the drives and gives everything back: a second
+  // initialisation finds nothing left over.
+  const auto exit = client_->Command(CommandCode::CncExit);
+  ASSERT_TRUE(exit.answered);
+  WriteCncInitRecord(client_->Block());
+  EXPECT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
+  EXPECT_EQ(client_->Command(CommandCode::CncExit).answered, true);
+  EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
+  EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
 }
 
 TEST_F(KernelDevhostTest, AStalledExchangeEndsTheCycleAndAnswersThePendingRequestAtOnce) {

@@ -41,20 +41,18 @@ struct NodeStateCase {
 
 // Two nodes whose rows are all good; the case spoils the second one.
 struct TwoNodes {
-  NodeObject good;
-  NodeObject tested;
   NodeConfiguration nodes;
+  canopen::NodeObject& good = *nodes.Place(0, canopen::NodeSetup{.nodeId = 1});
+  canopen::NodeObject& tested = *nodes.Place(1, canopen::NodeSetup{.nodeId = 2});
   KernelStateFlags state;
 
   TwoNodes() {
-    for (NodeObject* node : {&good, &tested}) {
+    for (canopen::NodeObject* node : {&good, &tested}) {
       node->latched.SetAll(true);
       node->current.SetAll(true);
-      node->lastResult = kUntouched;
+      node->request.lastResult = kUntouched;
     }
-    nodes.nodeCount = 2;
-    nodes.nodes[0] = &good;
-    nodes.nodes[1] = &tested;
+    nodes.table.nodeCount = 2;
   }
 
   void Apply(const NodeStateCase& c) {
@@ -89,8 +87,8 @@ TEST_P(CheckNodeStatesTest, FlagsEachFailingRow) {
   TwoNodes fixture;
   fixture.Apply(c);
   EXPECT_EQ(fixture.Check(c.homingRequired, NodeResults::Set), c.expected);
-  EXPECT_EQ(fixture.tested.lastResult, c.expectedNodeResult);
-  EXPECT_EQ(fixture.good.lastResult, kUntouched);
+  EXPECT_EQ(fixture.tested.request.lastResult, c.expectedNodeResult);
+  EXPECT_EQ(fixture.good.request.lastResult, kUntouched);
 }
 
 TEST_P(CheckNodeStatesTest, LeavesNodeResultsAloneWhenNotAsked) {
@@ -98,7 +96,7 @@ TEST_P(CheckNodeStatesTest, LeavesNodeResultsAloneWhenNotAsked) {
   TwoNodes fixture;
   fixture.Apply(c);
   EXPECT_EQ(fixture.Check(c.homingRequired, NodeResults::Keep), c.expected);
-  EXPECT_EQ(fixture.tested.lastResult, kUntouched);
+  EXPECT_EQ(fixture.tested.request.lastResult, kUntouched);
 }
 
 using enum StatusFlag;

@@ -101,7 +101,6 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
-      {12, common::kKernelWrongFunctionNumber},
       {15, common::kKernelWrongFunctionNumber},
       {108, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
@@ -111,6 +110,8 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {6, common::kKernelDriverMissing},
       {7, common::kKernelDriverMissing},
       {11, common::kKernelDriverMissing},
+      // The CNC initialisation needs a running cycle.
+      {12, common::kDriverNoController},
       // CNC services before the CNC initialisation.
       {14, common::kKernelCncNotInitialized},
       {150, common::kKernelCncNotInitialized},

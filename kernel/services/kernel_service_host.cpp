@@ -1,0 +1,49 @@
+#include "kernel/services/kernel_service_host.h"
+
+#include "kernel/core/canopen/event_completion_signal.h"
+#include "kernel/core/kernel_guards.h"
+#include "kernel/core/kernel_locks.h"
+#include "platform/os/timing.h"
+
+namespace vantor::kernel {
+
+void KernelServiceHost::LockKernelData() noexcept {
+  static_cast<void>(vantor::kernel::LockKernelData(data_));
+}
+
+void KernelServiceHost::UnlockKernelData() noexcept { vantor::kernel::UnlockKernelData(data_); }
+
+bool KernelServiceHost::IsCycleRunning() noexcept { return data_.state.cycleRunning != 0; }
+
+void KernelServiceHost::WaitForAll(std::span<canopen::CompletionSignal* const> signals) noexcept {
+  static_cast<void>(
+      canopen::WaitForCompletion(signals, [this] { return IsCanBusRunning(data_); }));
+}
+
+void KernelServiceHost::Sleep(std::uint32_t milliseconds) noexcept { os::Sleep(milliseconds); }
+
+bool KernelServiceHost::StopOnInputOrHandwheelInitialised() noexcept {
+  return data_.state.stopOnInputInitialised != 0 || data_.state.handwheelInitialised != 0;
+}
+
+void KernelServiceHost::ClearStopOnInputAndHandwheel() noexcept {
+  KernelStateFlags& state = data_.state;
+  state.stopOnInputInitialised = 0;
+  state.stopOnInputActive = 0;
+  state.stopOnInputTriggered = 0;
+  state.handwheelInitialised = 0;
+  state.handwheelActive = 0;
+}
+
+// The axis records of the motion processing do not exist in this kernel
+// yet; there is nothing to take the positions into.
+void KernelServiceHost::TakeNodePositionsIntoAxisRecords() noexcept {}
+
+// The profile-position move of the all-node services is not part of this
+// kernel yet; a caller learns so from the answer.
+common::StatusCode KernelServiceHost::SetupAxesProfileMode(
+    bool, canopen::NodeMask, std::span<const std::int32_t>) noexcept {
+  return common::kKernelWrongFunctionNumber;
+}
+
+}  // namespace vantor::kernel

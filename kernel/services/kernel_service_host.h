@@ -1,0 +1,33 @@
+// The kernel's side of the node services: its kernel data lock, its cycle
+// flag, the wait on the slots' completion events (which also watches the
+// cycle, so no wait outlives it) and the kernel state words the services
+// touch.
+#pragma once
+
+#include "kernel/core/canopen/service_host.h"
+#include "kernel/core/kernel_data.h"
+
+namespace vantor::kernel {
+
+class KernelServiceHost final : public canopen::NodeServiceHost {
+ public:
+  explicit KernelServiceHost(KernelData& data) noexcept : data_(data) {}
+
+  void LockKernelData() noexcept override;
+  void UnlockKernelData() noexcept override;
+  bool IsCycleRunning() noexcept override;
+  void WaitForAll(std::span<canopen::CompletionSignal* const> signals) noexcept override;
+  void Sleep(std::uint32_t milliseconds) noexcept override;
+  bool StopOnInputOrHandwheelInitialised() noexcept override;
+  void ClearStopOnInputAndHandwheel() noexcept override;
+  void TakeNodePositionsIntoAxisRecords() noexcept override;
+  common::StatusCode SetupAxesProfileMode(bool includeNode, canopen::NodeMask mask,
+                                          std::span<const std::int32_t> positions) noexcept override;
+
+  canopen::ServiceContext Context() noexcept { return {*this, data_.nodeConfiguration.table}; }
+
+ private:
+  KernelData& data_;
+};
+
+}  // namespace vantor::kernel
