@@ -15,6 +15,9 @@ constexpr devhost::Ticks kCycleTicks = devhost::MicrosecondsToTicks(kBusCycleMic
 constexpr sim::SimTime kDriveBootTime = 5 * sim::kNanosecondsPerMillisecond;
 // The deadline of every wait: far beyond any sequence the tests run.
 constexpr int kMaxWaitCycles = 2000;
+// The deadline of a whole test (51 s on the bus): a service that never
+// ends finds its cycle stopped.
+constexpr int kMaxTestCycles = 20000;
 constexpr std::uint16_t kControlwordIndex = 0x6040;
 
 // The card and its two buses; the drives are added by the fixture so that
@@ -65,6 +68,12 @@ void RealBusFixture::StartBus() {
 }
 
 void RealBusFixture::RunCycle() {
+  if (cycles_ >= kMaxTestCycles) {
+    ADD_FAILURE() << "the test outlived its deadline of " << kMaxTestCycles << " cycles";
+    cycleRunning_ = false;
+    CompletePendingRequests(*activeTable_, nullptr);
+    return;
+  }
   CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_};
   RunNodeSteps(context);
   const auto reply = Exchange(owner_, exchange_);
