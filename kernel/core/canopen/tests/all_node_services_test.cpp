@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -244,6 +245,107 @@ TEST_F(GantryMove, AStalledAxisIsHaltedAtTheLimit) {
   EXPECT_EQ(Written(3, 0x6060, 0), std::vector<std::uint64_t>{1}) << "no working mode";
   EXPECT_EQ(Written(2, 0x6060, 0), (std::vector<std::uint64_t>{1, 7}));
   EXPECT_TRUE(LoggedControlwords(1).empty()) << "the nodes were not included";
+  ExpectOwnAddressing();
+}
+
+TEST_F(GantryMove, HeldAxesKeepTheirPositionAsTarget) {
+  const std::array<std::int32_t, 2> targets{3000, -1500};
+  ASSERT_EQ(canopen::SetupAxesProfileMode(gantryContext_, true, 0b11, targets), kOk);
+  for (std::uint8_t id : kAllDrives) ClearDriveLog(id);
+  gantry_[0].request.lastResult = common::kKernelNodeParameterInvalid;
+  ASSERT_EQ(HoldHandlingAxisPositionOnAxes(gantryContext_, 0), kOk);
+  for (std::uint8_t id : {2, 3}) {
+    EXPECT_EQ(LoggedControlwords(id), Words{0x010F}) << int{id};
+    EXPECT_EQ(Written(id, 0x6060, 0), std::vector<std::uint64_t>{1}) << int{id};
+    EXPECT_EQ(Written(id, 0x607A, 0), std::vector<std::uint64_t>{3000}) << int{id};
+  }
+  for (std::uint8_t id : {1, 4, 5}) EXPECT_TRUE(SdoAccessesOf(id).empty()) << int{id};
+  EXPECT_EQ(gantry_[0].request.lastResult, common::kKernelNodeParameterInvalid)
+      << "the node's own result stays";
+  ExpectOwnAddressing();
+}
+
+TEST_F(Gantry, HaltedVelocityModeReachesTheNodesAxesOnly) {
+  ASSERT_EQ(SetVelocityModeHaltedOnAxes(gantryContext_, 0), kOk);
+  for (std::uint8_t id : {2, 3}) {
+    EXPECT_EQ(LoggedControlwords(id), Words{0x010F}) << int{id};
+    EXPECT_EQ(Written(id, 0x60FF, 0), std::vector<std::uint64_t>{0}) << int{id};
+    EXPECT_EQ(Written(id, 0x6060, 0), std::vector<std::uint64_t>{3}) << int{id};
+  }
+  for (std::uint8_t id : {1, 4, 5}) EXPECT_TRUE(SdoAccessesOf(id).empty()) << int{id};
+  Silence(2);
+  EXPECT_EQ(SetVelocityModeHaltedOnAxes(gantryContext_, 0), kFailed);
+  EXPECT_EQ(Written(3, 0x60FF, 0), std::vector<std::uint64_t>{0}) << "the failed halt ends it";
+  ExpectOwnAddressing();
+}
+
+// ---- Position factor and gear ratios -----------------------------------------------
+
+class GantryGear : public Gantry {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(Gantry::SetUp());
+    ASSERT_EQ(ProbeAxisChain(gantryContext_, false), kOk);
+    for (std::uint8_t id : kAllDrives) ClearDriveLog(id);
+    NodeObject& node = gantry_[0];
+    node.scalingDivisor = 2.0;
+    node.position = 100.0;
+    node.profileVelocity = 1000.0;
+    node.axes[1].profileAcceleration = 50.0;
+    node.SetFlagInBothRows(kernel::StatusFlag::N, true);
+  }
+  const PositionFactor factors_[3] = {{8, 2}, {6, 1}, {5, 1}};
+};
+
+TEST_F(GantryGear, PositionFactorGoesToNodeAndAxesWithTheChainUncoupled) {
+  ASSERT_EQ(WritePositionFactorOnAxes(gantryContext_, 0, factors_), kOk);
+  using V = std::vector<std::uint64_t>;
+  EXPECT_EQ(Written(1, 0x6093, 1), V{8});
+  EXPECT_EQ(Written(1, 0x6093, 2), V{2});
+  EXPECT_EQ(Written(2, 0x6093, 1), V{6});
+  EXPECT_EQ(Written(3, 0x6093, 1), V{5});
+  EXPECT_EQ(Written(1, kChain, 1), (V{0, 2}));
+  EXPECT_EQ(Written(3, kChain, 1), (V{0, 1}));
+  EXPECT_TRUE(SdoAccessesOf(4).empty());
+  const NodeObject& node = gantry_[0];
+  EXPECT_DOUBLE_EQ(node.scalingDivisor, 4.0);
+  EXPECT_DOUBLE_EQ(node.position, 50.0);
+  EXPECT_DOUBLE_EQ(node.profileVelocity, 500.0);
+  EXPECT_DOUBLE_EQ(node.axes[1].profileAcceleration, 25.0);
+  EXPECT_EQ(node.gear.changed, 1u);
+  EXPECT_EQ(node.axes[0].gear.changed, 1u);
+  EXPECT_EQ(node.axes[1].gear.changed, 1u);
+  ExpectOwnAddressing();
+}
+
+TEST_F(GantryGear, FailedOrRefusedFactorLeavesTheScalingAlone) {
+  const PositionFactor zero[3] = {{8, 2}, {6, 0}, {5, 1}};
+  EXPECT_EQ(WritePositionFactorOnAxes(gantryContext_, 0, zero), common::kKernelGearRatioInvalid);
+  EXPECT_EQ(WritePositionFactorOnAxes(gantryContext_, 0, std::span(factors_).first(2)), kFailed);
+  for (std::uint8_t id : kAllDrives) EXPECT_TRUE(SdoAccessesOf(id).empty()) << int{id};
+
+  Silence(3);
+  EXPECT_EQ(WritePositionFactorOnAxes(gantryContext_, 0, factors_), kFailed);
+  EXPECT_EQ(Written(2, 0x6093, 2), std::vector<std::uint64_t>{1}) << "axis 0 is still written";
+  EXPECT_DOUBLE_EQ(gantry_[0].scalingDivisor, 2.0);
+  EXPECT_DOUBLE_EQ(gantry_[0].position, 100.0);
+  EXPECT_FALSE(gantry_[0].latched.Has(kernel::StatusFlag::N));
+  EXPECT_FALSE(gantry_[0].current.Has(kernel::StatusFlag::N));
+  ExpectOwnAddressing();
+}
+
+TEST_F(GantryGear, RestoreGivesChangedAxesTheirKeptRatio) {
+  gantry_[0].axes[1].gear = GearRatio{7, 3, 1};
+  gantry_[1].axes[0].gear = GearRatio{9, 4, 1};
+  gantry_[0].axes[0].gear = GearRatio{11, 5, 0};
+  Silence(5);
+  EXPECT_EQ(RestoreGearRatiosOnAxes(gantryContext_), kFailed);
+  using V = std::vector<std::uint64_t>;
+  EXPECT_EQ(Written(3, 0x6093, 1), V{7});
+  EXPECT_EQ(Written(3, 0x6093, 2), V{3});
+  EXPECT_TRUE(SdoAccessesOf(2).empty()) << "unchanged";
+  EXPECT_EQ(gantry_[0].axes[1].gear.changed, 0u);
+  EXPECT_EQ(gantry_[1].axes[0].gear.changed, 1u) << "still differs";
   ExpectOwnAddressing();
 }
 
