@@ -15,8 +15,11 @@
 #include "kernel/core/canopen/axis_drive_settings.h"
 #include "kernel/core/canopen/axis_profile_move.h"
 #include "kernel/core/canopen/drive_services.h"
+#include "kernel/core/canopen/axis_services.h"
 #include "kernel/core/canopen/masked_axis_sdo.h"
+#include "kernel/core/canopen/nmt_services.h"
 #include "kernel/core/canopen/node_services.h"
+#include "kernel/core/canopen/pdo_motion.h"
 #include "kernel/core/canopen/tests/real_bus_fixture.h"
 #include "sim/drives/ds402_state_machine.h"
 
@@ -349,6 +352,68 @@ TEST_F(GantryGear, RestoreGivesChangedAxesTheirKeptRatio) {
   ExpectOwnAddressing();
 }
 
+// ---- Motion by process data ---------------------------------------------------------
+
+class GantryPdo : public GantryMove {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(GantryMove::SetUp());
+    ASSERT_EQ(SendNmtCommand(gantryContext_, false, 0x01), kOk);
+    for (std::uint32_t k = 0; k < 2; ++k) {
+      ASSERT_EQ(SdoDownloadToNode(gantryContext_, k, 0x6060, 0, 1, 1), kOk);
+      ASSERT_EQ(SdoDownloadToNodeAxes(gantryContext_, false, k, 0x6060, 0, 1, 1), kOk);
+    }
+    for (std::uint8_t id : kAllDrives) ClearDriveLog(id);
+  }
+};
+
+TEST_F(GantryPdo, OneFrameMovesTheNodeAndItsAxes) {
+  ASSERT_EQ(ProfilePositionMoveByPdo(gantryContext_, true, true, 0, 100000, 20000, 2500), kOk);
+  Sleep(500);
+  for (std::uint8_t id : {1, 2, 3}) EXPECT_EQ(Position(id), 2500) << int{id};
+  for (std::uint8_t id : {4, 5}) EXPECT_EQ(Position(id), 0) << int{id};
+  // The last value mapped into the motion PDO was the target, on the
+  // node's identifier for the axes too.
+  using V = std::vector<std::uint64_t>;
+  for (std::uint8_t id : {1, 2, 3}) {
+    EXPECT_EQ(Written(id, 0x1601, 1).back(), 0x607A0020u) << int{id};
+    EXPECT_EQ(Written(id, 0x1401, 1).back(), 0x301u) << int{id};
+    EXPECT_EQ(Written(id, 0x1600, 1), V{0x60400010}) << int{id};
+  }
+  EXPECT_TRUE(SdoAccessesOf(4).empty());
+
+  ASSERT_EQ(ProfilePositionMoveByPdo(gantryContext_, false, false, 0, 100000, 20000, 1000), kOk);
+  Sleep(500);
+  for (std::uint8_t id : {1, 2, 3}) EXPECT_EQ(Position(id), 3500) << int{id} << " relative";
+  ExpectOwnAddressing();
+}
+
+TEST_F(GantryPdo, AFailedMappingEndsTheMoveBeforeAnyFrame) {
+  Silence(3);
+  EXPECT_EQ(ProfilePositionMoveByPdo(gantryContext_, true, true, 0, 100000, 20000, 2500), kFailed);
+  Sleep(200);
+  EXPECT_NE(gantry_[0].axes[1].axisResult, kOk);
+  EXPECT_EQ(gantry_[0].axes[0].axisResult, kOk);
+  EXPECT_EQ(Written(2, 0x1601, 1), std::vector<std::uint64_t>{0x60830020});
+  for (std::uint8_t id : {1, 2}) EXPECT_EQ(Position(id), 0) << int{id};
+  ExpectOwnAddressing();
+}
+
+// A node without axes is mapped too, or the values would land in whatever
+// its PDO carried before.
+TEST_F(Gantry, MappingReachesANodeWithoutAxes) {
+  testing::TestNodes single{{1}};
+  UseNodes(single.table);
+  ServiceContext context{*this, single.table};
+  ASSERT_EQ(MapObjectToRpdo(context, 0, 3, 0xFF, 32, 0x607A, 0), kOk);
+  using V = std::vector<std::uint64_t>;
+  EXPECT_EQ(Written(1, 0x1402, 1), V{0x401});
+  EXPECT_EQ(Written(1, 0x1602, 0), (V{0, 1}));
+  EXPECT_EQ(Written(1, 0x1602, 1), V{0x607A0020});
+  EXPECT_EQ(Written(1, 0x1402, 2), V{0xFF});
+  EXPECT_EQ(single[0].request.lastResult, kOk);
+}
+
 // ---- Every member leaves the nodes' own identifiers behind ----------------------
 
 struct MemberCase {
@@ -410,6 +475,10 @@ const MemberCase kMembers[] = {
        return SetupAxesProfileMode(c, true, 0b11, at);
      },
      9},
+    {"map object to receive PDO",
+     [](ServiceContext& c) { return MapObjectToRpdo(c, 0, 2, 0xFF, 32, 0x607A, 0); }},
+    {"profile move by PDO",
+     [](ServiceContext& c) { return ProfilePositionMoveByPdo(c, true, true, 0, 1, 1, 0); }},
 };
 
 class MemberAddressing : public Gantry, public ::testing::WithParamInterface<MemberCase> {};
