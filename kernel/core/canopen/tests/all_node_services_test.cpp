@@ -19,6 +19,7 @@
 #include "kernel/core/canopen/masked_axis_sdo.h"
 #include "kernel/core/canopen/nmt_services.h"
 #include "kernel/core/canopen/node_services.h"
+#include "kernel/core/canopen/pdo_config_step.h"
 #include "kernel/core/canopen/pdo_motion.h"
 #include "kernel/core/canopen/tests/real_bus_fixture.h"
 #include "sim/drives/ds402_state_machine.h"
@@ -172,6 +173,16 @@ TEST_F(Gantry, ProbeTellsADriveWithoutTheChainFromAFailedRead) {
   EXPECT_EQ(gantry_[0].axes[1].axisChainFound, 1u);
   EXPECT_EQ(gantry_[1].axes[0].axisChainFound, 0u);
   EXPECT_NE(gantry_[1].axes[0].axisResult, common::kKernelDriveFirmwareWrong);
+  ExpectOwnAddressing();
+}
+
+TEST_F(Gantry, AnAxisThatDoesNotAnswerIsReportedAsAFailure) {
+  ASSERT_EQ(ProbeAxisChain(gantryContext_, false), kOk);
+  Silence(2);
+  EXPECT_EQ(ReportAxisErrors(gantryContext_, 0), kFailed);
+  EXPECT_NE(gantry_[0].axes[0].axisResult, kOk);
+  EXPECT_EQ(Written(1, kChain, 4), std::vector<std::uint64_t>{1});
+  EXPECT_TRUE(SdoAccessesOf(3).empty()) << "the reads end at the first failure";
   ExpectOwnAddressing();
 }
 
@@ -413,6 +424,82 @@ TEST_F(Gantry, MappingReachesANodeWithoutAxes) {
   EXPECT_EQ(Written(1, 0x1402, 2), V{0xFF});
   EXPECT_EQ(single[0].request.lastResult, kOk);
 }
+
+struct PdoSetUpCase {
+  std::string name;
+  std::uint32_t transmit;
+  std::int32_t entry;
+  // Index, subindex and value of each write, in order.
+  std::vector<std::array<std::uint32_t, 3>> writes;
+};
+
+void PrintTo(const PdoSetUpCase& value, std::ostream* out) { *out << value.name; }
+
+class PdoSetUp : public Gantry, public ::testing::WithParamInterface<PdoSetUpCase> {};
+
+TEST_P(PdoSetUp, WritesThePdoInOrder) {
+  testing::TestNodes single{{1}};
+  UseNodes(single.table);
+  ServiceContext context{*this, single.table};
+  const PdoSetUpCase& c = GetParam();
+  ASSERT_EQ(RunOnNodes(
+                context, 1, PdoConfigStep,
+                [&](NodeObject& node, auto) {
+                  RequestRecord& r = *node.request.requestRecord;
+                  r = RequestRecord{};
+                  r.Set(pdo_mapping_request::kDirection, c.transmit);
+                  r.Set(pdo_mapping_request::kPdoNumber, 2);
+                  r.Set(pdo_mapping_request::kObjectCount, 2);
+                  r.Set(pdo_mapping_request::kCobId, c.transmit ? 0x281 : 0x301);
+                  r.Set(pdo_mapping_request::kTransmissionType, 1);
+                  r.Set(pdo_mapping_request::kInhibitTime, 10);
+                  r.Set(pdo_mapping_request::kEventTimer, 0);
+                  r.Store<std::uint32_t>(pdo_mapping_request::kEntriesOffset, 0x607A0020);
+                  r.Store<std::uint32_t>(pdo_mapping_request::kEntriesOffset + 4, 0x60400010);
+                },
+                c.entry),
+            kOk);
+  EXPECT_EQ(single[0].request.requestResult, kOk);
+  std::vector<std::array<std::uint32_t, 3>> writes;
+  for (const sim::canopen::SdoAccess& access : SdoAccessesOf(1)) {
+    if (access.direction == sim::canopen::SdoDirection::kDownload) {
+      writes.push_back({access.index, access.subindex, static_cast<std::uint32_t>(access.value)});
+    }
+  }
+  EXPECT_EQ(writes, c.writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pdos, PdoSetUp,
+    ::testing::Values(
+        PdoSetUpCase{"receive",
+                     0,
+                     3,
+                     {{0x1401, 1, 0x301},
+                      {0x1601, 0, 0},
+                      {0x1601, 1, 0x607A0020},
+                      {0x1601, 2, 0x60400010},
+                      {0x1601, 0, 2},
+                      {0x1401, 2, 1}}},
+        PdoSetUpCase{"transmit switched off first",
+                     1,
+                     1,
+                     {{0x1801, 2, 0xF1},
+                      {0x1801, 1, 0x281},
+                      {0x1801, 3, 10},
+                      {0x1801, 5, 0},
+                      {0x1A01, 0, 0},
+                      {0x1A01, 1, 0x607A0020},
+                      {0x1A01, 2, 0x60400010},
+                      {0x1A01, 0, 2},
+                      {0x1801, 2, 1}}}),
+    [](const ::testing::TestParamInfo<PdoSetUpCase>& info) {
+      std::string name = info.param.name;
+      for (char& ch : name) {
+        if (ch == ' ') ch = '_';
+      }
+      return name;
+    });
 
 // ---- Every member leaves the nodes' own identifiers behind ----------------------
 
