@@ -75,7 +75,8 @@ StatusCode ReadChainState(ServiceContext& context, std::int32_t axis, NodeMask& 
     NodeObject* node = context.nodes.nodes[k];
     if (node == nullptr || !HasAxis(*node, axis)) continue;
     const bool found = (mask & Bit(k)) != 0;
-    const bool absent = !found && node->request.requestRecord->Get(sdo_request::kObjectMissing) == 1;
+    const bool absent =
+        !found && node->request.requestRecord->Get(sdo_request::kObjectMissing) == 1;
     if (!found && !absent) result = common::kKernelOperationFailed;
     if (absent) missing |= Bit(k);
     if (axis < 0) {
@@ -195,8 +196,7 @@ StatusCode ConfigureAxisChain(ServiceContext& context) noexcept {
        ++axis) {
     NodeMask followers = FollowersAt(context, leaders, axis);
     if (!write(axis, followers, SameChainRecord(axis_chain::kError, 0), true) ||
-        !write(axis, followers, SameChainRecord(axis_chain::kState, axis_chain::kFollower),
-               true)) {
+        !write(axis, followers, SameChainRecord(axis_chain::kState, axis_chain::kFollower), true)) {
       return result;
     }
   }

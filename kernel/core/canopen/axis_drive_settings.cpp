@@ -29,8 +29,7 @@ StatusCode WriteAxes(ServiceContext& context, std::uint32_t nodeIndex, std::uint
 // Halt, profile-position mode, and its demanded position as its target,
 // on the axis the node points at now.
 StatusCode HoldOneAxis(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  StatusCode step =
-      SdoDownloadToNode(context, nodeIndex, object::kControlword, 0, 2, ds402::kHalt);
+  StatusCode step = SdoDownloadToNode(context, nodeIndex, object::kControlword, 0, 2, ds402::kHalt);
   if (step != common::kKernelSuccess) return step;
   step = SdoDownloadToNode(context, nodeIndex, object::kModesOfOperation, 0, 1,
                            ds402::kProfilePositionMode);
@@ -73,8 +72,7 @@ StatusCode SetVelocityModeHaltedOnAxes(ServiceContext& context, std::uint32_t no
   if (step != common::kKernelSuccess) return step;
   step = WriteAxes(context, nodeIndex, object::kTargetVelocity, 4, 0);
   if (step != common::kKernelSuccess) return step;
-  return WriteAxes(context, nodeIndex, object::kModesOfOperation, 1,
-                   ds402::kProfileVelocityMode);
+  return WriteAxes(context, nodeIndex, object::kModesOfOperation, 1, ds402::kProfileVelocityMode);
 }
 
 StatusCode WritePositionFactorOnAxes(ServiceContext& context, std::uint32_t nodeIndex,
@@ -84,10 +82,9 @@ StatusCode WritePositionFactorOnAxes(ServiceContext& context, std::uint32_t node
     return common::kKernelOperationFailed;
   }
   const std::size_t drives = 1 + node->axisCount;
-  const bool anyZero = std::any_of(factors.begin(), factors.begin() + drives,
-                                   [](const PositionFactor& f) {
-                                     return f.numerator == 0 || f.divisor == 0;
-                                   });
+  const bool anyZero =
+      std::any_of(factors.begin(), factors.begin() + drives,
+                  [](const PositionFactor& f) { return f.numerator == 0 || f.divisor == 0; });
   if (anyZero) return common::kKernelGearRatioInvalid;
 
   const NodeMask self = NodeMask{1} << nodeIndex;

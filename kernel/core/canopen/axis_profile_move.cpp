@@ -83,8 +83,8 @@ class ProfileMove {
       reasons_[Levels::Slot(axis)][k] = node->request.requestResult;
     }
   }
-  StatusCode WriteSame(std::int32_t axis, NodeMask& mask, std::uint16_t index,
-                       std::uint8_t size, std::uint32_t value) noexcept {
+  StatusCode WriteSame(std::int32_t axis, NodeMask& mask, std::uint16_t index, std::uint8_t size,
+                       std::uint32_t value) noexcept {
     SdoRecords records{};
     records[0] = MakeSdoRecord(index, 0, size, value);
     return Write(axis, mask, records, true);
@@ -104,8 +104,8 @@ class ProfileMove {
           const NodeObject* node = context_.nodes.nodes[k];
           if (node == nullptr || !HasAxis(*node, axis)) continue;
           const ProfileValues profile = ProfileOf(*node, axis);
-          accelerations[k] = MakeSdoRecord(object::kProfileAcceleration, 0, 4,
-                                           RoundedWire(profile.acceleration));
+          accelerations[k] =
+              MakeSdoRecord(object::kProfileAcceleration, 0, 4, RoundedWire(profile.acceleration));
           velocities[k] =
               MakeSdoRecord(object::kProfileVelocity, 0, 4, RoundedWire(profile.velocity));
           targets[k] = MakeSdoRecord(object::kTargetPosition, 0, 4,
@@ -148,9 +148,8 @@ class ProfileMove {
       const double distance =
           std::fabs(static_cast<double>(positions_[k]) - static_cast<double>(standing));
       const ProfileValues& plan = plans_[Levels::Slot(axis)][k];
-      longestPlanSeconds_ =
-          std::max(longestPlanSeconds_, PlannedMoveSeconds(distance, plan.velocity,
-                                                           plan.acceleration));
+      longestPlanSeconds_ = std::max(
+          longestPlanSeconds_, PlannedMoveSeconds(distance, plan.velocity, plan.acceleration));
     }
     return common::kKernelSuccess;
   }

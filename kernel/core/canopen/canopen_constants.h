@@ -94,7 +94,7 @@ inline constexpr std::uint16_t kPositionActual = 0x6064;
 inline constexpr std::uint16_t kPositionFactor = 0x6093;  // sub 1 numerator, sub 2 divisor
 // The maker object that couples a node's further axes to it.
 inline constexpr std::uint16_t kAxisChain = 0x2043;
-}
+}  // namespace object
 
 // Subindices of the axis chain object and the values of its state.
 namespace axis_chain {
@@ -105,7 +105,7 @@ inline constexpr std::uint8_t kError = 4;
 inline constexpr std::uint8_t kUncoupled = 0;
 inline constexpr std::uint8_t kFollower = 1;
 inline constexpr std::uint8_t kLeader = 2;
-}  // namespace object
+}  // namespace axis_chain
 
 // ---- DS402 ------------------------------------------------------------------------------
 namespace ds402 {

@@ -33,9 +33,7 @@ struct Download {
   std::uint32_t value = 0;
 };
 
-bool IsTransmit(const RequestRecord& record) noexcept {
-  return record.Get(pdo::kDirection) != 0;
-}
+bool IsTransmit(const RequestRecord& record) noexcept { return record.Get(pdo::kDirection) != 0; }
 std::uint16_t Communication(const RequestRecord& record) noexcept {
   return PdoCommunicationIndex(IsTransmit(record), record.Get(pdo::kPdoNumber));
 }

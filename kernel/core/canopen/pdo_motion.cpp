@@ -108,10 +108,9 @@ StatusCode MapObjectToRpdo(ServiceContext& context, std::uint32_t nodeIndex, std
   return result;
 }
 
-StatusCode ProfilePositionMoveByPdo(ServiceContext& context, bool changeImmediately,
-                                    bool absolute, std::uint32_t nodeIndex,
-                                    std::uint32_t acceleration, std::uint32_t velocity,
-                                    std::int32_t target) noexcept {
+StatusCode ProfilePositionMoveByPdo(ServiceContext& context, bool changeImmediately, bool absolute,
+                                    std::uint32_t nodeIndex, std::uint32_t acceleration,
+                                    std::uint32_t velocity, std::int32_t target) noexcept {
   if (NodeAt(context, nodeIndex) == nullptr) return common::kKernelOperationFailed;
   const StatusCode values =
       SendMotionValues(context, nodeIndex,

@@ -14,8 +14,8 @@
 #include "kernel/core/canopen/axis_chain.h"
 #include "kernel/core/canopen/axis_drive_settings.h"
 #include "kernel/core/canopen/axis_profile_move.h"
-#include "kernel/core/canopen/drive_services.h"
 #include "kernel/core/canopen/axis_services.h"
+#include "kernel/core/canopen/drive_services.h"
 #include "kernel/core/canopen/masked_axis_sdo.h"
 #include "kernel/core/canopen/nmt_services.h"
 #include "kernel/core/canopen/node_services.h"
@@ -51,8 +51,7 @@ class Gantry : public RealBusFixture {
   }
 
   // The values the drive took for one object, in order.
-  std::vector<std::uint64_t> Written(std::uint8_t id, std::uint16_t index,
-                                     std::uint8_t subindex) {
+  std::vector<std::uint64_t> Written(std::uint8_t id, std::uint16_t index, std::uint8_t subindex) {
     std::vector<std::uint64_t> values;
     for (const sim::canopen::SdoAccess& access : SdoAccessesOf(id)) {
       if (access.direction == sim::canopen::SdoDirection::kDownload && access.index == index &&
@@ -469,37 +468,35 @@ TEST_P(PdoSetUp, WritesThePdoInOrder) {
   EXPECT_EQ(writes, c.writes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pdos, PdoSetUp,
-    ::testing::Values(
-        PdoSetUpCase{"receive",
-                     0,
-                     3,
-                     {{0x1401, 1, 0x301},
-                      {0x1601, 0, 0},
-                      {0x1601, 1, 0x607A0020},
-                      {0x1601, 2, 0x60400010},
-                      {0x1601, 0, 2},
-                      {0x1401, 2, 1}}},
-        PdoSetUpCase{"transmit switched off first",
-                     1,
-                     1,
-                     {{0x1801, 2, 0xF1},
-                      {0x1801, 1, 0x281},
-                      {0x1801, 3, 10},
-                      {0x1801, 5, 0},
-                      {0x1A01, 0, 0},
-                      {0x1A01, 1, 0x607A0020},
-                      {0x1A01, 2, 0x60400010},
-                      {0x1A01, 0, 2},
-                      {0x1801, 2, 1}}}),
-    [](const ::testing::TestParamInfo<PdoSetUpCase>& info) {
-      std::string name = info.param.name;
-      for (char& ch : name) {
-        if (ch == ' ') ch = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Pdos, PdoSetUp,
+                         ::testing::Values(PdoSetUpCase{"receive",
+                                                        0,
+                                                        3,
+                                                        {{0x1401, 1, 0x301},
+                                                         {0x1601, 0, 0},
+                                                         {0x1601, 1, 0x607A0020},
+                                                         {0x1601, 2, 0x60400010},
+                                                         {0x1601, 0, 2},
+                                                         {0x1401, 2, 1}}},
+                                           PdoSetUpCase{"transmit switched off first",
+                                                        1,
+                                                        1,
+                                                        {{0x1801, 2, 0xF1},
+                                                         {0x1801, 1, 0x281},
+                                                         {0x1801, 3, 10},
+                                                         {0x1801, 5, 0},
+                                                         {0x1A01, 0, 0},
+                                                         {0x1A01, 1, 0x607A0020},
+                                                         {0x1A01, 2, 0x60400010},
+                                                         {0x1A01, 0, 2},
+                                                         {0x1801, 2, 1}}}),
+                         [](const ::testing::TestParamInfo<PdoSetUpCase>& info) {
+                           std::string name = info.param.name;
+                           for (char& ch : name) {
+                             if (ch == ' ') ch = '_';
+                           }
+                           return name;
+                         });
 
 // ---- Every member leaves the nodes' own identifiers behind ----------------------
 

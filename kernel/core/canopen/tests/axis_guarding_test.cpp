@@ -82,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FirstErrorCase{"all in order", {}, true, kOk},
         FirstErrorCase{"second axis failed", {{3, 0xC9130019}}, true, 0xC9130019},
-        FirstErrorCase{"first failed axis wins", {{3, 0xC9130019}, {2, 0xC913001A}}, true,
-                       0xC913001A},
+        FirstErrorCase{
+            "first failed axis wins", {{3, 0xC9130019}, {2, 0xC913001A}}, true, 0xC913001A},
         FirstErrorCase{"unguarded axis does not count", {{2, 0xC913001A}}, false, kOk},
         FirstErrorCase{"another node's axis does not count", {{5, 0xC9130019}}, true, kOk}),
     [](const ::testing::TestParamInfo<FirstErrorCase>& info) {
