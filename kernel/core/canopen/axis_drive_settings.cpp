@@ -78,7 +78,8 @@ StatusCode SetVelocityModeHaltedOnAxes(ServiceContext& context, std::uint32_t no
 StatusCode WritePositionFactorOnAxes(ServiceContext& context, std::uint32_t nodeIndex,
                                      std::span<const PositionFactor> factors) noexcept {
   NodeObject* node = NodeAt(context, nodeIndex);
-  if (node == nullptr || factors.size() < 1 + node->axisCount) {
+  // Without axes nothing would be written, yet the scaling would change.
+  if (node == nullptr || node->axisCount == 0 || factors.size() < 1 + node->axisCount) {
     return common::kKernelOperationFailed;
   }
   const std::size_t drives = 1 + node->axisCount;

@@ -32,8 +32,8 @@ struct PositionFactor {
 // marked as holding a changed gear. On success the node's scaling divisor
 // becomes the node's numerator / divisor and its stored positions,
 // velocities and accelerations are rescaled by old / new divisor; any
-// failure clears its run enable. A zero in any factor, or fewer factors
-// than drives, is refused before anything is sent.
+// failure clears its run enable. A node without axes, a zero in any
+// factor, or fewer factors than drives is refused before anything is sent.
 common::StatusCode WritePositionFactorOnAxes(ServiceContext& context, std::uint32_t nodeIndex,
                                              std::span<const PositionFactor> factors) noexcept;
 

@@ -335,6 +335,11 @@ TEST_F(GantryGear, FailedOrRefusedFactorLeavesTheScalingAlone) {
   const PositionFactor zero[3] = {{8, 2}, {6, 0}, {5, 1}};
   EXPECT_EQ(WritePositionFactorOnAxes(gantryContext_, 0, zero), common::kKernelGearRatioInvalid);
   EXPECT_EQ(WritePositionFactorOnAxes(gantryContext_, 0, std::span(factors_).first(2)), kFailed);
+  testing::TestNodes single{{4}};
+  single[0].scalingDivisor = 2.0;
+  ServiceContext axisFree{*this, single.table};
+  EXPECT_EQ(WritePositionFactorOnAxes(axisFree, 0, factors_), kFailed) << "a node without axes";
+  EXPECT_DOUBLE_EQ(single[0].scalingDivisor, 2.0);
   for (std::uint8_t id : kAllDrives) EXPECT_TRUE(SdoAccessesOf(id).empty()) << int{id};
 
   Silence(3);
