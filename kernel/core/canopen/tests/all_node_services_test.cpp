@@ -261,6 +261,22 @@ TEST_F(GantryMove, AStalledAxisIsHaltedAtTheLimit) {
   ExpectOwnAddressing();
 }
 
+TEST_F(GantryMove, AFaultedAxisEndsItsMoveAtOnce) {
+  Models([&](sim::Machine&) {
+    Drive(3).InjectFault(0x5000);
+    return 0;
+  });
+  const std::array<std::int32_t, 2> targets{4000, 4000};
+  const std::uint64_t started = MonotonicMilliseconds();
+  EXPECT_EQ(canopen::SetupAxesProfileMode(gantryContext_, true, 0b11, targets),
+            common::kKernelGantryCompensationFailed);
+  EXPECT_LT(MonotonicMilliseconds() - started, kProfileMoveSlackMs) << "not the time limit";
+  EXPECT_EQ(gantry_[0].axes[1].axisResult, common::kKernelGantryCompensationFailed);
+  for (std::uint8_t id : {1, 2, 4, 5}) EXPECT_EQ(Position(id), 4000) << int{id};
+  EXPECT_EQ(gantry_[0].request.lastResult, kOk);
+  ExpectOwnAddressing();
+}
+
 TEST_F(GantryMove, HeldAxesKeepTheirPositionAsTarget) {
   const std::array<std::int32_t, 2> targets{3000, -1500};
   ASSERT_EQ(canopen::SetupAxesProfileMode(gantryContext_, true, 0b11, targets), kOk);
