@@ -89,7 +89,23 @@ inline constexpr std::uint16_t kDigitalOutputs = 0x60FE;
 inline constexpr std::uint16_t kDriveOptions = 0x6510;
 inline constexpr std::uint8_t kDriveOptionSubindex = 7;
 inline constexpr std::uint16_t kMakerRunEnable = 0x2047;
+inline constexpr std::uint16_t kErrorHistory = 0x1003;
+inline constexpr std::uint16_t kPositionActual = 0x6064;
+inline constexpr std::uint16_t kPositionFactor = 0x6093;  // sub 1 numerator, sub 2 divisor
+// The maker object that couples a node's further axes to it.
+inline constexpr std::uint16_t kAxisChain = 0x2043;
 }  // namespace object
+
+// Subindices of the axis chain object and the values of its state.
+namespace axis_chain {
+inline constexpr std::uint8_t kState = 1;
+inline constexpr std::uint8_t kFirstAxis = 2;
+inline constexpr std::uint8_t kLastAxis = 3;
+inline constexpr std::uint8_t kError = 4;
+inline constexpr std::uint8_t kUncoupled = 0;
+inline constexpr std::uint8_t kFollower = 1;
+inline constexpr std::uint8_t kLeader = 2;
+}  // namespace axis_chain
 
 // ---- DS402 ------------------------------------------------------------------------------
 namespace ds402 {
@@ -116,9 +132,18 @@ inline constexpr std::uint16_t kFaultReset = 0x0080;
 inline constexpr std::uint16_t kHalt = 0x010F;
 // Enable operation with a new set-point, taken at once, absolute.
 inline constexpr std::uint16_t kStartAbsoluteMoveNow = 0x003F;
+// Enable operation with a new set-point after the running one, absolute.
+inline constexpr std::uint16_t kStartAbsoluteMove = 0x001F;
+// Enable operation with the maker's bit 11 that ends a profile move.
+inline constexpr std::uint16_t kEndProfileMove = 0x080F;
+
+inline constexpr std::uint16_t kTargetReached = 0x0400;
+// Profile position mode: following error.
+inline constexpr std::uint16_t kFollowingError = 0x2000;
 
 inline constexpr std::uint8_t kProfilePositionMode = 1;
 inline constexpr std::uint8_t kProfileVelocityMode = 3;
+inline constexpr std::uint8_t kInterpolatedPositionMode = 7;
 
 // The statusword's low byte with these bits cleared tells whether the drive
 // runs; the drive option may only change there.

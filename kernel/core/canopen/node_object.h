@@ -52,6 +52,14 @@ struct NodeRequest {
   common::StatusCode lastResult = common::kKernelSuccess;
 };
 
+// A drive's gear ratio (object 0x6093 sub 1 and sub 2) as the kernel keeps
+// it; `changed` while the drive holds another ratio than this one.
+struct GearRatio {
+  std::uint32_t numerator = 1;
+  std::uint32_t denominator = 1;
+  std::uint32_t changed = 0;
+};
+
 // A further drive reached through its node's slot by switching the slot's
 // SDO identifiers to the axis's pair.
 struct NodeAxis {
@@ -61,6 +69,12 @@ struct NodeAxis {
   std::uint32_t guarded = 0;
   common::StatusCode axisResult = common::kKernelSuccess;
   RequestRecord requestRecord{};
+  // The axis's own values for 0x6081 and 0x6083.
+  double profileVelocity = 0.0;
+  double profileAcceleration = 0.0;
+  GearRatio gear{};
+  // The axis drive has the axis chain object (found by the chain probe).
+  std::uint32_t axisChainFound = 0;
 };
 
 // What the CNC initialisation knows of a node when it creates the object.
@@ -116,6 +130,10 @@ struct NodeObject {
   kernel::NodeStatusRow current{};
   NodeRequest request{};
   RequestRecord requestRecord{};
+  GearRatio gear{};
+  // The drive has the axis chain object (found by the chain probe); only
+  // such drives are written the chain's state.
+  std::uint32_t axisChainFound = 0;
 
   bool IsHomedOrAxisFree() const noexcept {
     return axisCount == 0 ||

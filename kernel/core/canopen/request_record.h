@@ -59,6 +59,28 @@ namespace option_request {
 inline constexpr common::Field<std::uint32_t, 0> kOptionChanged{};
 }  // namespace option_request
 
+// A PDO's configuration: its communication parameters, then its mapping.
+namespace pdo_mapping_request {
+inline constexpr common::Field<std::uint32_t, 0> kDirection{};  // 0 receive, 1 transmit
+inline constexpr common::Field<std::uint16_t, 4> kPdoNumber{};  // 1..4
+inline constexpr common::Field<std::uint8_t, 6> kObjectCount{};
+inline constexpr common::Field<std::uint8_t, 7> kMapped{};  // entries written so far
+inline constexpr common::Field<std::uint32_t, 8> kCobId{};
+inline constexpr common::Field<std::uint8_t, 12> kTransmissionType{};
+inline constexpr common::Field<std::uint16_t, 14> kInhibitTime{};  // transmit only
+inline constexpr common::Field<std::uint16_t, 18> kEventTimer{};   // transmit only
+// Mapping entries in the CiA 301 format (index, subindex, bit length).
+inline constexpr std::size_t kEntriesOffset = 20;
+inline constexpr std::size_t kMaxEntries = (kRequestRecordSize - kEntriesOffset) / 4;
+static_assert(kEventTimer.kEnd <= kEntriesOffset);
+constexpr std::uint32_t MappingEntry(std::uint16_t index, std::uint8_t subindex,
+                                     std::uint8_t bits) noexcept {
+  return (static_cast<std::uint32_t>(index) << 16) | (static_cast<std::uint32_t>(subindex) << 8) |
+         bits;
+}
+static_assert(MappingEntry(0x6040, 0, 16) == 0x60400010);
+}  // namespace pdo_mapping_request
+
 namespace position_request {
 inline constexpr common::Field<std::uint32_t, 0> kValue{};
 }  // namespace position_request

@@ -25,6 +25,9 @@ class NodeServiceHost {
   // so that a waiter never outlives its cycle.
   virtual void WaitForAll(std::span<CompletionSignal* const> signals) noexcept = 0;
   virtual void Sleep(std::uint32_t milliseconds) noexcept = 0;
+  // A clock that only runs forward, for the services that bound a wait on
+  // the drives by time.
+  virtual std::uint64_t MonotonicMilliseconds() noexcept = 0;
 
   // ---- Kernel state that lies outside the CANopen layer; called with the
   // ---- kernel data lock held.

@@ -150,6 +150,12 @@ class FakeHost final : public NodeServiceHost {
   bool IsCycleRunning() noexcept override { return cycleRunning; }
   void WaitForAll(std::span<CompletionSignal* const> signals) noexcept override;
   void Sleep(std::uint32_t milliseconds) noexcept override { sleeps.push_back(milliseconds); }
+  // The cycles run and the sleeps taken so far.
+  std::uint64_t MonotonicMilliseconds() noexcept override {
+    std::uint64_t slept = 0;
+    for (std::uint32_t ms : sleeps) slept += ms;
+    return static_cast<std::uint64_t>(cycles) * cycleMicroseconds / 1000 + slept;
+  }
   bool StopOnInputOrHandwheelInitialised() noexcept override { return stopOnInput; }
   void ClearStopOnInputAndHandwheel() noexcept override { stopOnInput = false; }
   void TakeNodePositionsIntoAxisRecords() noexcept override { ++positionsTaken; }

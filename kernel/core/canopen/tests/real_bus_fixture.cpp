@@ -15,6 +15,9 @@ constexpr devhost::Ticks kCycleTicks = devhost::MicrosecondsToTicks(kBusCycleMic
 constexpr sim::SimTime kDriveBootTime = 5 * sim::kNanosecondsPerMillisecond;
 // The deadline of every wait: far beyond any sequence the tests run.
 constexpr int kMaxWaitCycles = 2000;
+// The deadline of a whole test (51 s on the bus): a service that never
+// ends finds its cycle stopped.
+constexpr int kMaxTestCycles = 20000;
 constexpr std::uint16_t kControlwordIndex = 0x6040;
 
 // The card and its two buses; the drives are added by the fixture so that
@@ -26,11 +29,12 @@ constexpr std::string_view kBusMachine = R"({
 
 }  // namespace
 
-RealBusFixture::RealBusFixture() : DriverHostFixture(kBusMachine) {
+RealBusFixture::RealBusFixture(std::size_t driveCount)
+    : DriverHostFixture(kBusMachine), driveCount_(std::min(driveCount, kMaxBusDrives)) {
   Models([this](sim::Machine& machine) {
-    for (std::size_t k = 0; k < kDriveIds.size(); ++k) {
+    for (std::size_t k = 0; k < driveCount_; ++k) {
       sim::canopen::NodeOptions options;
-      options.nodeId = kDriveIds[k];
+      options.nodeId = static_cast<std::uint8_t>(k + 1);
       options.bootTime = kDriveBootTime;
       auto station = std::make_unique<sim::canopen::NodeStation>(options);
       auto drive =
@@ -54,7 +58,8 @@ void RealBusFixture::StartBus() {
   ASSERT_EQ(StartRun(owner_, run), common::kDriverSuccess);
   exchange_.Set(common::exchange_buffer::kStatus, common::kDriverSuccess);
   Advance(devhost::MillisecondsToTicks(10));
-  for (std::uint8_t id : kDriveIds) {
+  for (std::size_t k = 0; k < driveCount_; ++k) {
+    const auto id = static_cast<std::uint8_t>(k + 1);
     ASSERT_EQ(Models([&](sim::Machine&) { return DriveNode(id).State(); }),
               sim::canopen::NmtState::kPreOperational)
         << "drive " << int{id} << " did not boot";
@@ -63,6 +68,12 @@ void RealBusFixture::StartBus() {
 }
 
 void RealBusFixture::RunCycle() {
+  if (cycles_ >= kMaxTestCycles) {
+    ADD_FAILURE() << "the test outlived its deadline of " << kMaxTestCycles << " cycles";
+    cycleRunning_ = false;
+    CompletePendingRequests(*activeTable_, nullptr);
+    return;
+  }
   CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_};
   RunNodeSteps(context);
   const auto reply = Exchange(owner_, exchange_);
@@ -110,6 +121,10 @@ void RealBusFixture::Sleep(std::uint32_t milliseconds) noexcept {
   const std::uint32_t cycles =
       (milliseconds * 1000 + kBusCycleMicroseconds - 1) / kBusCycleMicroseconds;
   for (std::uint32_t k = 0; k < cycles && cycleRunning_; ++k) RunCycle();
+}
+
+std::uint64_t RealBusFixture::MonotonicMilliseconds() noexcept {
+  return static_cast<std::uint64_t>(clock_.Now() / devhost::MillisecondsToTicks(1));
 }
 
 std::uint16_t RealBusFixture::DriveState(std::uint8_t id) {

@@ -27,10 +27,12 @@ namespace vantor::canopen::testing {
 // 5 ticks of 4 x 128 microseconds.
 inline constexpr std::uint32_t kBusCycleMicroseconds = 2560;
 inline constexpr std::array<std::uint8_t, 3> kDriveIds = {1, 2, 3};
+// A fixture may put up to this many drives on the bus, ids 1 and up.
+inline constexpr std::size_t kMaxBusDrives = 5;
 
 class RealBusFixture : public frontends::testing::DriverHostFixture, public NodeServiceHost {
  protected:
-  RealBusFixture();
+  explicit RealBusFixture(std::size_t driveCount = kDriveIds.size());
 
   // Loads the driver, claims it, starts a buffered run and lets the drives
   // boot. Called by each test (a fatal failure ends the test).
@@ -43,6 +45,7 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   bool IsCycleRunning() noexcept override { return cycleRunning_; }
   void WaitForAll(std::span<CompletionSignal* const> signals) noexcept override;
   void Sleep(std::uint32_t milliseconds) noexcept override;
+  std::uint64_t MonotonicMilliseconds() noexcept override;
   bool StopOnInputOrHandwheelInitialised() noexcept override { return false; }
   void ClearStopOnInputAndHandwheel() noexcept override {}
   void TakeNodePositionsIntoAxisRecords() noexcept override {}
@@ -89,8 +92,9 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   common::ExchangeBuffer exchange_{};
   std::uint32_t elapsedMicroseconds_ = kBusCycleMicroseconds;
   int lockDepth_ = 0;
-  std::array<sim::drives::DriveModel*, kDriveIds.size()> drives_{};
-  std::array<sim::canopen::NodeStation*, kDriveIds.size()> stations_{};
+  std::size_t driveCount_;
+  std::array<sim::drives::DriveModel*, kMaxBusDrives> drives_{};
+  std::array<sim::canopen::NodeStation*, kMaxBusDrives> stations_{};
 };
 
 }  // namespace vantor::canopen::testing
