@@ -1,5 +1,6 @@
 // Access to the namespace's object table: mapping it, locking it, holder
-// counts, clean-up of dead processes and the change broadcast.
+// counts, clean-up of dead processes, mutex queues and the wake-ups of
+// waiters.
 //
 // Functions that take a `SharedTable&` expect the caller to hold the table
 // lock through a `TableLock`.
@@ -18,8 +19,10 @@ namespace vantor::os::internal {
 
 // Holds the table lock for its lifetime. When the lock was held by a
 // process that died, the table is taken over as it stands: every update
-// under the lock leaves it consistent field by field. State changes marked
-// with `Changed()` wake all sleepers once the lock is released.
+// under the lock leaves it consistent field by field. Changes marked with
+// `Changed(slot)` wake the sleepers of that object once the lock is
+// released (for a free mutex: only its first queued waiter); `ChangedAll()`
+// wakes every sleeper of the namespace.
 class TableLock {
  public:
   TableLock();
@@ -34,13 +37,17 @@ class TableLock {
   SharedTable& table() const { return *table_; }
   // Slot of the calling process, registered on first use.
   std::uint32_t processSlot() const { return processSlot_; }
-  void Changed();
+  void Changed(std::uint32_t slot);
+  void ChangedAll();
 
  private:
+  static constexpr std::uint32_t kTrackedChanges = 8;
   SharedTable* table_ = nullptr;
   std::uint32_t processSlot_ = kNoSlot;
   OsError error_ = OsError::Ok;
-  bool changed_ = false;
+  std::uint32_t changedSlots_[kTrackedChanges] = {};
+  std::uint32_t changedCount_ = 0;
+  bool changedAll_ = false;
 };
 
 std::uint64_t HashName(std::string_view name);
@@ -65,7 +72,7 @@ void AddHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slot
 bool DropHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slot);
 
 // Hands every mutex owned by this thread to its next waiter as abandoned.
-void AbandonMutexesOf(SharedTable& table, std::uint32_t pid, std::uint32_t tid);
+void AbandonMutexesOf(TableLock& lock, std::uint32_t processSlot, std::uint32_t tid);
 
 // Remembers that the calling thread owns a mutex, so that the thread's end
 // abandons what it still holds.
@@ -82,12 +89,59 @@ void SweepHoldersOf(std::span<const std::uint32_t> objectSlots);
 
 inline constexpr std::uint64_t kWaitForever = ~std::uint64_t{0};
 
-// Waits, without the lock, until the table changes after `seenGeneration`
-// was read under the lock, or `timeoutNs` passes. Returns at once if it
-// already changed.
-void WaitForTableChange(SharedTable& table, std::uint32_t seenGeneration,
-                        std::uint64_t timeoutNs);
-std::uint32_t CurrentGeneration(SharedTable& table);
+// ---- Mutex queues ---------------------------------------------------------
+
+// A fresh ticket: waiters that queue with it come after every waiter queued
+// before.
+std::uint32_t DrawTicket(SharedTable& table);
+// Queues the calling thread for the mutex at `objectSlot`; returns the
+// waiter's index, or kNoSlot when every waiter entry is taken (the thread
+// then waits unqueued, like a newcomer).
+std::uint32_t QueueForMutex(TableLock& lock, std::uint32_t objectSlot, std::uint32_t ticket);
+// Leaves the queue; when the mutex is free, the next waiter gets its turn.
+void LeaveMutexQueue(TableLock& lock, std::uint32_t waiter);
+// True when a free mutex may go to a thread with this queue entry (kNoSlot:
+// not queued): nobody queued before it.
+bool HasMutexTurn(const SharedTable& table, std::uint32_t objectSlot, std::uint32_t waiter);
+// Queued waiters of a mutex, and whether `waiter` is the first of them.
+std::uint32_t QueuedWaitersOf(const SharedTable& table, std::uint32_t objectSlot);
+
+// ---- Sleeping until a change ----------------------------------------------
+
+inline constexpr std::uint32_t kMaxWatchedWords = 65;
+
+// The futex words one waiter watches. Filled under the lock (which fixes
+// the values the words must move away from); `Sleep` then runs without it.
+class TableWatch {
+ public:
+  explicit TableWatch(SharedTable& table);
+  // The object's word: any change of the object.
+  void WatchObject(std::uint32_t slot);
+  // A queued mutex waiter's own word: its turn.
+  void WatchTurn(std::uint32_t waiter);
+  // Returns when a watched word moved, a wake-up came, or `timeoutNs`
+  // passed (then false). Returns at once when a word already moved. With
+  // `maySpin`, it looks for the change a short while first, but only
+  // where that can pay (see table.cpp).
+  bool Sleep(std::uint64_t timeoutNs, bool maySpin);
+
+ private:
+  SharedTable* table_;
+  std::uint32_t count_ = 0;
+  std::uint32_t* words_[kMaxWatchedWords] = {};
+  std::uint32_t seen_[kMaxWatchedWords] = {};
+  std::uint32_t* sleepers_[kMaxWatchedWords] = {};
+};
+
+// Counts of this process's waits, for tests that check who is woken.
+struct WaitCounters {
+  std::uint64_t sleeps = 0;     // futex waits entered
+  std::uint64_t spins = 0;      // waits that looked for the change first
+  std::uint64_t wakeCalls = 0;  // futex wake calls made
+};
+WaitCounters ReadWaitCounters();
+// CPUs this thread may run on.
+std::uint32_t UsableCpuCount();
 
 // Path of the file behind a mapping.
 std::string MappingFilePath(std::uint64_t fileId);
