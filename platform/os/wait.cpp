@@ -22,6 +22,9 @@ namespace {
 // a mutex or semaphore count through /proc).
 constexpr std::uint64_t kProcessPollNs = 5'000'000;
 constexpr std::uint64_t kDeadHolderPollNs = 20'000'000;
+// A waiter queued behind others: the one first in line watches the owner;
+// those behind only look out for a first one that died.
+constexpr std::uint64_t kQueuedBehindPollNs = 200'000'000;
 
 enum class WaitMode { Any, All };
 
@@ -156,6 +159,7 @@ WaitResult Wait(std::span<const Waitable* const> objects, std::uint32_t timeoutM
     if (timeoutMs != kInfinite && !expired) sliceNs = timeoutNs - (NowNs() - start);
     SharedTable* table = nullptr;
     bool queued = false;
+    bool behindOthers = false;
     std::optional<internal::TableWatch> watch;
     {
       TableLock lock;
@@ -240,14 +244,22 @@ WaitResult Wait(std::span<const Waitable* const> objects, std::uint32_t timeoutM
         }
       }
       queued = places.AnyQueued(objects.size());
+      behindOthers = queued;
+      for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (places.entries[i] != internal::kNoSlot &&
+            internal::HasMutexTurn(*table, objects[i]->slot(), places.entries[i])) {
+          behindOthers = false;
+        }
+      }
     }
 
     if (watchesProcesses && sliceNs > kProcessPollNs) sliceNs = kProcessPollNs;
-    if (watchesHolders && sliceNs > kDeadHolderPollNs) sliceNs = kDeadHolderPollNs;
+    const std::uint64_t holderPollNs = behindOthers ? kQueuedBehindPollNs : kDeadHolderPollNs;
+    if (watchesHolders && sliceNs > holderPollNs) sliceNs = holderPollNs;
     // A queued waiter waits for others' whole requests: looking for the
     // change first would only burn their CPU time.
     watch->Sleep(sliceNs, !queued);
-    if (watchesHolders && NowNs() - lastSweep >= kDeadHolderPollNs) {
+    if (watchesHolders && NowNs() - lastSweep >= holderPollNs) {
       internal::SweepHoldersOf(holders);
       lastSweep = NowNs();
     }

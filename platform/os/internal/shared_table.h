@@ -42,7 +42,8 @@ static_assert(sizeof(QueuedCommand) == 16);
 
 // One object. Fields are shared between kinds where their meaning allows:
 //   event:     signalled
-//   mutex:     count = recursion depth, owner pid/tid, abandoned
+//   mutex:     count = recursion depth, owner pid/tid, abandoned,
+//              queueCount = waiters queued for it (in mutexWaiters)
 //   semaphore: count, maximum
 //   mapping:   size, fileId (names the backing file)
 //   thread:    signalled (ended), exitCode/exitKnown

@@ -66,6 +66,7 @@ bool TicketBefore(std::uint32_t a, std::uint32_t b) {
 // The earliest queued waiter of a mutex, or kNoSlot.
 std::uint32_t FirstWaiterOf(const SharedTable& table, std::uint32_t objectSlot) {
   std::uint32_t first = kNoSlot;
+  if (objectSlot >= kMaxObjects || table.objects[objectSlot].queueCount == 0) return first;
   for (std::uint32_t w = 0; w < kMaxMutexWaiters; ++w) {
     const MutexWaiter& waiter = table.mutexWaiters[w];
     if (waiter.used != 0 && waiter.objectSlot == objectSlot &&
@@ -320,7 +321,11 @@ void ClearProcess(SharedTable& table, std::uint32_t processSlot) {
     }
   }
   for (MutexWaiter& waiter : table.mutexWaiters) {
-    if (waiter.used != 0 && waiter.processSlot == processSlot) waiter = MutexWaiter{};
+    if (waiter.used == 0 || waiter.processSlot != processSlot) continue;
+    if (waiter.objectSlot < kMaxObjects && table.objects[waiter.objectSlot].queueCount > 0) {
+      --table.objects[waiter.objectSlot].queueCount;
+    }
+    waiter.used = 0;
   }
   table.processes[processSlot] = ProcessEntry{};
 }
@@ -515,15 +520,16 @@ bool HoldsAnyOf(const SharedTable& table, std::uint32_t processSlot,
   return false;
 }
 
-// Processes queued for one of these mutexes: a dead one would keep its
-// turn, and everybody behind it, forever.
-void MarkQueuedOn(const SharedTable& table, std::span<const std::uint32_t> objectSlots,
-                  bool (&queued)[kMaxProcesses]) {
-  for (const MutexWaiter& waiter : table.mutexWaiters) {
-    if (waiter.used == 0 || waiter.processSlot >= kMaxProcesses) continue;
-    for (const std::uint32_t slot : objectSlots) {
-      if (waiter.objectSlot == slot) queued[waiter.processSlot] = true;
-    }
+// Processes first in the queue of one of these mutexes: a dead one would
+// keep its turn, and everybody behind it, forever. (One further back is
+// looked at once it is first.)
+void MarkFirstQueuedOn(const SharedTable& table, std::span<const std::uint32_t> objectSlots,
+                       bool (&queued)[kMaxProcesses]) {
+  for (const std::uint32_t slot : objectSlots) {
+    const std::uint32_t first = FirstWaiterOf(table, slot);
+    if (first == kNoSlot) continue;
+    const std::uint32_t processSlot = table.mutexWaiters[first].processSlot;
+    if (processSlot < kMaxProcesses) queued[processSlot] = true;
   }
 }
 
@@ -547,7 +553,7 @@ void SweepDeadProcessesImpl(std::span<const std::uint32_t> onlyHoldersOf) {
   };
   lock();
   bool queued[kMaxProcesses] = {};
-  if (!onlyHoldersOf.empty()) MarkQueuedOn(*table, onlyHoldersOf, queued);
+  if (!onlyHoldersOf.empty()) MarkFirstQueuedOn(*table, onlyHoldersOf, queued);
   for (std::uint32_t p = 0; p < kMaxProcesses; ++p) {
     const ProcessEntry& process = table->processes[p];
     if (process.pid != 0 && process.pid != self &&
@@ -615,12 +621,14 @@ std::uint32_t DrawTicket(SharedTable& table) { return table.header.nextTicket++;
 
 std::uint32_t QueueForMutex(TableLock& lock, std::uint32_t objectSlot, std::uint32_t ticket) {
   SharedTable& table = lock.table();
+  if (objectSlot >= kMaxObjects) return kNoSlot;
   for (std::uint32_t w = 0; w < kMaxMutexWaiters; ++w) {
     MutexWaiter& waiter = table.mutexWaiters[w];
     if (waiter.used != 0) continue;
     // The turn word keeps counting: a late wake-up meant for the entry's
     // previous user finds it moved and is only a spurious one.
     waiter.used = 1;
+    ++table.objects[objectSlot].queueCount;
     waiter.objectSlot = objectSlot;
     waiter.processSlot = lock.processSlot();
     waiter.threadId = CachedThreadId();
@@ -636,6 +644,9 @@ void LeaveMutexQueue(TableLock& lock, std::uint32_t waiter) {
   if (entry.used == 0) return;
   const std::uint32_t objectSlot = entry.objectSlot;
   entry.used = 0;
+  if (objectSlot < kMaxObjects && lock.table().objects[objectSlot].queueCount > 0) {
+    --lock.table().objects[objectSlot].queueCount;
+  }
   // It may have been woken for its turn and not taken it.
   if (objectSlot < kMaxObjects && lock.table().objects[objectSlot].count == 0) {
     lock.Changed(objectSlot);
@@ -648,11 +659,7 @@ bool HasMutexTurn(const SharedTable& table, std::uint32_t objectSlot, std::uint3
 }
 
 std::uint32_t QueuedWaitersOf(const SharedTable& table, std::uint32_t objectSlot) {
-  std::uint32_t count = 0;
-  for (const MutexWaiter& waiter : table.mutexWaiters) {
-    if (waiter.used != 0 && waiter.objectSlot == objectSlot) ++count;
-  }
-  return count;
+  return objectSlot < kMaxObjects ? table.objects[objectSlot].queueCount : 0;
 }
 
 std::uint32_t UsableCpuCount() {

@@ -103,7 +103,7 @@ void LeaveMutexQueue(TableLock& lock, std::uint32_t waiter);
 // True when a free mutex may go to a thread with this queue entry (kNoSlot:
 // not queued): nobody queued before it.
 bool HasMutexTurn(const SharedTable& table, std::uint32_t objectSlot, std::uint32_t waiter);
-// Queued waiters of a mutex, and whether `waiter` is the first of them.
+// Queued waiters of a mutex.
 std::uint32_t QueuedWaitersOf(const SharedTable& table, std::uint32_t objectSlot);
 
 // ---- Sleeping until a change ----------------------------------------------
