@@ -4,6 +4,7 @@
 
 #include "platform/os/internal/object_access.h"
 #include "platform/os/internal/table.h"
+#include "platform/os/internal/wake_words.h"
 
 namespace vantor::os {
 

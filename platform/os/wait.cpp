@@ -8,6 +8,7 @@
 
 #include "platform/os/internal/process_end.h"
 #include "platform/os/internal/table.h"
+#include "platform/os/internal/wake_words.h"
 
 namespace vantor::os {
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/os/internal/table.h"
+#include "platform/os/internal/wake_words.h"
 #include "platform/os/tests/os_test_support.h"
 #include "platform/os/wait.h"
 
