@@ -135,6 +135,7 @@ struct ObjectWaitWord {
   std::uint32_t sequence;
   std::uint32_t sleepers;
 };
+static_assert(offsetof(ObjectWaitWord, sleepers) == 4);
 static_assert(sizeof(ObjectWaitWord) == 8);
 
 // A thread queued for a mutex. Mutex waiters are served in the order of
