@@ -130,13 +130,19 @@ inline constexpr std::size_t kHeaderBytes = 128;
 static_assert(sizeof(TableHeader) <= kHeaderBytes);
 
 // Futex word of one object: bumped on every change of the object that may
-// satisfy a waiter; `sleepers` spares the wake-up call when nobody sleeps.
+// satisfy a waiter; `sleepers` spares the wake-up call when nobody sleeps;
+// `waiterCpu` (CPU number + 1, 0: none yet) tells a changer where the last
+// waiter of the object ran, so that it knows whether that one will answer
+// from another CPU.
 struct ObjectWaitWord {
   std::uint32_t sequence;
   std::uint32_t sleepers;
+  std::uint32_t waiterCpu;
+  std::uint32_t reserved;
 };
 static_assert(offsetof(ObjectWaitWord, sleepers) == 4);
-static_assert(sizeof(ObjectWaitWord) == 8);
+static_assert(offsetof(ObjectWaitWord, waiterCpu) == 8);
+static_assert(sizeof(ObjectWaitWord) == 16);
 
 // A thread queued for a mutex. Mutex waiters are served in the order of
 // their tickets: a free mutex goes to the earliest queued waiter, and only

@@ -24,6 +24,14 @@ std::atomic<std::uint64_t> gSleeps{0};
 std::atomic<std::uint64_t> gSpins{0};
 std::atomic<std::uint64_t> gWakeCalls{0};
 
+// Where the waiter that this thread last woke runs (CPU number + 1).
+thread_local std::uint32_t tPeerCpu = 0;
+
+std::uint32_t CurrentCpuPlusOne() {
+  const int cpu = ::sched_getcpu();
+  return cpu >= 0 ? static_cast<std::uint32_t>(cpu) + 1 : 0;
+}
+
 void FutexWake(std::uint32_t* word, int count) {
   gWakeCalls.fetch_add(1, std::memory_order_relaxed);
   ::syscall(SYS_futex, word, FUTEX_WAKE, count, nullptr, nullptr, 0);
@@ -49,6 +57,7 @@ inline void CpuRelax() {
 }  // namespace
 
 void PendingWakes::Issue() const {
+  if (waiterCpu != 0) tPeerCpu = waiterCpu;
   if (broadcast) FutexWake(broadcastWord, INT_MAX);
   for (std::uint32_t i = 0; i < allCount; ++i) FutexWake(all[i], INT_MAX);
   for (std::uint32_t i = 0; i < oneCount; ++i) FutexWake(one[i], 1);
@@ -79,6 +88,7 @@ void CollectWakes(SharedTable& table, std::span<const std::uint32_t> slots, bool
     ObjectWaitWord& word = table.waitWords[slot];
     Word(word.sequence).fetch_add(1);
     if (Word(word.sleepers).load() > 0) wakes.all[wakes.allCount++] = &word.sequence;
+    if (const std::uint32_t cpu = Word(word.waiterCpu).load(); cpu != 0) wakes.waiterCpu = cpu;
     const ObjectEntry& entry = table.objects[slot];
     if (entry.kind == static_cast<std::uint32_t>(ObjectKind::Mutex) && entry.count == 0) {
       const std::uint32_t first = FirstWaiterOf(table, slot);
@@ -164,7 +174,7 @@ void TableWatch::WatchObject(std::uint32_t slot) {
   }
   words_[count_] = &word.sequence;
   seen_[count_] = Word(word.sequence).load();
-  sleepers_[count_] = &word.sleepers;
+  objectWords_[count_] = &word;
   ++count_;
 }
 
@@ -184,14 +194,17 @@ thread_local std::uint32_t tSpinSkips = 0;
 thread_local std::uint32_t tSpinBackOff = 0;
 
 // A look before sleeping pays only when the other side runs at the same
-// time on another CPU; with one CPU for this thread it would only keep the
-// other side from running, a whole time slice long.
-bool ShouldSpin() {
+// time on another CPU; on this thread's CPU it would only keep the other
+// side from running, a whole time slice long. With one CPU for this thread
+// it looks only when the waiter it last woke (the usual answerer of a
+// request) ran on another CPU.
+bool ShouldSpin(std::uint32_t ownCpu) {
   if (tSpinSkips > 0) {
     --tSpinSkips;
     return false;
   }
-  return UsableCpuCount() > 1;
+  if (UsableCpuCount() > 1) return true;
+  return tPeerCpu != 0 && ownCpu != 0 && tPeerCpu != ownCpu;
 }
 
 void NoteSpin(bool found) {
@@ -228,11 +241,15 @@ bool TableWatch::Sleep(std::uint64_t timeoutNs, bool maySpin) {
     return false;
   };
   if (moved()) return true;
+  const std::uint32_t ownCpu = CurrentCpuPlusOne();
+  for (std::uint32_t i = 0; i < count_; ++i) {
+    if (objectWords_[i] != nullptr) Word(objectWords_[i]->waiterCpu).store(ownCpu);
+  }
   // A request handshake is usually answered within microseconds: looking
   // for the change a little while saves two sleeps and wake-ups per round
   // trip, and the futex below still catches every change after the look.
   const std::uint64_t spinNs = static_cast<std::uint64_t>(kSpinBeforeSleep.count());
-  if (maySpin && timeoutNs > spinNs && ShouldSpin()) {
+  if (maySpin && timeoutNs > spinNs && ShouldSpin(ownCpu)) {
     gSpins.fetch_add(1, std::memory_order_relaxed);
     const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
     bool found = false;
@@ -248,7 +265,7 @@ bool TableWatch::Sleep(std::uint64_t timeoutNs, bool maySpin) {
   // count is seen either by the futex (word moved) or by the changer
   // (sleepers above zero, so it wakes us).
   for (std::uint32_t i = 0; i < count_; ++i) {
-    if (sleepers_[i] != nullptr) Word(*sleepers_[i]).fetch_add(1);
+    if (objectWords_[i] != nullptr) Word(objectWords_[i]->sleepers).fetch_add(1);
   }
   gSleeps.fetch_add(1, std::memory_order_relaxed);
   futex_waitv waiters[kMaxWatchedWords] = {};
@@ -279,7 +296,7 @@ bool TableWatch::Sleep(std::uint64_t timeoutNs, bool maySpin) {
     timedOut = result < 0 && errno == ETIMEDOUT;
   }
   for (std::uint32_t i = 0; i < count_; ++i) {
-    if (sleepers_[i] != nullptr) Word(*sleepers_[i]).fetch_sub(1);
+    if (objectWords_[i] != nullptr) Word(objectWords_[i]->sleepers).fetch_sub(1);
   }
   return !timedOut;
 }

@@ -24,7 +24,10 @@ struct PendingWakes {
   std::uint32_t oneCount = 0;
   bool broadcast = false;
   std::uint32_t* broadcastWord = nullptr;
+  std::uint32_t waiterCpu = 0;  // of a changed object's last waiter, + 1
 
+  // Wakes, and remembers for the calling thread where the waiter it woke
+  // runs.
   void Issue() const;
 };
 
@@ -80,7 +83,7 @@ class TableWatch {
   std::uint32_t count_ = 0;
   std::uint32_t* words_[kMaxWatchedWords] = {};
   std::uint32_t seen_[kMaxWatchedWords] = {};
-  std::uint32_t* sleepers_[kMaxWatchedWords] = {};
+  ObjectWaitWord* objectWords_[kMaxWatchedWords] = {};  // null for other words
 };
 
 // Counts of this process's waits, for tests that check who is woken.

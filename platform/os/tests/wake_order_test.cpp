@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -165,35 +166,60 @@ TEST_F(WakeOrderTest, AQueuedWaiterThatDiesGivesUpItsTurn) {
   EXPECT_FALSE(ready.IsSet());
 }
 
-TEST_F(WakeOrderTest, TheLookBeforeSleepingNeedsASecondCpu) {
+// A thread with one CPU looks before sleeping only when the waiter it last
+// woke (the one likely to answer) runs on another CPU.
+TEST_F(WakeOrderTest, TheLookBeforeSleepingNeedsTheOtherSideOnAnotherCpu) {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
   ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  auto pin = [&](int count, int first) {
+    cpu_set_t only;
+    CPU_ZERO(&only);
+    for (int i = 0; i < count; ++i) CPU_SET(cpus[static_cast<std::size_t>(first + i)], &only);
+    return ::sched_setaffinity(0, sizeof only, &only) == 0;
+  };
   auto event = Event::CreateUnnamed(EventReset::Manual, false);
   ASSERT_TRUE(event);
   struct Case {
-    int cpus;
+    const char* what;
+    int ownCpus;
+    int peerCpu;  // index of the woken waiter's CPU; -1: none woken
     bool spins;
   };
-  for (const Case c : {Case{1, false}, Case{2, true}}) {
-    if (CPU_COUNT(&allowed) < c.cpus) continue;
-    SCOPED_TRACE(c.cpus);
+  const Case cases[] = {
+      {"one CPU, nobody woken", 1, -1, false},
+      {"one CPU, woke a waiter on the same CPU", 1, 0, false},
+      {"one CPU, woke a waiter on another CPU", 1, 1, true},
+      {"two CPUs", 2, -1, true},
+  };
+  for (const Case& c : cases) {
+    if (static_cast<int>(cpus.size()) < std::max(c.ownCpus, c.peerCpu + 1)) continue;
+    SCOPED_TRACE(c.what);
+    auto answer = Event::CreateUnnamed(EventReset::Auto, false);
+    ASSERT_TRUE(answer);
+    std::thread peer;
+    if (c.peerCpu >= 0) {
+      peer = std::thread([&] {
+        ASSERT_TRUE(pin(1, c.peerCpu));
+        EXPECT_TRUE(WaitForOne(*answer, kDeadlineMs).acquired());
+      });
+      ASSERT_TRUE(AsleepOn(*answer));
+    }
     // A thread of its own starts with no history of fruitless looks.
     std::thread([&] {
-      cpu_set_t only;
-      CPU_ZERO(&only);
-      int taken = 0;
-      for (int cpu = 0; cpu < CPU_SETSIZE && taken < c.cpus; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-          CPU_SET(cpu, &only);
-          ++taken;
-        }
+      ASSERT_TRUE(pin(c.ownCpus, 0));
+      if (c.peerCpu >= 0) {
+        ASSERT_TRUE(answer->Set());
       }
-      ASSERT_EQ(::sched_setaffinity(0, sizeof only, &only), 0);
       const std::uint64_t spinsBefore = internal::ReadWaitCounters().spins;
       EXPECT_EQ(WaitForOne(*event, 30).kind, WaitKind::Timeout);
       EXPECT_EQ(internal::ReadWaitCounters().spins > spinsBefore, c.spins);
     }).join();
+    if (peer.joinable()) peer.join();
   }
 }
 
