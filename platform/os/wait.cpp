@@ -25,7 +25,7 @@ constexpr std::uint64_t kProcessPollNs = 5'000'000;
 constexpr std::uint64_t kDeadHolderPollNs = 20'000'000;
 // A waiter queued behind others: the one first in line watches the owner;
 // those behind only look out for a first one that died.
-constexpr std::uint64_t kQueuedBehindPollNs = 200'000'000;
+constexpr std::uint64_t kQueuedBehindPollNs = 1'000'000'000;
 
 enum class WaitMode { Any, All };
 
