@@ -1,7 +1,10 @@
 #include "platform/os/message_loop.h"
 
+#include <optional>
+
 #include "platform/os/internal/object_access.h"
 #include "platform/os/internal/table.h"
+#include "platform/os/internal/wake_words.h"
 
 namespace vantor::os {
 
@@ -38,7 +41,7 @@ OsError Enqueue(TableLock& lock, ObjectEntry& entry, Command command, std::uint6
       internal::QueuedCommand{command.code, command.parameter, ++entry.postedSequence};
   ++entry.queueCount;
   if (sequence != nullptr) *sequence = entry.postedSequence;
-  lock.Changed();
+  lock.Changed(static_cast<std::uint32_t>(&entry - lock.table().objects));
   return OsError::Ok;
 }
 
@@ -72,8 +75,7 @@ std::uint32_t MessageLoop::Run(const CommandHandler& handler) {
   for (;;) {
     Command command;
     std::uint64_t sequence = 0;
-    SharedTable* table = nullptr;
-    std::uint32_t seenGeneration = 0;
+    std::optional<internal::TableWatch> watch;
     {
       TableLock lock;
       if (!lock.ok()) break;
@@ -93,12 +95,12 @@ std::uint32_t MessageLoop::Run(const CommandHandler& handler) {
         entry->queueHead = (entry->queueHead + 1) % internal::kQueueDepth;
         --entry->queueCount;
       } else {
-        table = &lock.table();
-        seenGeneration = internal::CurrentGeneration(*table);
+        watch.emplace(lock.table());
+        watch->WatchObject(endpoint_.slot());
       }
     }
-    if (table != nullptr) {
-      internal::WaitForTableChange(*table, seenGeneration, internal::kWaitForever);
+    if (watch) {
+      watch->Sleep(internal::kWaitForever, true);
       continue;
     }
     handler(command);
@@ -108,7 +110,7 @@ std::uint32_t MessageLoop::Run(const CommandHandler& handler) {
                                            ObjectKind::Endpoint);
     if (entry == nullptr) break;
     entry->handledSequence = sequence;
-    lock.Changed();
+    lock.Changed(endpoint_.slot());
   }
   runningHandler_ = nullptr;
   return 0;
@@ -122,7 +124,7 @@ void MessageLoop::Quit(std::uint32_t exitCode) {
   if (entry == nullptr) return;
   entry->quitRequested = 1;
   entry->quitCode = exitCode;
-  lock.Changed();
+  lock.Changed(endpoint_.slot());
 }
 
 OsError MessageLoop::Post(Command command) const {
@@ -162,8 +164,7 @@ OsError MessageLoop::Send(Command command) const {
     return OsError::Ok;
   }
   for (;;) {
-    SharedTable* table = nullptr;
-    std::uint32_t seenGeneration = 0;
+    std::optional<internal::TableWatch> watch;
     {
       TableLock lock;
       if (!lock.ok()) return lock.error();
@@ -171,11 +172,10 @@ OsError MessageLoop::Send(Command command) const {
                                                    endpoint_.serial(), ObjectKind::Endpoint);
       if (entry == nullptr || entry->endpointClosed != 0) return OsError::NotFound;
       if (entry->handledSequence >= sequence) return OsError::Ok;
-      table = &lock.table();
-      seenGeneration = internal::CurrentGeneration(*table);
+      watch.emplace(lock.table());
+      watch->WatchObject(endpoint_.slot());
     }
-    internal::WaitForTableChange(*table, seenGeneration, kSendPollNs);
-    if (internal::CurrentGeneration(*table) == seenGeneration) internal::SweepDeadProcesses();
+    if (!watch->Sleep(kSendPollNs, true)) internal::SweepDeadProcesses();
   }
 }
 

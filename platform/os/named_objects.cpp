@@ -54,7 +54,7 @@ void Waitable::Close() {
     if (lock.ok() && internal::Resolve(lock.table(), slot_, serial_) != nullptr) {
       if (kind_ == ObjectKind::Endpoint) lock.table().objects[slot_].endpointClosed = 1;
       internal::DropHandle(lock.table(), lock.processSlot(), slot_);
-      lock.Changed();
+      lock.Changed(slot_);
     }
   }
   kind_ = ObjectKind::None;
@@ -125,7 +125,7 @@ bool Event::Set() {
     if (lock.ok()) {
       if (ObjectEntry* entry = internal::Resolve(lock.table(), slot(), serial(), ObjectKind::Event)) {
         entry->signalled = 1;
-        lock.Changed();
+        lock.Changed(slot());
         done = true;
       }
     }
@@ -207,7 +207,7 @@ OsError Mutex::Release() {
           entry->ownerSlot = internal::kNoSlot;
           entry->ownerPid = 0;
           entry->ownerTid = 0;
-          lock.Changed();
+          lock.Changed(slot());
         }
         result = OsError::Ok;
       } else {
@@ -268,7 +268,7 @@ OsError Semaphore::Release(std::int32_t count, std::int32_t* previousCount) {
   entry->count += count;
   internal::HolderCell& cell = lock.table().holders[lock.processSlot()][slot()];
   cell.semaphoreAdjustment += count;
-  lock.Changed();
+  lock.Changed(slot());
   return OsError::Ok;
 }
 

@@ -255,7 +255,7 @@ void RefreshProcessEnd(const Waitable& handle) {
   }
   if (entry->signalled == 0) {
     entry->signalled = 1;
-    lock.Changed();
+    lock.Changed(handle.slot());
   }
 }
 

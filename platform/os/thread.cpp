@@ -86,8 +86,8 @@ void RunThread(std::unique_ptr<ThreadStart> start) {
     // The thread's own reference to its object, taken at start.
     internal::DropHandle(lock.table(), lock.processSlot(), start->slot);
   }
-  internal::AbandonMutexesOf(lock.table(), lock.processSlot(), threadId);
-  lock.Changed();
+  internal::AbandonMutexesOf(lock, lock.processSlot(), threadId);
+  lock.Changed(start->slot);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include "platform/os/wait.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <iterator>
+#include <optional>
 
 #include "platform/os/internal/process_end.h"
 #include "platform/os/internal/table.h"
+#include "platform/os/internal/wake_words.h"
 
 namespace vantor::os {
 
@@ -19,6 +23,9 @@ namespace {
 // a mutex or semaphore count through /proc).
 constexpr std::uint64_t kProcessPollNs = 5'000'000;
 constexpr std::uint64_t kDeadHolderPollNs = 20'000'000;
+// A waiter queued behind others: the one first in line watches the owner;
+// those behind only look out for a first one that died.
+constexpr std::uint64_t kQueuedBehindPollNs = 1'000'000'000;
 
 enum class WaitMode { Any, All };
 
@@ -81,6 +88,30 @@ std::uint64_t NowNs() {
                                         .count());
 }
 
+// Where a wait-any stands in the queues of its mutexes: one ticket for the
+// whole wait, one queue entry per mutex (kNoSlot: not queued).
+struct MutexPlaces {
+  bool ticketDrawn = false;
+  std::uint32_t ticket = 0;
+  std::uint32_t entries[kMaxWaitObjects];
+
+  MutexPlaces() { std::fill(std::begin(entries), std::end(entries), internal::kNoSlot); }
+
+  bool AnyQueued(std::size_t count) const {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (entries[i] != internal::kNoSlot) return true;
+    }
+    return false;
+  }
+
+  void LeaveAll(TableLock& lock, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      internal::LeaveMutexQueue(lock, entries[i]);
+      entries[i] = internal::kNoSlot;
+    }
+  }
+};
+
 WaitResult Wait(std::span<const Waitable* const> objects, std::uint32_t timeoutMs,
                 WaitMode mode) {
   if (objects.empty() || objects.size() > kMaxWaitObjects) return Fail(OsError::InvalidArgument);
@@ -102,30 +133,35 @@ WaitResult Wait(std::span<const Waitable* const> objects, std::uint32_t timeoutM
     }
   }
 
-  if (watchesHolders) {
-    // A dead owner or counter must not decide this wait, also not one with
-    // time-out 0.
-    std::uint32_t slots[kMaxWaitObjects];
-    std::size_t count = 0;
-    for (const Waitable* object : objects) {
-      if (object->kind() == ObjectKind::Mutex || object->kind() == ObjectKind::Semaphore) {
-        slots[count++] = object->slot();
-      }
+  // Mutexes and semaphores whose dead owner or counter must not decide this
+  // wait, also not one with time-out 0.
+  std::uint32_t holderSlots[kMaxWaitObjects];
+  std::size_t holderCount = 0;
+  for (const Waitable* object : objects) {
+    if (object->kind() == ObjectKind::Mutex || object->kind() == ObjectKind::Semaphore) {
+      holderSlots[holderCount++] = object->slot();
     }
-    internal::SweepHoldersOf(std::span<const std::uint32_t>(slots, count));
   }
+  const std::span<const std::uint32_t> holders(holderSlots, holderCount);
+  if (watchesHolders) internal::SweepHoldersOf(holders);
   const std::uint64_t start = NowNs();
   const std::uint64_t timeoutNs = static_cast<std::uint64_t>(timeoutMs) * 1'000'000u;
   const std::uint32_t threadId = internal::CachedThreadId();
   std::uint64_t lastSweep = start;
+  MutexPlaces places;
   for (;;) {
     if (watchesProcesses) {
       for (const Waitable* object : objects) {
         if (object->kind() == ObjectKind::Process) internal::RefreshProcessEnd(*object);
       }
     }
-    std::uint32_t seenGeneration = 0;
+    const bool expired = timeoutMs != kInfinite && NowNs() - start >= timeoutNs;
+    std::uint64_t sliceNs = internal::kWaitForever;
+    if (timeoutMs != kInfinite && !expired) sliceNs = timeoutNs - (NowNs() - start);
     SharedTable* table = nullptr;
+    bool queued = false;
+    bool behindOthers = false;
+    std::optional<internal::TableWatch> watch;
     {
       TableLock lock;
       if (!lock.ok()) return Fail(lock.error());
@@ -136,8 +172,20 @@ WaitResult Wait(std::span<const Waitable* const> objects, std::uint32_t timeoutM
       for (std::size_t i = 0; i < objects.size(); ++i) {
         const ObjectEntry* entry =
             internal::Resolve(*table, objects[i]->slot(), objects[i]->serial(), objects[i]->kind());
-        if (entry == nullptr) return Fail(OsError::InvalidHandle);
-        if (IsSatisfied(*entry, processSlot, threadId)) {
+        if (entry == nullptr) {
+          places.LeaveAll(lock, objects.size());
+          return Fail(OsError::InvalidHandle);
+        }
+        bool ready = IsSatisfied(*entry, processSlot, threadId);
+        // A free mutex goes to the first of its queue: a newcomer or a
+        // later waiter queues behind, so no waiter starves. A wait-all
+        // takes it when it can take its whole set, as before: holding a
+        // turn while it waits for the rest could stall both sides.
+        if (ready && mode == WaitMode::Any && entry->count == 0 &&
+            objects[i]->kind() == ObjectKind::Mutex) {
+          ready = internal::HasMutexTurn(*table, objects[i]->slot(), places.entries[i]);
+        }
+        if (ready) {
           ++satisfied;
           if (firstSatisfied == objects.size()) firstSatisfied = i;
           if (mode == WaitMode::Any) break;
@@ -167,27 +215,53 @@ WaitResult Wait(std::span<const Waitable* const> objects, std::uint32_t timeoutM
       }
       if (done) {
         // Consuming only takes: it satisfies no other waiter, so nobody is
-        // woken.
+        // woken; leaving a queue hands a free mutex's turn on.
+        places.LeaveAll(lock, objects.size());
         std::atomic_thread_fence(std::memory_order_seq_cst);
         return result;
       }
-      if (timeoutMs == 0) return WaitResult{WaitKind::Timeout, 0, OsError::Ok};
-      seenGeneration = internal::CurrentGeneration(*table);
-    }
-
-    std::uint64_t sliceNs = internal::kWaitForever;
-    if (timeoutMs != kInfinite) {
-      const std::uint64_t elapsed = NowNs() - start;
-      if (elapsed >= timeoutNs) {
+      if (timeoutMs == 0 || expired) {
+        places.LeaveAll(lock, objects.size());
         return WaitResult{WaitKind::Timeout, 0, OsError::Ok};
       }
-      sliceNs = timeoutNs - elapsed;
+      if (mode == WaitMode::Any) {
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+          if (objects[i]->kind() != ObjectKind::Mutex || places.entries[i] != internal::kNoSlot) {
+            continue;
+          }
+          if (!places.ticketDrawn) {
+            places.ticket = internal::DrawTicket(*table);
+            places.ticketDrawn = true;
+          }
+          places.entries[i] = internal::QueueForMutex(lock, objects[i]->slot(), places.ticket);
+        }
+      }
+      watch.emplace(*table);
+      for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (places.entries[i] != internal::kNoSlot) {
+          watch->WatchTurn(places.entries[i]);
+        } else {
+          watch->WatchObject(objects[i]->slot());
+        }
+      }
+      queued = places.AnyQueued(objects.size());
+      behindOthers = queued;
+      for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (places.entries[i] != internal::kNoSlot &&
+            internal::HasMutexTurn(*table, objects[i]->slot(), places.entries[i])) {
+          behindOthers = false;
+        }
+      }
     }
+
     if (watchesProcesses && sliceNs > kProcessPollNs) sliceNs = kProcessPollNs;
-    if (watchesHolders && sliceNs > kDeadHolderPollNs) sliceNs = kDeadHolderPollNs;
-    internal::WaitForTableChange(*table, seenGeneration, sliceNs);
-    if (watchesHolders && NowNs() - lastSweep >= kDeadHolderPollNs) {
-      internal::SweepDeadProcesses();
+    const std::uint64_t holderPollNs = behindOthers ? kQueuedBehindPollNs : kDeadHolderPollNs;
+    if (watchesHolders && sliceNs > holderPollNs) sliceNs = holderPollNs;
+    // A queued waiter waits for others' whole requests: looking for the
+    // change first would only burn their CPU time.
+    watch->Sleep(sliceNs, !queued);
+    if (watchesHolders && NowNs() - lastSweep >= holderPollNs) {
+      internal::SweepHoldersOf(holders);
       lastSweep = NowNs();
     }
   }

@@ -1,19 +1,55 @@
 // The round trip of one command (the ping, code 1) between an application
 // and a running kernel: write, signal, kernel wakes, dispatches, answers,
-// application wakes. Prints the median and the 99th percentile.
+// application wakes. Prints the median and the 99th percentile with both
+// processes unpinned, on two pinned CPUs and both on one CPU, each beside a
+// bare futex ping-pong between two processes placed the same way (the
+// floor, measured in the same run).
 //
-// Usage: kernel_command_round_trip_bench [round trips]
+// Usage: kernel_command_round_trip_bench [round trips per placement]
+//
+// Goal: a median of at most 1.5 times the floor in every placement.
+#include <sys/types.h>
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "kernel/tests/kernel_test_client.h"
+#include "platform/os/bench/round_trip_placement.h"
+
+namespace {
+
+using namespace vantor;
+namespace bench = os::bench;
+
+bool MeasureCommands(kernel::test_client::LibrarySide& client, bench::Placement placement,
+                     std::size_t roundTrips, bench::LatencyFigures& figures) {
+  if (!bench::PlaceThisSide(placement) ||
+      !bench::PlaceOtherSide(static_cast<pid_t>(client.kernel().id()), placement)) {
+    return false;
+  }
+  constexpr std::size_t kWarmUp = 200;
+  for (std::size_t i = 0; i < kWarmUp; ++i) client.Command(1);
+  std::vector<double> microseconds;
+  microseconds.reserve(roundTrips);
+  for (std::size_t i = 0; i < roundTrips; ++i) {
+    const double start = bench::NowUs();
+    const auto answer = client.Command(1);
+    const double end = bench::NowUs();
+    if (!answer.answered) {
+      std::fprintf(stderr, "no answer to round trip %zu\n", i);
+      return false;
+    }
+    microseconds.push_back(end - start);
+  }
+  figures = bench::Summarise(microseconds);
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  using namespace vantor;
-  using Clock = std::chrono::steady_clock;
   const long requested = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 20000;
   const std::size_t roundTrips = requested > 0 ? static_cast<std::size_t>(requested) : 20000;
 
@@ -24,33 +60,29 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  constexpr std::size_t kWarmUp = 200;
-  for (std::size_t i = 0; i < kWarmUp; ++i) client.Command(1);
-
-  std::vector<double> microseconds;
-  microseconds.reserve(roundTrips);
-  for (std::size_t i = 0; i < roundTrips; ++i) {
-    const auto start = Clock::now();
-    const auto answer = client.Command(1);
-    const auto end = Clock::now();
-    if (!answer.answered) {
-      std::fprintf(stderr, "no answer to round trip %zu\n", i);
-      return 1;
+  std::printf("command round trip (code 1), %zu round trips per placement (median / p99, us)\n",
+              roundTrips);
+  bool ok = true;
+  for (const bench::Placement placement : bench::kPlacements) {
+    if (!bench::PlacementPossible(placement)) {
+      std::printf("  %-16s not possible: too few CPUs\n", bench::PlacementName(placement));
+      continue;
     }
-    microseconds.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+    bench::LatencyFigures command{};
+    bench::LatencyFigures floor{};
+    if (!MeasureCommands(client, placement, roundTrips, command) ||
+        !bench::MeasureFutexFloor(placement, static_cast<int>(roundTrips), floor)) {
+      std::fprintf(stderr, "measuring failed (%s)\n", bench::PlacementName(placement));
+      ok = false;
+      break;
+    }
+    std::printf("  %-16s command %8.1f / %8.1f   floor %7.1f / %7.1f   median %.2fx floor%s\n",
+                bench::PlacementName(placement), command.medianUs, command.p99Us, floor.medianUs,
+                floor.p99Us, command.medianUs / floor.medianUs,
+                command.medianUs <= 1.5 * floor.medianUs ? "" : "  (goal: <= 1.5x)");
   }
-
+  bench::PlaceThisSide(bench::Placement::Unpinned);
   client.Command(2);
   client.AwaitKernelEnd(10000);
-
-  std::sort(microseconds.begin(), microseconds.end());
-  const auto at = [&](double fraction) {
-    return microseconds[std::min(microseconds.size() - 1,
-                                 static_cast<std::size_t>(fraction * microseconds.size()))];
-  };
-  std::printf("command round trip (code 1), %zu round trips\n", microseconds.size());
-  std::printf("  median %8.1f us\n", at(0.5));
-  std::printf("  p99    %8.1f us\n", at(0.99));
-  std::printf("  max    %8.1f us\n", microseconds.back());
-  return 0;
+  return ok ? 0 : 1;
 }

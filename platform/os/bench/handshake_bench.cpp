@@ -1,9 +1,12 @@
 // Round trip of the request handshake between two processes, and the cost
-// of an uncontended mutex take and release. Prints median and p99.
+// of an uncontended mutex take and release. Prints median and p99, for the
+// two processes unpinned, on two pinned CPUs and both on one CPU, each
+// beside a bare futex ping-pong between two processes placed the same way.
 //
 // Application side: reset "Kernel Ready", set "Applikation Ready", wait for
 // "Kernel Ready". Kernel side: wait for "Applikation Ready", reset it, set
-// "Kernel Ready". Goal: a median round trip of at most 20 microseconds.
+// "Kernel Ready". Goal: a median round trip of at most 1.5 times the futex
+// floor of the same placement.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -14,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os/bench/round_trip_placement.h"
 #include "platform/os/library_path.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/process.h"
@@ -21,31 +25,20 @@
 #include "platform/os/wait.h"
 
 namespace os = vantor::os;
+namespace bench = vantor::os::bench;
+using bench::LatencyFigures;
+using bench::NowUs;
+using bench::Placement;
+using bench::Summarise;
 
 namespace {
 
 constexpr int kWarmUpRounds = 2'000;
-constexpr int kMeasuredRounds = 20'000;
+constexpr int kMeasuredRounds = 10'000;
 constexpr std::uint32_t kRoundTimeoutMs = 5'000;
 constexpr const char* kApplicationReady = "Applikation Ready Event for Standard Communication";
 constexpr const char* kKernelReady = "Kernel Ready Event for Standard Communication";
 constexpr const char* kStop = "Benchmark Stop";
-
-struct Figures {
-  double medianUs;
-  double p99Us;
-};
-
-Figures Summarise(std::vector<double>& samplesUs) {
-  std::sort(samplesUs.begin(), samplesUs.end());
-  return Figures{samplesUs[samplesUs.size() / 2], samplesUs[samplesUs.size() * 99 / 100]};
-}
-
-double NowUs() {
-  return std::chrono::duration<double, std::micro>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 int ServeHandshakes() {
   auto applicationReady = os::Event::Open(kApplicationReady);
@@ -60,7 +53,7 @@ int ServeHandshakes() {
   }
 }
 
-bool MeasureHandshake(Figures& figures) {
+bool MeasureHandshake(Placement placement, LatencyFigures& figures) {
   auto applicationReady = os::Event::CreateOrOpen(kApplicationReady, os::EventReset::Manual, false);
   auto kernelReady = os::Event::CreateOrOpen(kKernelReady, os::EventReset::Manual, false);
   auto stop = os::Event::CreateOrOpen(kStop, os::EventReset::Manual, false);
@@ -69,8 +62,14 @@ bool MeasureHandshake(Figures& figures) {
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (length <= 0) return false;
   self[length] = '\0';
+  if (!bench::PlaceThisSide(placement)) return false;
   auto server = os::Process::Start(self, {"--serve"});
   if (!server) return false;
+  if (!bench::PlaceOtherSide(static_cast<pid_t>(server->id()), placement)) {
+    stop->Set();
+    os::WaitForOne(*server, kRoundTimeoutMs);
+    return false;
+  }
 
   std::vector<double> samples;
   samples.reserve(kMeasuredRounds);
@@ -84,12 +83,13 @@ bool MeasureHandshake(Figures& figures) {
   }
   stop->Set();
   os::WaitForOne(*server, kRoundTimeoutMs);
+  stop->Reset();
   if (!ok) return false;
   figures = Summarise(samples);
   return true;
 }
 
-bool MeasureMutex(Figures& figures) {
+bool MeasureMutex(LatencyFigures& figures) {
   auto mutex = os::Mutex::CreateOrOpen("Benchmark Mutex", false);
   if (!mutex) return false;
   std::vector<double> samples;
@@ -115,14 +115,26 @@ int main(int argc, char** argv) {
   const std::string benchNamespace = "bench-" + std::to_string(::getpid());
   ::setenv("VANTOR_NAMESPACE", benchNamespace.c_str(), 1);
 
-  Figures handshake{};
-  if (!MeasureHandshake(handshake)) {
-    std::fprintf(stderr, "handshake benchmark failed\n");
-    return 1;
+  std::printf("request handshake round trip (median / p99, us) beside the futex floor:\n");
+  for (const Placement placement : bench::kPlacements) {
+    if (!bench::PlacementPossible(placement)) {
+      std::printf("  %-16s not possible: too few CPUs\n", bench::PlacementName(placement));
+      continue;
+    }
+    LatencyFigures handshake{};
+    LatencyFigures floor{};
+    if (!MeasureHandshake(placement, handshake) ||
+        !bench::MeasureFutexFloor(placement, kWarmUpRounds + kMeasuredRounds, floor)) {
+      std::fprintf(stderr, "handshake benchmark failed (%s)\n", bench::PlacementName(placement));
+      return 1;
+    }
+    std::printf("  %-16s handshake %7.2f / %7.2f   floor %7.2f / %7.2f   median %.2fx floor%s\n",
+                bench::PlacementName(placement), handshake.medianUs, handshake.p99Us,
+                floor.medianUs, floor.p99Us, handshake.medianUs / floor.medianUs,
+                handshake.medianUs <= 1.5 * floor.medianUs ? "" : "  (goal: <= 1.5x)");
   }
-  std::printf("request handshake round trip: median %.2f us, p99 %.2f us (goal: median <= 20 us)\n",
-              handshake.medianUs, handshake.p99Us);
-  Figures mutex{};
+  bench::PlaceThisSide(Placement::Unpinned);
+  LatencyFigures mutex{};
   if (!MeasureMutex(mutex)) {
     std::fprintf(stderr, "mutex benchmark failed\n");
     return 1;

@@ -36,7 +36,7 @@ OsResult<ObjectRef> CreateOrOpenObject(ObjectKind kind, std::string_view name,
       return error;
     }
   }
-  lock.Changed();
+  lock.Changed(slot);
   return ObjectRef{slot, entry.serial, false};
 }
 

@@ -5,8 +5,10 @@
 // built at different times may meet in one table; the version word keeps a
 // process from working on a table of another layout. The table is only
 // read or written under `lock`, a robust process-shared mutex, except for
-// `generation`, the futex word that every state change bumps and that
-// waiters sleep on.
+// the futex words that waiters sleep on: one per object (bumped when that
+// object changes), one per queued mutex waiter (bumped when it is that
+// waiter's turn) and `broadcast` (bumped when a change may concern anyone,
+// such as the clean-up after a dead process).
 #pragma once
 
 #include <pthread.h>
@@ -17,11 +19,12 @@
 namespace vantor::os::internal {
 
 inline constexpr std::uint32_t kTableMagic = 0x42544F56;  // "VOTB"
-inline constexpr std::uint32_t kTableVersion = 1;
+inline constexpr std::uint32_t kTableVersion = 2;
 inline constexpr std::uint32_t kMaxObjects = 1024;
 inline constexpr std::uint32_t kMaxProcesses = 128;
 inline constexpr std::uint32_t kNameCapacity = 1024;  // bytes incl. terminator
 inline constexpr std::uint32_t kQueueDepth = 32;
+inline constexpr std::uint32_t kMaxMutexWaiters = 256;
 inline constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
 
 // ObjectEntry::flags
@@ -39,7 +42,8 @@ static_assert(sizeof(QueuedCommand) == 16);
 
 // One object. Fields are shared between kinds where their meaning allows:
 //   event:     signalled
-//   mutex:     count = recursion depth, owner pid/tid, abandoned
+//   mutex:     count = recursion depth, owner pid/tid, abandoned,
+//              queueCount = waiters queued for it (in mutexWaiters)
 //   semaphore: count, maximum
 //   mapping:   size, fileId (names the backing file)
 //   thread:    signalled (ended), exitCode/exitKnown
@@ -107,8 +111,8 @@ static_assert(sizeof(HolderCell) == 8);
 struct TableHeader {
   std::uint32_t magic;
   std::uint32_t version;
-  std::uint32_t generation;  // futex word
-  std::uint32_t sleepers;    // threads asleep on generation
+  std::uint32_t broadcast;   // futex word every waiter watches
+  std::uint32_t nextTicket;  // arrival order of mutex waiters
   std::uint64_t nextSerial;
   std::uint64_t nextFileId;
   std::uint32_t nextToken;
@@ -116,13 +120,45 @@ struct TableHeader {
   std::uint32_t reserved[6];
   pthread_mutex_t lock;
 };
-static_assert(offsetof(TableHeader, generation) == 8);
+static_assert(offsetof(TableHeader, broadcast) == 8);
+static_assert(offsetof(TableHeader, nextTicket) == 12);
 static_assert(offsetof(TableHeader, nextToken) == 32);
 static_assert(offsetof(TableHeader, lock) == 64);
 static_assert(sizeof(pthread_mutex_t) <= 64);
 
 inline constexpr std::size_t kHeaderBytes = 128;
 static_assert(sizeof(TableHeader) <= kHeaderBytes);
+
+// Futex word of one object: bumped on every change of the object that may
+// satisfy a waiter; `sleepers` spares the wake-up call when nobody sleeps;
+// `waiterCpu` (CPU number + 1, 0: none yet) tells a changer where the last
+// waiter of the object ran, so that it knows whether that one will answer
+// from another CPU.
+struct ObjectWaitWord {
+  std::uint32_t sequence;
+  std::uint32_t sleepers;
+  std::uint32_t waiterCpu;
+  std::uint32_t reserved;
+};
+static_assert(offsetof(ObjectWaitWord, sleepers) == 4);
+static_assert(offsetof(ObjectWaitWord, waiterCpu) == 8);
+static_assert(sizeof(ObjectWaitWord) == 16);
+
+// A thread queued for a mutex. Mutex waiters are served in the order of
+// their tickets: a free mutex goes to the earliest queued waiter, and only
+// that waiter is woken, through its own word.
+struct MutexWaiter {
+  std::uint32_t used;
+  std::uint32_t objectSlot;
+  std::uint32_t processSlot;
+  std::uint32_t threadId;
+  std::uint32_t ticket;
+  std::uint32_t turn;  // futex word of this waiter
+};
+static_assert(offsetof(MutexWaiter, objectSlot) == 4);
+static_assert(offsetof(MutexWaiter, ticket) == 16);
+static_assert(offsetof(MutexWaiter, turn) == 20);
+static_assert(sizeof(MutexWaiter) == 24);
 
 struct SharedTable {
   TableHeader header;
@@ -131,8 +167,20 @@ struct SharedTable {
   ObjectEntry objects[kMaxObjects];
   HolderCell holders[kMaxProcesses][kMaxObjects];
   char names[kMaxObjects][kNameCapacity];
+  ObjectWaitWord waitWords[kMaxObjects];
+  MutexWaiter mutexWaiters[kMaxMutexWaiters];
 };
 static_assert(offsetof(SharedTable, processes) == kHeaderBytes);
 static_assert(offsetof(SharedTable, objects) == kHeaderBytes + 16 * kMaxProcesses);
+static_assert(offsetof(SharedTable, holders) ==
+              offsetof(SharedTable, objects) + sizeof(ObjectEntry) * kMaxObjects);
+static_assert(offsetof(SharedTable, names) ==
+              offsetof(SharedTable, holders) + sizeof(HolderCell) * kMaxProcesses * kMaxObjects);
+static_assert(offsetof(SharedTable, waitWords) ==
+              offsetof(SharedTable, names) + std::size_t{kNameCapacity} * kMaxObjects);
+static_assert(offsetof(SharedTable, mutexWaiters) ==
+              offsetof(SharedTable, waitWords) + sizeof(ObjectWaitWord) * kMaxObjects);
+static_assert(sizeof(SharedTable) ==
+              offsetof(SharedTable, mutexWaiters) + sizeof(MutexWaiter) * kMaxMutexWaiters);
 
 }  // namespace vantor::os::internal

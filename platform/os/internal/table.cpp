@@ -1,38 +1,23 @@
 #include "platform/os/internal/table.h"
 
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 
 #include "platform/os/internal/process_liveness.h"
+#include "platform/os/internal/wake_words.h"
 #include "platform/os/runtime_dir.h"
 
 namespace vantor::os::internal {
 namespace {
-
-constexpr std::chrono::nanoseconds kSpinBeforeSleep{20'000};
-
-// Tells the processor that this is a spin, to spare the sibling thread.
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
 
 struct MappedTable {
   SharedTable* table = nullptr;
@@ -239,6 +224,13 @@ void ClearProcess(SharedTable& table, std::uint32_t processSlot) {
       if (entry.totalHandles == 0) FreeObject(table, slot);
     }
   }
+  for (MutexWaiter& waiter : table.mutexWaiters) {
+    if (waiter.used == 0 || waiter.processSlot != processSlot) continue;
+    if (waiter.objectSlot < kMaxObjects && table.objects[waiter.objectSlot].queueCount > 0) {
+      --table.objects[waiter.objectSlot].queueCount;
+    }
+    waiter.used = 0;
+  }
   table.processes[processSlot] = ProcessEntry{};
 }
 
@@ -248,7 +240,7 @@ struct MutexOwnerSentinel {
   ~MutexOwnerSentinel() {
     TableLock lock;
     if (!lock.ok()) return;
-    AbandonMutexesOf(lock.table(), lock.processSlot(), CachedThreadId());
+    AbandonMutexesOf(lock, lock.processSlot(), CachedThreadId());
   }
 };
 
@@ -308,15 +300,28 @@ TableLock::TableLock() {
 
 TableLock::~TableLock() {
   if (table_ == nullptr) return;
-  std::uint32_t* generation = &table_->header.generation;
-  if (changed_) std::atomic_ref<std::uint32_t>(*generation).fetch_add(1);
-  const bool wake =
-      changed_ && std::atomic_ref<std::uint32_t>(table_->header.sleepers).load() > 0;
+  PendingWakes wakes;
+  if (changedAll_ || changedCount_ > 0) {
+    CollectWakes(*table_, std::span<const std::uint32_t>(changedSlots_, changedCount_),
+                 changedAll_, wakes);
+  }
   pthread_mutex_unlock(&table_->header.lock);
-  if (wake) ::syscall(SYS_futex, generation, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+  wakes.Issue();
 }
 
-void TableLock::Changed() { changed_ = true; }
+void TableLock::Changed(std::uint32_t slot) {
+  if (slot >= kMaxObjects) return;
+  for (std::uint32_t i = 0; i < changedCount_; ++i) {
+    if (changedSlots_[i] == slot) return;
+  }
+  if (changedCount_ == kTrackedChanges) {
+    changedAll_ = true;
+    return;
+  }
+  changedSlots_[changedCount_++] = slot;
+}
+
+void TableLock::ChangedAll() { changedAll_ = true; }
 
 std::uint64_t HashName(std::string_view name) {
   std::uint64_t hash = 0xCBF29CE484222325ull;
@@ -389,12 +394,14 @@ bool DropHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slo
   return true;
 }
 
-void AbandonMutexesOf(SharedTable& table, std::uint32_t processSlot, std::uint32_t tid) {
+void AbandonMutexesOf(TableLock& lock, std::uint32_t processSlot, std::uint32_t tid) {
+  SharedTable& table = lock.table();
   for (std::uint32_t slot = 0; slot < table.header.highWater; ++slot) {
     ObjectEntry& entry = table.objects[slot];
     if (entry.kind == static_cast<std::uint32_t>(ObjectKind::Mutex) &&
         entry.ownerSlot == processSlot && entry.ownerTid == tid && entry.count > 0) {
       Abandon(entry);
+      lock.Changed(slot);
     }
   }
 }
@@ -417,6 +424,19 @@ bool HoldsAnyOf(const SharedTable& table, std::uint32_t processSlot,
   return false;
 }
 
+// Processes first in the queue of one of these mutexes: a dead one would
+// keep its turn, and everybody behind it, forever. (One further back is
+// looked at once it is first.)
+void MarkFirstQueuedOn(const SharedTable& table, std::span<const std::uint32_t> objectSlots,
+                       bool (&queued)[kMaxProcesses]) {
+  for (const std::uint32_t slot : objectSlots) {
+    const std::uint32_t first = FirstWaiterOf(table, slot);
+    if (first == kNoSlot) continue;
+    const std::uint32_t processSlot = table.mutexWaiters[first].processSlot;
+    if (processSlot < kMaxProcesses) queued[processSlot] = true;
+  }
+}
+
 void SweepDeadProcessesImpl(std::span<const std::uint32_t> onlyHoldersOf) {
   struct Candidate {
     std::uint32_t slot;
@@ -436,10 +456,12 @@ void SweepDeadProcessesImpl(std::span<const std::uint32_t> onlyHoldersOf) {
     }
   };
   lock();
+  bool queued[kMaxProcesses] = {};
+  if (!onlyHoldersOf.empty()) MarkFirstQueuedOn(*table, onlyHoldersOf, queued);
   for (std::uint32_t p = 0; p < kMaxProcesses; ++p) {
     const ProcessEntry& process = table->processes[p];
     if (process.pid != 0 && process.pid != self &&
-        (onlyHoldersOf.empty() || HoldsAnyOf(*table, p, onlyHoldersOf))) {
+        (onlyHoldersOf.empty() || queued[p] || HoldsAnyOf(*table, p, onlyHoldersOf))) {
       candidates[count++] = Candidate{p, process.pid, process.startTime};
     }
   }
@@ -457,12 +479,10 @@ void SweepDeadProcessesImpl(std::span<const std::uint32_t> onlyHoldersOf) {
       ClearProcess(*table, candidates[i].slot);
     }
   }
-  std::atomic_ref<std::uint32_t>(table->header.generation).fetch_add(1);
-  const bool wake = std::atomic_ref<std::uint32_t>(table->header.sleepers).load() > 0;
+  PendingWakes wakes;
+  BroadcastUnderLock(*table, wakes);
   pthread_mutex_unlock(&table->header.lock);
-  if (wake) {
-    ::syscall(SYS_futex, &table->header.generation, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-  }
+  wakes.Issue();
 }
 
 void LeaveNamespaceAtExit() {
@@ -485,12 +505,10 @@ void LeaveNamespaceAtExit() {
   const bool remove = nobodyLeft && stillOurs;
   // The last one out takes the namespace's files along.
   if (remove) ::unlink(mapped.path.c_str());
-  std::atomic_ref<std::uint32_t>(table->header.generation).fetch_add(1);
-  const bool wake = std::atomic_ref<std::uint32_t>(table->header.sleepers).load() > 0;
+  PendingWakes wakes;
+  BroadcastUnderLock(*table, wakes);
   pthread_mutex_unlock(&table->header.lock);
-  if (wake) {
-    ::syscall(SYS_futex, &table->header.generation, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-  }
+  wakes.Issue();
   if (remove) ::rmdir(mapped.directory.c_str());
   if (fd >= 0) ::close(fd);
 }
@@ -574,38 +592,6 @@ void SweepDeadProcesses() { SweepDeadProcessesImpl(); }
 
 void SweepHoldersOf(std::span<const std::uint32_t> objectSlots) {
   if (!objectSlots.empty()) SweepDeadProcessesImpl(objectSlots);
-}
-
-std::uint32_t CurrentGeneration(SharedTable& table) {
-  return std::atomic_ref<std::uint32_t>(table.header.generation).load();
-}
-
-void WaitForTableChange(SharedTable& table, std::uint32_t seenGeneration,
-                        std::uint64_t timeoutNs) {
-  auto generation = std::atomic_ref<std::uint32_t>(table.header.generation);
-  // A request handshake is usually answered within microseconds: looking
-  // for the change a little while saves two sleeps and wake-ups per round
-  // trip, and the futex below still catches every change after the spin.
-  const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
-  const std::uint64_t spinNs = static_cast<std::uint64_t>(kSpinBeforeSleep.count());
-  if (timeoutNs > spinNs) {
-    while (std::chrono::steady_clock::now() < spinEnd) {
-      if (generation.load() != seenGeneration) return;
-      CpuRelax();
-    }
-    timeoutNs -= spinNs;
-  }
-  // Counted before the futex compares the word: a change made after the
-  // count is seen either by the futex (word changed) or by the changer
-  // (sleepers above zero, so it wakes us).
-  auto sleepers = std::atomic_ref<std::uint32_t>(table.header.sleepers);
-  sleepers.fetch_add(1);
-  timespec timeout{};
-  timeout.tv_sec = static_cast<time_t>(timeoutNs / 1000000000u);
-  timeout.tv_nsec = static_cast<long>(timeoutNs % 1000000000u);
-  ::syscall(SYS_futex, &table.header.generation, FUTEX_WAIT, seenGeneration,
-            timeoutNs == kWaitForever ? nullptr : &timeout, nullptr, 0);
-  sleepers.fetch_sub(1);
 }
 
 std::string MappingFilePathIn(const std::string& directory, std::uint64_t fileId) {

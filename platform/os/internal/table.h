@@ -1,5 +1,6 @@
 // Access to the namespace's object table: mapping it, locking it, holder
-// counts, clean-up of dead processes and the change broadcast.
+// counts and clean-up of dead processes. Its futex words (who a change
+// wakes, mutex queues, sleeping) are in wake_words.h.
 //
 // Functions that take a `SharedTable&` expect the caller to hold the table
 // lock through a `TableLock`.
@@ -18,8 +19,10 @@ namespace vantor::os::internal {
 
 // Holds the table lock for its lifetime. When the lock was held by a
 // process that died, the table is taken over as it stands: every update
-// under the lock leaves it consistent field by field. State changes marked
-// with `Changed()` wake all sleepers once the lock is released.
+// under the lock leaves it consistent field by field. Changes marked with
+// `Changed(slot)` wake the sleepers of that object once the lock is
+// released (for a free mutex: only its first queued waiter); `ChangedAll()`
+// wakes every sleeper of the namespace.
 class TableLock {
  public:
   TableLock();
@@ -34,13 +37,17 @@ class TableLock {
   SharedTable& table() const { return *table_; }
   // Slot of the calling process, registered on first use.
   std::uint32_t processSlot() const { return processSlot_; }
-  void Changed();
+  void Changed(std::uint32_t slot);
+  void ChangedAll();
 
  private:
+  static constexpr std::uint32_t kTrackedChanges = 8;
   SharedTable* table_ = nullptr;
   std::uint32_t processSlot_ = kNoSlot;
   OsError error_ = OsError::Ok;
-  bool changed_ = false;
+  std::uint32_t changedSlots_[kTrackedChanges] = {};
+  std::uint32_t changedCount_ = 0;
+  bool changedAll_ = false;
 };
 
 std::uint64_t HashName(std::string_view name);
@@ -65,7 +72,7 @@ void AddHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slot
 bool DropHandle(SharedTable& table, std::uint32_t processSlot, std::uint32_t slot);
 
 // Hands every mutex owned by this thread to its next waiter as abandoned.
-void AbandonMutexesOf(SharedTable& table, std::uint32_t pid, std::uint32_t tid);
+void AbandonMutexesOf(TableLock& lock, std::uint32_t processSlot, std::uint32_t tid);
 
 // Remembers that the calling thread owns a mutex, so that the thread's end
 // abandons what it still holds.
@@ -81,13 +88,6 @@ void SweepDeadProcesses();
 void SweepHoldersOf(std::span<const std::uint32_t> objectSlots);
 
 inline constexpr std::uint64_t kWaitForever = ~std::uint64_t{0};
-
-// Waits, without the lock, until the table changes after `seenGeneration`
-// was read under the lock, or `timeoutNs` passes. Returns at once if it
-// already changed.
-void WaitForTableChange(SharedTable& table, std::uint32_t seenGeneration,
-                        std::uint64_t timeoutNs);
-std::uint32_t CurrentGeneration(SharedTable& table);
 
 // Path of the file behind a mapping, in this process's namespace folder or
 // in the given one.
