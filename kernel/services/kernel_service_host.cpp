@@ -1,5 +1,8 @@
 #include "kernel/services/kernel_service_host.h"
 
+#include <chrono>
+
+#include "kernel/core/canopen/axis_profile_move.h"
 #include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/kernel_guards.h"
 #include "kernel/core/kernel_locks.h"
@@ -22,6 +25,11 @@ void KernelServiceHost::WaitForAll(std::span<canopen::CompletionSignal* const> s
 
 void KernelServiceHost::Sleep(std::uint32_t milliseconds) noexcept { os::Sleep(milliseconds); }
 
+std::uint64_t KernelServiceHost::MonotonicMilliseconds() noexcept {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
 bool KernelServiceHost::StopOnInputOrHandwheelInitialised() noexcept {
   return data_.state.stopOnInputInitialised != 0 || data_.state.handwheelInitialised != 0;
 }
@@ -42,8 +50,9 @@ void KernelServiceHost::TakeNodePositionsIntoAxisRecords() noexcept {}
 // The profile-position move of the all-node services is not part of this
 // kernel yet; a caller learns so from the answer.
 common::StatusCode KernelServiceHost::SetupAxesProfileMode(
-    bool, canopen::NodeMask, std::span<const std::int32_t>) noexcept {
-  return common::kKernelWrongFunctionNumber;
+    bool includeNode, canopen::NodeMask mask, std::span<const std::int32_t> positions) noexcept {
+  canopen::ServiceContext context = Context();
+  return canopen::SetupAxesProfileMode(context, includeNode, mask, positions);
 }
 
 }  // namespace vantor::kernel

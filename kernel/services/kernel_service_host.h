@@ -18,6 +18,7 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
   bool IsCycleRunning() noexcept override;
   void WaitForAll(std::span<canopen::CompletionSignal* const> signals) noexcept override;
   void Sleep(std::uint32_t milliseconds) noexcept override;
+  std::uint64_t MonotonicMilliseconds() noexcept override;
   bool StopOnInputOrHandwheelInitialised() noexcept override;
   void ClearStopOnInputAndHandwheel() noexcept override;
   void TakeNodePositionsIntoAxisRecords() noexcept override;
