@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "common/status_code.h"
@@ -43,6 +44,15 @@ struct NodeConfiguration {
   }
 };
 
+// Handlers waiting for locks of the kernel's set. The cycle, which goes on
+// to its next exchange as soon as it has released its locks, first leaves
+// them to these waiters (kernel_locks.h).
+struct LockWaiters {
+  std::atomic<std::uint32_t> count{0};
+  // Set while the cycle sleeps until `count` falls to 0.
+  std::atomic<std::uint32_t> cycleWaiting{0};
+};
+
 struct KernelData {
   // The motion record's mutex; with the node configuration's mutex it forms
   // the kernel data lock.
@@ -54,6 +64,7 @@ struct KernelData {
   os::Mutex globalRequestMutex;
   os::Mutex resetMutex;
   os::Mutex canObjectListMutex;
+  LockWaiters lockWaiters;
 };
 
 }  // namespace vantor::kernel
