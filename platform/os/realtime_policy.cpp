@@ -45,16 +45,23 @@ static_assert(EntryOf(RealTimeRole::kDeferredCall).level >
               EntryOf(RealTimeRole::kRequestTransport).level);
 static_assert(EntryOf(RealTimeRole::kRequestTransport).level >
               EntryOf(RealTimeRole::kKernelCycle).level);
-static_assert(EntryOf(RealTimeRole::kKernelCycle).level > EntryOf(RealTimeRole::kServerThread).level);
-static_assert(EntryOf(RealTimeRole::kServerThread).level > EntryOf(RealTimeRole::kProcessClass).level);
+static_assert(EntryOf(RealTimeRole::kKernelCycle).level >
+              EntryOf(RealTimeRole::kServerThread).level);
+static_assert(EntryOf(RealTimeRole::kServerThread).level >
+              EntryOf(RealTimeRole::kProcessClass).level);
 
 std::string_view ReasonOf(int error) {
   switch (error) {
-    case EPERM: return "not permitted";
-    case ENOMEM: return "over the locked-memory limit";
-    case EINVAL: return "not supported";
-    case ESRCH: return "no such thread";
-    default: return "system error";
+    case EPERM:
+      return "not permitted";
+    case ENOMEM:
+      return "over the locked-memory limit";
+    case EINVAL:
+      return "not supported";
+    case ESRCH:
+      return "no such thread";
+    default:
+      return "system error";
   }
 }
 

@@ -55,9 +55,8 @@ inline PeriodFigures FiguresOf(const std::vector<double>& periods, double period
 
 inline void PrintFigures(const char* label, const PeriodFigures& figures) {
   std::printf("  %-34s p50 %8.1f us  p99 %8.1f us  max %8.1f us  missed %6llu  (%zu periods)\n",
-              label, figures.medianMicroseconds, figures.p99Microseconds,
-              figures.maxMicroseconds, static_cast<unsigned long long>(figures.missed),
-              figures.periods);
+              label, figures.medianMicroseconds, figures.p99Microseconds, figures.maxMicroseconds,
+              static_cast<unsigned long long>(figures.missed), figures.periods);
 }
 
 class SleepFloor {
