@@ -28,6 +28,7 @@
 #include "platform/devhost/control_endpoint.h"
 #include "platform/devhost/device_server.h"
 #include "platform/devhost/driver_host.h"
+#include "platform/os/realtime_policy.h"
 #include "platform/os/runtime_dir.h"
 
 namespace vantor::host {
@@ -149,6 +150,7 @@ int Serve(const DevhostOptions& options, const sigset_t& endSignals) {
   for (char& c : devices) {
     if (c == '\n') c = ' ';
   }
+  if (const std::string realTime = os::RealTimeReport(); !realTime.empty()) Log(realTime);
   Log("serving namespace \"" + os::CurrentNamespace() + "\" at " + server.SocketPath() + " with " +
       std::to_string(drivers.LoadedNames().size()) + " driver(s)" +
       (devices.empty() ? std::string(", no devices") : ", devices " + devices));
@@ -188,6 +190,9 @@ int main(int argc, char** argv) {
   sigaddset(&endSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+  // The clock, the interrupt handlers, the deferred calls and the client
+  // connections pace the kernels' cycles: their pages stay in memory.
+  vantor::os::LockProcessMemory();
   const int code = Serve(*options, endSignals);
   // Sockets and lock file are gone by now; the last one out takes the
   // namespace's folder too.

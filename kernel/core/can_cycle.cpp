@@ -1,5 +1,7 @@
 #include "kernel/core/can_cycle.h"
 
+#include <pthread.h>
+
 #include <array>
 #include <atomic>
 
@@ -41,7 +43,8 @@ class Cycle {
         link_.exchange.Set(eb::kRingControl, eb::kRingNotInUse);
       }
 
-      switch (Exchange()) {
+      const ExchangeOutcome outcome = Exchange();
+      switch (outcome) {
         case ExchangeOutcome::NotSent:
           break;
         case ExchangeOutcome::TimedOut:
@@ -65,7 +68,7 @@ class Cycle {
           break;
       }
       ReleaseHeld();
-      os::Sleep(link_.timings.pauseMs);
+      PaceNextCycle(outcome);
     }
   }
 
@@ -139,8 +142,25 @@ class Cycle {
     return true;
   }
 
+  // The driver's answer paces the cycle: after it the cycle goes straight
+  // on to its next exchange, which the driver holds until its next exchange
+  // point. Only handlers that wait for the locks just released get them
+  // first, for at most the pause. An exchange that was not sent, or an
+  // answer that came at once, did not pace the cycle: then the cycle pauses,
+  // so that it never runs without blocking.
+  void PaceNextCycle(ExchangeOutcome outcome) noexcept {
+    const bool paced = outcome == ExchangeOutcome::Completed &&
+                       exchangeWaitMicroseconds_ >= kShortestPacedWaitMicroseconds;
+    if (paced) {
+      LeaveLocksToWaitingHandlers(link_.data, link_.timings.pauseMs);
+    } else {
+      os::Sleep(link_.timings.pauseMs);
+    }
+  }
+
   ExchangeOutcome Exchange() noexcept {
     if (!link_.exchangeEvent.Reset()) return ExchangeOutcome::NotSent;
+    const std::uint64_t sentAt = os::MonotonicMicroseconds();
     auto bytes = link_.exchange.MutableBytes();
     static_cast<void>(link_.overlappedDevice.ControlOverlapped(common::IOCTL_CAN_CYCLIC_EXCHANGE,
                                                                bytes, bytes, exchangeRequest_));
@@ -150,6 +170,7 @@ class Cycle {
         os::WaitForAny({&link_.exchangeEvent, &link_.stopEvent}, link_.exchangeTimeoutMs);
     if (!woken.acquired()) return ExchangeOutcome::TimedOut;
     if (woken.index != 0) return ExchangeOutcome::Stopped;
+    exchangeWaitMicroseconds_ = os::MonotonicMicroseconds() - sentAt;
     if (!os::IoSucceeded(exchangeRequest_.Status())) {
       link_.exchange.Set(eb::kStatus, kExchangeRequestFailed);
     }
@@ -222,11 +243,13 @@ class Cycle {
   KernelStateFlags& state_;
   os::DeviceOverlapped exchangeRequest_;
   Held held_;
+  std::uint64_t exchangeWaitMicroseconds_ = 0;
 };
 
 }  // namespace
 
 std::uint32_t CanCycleThread(CycleLink& link) noexcept {
+  pthread_setname_np(pthread_self(), kCycleThreadName);
   Cycle cycle(link);
   return cycle.Run();
 }

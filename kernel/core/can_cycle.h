@@ -23,7 +23,10 @@
 //  13-14 without the locks of step 7 nothing more; bus not in order: the
 //      error path
 //  14a the motion processing
-//  15  everything released, 1 ms pause
+//  15  everything released; handlers that wait for a lock of the cycle
+//      get it before the next cycle (for at most the pause), otherwise the
+//      cycle goes straight on to its next exchange and waits for the
+//      driver there
 //
 // Error path (bad driver status or bus fault): `busOk` cleared, pending path
 // events dropped, 20 ms pause; every following cycle takes it until a reset
@@ -52,7 +55,9 @@
 namespace vantor::kernel {
 
 struct CycleTimings {
-  // After every cycle, so that the server thread gets the locks.
+  // Longest time a cycle leaves its locks to waiting handlers, and the pause
+  // after a cycle that the driver did not pace (the exchange was not sent,
+  // or its answer came at once).
   std::uint32_t pauseMs = 1;
   // After a driver or bus error, on top of the pause.
   std::uint32_t errorPauseMs = 20;
@@ -81,6 +86,13 @@ struct CycleLink {
 // failed (the driver or its host is gone), so that the cycle takes its error
 // path instead of reading the last cycle's answer as a new one.
 inline constexpr common::StatusCode kExchangeRequestFailed = common::kDriverNoController;
+
+// An answer that came sooner than this after the request was not held for
+// an exchange point: it did not pace the cycle.
+inline constexpr std::uint64_t kShortestPacedWaitMicroseconds = 50;
+
+// The name the system shows for the cycle thread.
+inline constexpr const char* kCycleThreadName = "can-cycle";
 
 // The thread's body; returns when the thread ends (0 stop, 1 time-out).
 inline constexpr std::uint32_t kCycleEndedByStop = 0;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -117,6 +118,15 @@ struct GlobalSlot {
   std::array<std::uint32_t, 4> messageOk{1, 1, 1, 1};
 };
 
+// Handlers waiting for locks of the kernel's set. The cycle, which goes on
+// to its next exchange as soon as it has released its locks, first leaves
+// them to these waiters (kernel_locks.h).
+struct LockWaiters {
+  std::atomic<std::uint32_t> count{0};
+  // Set while the cycle sleeps until `count` falls to 0.
+  std::atomic<std::uint32_t> cycleWaiting{0};
+};
+
 struct KernelData {
   // The motion record's mutex; with the node configuration's mutex it forms
   // the kernel data lock.
@@ -139,6 +149,7 @@ struct KernelData {
   // The configuration as the CNC initialisation derived it; the reset
   // starts from it.
   CncConfiguration savedConfiguration;
+  LockWaiters lockWaiters;
 };
 
 }  // namespace vantor::kernel

@@ -3,15 +3,41 @@
 #include <array>
 #include <initializer_list>
 
+#include "platform/os/address_wait.h"
+#include "platform/os/timing.h"
+
 namespace vantor::kernel {
 
 namespace {
 
-bool TakeAll(std::initializer_list<const os::Waitable*> set) {
+// A handler counted as waiting for the kernel's locks for the time of its
+// wait; the last one to stop waiting wakes the cycle if it sleeps on them.
+class CountedWaiter {
+ public:
+  explicit CountedWaiter(KernelData& data) : waiters_(data.lockWaiters) {
+    waiters_.count.fetch_add(1);
+  }
+  ~CountedWaiter() {
+    if (waiters_.count.fetch_sub(1) == 1 && waiters_.cycleWaiting.load() != 0) {
+      os::WakeByAddressAll(waiters_.count);
+    }
+  }
+  CountedWaiter(const CountedWaiter&) = delete;
+  CountedWaiter& operator=(const CountedWaiter&) = delete;
+
+ private:
+  LockWaiters& waiters_;
+};
+
+bool TakeAll(KernelData& data, std::initializer_list<const os::Waitable*> set) {
+  const CountedWaiter waiting(data);
   return os::WaitForAll(set, os::kInfinite).acquired();
 }
 
-bool TakeOne(const os::Mutex& mutex) { return os::WaitForOne(mutex, os::kInfinite).acquired(); }
+bool TakeOne(KernelData& data, const os::Mutex& mutex) {
+  const CountedWaiter waiting(data);
+  return os::WaitForOne(mutex, os::kInfinite).acquired();
+}
 
 // The stop event comes first in the set: once it is set it wins, and the
 // mutex stays free.
@@ -61,7 +87,7 @@ void UnlockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which) {
 }  // namespace
 
 bool LockKernelData(KernelData& data) {
-  return TakeAll({&data.motionMutex, &data.nodeConfiguration.mutex});
+  return TakeAll(data, {&data.motionMutex, &data.nodeConfiguration.mutex});
 }
 
 void UnlockKernelData(KernelData& data) {
@@ -70,7 +96,7 @@ void UnlockKernelData(KernelData& data) {
 }
 
 bool LockKernelDataAndObjectList(KernelData& data) {
-  return TakeAll({&data.motionMutex, &data.nodeConfiguration.mutex, &data.canObjectListMutex});
+  return TakeAll(data, {&data.motionMutex, &data.nodeConfiguration.mutex, &data.canObjectListMutex});
 }
 
 void UnlockKernelDataAndObjectList(KernelData& data) {
@@ -80,7 +106,7 @@ void UnlockKernelDataAndObjectList(KernelData& data) {
 }
 
 bool LockStatusData(KernelData& data) {
-  return TakeAll({&data.motionMutex, &data.nodeConfiguration.mutex, &data.globalRequestMutex,
+  return TakeAll(data, {&data.motionMutex, &data.nodeConfiguration.mutex, &data.globalRequestMutex,
                   &data.canObjectListMutex});
 }
 
@@ -105,12 +131,30 @@ bool LockCanObjectListUnlessStopped(KernelData& data, const os::Waitable& stop) 
   return TakeOneUnlessStopped(data.canObjectListMutex, stop);
 }
 
-bool LockGlobalRequestSlot(KernelData& data) { return TakeOne(data.globalRequestMutex); }
+bool LockGlobalRequestSlot(KernelData& data) { return TakeOne(data, data.globalRequestMutex); }
 void UnlockGlobalRequestSlot(KernelData& data) { Release(data.globalRequestMutex); }
-bool LockCanObjectList(KernelData& data) { return TakeOne(data.canObjectListMutex); }
+bool LockCanObjectList(KernelData& data) { return TakeOne(data, data.canObjectListMutex); }
 void UnlockCanObjectList(KernelData& data) { Release(data.canObjectListMutex); }
-bool LockResetMutex(KernelData& data) { return TakeOne(data.resetMutex); }
+bool LockResetMutex(KernelData& data) { return TakeOne(data, data.resetMutex); }
 void UnlockResetMutex(KernelData& data) { Release(data.resetMutex); }
+
+void LeaveLocksToWaitingHandlers(KernelData& data, std::uint32_t boundMs) {
+  LockWaiters& waiters = data.lockWaiters;
+  if (boundMs == 0 || waiters.count.load() == 0) return;
+  // Announced before the count is read again: a handler that stops waiting
+  // after this sees the flag and wakes us, one that stopped before leaves
+  // the count at 0 for the look below.
+  waiters.cycleWaiting.store(1);
+  const std::uint64_t deadline = os::MonotonicMicroseconds() + std::uint64_t{boundMs} * 1000u;
+  for (;;) {
+    const std::uint32_t waiting = waiters.count.load();
+    if (waiting == 0) break;
+    const std::uint64_t now = os::MonotonicMicroseconds();
+    if (now >= deadline) break;
+    os::WaitOnAddress(waiters.count, waiting, static_cast<std::uint32_t>(deadline - now));
+  }
+  waiters.cycleWaiting.store(0);
+}
 
 os::WaitResult LockNodeRequestMutexes(const NodeConfiguration& nodes, std::uint32_t timeoutMs) {
   return LockNodeMutexes(nodes, NodeMutex::Request, timeoutMs);

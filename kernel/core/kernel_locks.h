@@ -40,6 +40,12 @@ bool LockCanObjectListUnlessStopped(KernelData& data, const os::Waitable& stop);
 // The stop, looked at between the tries of a set that is taken together.
 inline constexpr std::uint32_t kLockStopLookMs = 5;
 
+// The cycle, after releasing its locks: while handlers wait for a lock of
+// the set (every Lock above counts its caller while it waits), sleeps until
+// they have taken what they waited for, at most `boundMs`. Returns at once
+// when nobody waits, so the cycle goes straight on to its next exchange.
+void LeaveLocksToWaitingHandlers(KernelData& data, std::uint32_t boundMs);
+
 // The request or access mutex of every node, waited for together. With no
 // nodes the wait fails at once, which handlers (no time-out) may ignore.
 os::WaitResult LockNodeRequestMutexes(const NodeConfiguration& nodes,

@@ -1,8 +1,11 @@
 #include "kernel/services/application_link.h"
 
+#include <pthread.h>
+
 #include "common/kernel_object_names.h"
 #include "kernel/services/communication_thread.h"
 #include "kernel/services/request_areas.h"
+#include "platform/os/realtime_policy.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -44,9 +47,13 @@ bool OpenCommunicationBlock(Kernel& kernel) {
 }
 
 bool StartServerThread(Kernel& kernel) {
-  return Keep(kernel.link.serverThread,
-              os::Thread::Start([&kernel] { return CommunicationThread(kernel); },
-                                os::ThreadPriority::Normal));
+  return Keep(kernel.link.serverThread, os::Thread::Start([&kernel] {
+                // Below the cycle, above everything of normal priority: the
+                // cycle leaves its locks to it between two exchanges.
+                pthread_setname_np(pthread_self(), kServerThreadName);
+                os::ApplyRealTimeRole(os::RealTimeRole::kServerThread);
+                return CommunicationThread(kernel);
+              }));
 }
 
 }  // namespace

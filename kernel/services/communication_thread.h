@@ -16,4 +16,7 @@ namespace vantor::kernel {
 // debug output and ends.
 std::uint32_t CommunicationThread(Kernel& kernel);
 
+// The name the system shows for the server thread.
+inline constexpr const char* kServerThreadName = "server";
+
 }  // namespace vantor::kernel

@@ -16,10 +16,13 @@
 #include "kernel/services/kernel_link.h"
 #include "kernel/services/termination_signals.h"
 #include "platform/os/message_loop.h"
+#include "platform/os/realtime_policy.h"
 
 int main(int argc, char** argv) {
   using namespace vantor;
   if (!kernel::BlockTerminationSignals()) return 1;
+  // The cycle's pages stay in memory where the machine permits it.
+  os::LockProcessMemory();
 
   auto loop = os::MessageLoop::Create();
   if (!loop) return 1;

@@ -2,14 +2,19 @@
 // opening and closing, the run record, the masks, the heartbeat, the raw
 // requests of the SDO area, and the cycle's error and time-out paths.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <array>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "common/exchange_buffer.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/tests/driver_link_fixture.h"
+#include "platform/os/tests/thread_classes.h"
 
 namespace vantor::kernel::testing {
 namespace {
@@ -210,6 +215,69 @@ TEST_F(DriverLinkFixture, CncModeRunsTheNodeStepsAndMotionOnlyWhileTheBusIsInOrd
   ASSERT_TRUE(Eventually([&] { return steps_.nodeSteps.load() >= nodeSteps + 3; }));
   EXPECT_EQ(steps_.motion.load(), motion);
   data_.state.SetCncInitialised(false);
+}
+
+// Puts the thread `threadId` (0: the calling one) on one processor.
+bool PinToProcessor(pid_t threadId, int processor) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(processor, &set);
+  return ::sched_setaffinity(threadId, sizeof(set), &set) == 0;
+}
+
+int FirstAllowedProcessor() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof(set), &set) != 0) return 0;
+  for (int processor = 0; processor < CPU_SETSIZE; ++processor) {
+    if (CPU_ISSET(processor, &set)) return processor;
+  }
+  return 0;
+}
+
+// The cycle goes from one exchange straight on to the next, holding the
+// kernel's locks through each: a handler that waits for them must still get
+// them between two cycles, every time, and the cycle must go on after it.
+// Both run on one processor, where the cycle (real-time where permitted)
+// would take its locks again before the handler ever ran.
+TEST_F(DriverLinkFixture, AHandlerWaitingForTheKernelDataLockGetsItBetweenTwoCycles) {
+  data_.motionMutex = os::Mutex::CreateUnnamed(false).take();
+  data_.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
+  data_.globalRequestMutex = os::Mutex::CreateUnnamed(false).take();
+  data_.canObjectListMutex = os::Mutex::CreateUnnamed(false).take();
+  data_.state.busOk = 1;
+  data_.state.cycleRunning = 1;
+  ASSERT_EQ(Open(), common::kKernelSuccess);
+  data_.state.SetCncInitialised(true);
+  ASSERT_TRUE(Eventually([&] { return steps_.motion.load() >= 3; }));
+  const auto cycle = os::testing::ThreadsNamed(::getpid(), kCycleThreadName);
+  ASSERT_EQ(cycle.size(), 1u);
+  const int processor = FirstAllowedProcessor();
+  ASSERT_TRUE(PinToProcessor(cycle[0].threadId, processor));
+
+  constexpr int kRounds = 50;
+  std::atomic<int> rounds{0};
+  std::thread handler([&] {
+    ASSERT_TRUE(PinToProcessor(0, processor));
+    for (int i = 0; i < kRounds; ++i) {
+      // Each round asks while the cycle holds the lock through its
+      // exchange, and sleeps until the cycle lets it go.
+      const int motion = steps_.motion.load();
+      while (steps_.motion.load() == motion && CycleRuns()) std::this_thread::yield();
+      std::this_thread::sleep_for(500us);
+      if (!LockKernelData(data_)) return;
+      UnlockKernelData(data_);
+      ++rounds;
+    }
+  });
+  EXPECT_TRUE(Eventually([&] { return rounds.load() == kRounds; }))
+      << "the handler got the lock " << rounds.load() << " times";
+  const int motion = steps_.motion.load();
+  EXPECT_TRUE(Eventually([&] { return steps_.motion.load() >= motion + 3; }));
+  data_.state.SetCncInitialised(false);
+  // Closing stops the cycle, which lets a starved handler go.
+  link_->CloseCanDevice();
+  handler.join();
 }
 
 TEST_F(DriverLinkFixture, BadDriverStatusPutsTheCycleOnItsErrorPath) {

@@ -3,6 +3,7 @@
 // the heartbeat, raw requests of the SDO area that reach the simulated
 // nodes, a silent node, and the end of the driver run with the kernel.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,12 +26,15 @@
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
 #include "drivers/host/tests/devhost_process.h"
+#include "kernel/core/can_cycle.h"
 #include "kernel/core/driver_link_records.h"
+#include "kernel/services/communication_thread.h"
 #include "kernel/tests/kernel_test_client.h"
 #include "kernel/tests/start_record_builder.h"
 #include "platform/os/device/device_handle.h"
 #include "platform/os/process.h"
 #include "platform/os/runtime_dir.h"
+#include "platform/os/tests/thread_classes.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel::testing {
@@ -315,6 +319,35 @@ TEST_F(KernelDevhostTest, CncModeReadsTheDrivesInQuickStopAndEndsCleanly) {
   WriteCncInitRecord(client_->Block());
   EXPECT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
   EXPECT_EQ(client_->Command(CommandCode::CncExit).answered, true);
+}
+
+// The kernel's threads on the cycle's path, read back from the running
+// Motrix while its cycle runs over the driver host: the connection readers
+// that bring the driver's answers above the cycle, the cycle above the
+// server thread.
+TEST_F(KernelDevhostTest, TheKernelsThreadsOnTheCyclesPathRunInTheirClasses) {
+  if (!os::testing::RealTimePermitted()) GTEST_SKIP() << "real-time scheduling is not permitted";
+  StartDevhost({});
+  StartKernel();
+  const auto opened = OpenHardware(SampleMachineSettings());
+  ASSERT_TRUE(opened.answered);
+  ASSERT_EQ(opened.result, common::kKernelSuccess);
+
+  using os::testing::ThreadsNamed;
+  const auto motrix = static_cast<pid_t>(client_->kernel().id());
+  const auto cycle = ThreadsNamed(motrix, kCycleThreadName);
+  const auto server = ThreadsNamed(motrix, kServerThreadName);
+  const auto readers = ThreadsNamed(motrix, os::kDeviceReaderThreadName);
+  ASSERT_EQ(cycle.size(), 1u);
+  ASSERT_EQ(server.size(), 1u);
+  ASSERT_FALSE(readers.empty());
+  EXPECT_EQ(cycle[0].schedulingClass, SCHED_FIFO);
+  EXPECT_EQ(server[0].schedulingClass, SCHED_FIFO);
+  EXPECT_LT(server[0].level, cycle[0].level);
+  for (const auto& reader : readers) {
+    EXPECT_EQ(reader.schedulingClass, SCHED_FIFO);
+    EXPECT_GT(reader.level, cycle[0].level);
+  }
   EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
   EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
 }

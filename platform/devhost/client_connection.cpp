@@ -1,12 +1,15 @@
 #include "platform/devhost/client_connection.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
+
+#include "platform/os/realtime_policy.h"
 
 namespace vantor::devhost {
 
@@ -43,7 +46,12 @@ ClientConnection::~ClientConnection() {
 
 void ClientConnection::StartReading() {
   // The thread keeps the connection alive while it reads.
-  thread_ = std::thread([self = shared_from_this()] { self->ReadLoop(); });
+  thread_ = std::thread([self = shared_from_this()] {
+    // The exchange request of the kernel's cycle comes this way.
+    os::ApplyRealTimeRole(os::RealTimeRole::kRequestTransport);
+    self->ReadLoop();
+  });
+  pthread_setname_np(thread_.native_handle(), kThreadName);
 }
 
 void ClientConnection::Shutdown() { ::shutdown(socketFd_, SHUT_RDWR); }

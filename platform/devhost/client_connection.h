@@ -1,4 +1,5 @@
-// One client handle: a SOCK_SEQPACKET connection and the thread that reads it.
+// One client handle: a SOCK_SEQPACKET connection and the thread that reads
+// it, which takes the request transport's real-time role.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@ namespace vantor::devhost {
 class ClientConnection final : public CompletionSink,
                                public std::enable_shared_from_this<ClientConnection> {
  public:
+  static constexpr const char* kThreadName = "devhost-client";
   // Takes ownership of the connected socket.
   ClientConnection(DriverHost& host, int socketFd);
   ~ClientConnection() override;

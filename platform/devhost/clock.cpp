@@ -1,7 +1,12 @@
 #include "platform/devhost/clock.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
+#include <future>
+
+#include "platform/os/realtime_policy.h"
 
 namespace vantor::devhost {
 
@@ -56,6 +61,16 @@ std::optional<TimerTable::Entry> TimerTable::TakeDue(Ticks limit) {
   return fired;
 }
 
+void TimerTable::PutBack(const Entry& fired) {
+  const auto it = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const Entry& entry) { return entry.id == fired.id; });
+  if (it != entries_.end()) {
+    it->due = fired.due;
+  } else {
+    entries_.push_back(fired);
+  }
+}
+
 std::optional<Ticks> TimerTable::EarliestDue() const {
   if (entries_.empty()) return std::nullopt;
   return std::min_element(entries_.begin(), entries_.end(),
@@ -66,7 +81,18 @@ std::optional<Ticks> TimerTable::EarliestDue() const {
 // ---- RealClock ------------------------------------------------------------
 
 RealClock::RealClock() : originNanoseconds_(SteadyNanoseconds()) {
-  timerThread_ = std::thread([this] { RunTimers(); });
+  std::promise<void> classSet;
+  auto running = classSet.get_future();
+  timerThread_ = std::thread([this, &classSet] {
+    // The timers run the interrupt handlers of the hardware: this thread is
+    // the machine's interrupt.
+    os::ApplyRealTimeRole(os::RealTimeRole::kInterrupt);
+    classSet.set_value();
+    RunTimers();
+  });
+  pthread_setname_np(timerThread_.native_handle(), kTimerThreadName);
+  // The clock is in place, at its level, once it is made.
+  running.wait();
 }
 
 RealClock::~RealClock() {
@@ -108,6 +134,7 @@ void RealClock::CancelTimer(TimerId id) {
 
 void RealClock::RunTimers() {
   std::unique_lock lock(timerMutex_);
+  Ticks busySince = Now();
   while (!stopping_) {
     auto due = timers_.TakeDue(Now());
     if (!due) {
@@ -117,6 +144,16 @@ void RealClock::RunTimers() {
       } else {
         timerCondition_.wait(lock);
       }
+      busySince = Now();
+      continue;
+    }
+    if (Now() - busySince >= kLongestBusySpell) {
+      // Callbacks that fall behind the clock would keep this real-time
+      // thread on its processor for good: it leaves the processor to the
+      // others for a moment, and the late timers run after it.
+      timers_.PutBack(*due);
+      timerCondition_.wait_for(lock, std::chrono::nanoseconds(kBusyBreak * 100));
+      busySince = Now();
       continue;
     }
     runningTimer_ = due->id;

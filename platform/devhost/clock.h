@@ -115,14 +115,25 @@ class TimerTable {
   // time (or removed when it fires once).
   std::optional<Entry> TakeDue(Ticks limit);
   std::optional<Ticks> EarliestDue() const;
+  // Undoes TakeDue for `fired`: it falls due again at the time it had.
+  void PutBack(const Entry& fired);
 
  private:
   std::vector<Entry> entries_;
   TimerId nextId_ = 1;
 };
 
+// Runs its timers on a thread of its own, which takes the interrupt's
+// real-time role (platform/os/realtime_policy.h).
 class RealClock final : public Clock {
  public:
+  // The timer thread's name, as the system shows it.
+  static constexpr const char* kTimerThreadName = "devhost-clock";
+  // Longest spell of callbacks without a wait, and the wait that then
+  // follows, so that late timers never hold a processor for good.
+  static constexpr Ticks kLongestBusySpell = MillisecondsToTicks(50);
+  static constexpr Ticks kBusyBreak = MillisecondsToTicks(1);
+
   RealClock();
   ~RealClock() override;
 

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include "platform/os/realtime_policy.h"
+
 namespace vantor::devhost {
 
 void DeferredCall::QueueState::Unlink(DeferredCall& call) {
@@ -58,7 +60,10 @@ bool DeferredCall::Remove() {
 
 DeferredCallWorker::DeferredCallWorker(std::string name)
     : name_(std::move(name)), queue_(std::make_shared<DeferredCall::QueueState>()) {
-  thread_ = std::thread([queue = queue_] { Run(queue); });
+  thread_ = std::thread([queue = queue_] {
+    os::ApplyRealTimeRole(os::RealTimeRole::kDeferredCall);
+    Run(queue);
+  });
   // Thread names are limited to 15 bytes; a longer name is simply cut.
   pthread_setname_np(thread_.native_handle(), name_.substr(0, 15).c_str());
 }

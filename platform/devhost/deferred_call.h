@@ -6,7 +6,8 @@
 // that is already queued changes nothing and reports so, which keeps a
 // second completion of the same request out. Queueing never allocates and
 // never blocks on anything but the worker's short queue lock, so an
-// interrupt handler may queue.
+// interrupt handler may queue. The worker takes the deferred call's
+// real-time role (platform/os/realtime_policy.h).
 #pragma once
 
 #include <chrono>

@@ -16,6 +16,7 @@
 #include "platform/os/internal/process_end.h"
 #include "platform/os/internal/process_liveness.h"
 #include "platform/os/internal/table.h"
+#include "platform/os/realtime_policy.h"
 
 #ifndef P_PIDFD
 #define P_PIDFD 3
@@ -38,8 +39,6 @@ int KillThroughPidfd(int pidfd) {
   return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u));
 }
 
-// Real-time level of a process started in the real-time class.
-constexpr int kRealTimeClassLevel = 10;
 constexpr std::uint32_t kSignalExitBase = 128;
 
 int SpawnChild(const std::string& path, char* const* argv, bool realTime, pid_t* pid) {
@@ -54,8 +53,8 @@ int SpawnChild(const std::string& path, char* const* argv, bool realTime, pid_t*
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   if (realTime) {
     sched_param parameters{};
-    parameters.sched_priority = kRealTimeClassLevel;
-    posix_spawnattr_setschedpolicy(&attributes, SCHED_RR);
+    parameters.sched_priority = RealTimeLevelOf(RealTimeRole::kProcessClass);
+    posix_spawnattr_setschedpolicy(&attributes, RealTimeClassOf(RealTimeRole::kProcessClass));
     posix_spawnattr_setschedparam(&attributes, &parameters);
     flags |= POSIX_SPAWN_SETSCHEDULER;
   }

@@ -7,12 +7,14 @@
 
 #include <future>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "platform/os/internal/object_access.h"
 #include "platform/os/internal/table.h"
+#include "platform/os/realtime_policy.h"
 
 namespace vantor::os {
 
@@ -21,14 +23,14 @@ using internal::TableLock;
 
 namespace {
 
-// Real-time levels for the priorities above normal: below the system's own
-// interrupt threads, in the order of the priorities.
-int RealTimeLevelOf(ThreadPriority priority) {
+// The priorities above normal take the real-time roles of the one policy
+// (realtime_policy.h); the kernel starts its cycle thread above normal.
+std::optional<RealTimeRole> RealTimeRoleOf(ThreadPriority priority) {
   switch (priority) {
-    case ThreadPriority::AboveNormal: return 20;
-    case ThreadPriority::Highest: return 30;
-    case ThreadPriority::TimeCritical: return 40;
-    default: return 0;
+    case ThreadPriority::AboveNormal: return RealTimeRole::kKernelCycle;
+    case ThreadPriority::Highest: return RealTimeRole::kRequestTransport;
+    case ThreadPriority::TimeCritical: return RealTimeRole::kInterrupt;
+    default: return std::nullopt;
   }
 }
 
@@ -48,11 +50,8 @@ int NiceValueOf(ThreadPriority priority) {
 // running at the level it has.
 void ApplyPriority(std::uint32_t threadId, ThreadPriority priority) {
   const auto tid = static_cast<pid_t>(threadId);
-  const int level = RealTimeLevelOf(priority);
-  if (level > 0) {
-    sched_param parameters{};
-    parameters.sched_priority = level;
-    if (::sched_setscheduler(tid, SCHED_FIFO, &parameters) == 0) return;
+  if (const auto role = RealTimeRoleOf(priority)) {
+    if (ApplyRealTimeRoleTo(threadId, *role)) return;
   } else {
     sched_param parameters{};
     parameters.sched_priority = 0;

@@ -16,8 +16,9 @@ namespace vantor::os {
 
 // The priority levels of the system's threads. Above normal asks for
 // real-time scheduling where the process is permitted to have it and runs
-// at normal priority otherwise, silently; below normal lowers the thread's
-// nice value.
+// at normal priority otherwise, silently; the levels are those of the
+// real-time policy (realtime_policy.h: above normal is the kernel cycle's).
+// Below normal lowers the thread's nice value.
 enum class ThreadPriority : std::int32_t {
   Idle = -15,
   Lowest = -2,

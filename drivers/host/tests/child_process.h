@@ -93,6 +93,7 @@ class ChildProcess {
   }
 
   void Signal(int signal) { ::kill(pid_, signal); }
+  pid_t Pid() const { return pid_; }
   const std::string& Output() const { return output_; }
 
  private:

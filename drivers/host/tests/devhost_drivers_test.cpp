@@ -4,6 +4,7 @@
 // simulated node and its answer back, on both channels of the card and
 // through the parallel-port adapter's transfer modes.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,12 +12,16 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "drivers/host/tests/devhost_process.h"
 #include "drivers/host/tests/run_client.h"
+#include "platform/devhost/client_connection.h"
+#include "platform/devhost/clock.h"
+#include "platform/os/tests/thread_classes.h"
 #include "platform/os/runtime_dir.h"
 
 namespace vantor::host::testing {
@@ -413,6 +418,64 @@ TEST_F(DevhostDriversTest, RavundStartFailsWithoutAnAdapterOnThePort) {
   ASSERT_TRUE(exchanger.Exchange(*buffer));
   EXPECT_EQ(buffer->Get(eb::kStatus), c::kDriverNoRun) << "no run was left behind";
 }
+
+// The threads that pace a kernel's cycle, read back from the running
+// program by the names the system shows for them, while a client runs
+// cycles: with the right to real-time scheduling each runs in its class, in
+// the path's order; without it the program runs at normal priority and the
+// cycles complete just the same. Either way its log says what it got.
+struct RealTimeCase {
+  const char* name;
+  const char* launcher;
+  bool realTime;
+  const char* report;
+};
+
+void PrintTo(const RealTimeCase& c, std::ostream* out) { *out << c.name; }
+
+class DevhostRealTimeTest : public DevhostDriversTest,
+                            public ::testing::WithParamInterface<RealTimeCase> {};
+
+TEST_P(DevhostRealTimeTest, TheCyclesPathRunsInItsClassWherePermittedAndCyclesEitherWay) {
+  const RealTimeCase& c = GetParam();
+  if (c.realTime && !os::testing::RealTimePermitted()) GTEST_SKIP() << "not permitted here";
+  ASSERT_TRUE(devhost_.Start(nameSpace_, {}, c.launcher));
+  started_ = true;
+  ASSERT_TRUE(devhost_.WaitForOutput("serving")) << devhost_.Output();
+  auto opened = os::DeviceHandle::Open(kTarnis1);
+  ASSERT_EQ(opened.error, os::DeviceOpenError::kNone);
+  ASSERT_EQ(DriverStatus(opened.handle, c::IOCTL_CAN_CLAIM), c::kDriverSuccess);
+  ASSERT_EQ(StartClientRun(opened.handle, {}), c::kDriverSuccess);
+  ExpectDeviceTypeAnswer(RunScriptedCycles(opened.handle, kScriptedCycles), kScriptedCycles);
+
+  using os::testing::ThreadsNamed;
+  const auto clock = ThreadsNamed(devhost_.Pid(), devhost::RealClock::kTimerThreadName);
+  const auto deferredCall = ThreadsNamed(devhost_.Pid(), "tarnis1.dpc");
+  const auto connections = ThreadsNamed(devhost_.Pid(), devhost::ClientConnection::kThreadName);
+  ASSERT_EQ(clock.size(), 1u);
+  ASSERT_EQ(deferredCall.size(), 1u);
+  ASSERT_FALSE(connections.empty());
+  const int expectedClass = c.realTime ? SCHED_FIFO : SCHED_OTHER;
+  EXPECT_EQ(clock[0].schedulingClass, expectedClass);
+  EXPECT_EQ(deferredCall[0].schedulingClass, expectedClass);
+  for (const auto& connection : connections) {
+    EXPECT_EQ(connection.schedulingClass, expectedClass);
+    if (c.realTime) {
+      EXPECT_LT(connection.level, deferredCall[0].level);
+    }
+  }
+  if (c.realTime) {
+    EXPECT_LT(deferredCall[0].level, clock[0].level);
+  }
+  EXPECT_NE(devhost_.Output().find(c.report), std::string::npos) << devhost_.Output();
+  EXPECT_EQ(DriverStatus(opened.handle, c::IOCTL_CAN_STOP_RUN), c::kDriverSuccess);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rights, DevhostRealTimeTest,
+    ::testing::Values(RealTimeCase{"Permitted", nullptr, true, "granted"},
+                      RealTimeCase{"Refused", WITHOUT_REALTIME_PROGRAM, false, "refused"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vantor::host::testing

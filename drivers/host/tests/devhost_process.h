@@ -20,12 +20,16 @@ namespace vantor::host::testing {
 // The devhost program in the namespace `nameSpace`, with `arguments`.
 class DevhostProcess : public ChildProcess {
  public:
-  bool Start(const std::string& nameSpace, const std::vector<std::string>& arguments) {
+  // `launcher`, when given, starts the program in its place with the
+  // program's path and arguments as its own.
+  bool Start(const std::string& nameSpace, const std::vector<std::string>& arguments,
+             const char* launcher = nullptr) {
     std::vector<std::string> environment{"VANTOR_NAMESPACE=" + nameSpace};
     for (char** entry = environ; *entry != nullptr; ++entry) {
       if (std::strncmp(*entry, "VANTOR_NAMESPACE=", 17) != 0) environment.emplace_back(*entry);
     }
     std::vector<std::string> argv{DEVHOST_PROGRAM};
+    if (launcher != nullptr) argv.insert(argv.begin(), launcher);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> argPointers;
     for (auto& argument : argv) argPointers.push_back(argument.data());
@@ -33,7 +37,8 @@ class DevhostProcess : public ChildProcess {
     std::vector<char*> environmentPointers;
     for (auto& entry : environment) environmentPointers.push_back(entry.data());
     environmentPointers.push_back(nullptr);
-    return Spawn(DEVHOST_PROGRAM, argPointers.data(), environmentPointers.data());
+    return Spawn(launcher != nullptr ? launcher : DEVHOST_PROGRAM, argPointers.data(),
+                 environmentPointers.data());
   }
 };
 

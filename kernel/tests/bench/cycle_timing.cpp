@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/os/bench/period_floor.h"
+
 namespace vantor::kernel::bench {
 
 namespace {
@@ -25,7 +27,9 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[index];
 }
 
-void PrintFigures(const TimingSteps& steps, std::optional<double> driverPeriodMicroseconds) {
+void PrintFigures(const TimingSteps& steps, std::optional<double> driverPeriodMicroseconds,
+                  double cycleMicroseconds, const os::bench::SleepFloor& floor,
+                  const std::vector<double>& floorPeriods) {
   const auto& samples = steps.Samples();
   std::vector<double> periods;
   std::vector<double> deviations;
@@ -51,6 +55,18 @@ void PrintFigures(const TimingSteps& steps, std::optional<double> driverPeriodMi
   std::printf("deviation from the driver's %s: median %.1f us, p99 %.1f us, max %.1f us\n",
               reference, Percentile(deviations, 0.5), Percentile(deviations, 0.99),
               *std::max_element(deviations.begin(), deviations.end()));
+  // The driver counts what passed since its last answer: whole cycles.
+  os::bench::PeriodFigures cycle = os::bench::FiguresOf(periods, cycleMicroseconds);
+  cycle.missed = 0;
+  for (const double driver : driverPeriods) {
+    const auto counted = std::llround(driver / cycleMicroseconds);
+    if (counted > 1) cycle.missed += static_cast<std::uint64_t>(counted - 1);
+  }
+  std::printf("deviation from the %.0f us cycle:\n", cycleMicroseconds);
+  os::bench::PrintFigures("exchange completion (cycle thread):", cycle);
+  os::bench::PrintFigures(floor.RealTime() ? "floor, SCHED_FIFO clock_nanosleep:"
+                                           : "floor, clock_nanosleep (normal):",
+                          os::bench::FiguresOf(floorPeriods, cycleMicroseconds));
   std::printf("cycle thread CPU time per cycle: %.1f us\n",
               static_cast<double>(steps.CpuNanoseconds()) / 1000.0 /
                   static_cast<double>(samples.size() - 1));
@@ -78,24 +94,26 @@ TimedCycle::TimedCycle(std::size_t cycles, DriverLinkTimings timings)
 }
 
 int TimedCycle::Measure(const common::CanStartRecord& start, Clock::duration timeout,
-                        std::optional<double> driverPeriodMicroseconds) {
+                        std::optional<double> driverPeriodMicroseconds, double cycleMicroseconds) {
   if (link_.OpenCanDevice(common::Channel::CanOne, start.View()) != common::kKernelSuccess) {
     std::fprintf(stderr, "the driver link did not open\n");
     return 1;
   }
+  os::bench::SleepFloor floor(cycleMicroseconds, steps_.Samples().capacity());
   data_.state.SetCncInitialised(true);
   const auto deadline = Clock::now() + timeout;
   while (!steps_.Done() && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   data_.state.SetCncInitialised(false);
+  const std::vector<double>& floorPeriods = floor.Stop();
   link_.CloseCanDevice();
 
   if (steps_.Samples().size() < 2) {
     std::fprintf(stderr, "the cycle completed no exchanges\n");
     return 1;
   }
-  PrintFigures(steps_, driverPeriodMicroseconds);
+  PrintFigures(steps_, driverPeriodMicroseconds, cycleMicroseconds, floor, floorPeriods);
   return steps_.Done() ? 0 : 1;
 }
 

@@ -50,9 +50,11 @@ class TimedCycle {
   // steps hold every sample or `timeout` passes, closes the link and prints
   // the figures. The periods the kernel saw are compared with
   // `driverPeriodMicroseconds` where given, otherwise with the cycle time
-  // the driver reported with each exchange. 0 when every cycle was seen.
+  // the driver reported with each exchange; beside them the deviations from
+  // the nominal `cycleMicroseconds` and those of a real-time sleep loop at
+  // that period, measured meanwhile (the floor). 0 when every cycle was seen.
   int Measure(const common::CanStartRecord& start, Clock::duration timeout,
-              std::optional<double> driverPeriodMicroseconds);
+              std::optional<double> driverPeriodMicroseconds, double cycleMicroseconds);
 
  private:
   KernelData data_;

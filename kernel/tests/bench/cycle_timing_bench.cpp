@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     host.driver().StartPacing(period);
     status = cycle.Measure(kernel::testing::StartRecord({}),
                            period * cycles * 4 + std::chrono::seconds(10),
+                           static_cast<double>(period.count()),
                            static_cast<double>(period.count()));
   }
   if (auto folder = os::RuntimeDirectory()) ::rmdir(folder->c_str());

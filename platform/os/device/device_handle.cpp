@@ -1,6 +1,7 @@
 #include "platform/os/device/device_handle.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/os/device/device_wire.h"
+#include "platform/os/realtime_policy.h"
 #include "platform/os/runtime_dir.h"
 
 namespace vantor::os {
@@ -234,7 +236,12 @@ DeviceHandle::OpenResult DeviceHandle::Open(std::string_view path) {
     return result;
   }
   DeviceHandleState* raw = state.get();
-  state->reader = std::thread([raw] { raw->ReadLoop(); });
+  state->reader = std::thread([raw] {
+    // Answers of the kernel's cycle come back this way.
+    ApplyRealTimeRole(RealTimeRole::kRequestTransport);
+    raw->ReadLoop();
+  });
+  pthread_setname_np(state->reader.native_handle(), kDeviceReaderThreadName);
   result.handle = DeviceHandle(std::move(state));
   return result;
 }

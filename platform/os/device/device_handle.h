@@ -12,7 +12,8 @@
 // driver holds does not hold up the others. Closing the handle cancels
 // whatever it left pending (the caller's events are set, no data is
 // written) and runs the driver's clean-up for it, as the end of the process
-// does.
+// does. Each handle's answers are read by a thread of its own, which takes
+// the request transport's real-time role (realtime_policy.h).
 #pragma once
 
 #include <atomic>
@@ -28,6 +29,9 @@ namespace vantor::os {
 
 class DeviceHandle;
 class DeviceOverlapped;
+
+// The name the system shows for a handle's answer reader.
+inline constexpr const char* kDeviceReaderThreadName = "device-reader";
 struct DeviceHandleState;
 
 namespace detail {
