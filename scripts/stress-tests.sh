@@ -44,7 +44,8 @@ stop_load() {
     loader=
   fi
 }
-trap 'stop_load; rm -rf "$log_folder"' EXIT
+# The logs of a run with failures are kept for a look; a clean run leaves none.
+trap 'stop_load; [[ -s "$log_folder/failed" ]] || rm -rf "$log_folder"' EXIT
 
 if [[ "$load" == cpu ]]; then
   stress-ng --cpu "$jobs" --quiet &
@@ -76,7 +77,7 @@ stop_load
 
 if [[ -s "$log_folder/failed" ]]; then
   echo
-  echo "Tests that failed:"
+  echo "Tests that failed (their output is in $log_folder):"
   sed 's/  */ /g' "$log_folder/failed"
   exit 1
 fi
