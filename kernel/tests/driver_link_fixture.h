@@ -86,6 +86,21 @@ class DriverLinkFixture : public ::testing::Test {
     return link_->OpenCanDevice(channel, start.View());
   }
 
+  // Opens the channel as the CNC initialisation leaves it (the kernel data
+  // lock's mutexes made, bus and cycle in order) and waits until the cycle
+  // has run the motion step a few times.
+  void OpenInCncMode() {
+    data_.motionMutex = os::Mutex::CreateUnnamed(false).take();
+    data_.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
+    data_.globalRequestMutex = os::Mutex::CreateUnnamed(false).take();
+    data_.canObjectListMutex = os::Mutex::CreateUnnamed(false).take();
+    data_.state.busOk = 1;
+    data_.state.cycleRunning = 1;
+    ASSERT_EQ(Open(), common::kKernelSuccess);
+    data_.state.SetCncInitialised(true);
+    ASSERT_TRUE(Eventually([&] { return steps_.motion.load() >= 3; }));
+  }
+
   bool CycleRuns() const {
     const os::Waitable* cycle = link_->CycleThread();
     return cycle != nullptr && os::WaitForOne(*cycle, 0).kind == os::WaitKind::Timeout;

@@ -192,15 +192,8 @@ TEST_F(DriverLinkFixture, HeartbeatAlternatesOncePerCycle) {
 }
 
 TEST_F(DriverLinkFixture, CncModeRunsTheNodeStepsAndMotionOnlyWhileTheBusIsInOrder) {
-  data_.motionMutex = os::Mutex::CreateUnnamed(false).take();
-  data_.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
-  data_.globalRequestMutex = os::Mutex::CreateUnnamed(false).take();
-  data_.canObjectListMutex = os::Mutex::CreateUnnamed(false).take();
-  data_.state.busOk = 1;
-  data_.state.cycleRunning = 1;
-  ASSERT_EQ(Open(), common::kKernelSuccess);
-  data_.state.SetCncInitialised(true);
-  ASSERT_TRUE(Eventually([&] { return steps_.motion.load() >= 3; }));
+  OpenInCncMode();
+  ASSERT_FALSE(HasFatalFailure());
 
   driver().SetExchangeStatus(common::kDriverBusOff);
   ASSERT_TRUE(Eventually([&] {
@@ -241,15 +234,8 @@ int FirstAllowedProcessor() {
 // Both run on one processor, where the cycle (real-time where permitted)
 // would take its locks again before the handler ever ran.
 TEST_F(DriverLinkFixture, AHandlerWaitingForTheKernelDataLockGetsItBetweenTwoCycles) {
-  data_.motionMutex = os::Mutex::CreateUnnamed(false).take();
-  data_.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
-  data_.globalRequestMutex = os::Mutex::CreateUnnamed(false).take();
-  data_.canObjectListMutex = os::Mutex::CreateUnnamed(false).take();
-  data_.state.busOk = 1;
-  data_.state.cycleRunning = 1;
-  ASSERT_EQ(Open(), common::kKernelSuccess);
-  data_.state.SetCncInitialised(true);
-  ASSERT_TRUE(Eventually([&] { return steps_.motion.load() >= 3; }));
+  OpenInCncMode();
+  ASSERT_FALSE(HasFatalFailure());
   const auto cycle = os::testing::ThreadsNamed(::getpid(), kCycleThreadName);
   ASSERT_EQ(cycle.size(), 1u);
   const int processor = FirstAllowedProcessor();
