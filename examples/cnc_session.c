@@ -14,6 +14,7 @@
  */
 #define _DEFAULT_SOURCE
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -78,7 +79,7 @@ static int ProgramFolder(char* folder, size_t capacity) {
 
 static void SleepMilliseconds(long milliseconds) {
   struct timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-  while (nanosleep(&pause, &pause) != 0) {
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
 
@@ -156,8 +157,8 @@ static void PrintBytes(const uint8_t* bytes, size_t count) {
 }
 
 static int WriteOutputs(uint16_t cobId) {
-  if (!Succeeded("cpctl_AssignPdo (outputs)", AssignPdo(kKernelTransmits, kIoModuleNode, cobId,
-                                                        kIoBytes))) {
+  if (!Succeeded("cpctl_AssignPdo (outputs)",
+                 AssignPdo(kKernelTransmits, kIoModuleNode, cobId, kIoBytes))) {
     return 0;
   }
   LinkoraPdoData data;
@@ -174,8 +175,8 @@ static int WriteOutputs(uint16_t cobId) {
 /* The kernel asks the module for its inputs once per period; the first
  * answer is waited for, within a bound. */
 static int ReadInputs(uint16_t cobId) {
-  if (!Succeeded("cpctl_AssignPdo (inputs)", AssignPdo(kKernelReceives, kIoModuleNode, cobId,
-                                                       kIoBytes))) {
+  if (!Succeeded("cpctl_AssignPdo (inputs)",
+                 AssignPdo(kKernelReceives, kIoModuleNode, cobId, kIoBytes))) {
     return 0;
   }
   LinkoraPdoData data;
@@ -215,7 +216,8 @@ static int RunSession(void) {
   const uint16_t outputs = (uint16_t)(kFirstReceivePdoBase + kIoModuleNode);
   const uint16_t inputs = (uint16_t)(kFirstTransmitPdoBase + kIoModuleNode);
   int good = WriteOutputs(outputs) && ReadInputs(inputs);
-  if (record.AxisNodes[0].NodeNo != 0 && !ExpectDrivePdoRefused((uint8_t)record.AxisNodes[0].NodeNo)) {
+  if (record.AxisNodes[0].NodeNo != 0 &&
+      !ExpectDrivePdoRefused((uint8_t)record.AxisNodes[0].NodeNo)) {
     good = 0;
   }
   /* What this program registered goes again; another user's CNC mode goes on. */
@@ -226,18 +228,19 @@ static int RunSession(void) {
 
 int main(int argc, char** argv) {
   if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-    fputs("usage: cnc_session [INI-FILE]\n"
-          "  INI-FILE  initialisation file (default: machine.ini next to the program)\n",
-          stderr);
+    fputs(
+        "usage: cnc_session [INI-FILE]\n"
+        "  INI-FILE  initialisation file (default: machine.ini next to the program)\n",
+        stderr);
     return 2;
   }
-  char iniPath[kPathCapacity];
-  if (argc == 2) {
-    snprintf(iniPath, sizeof iniPath, "%s", argv[1]);
-  } else {
+  char defaultIni[kPathCapacity];
+  const char* iniPath = argc == 2 ? argv[1] : defaultIni;
+  if (argc < 2) {
     char folder[kPathCapacity];
     if (!ProgramFolder(folder, sizeof folder) ||
-        snprintf(iniPath, sizeof iniPath, "%smachine.ini", folder) >= (int)sizeof iniPath) {
+        snprintf(defaultIni, sizeof defaultIni, "%smachine.ini", folder) >=
+            (int)sizeof defaultIni) {
       fputs("cnc_session: cannot name machine.ini next to the program\n", stderr);
       return 1;
     }
@@ -245,9 +248,8 @@ int main(int argc, char** argv) {
 
   const LinkoraStatus status = mctl_Initialize(iniPath);
   if (!IsSuccess(status)) {
-    char what[kPathCapacity + 32];
-    snprintf(what, sizeof what, "mctl_Initialize(%s)", iniPath);
-    PrintStatus(what, status);
+    fprintf(stderr, "cnc_session: initialisation file %s\n", iniPath);
+    PrintStatus("mctl_Initialize", status);
     return 1;
   }
   printf("CNC mode on\n");

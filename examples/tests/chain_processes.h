@@ -52,8 +52,8 @@ class DevhostRunner {
   DevhostRunner& operator=(const DevhostRunner&) = delete;
   ~DevhostRunner() { Stop(); }
 
-  // Starts it (with the extra arguments after the machine) and waits until it serves tarnis1; adds a test failure when it
-  // does not within a generous bound.
+  // Starts it (with the extra arguments after the machine) and waits until it serves tarnis1; adds
+  // a test failure when it does not within a generous bound.
   void Start(const std::string& program, const std::string& machine = {},
              const std::vector<std::string>& extraArguments = {});
   // Asks it to end (SIGTERM) and checks that it ends cleanly.

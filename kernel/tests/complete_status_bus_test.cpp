@@ -58,7 +58,9 @@ class CompleteStatusOnTheBusTest : public canopen::testing::RealBusFixture {
     kernel_.settings.hardware.Set(hw::kBaudRateForCan, std::uint8_t{5});
     kernel_.settings.hardware.Set(hw::kLookAheadDesPosiMaxNo, std::int16_t{40});
     // The status measures its second on the bus's clock.
-    kernel_.millisecondTick = [this] { return static_cast<std::uint32_t>(MonotonicMilliseconds()); };
+    kernel_.millisecondTick = [this] {
+      return static_cast<std::uint32_t>(MonotonicMilliseconds());
+    };
     pathBuffer_ = os::Mapping::CreateOrOpen(
                       common::ChannelObjectName(common::Channel::CanOne,
                                                 common::ChannelObject::PathBufferMapping),
@@ -169,8 +171,7 @@ TEST_F(CompleteStatusOnTheBusTest, InQuickStopReadsTheSlaveInputsOncePerSecond) 
   // The switch moves away; the status is asked for without a pause for
   // three and a half seconds of the bus's time.
   ASSERT_TRUE(Models([&](sim::Machine&) {
-    return Drive(kSlaveDrive)
-        .SetSwitchPosition(sim::drives::DriveSwitch::kNegativeLimit, -1000000);
+    return Drive(kSlaveDrive).SetSwitchPosition(sim::drives::DriveSwitch::kNegativeLimit, -1000000);
   }));
   int requests = 1;
   while (MonotonicMilliseconds() < firstRead + 3500) {
