@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <sstream>
 #include <thread>
 
+#include "interface/include/linkora.h"
 #include "platform/os/device/device_handle.h"
+#include "platform/os/named_objects.h"
 #include "platform/os/wait.h"
 
 namespace vantor::examples_test {
@@ -20,6 +24,8 @@ namespace {
 
 constexpr std::uint32_t kDevhostEndDeadlineMs = 10000;
 constexpr auto kDevhostServeDeadline = 20s;
+constexpr std::uint32_t kProgramDeadlineMs = 60000;
+constexpr auto kChannelProgramsEndBound = 10s;
 
 bool EnvironmentHas(const std::string& environment, const std::string& entry) {
   std::size_t start = 0;
@@ -44,6 +50,36 @@ std::string ReadText(const fs::path& path) {
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
   std::fclose(file);
   return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const fs::path& folder, std::uint32_t deadlineMs) {
+  const std::string out = (folder / "program.out").string();
+  const std::string err = (folder / "program.err").string();
+  std::vector<std::string> shell = {
+      "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err, program};
+  shell.insert(shell.end(), arguments.begin(), arguments.end());
+  ProgramRun run;
+  auto process = os::Process::Start("/bin/sh", shell);
+  EXPECT_TRUE(process);
+  if (!process) return run;
+  if (os::WaitForOne(*process, deadlineMs).kind != os::WaitKind::Signalled) {
+    process->Terminate(0);
+    os::WaitForOne(*process, deadlineMs);
+    ADD_FAILURE() << program << " did not end in time";
+  }
+  run.exitCode = process->exitCode().value_or(0xFFFFFFFFu);
+  process->Close();
+  run.out = Lines(ReadText(out));
+  run.err = ReadText(err);
+  return run;
 }
 
 std::vector<int> ProgramsOfNamespace(const std::string& space,
@@ -114,6 +150,37 @@ void DevhostRunner::Kill() {
   ::kill(static_cast<pid_t>(process_.id()), SIGKILL);
   EXPECT_EQ(os::WaitForOne(process_, kDevhostEndDeadlineMs).kind, os::WaitKind::Signalled);
   process_.Close();
+}
+
+void ChainTest::SetUp() {
+  namespace_ = prefix_ + "-" + std::to_string(::getpid());
+  ::setenv("VANTOR_NAMESPACE", namespace_.c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  folder_ = fs::temp_directory_path() / namespace_;
+  fs::create_directories(folder_);
+}
+
+void ChainTest::TearDown() {
+  cpctl_Exit();
+  StopDevhost();
+  fs::remove_all(folder_);
+}
+
+void ChainTest::StartDevhost(const std::string& machine, const std::string& candump) {
+  std::vector<std::string> extra;
+  if (!candump.empty()) extra = {"--candump", candump};
+  devhost_.Start(VANTOR_DEVHOST_PROGRAM, machine, extra);
+}
+
+ProgramRun ChainTest::Run(const std::string& program, const std::vector<std::string>& arguments) {
+  return RunProgram(program, arguments, folder_, kProgramDeadlineMs);
+}
+
+void ChainTest::ExpectNothingLeft() {
+  EXPECT_TRUE(AwaitNoChannelPrograms(namespace_, kChannelProgramsEndBound))
+      << "a kernel or watching program still runs";
+  StopDevhost();
+  EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
 }
 
 }  // namespace vantor::examples_test

@@ -3,10 +3,13 @@
 // and the applications that use it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/os/process.h"
@@ -14,6 +17,20 @@
 namespace vantor::examples_test {
 
 std::string ReadText(const std::filesystem::path& path);
+
+std::vector<std::string> Lines(const std::string& text);
+
+// What a program printed and how it ended.
+struct ProgramRun {
+  std::uint32_t exitCode = 0;
+  std::vector<std::string> out;
+  std::string err;
+};
+
+// Runs `program` with its output caught in files of `folder`; one that
+// outlives `deadlineMs` is ended and adds a test failure.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::filesystem::path& folder, std::uint32_t deadlineMs);
 
 // Ids of the processes with one of these names (comm) that run in the
 // namespace `space` (their environment carries VANTOR_NAMESPACE=space).
@@ -35,8 +52,8 @@ class DevhostRunner {
   DevhostRunner& operator=(const DevhostRunner&) = delete;
   ~DevhostRunner() { Stop(); }
 
-  // Starts it (with the extra arguments after the machine) and waits until it serves tarnis1; adds a test failure when it
-  // does not within a generous bound.
+  // Starts it (with the extra arguments after the machine) and waits until it serves tarnis1; adds
+  // a test failure when it does not within a generous bound.
   void Start(const std::string& program, const std::string& machine = {},
              const std::vector<std::string>& extraArguments = {});
   // Asks it to end (SIGTERM) and checks that it ends cleanly.
@@ -48,6 +65,35 @@ class DevhostRunner {
 
  private:
   os::Process process_;
+};
+
+// A test of the chain in a namespace of its own ("<prefix>-<process id>"):
+// the namespace is fixed at a process's first use of named objects, so the
+// tests of one process share it, and each test leaves it empty.
+class ChainTest : public ::testing::Test {
+ protected:
+  explicit ChainTest(std::string prefix) : prefix_(std::move(prefix)) {}
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // The driver host on `machine` (the default machine when empty), logging
+  // every frame to `candump` when given.
+  void StartDevhost(const std::string& machine = {}, const std::string& candump = {});
+  void StopDevhost() { devhost_.Stop(); }
+
+  ProgramRun Run(const std::string& program, const std::vector<std::string>& arguments);
+
+  // The kernel and the watching program end with the channel's last user;
+  // then the driver host is stopped and no named object is left.
+  void ExpectNothingLeft();
+
+  std::string namespace_;
+  std::filesystem::path folder_;
+  DevhostRunner devhost_;
+
+ private:
+  std::string prefix_;
 };
 
 }  // namespace vantor::examples_test

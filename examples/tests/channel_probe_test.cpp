@@ -33,23 +33,18 @@
 namespace {
 
 using namespace std::chrono_literals;
-using vantor::examples_test::AwaitNoChannelPrograms;
 using vantor::examples_test::ChannelProgramsOfNamespace;
-using vantor::examples_test::DevhostRunner;
 using vantor::examples_test::ReadText;
 namespace os = vantor::os;
 namespace common = vantor::common;
 namespace fs = std::filesystem;
 
 const std::string kProbe = VANTOR_CHANNEL_PROBE;
-const std::string kDevhost = VANTOR_DEVHOST_PROGRAM;
 const std::string kProgramFolder = VANTOR_PROGRAM_FOLDER;
 const std::string kSampleIni = VANTOR_EXAMPLES_FOLDER "/machine.ini";
 const std::string kDualDriveMachine = VANTOR_EXAMPLES_FOLDER "/tests/data/dual_drive_machine.json";
 const std::string kCandumpReader = VANTOR_EXAMPLES_FOLDER "/tests/read_candump_log.py";
 const std::string kPython = VANTOR_PYTHON;
-
-constexpr std::uint32_t kProbeDeadlineMs = 60000;
 
 // What the drives of the machine descriptions answer.
 constexpr char kBanner[] = "Vantor CAN-CNC-Control, interface library 01.70.00.13";
@@ -60,11 +55,7 @@ constexpr char kDualDrive[] =
     "device type 0x00020192, name \"ZEB22/ZEB44 K905 01.62.00 dual power stage, two axis "
     "firmware build 2026\"";
 
-struct ProbeRun {
-  std::uint32_t exitCode = 0;
-  std::vector<std::string> out;
-  std::string err;
-};
+using ProbeRun = vantor::examples_test::ProgramRun;
 
 long long WallClockSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -72,70 +63,13 @@ long long WallClockSeconds() {
       .count();
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-class ChannelProbeTest : public ::testing::Test {
+class ChannelProbeTest : public vantor::examples_test::ChainTest {
  protected:
-  void SetUp() override {
-    // The namespace is fixed at a process's first use of named objects, so
-    // the tests of one process share it; each test leaves it empty.
-    namespace_ = "examples-" + std::to_string(::getpid());
-    ::setenv("VANTOR_NAMESPACE", namespace_.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    folder_ = fs::temp_directory_path() / namespace_;
-    fs::create_directories(folder_);
-  }
+  ChannelProbeTest() : ChainTest("examples") {}
 
-  void TearDown() override {
-    cpctl_Exit();
-    StopDevhost();
-    fs::remove_all(folder_);
-  }
-
-  void StartDevhost(const std::string& machine = {}, const std::string& candump = {}) {
-    std::vector<std::string> extra;
-    if (!candump.empty()) extra = {"--candump", candump};
-    devhost_.Start(kDevhost, machine, extra);
-  }
-  void StopDevhost() { devhost_.Stop(); }
-
-  ProbeRun RunProbe(const std::vector<std::string>& arguments) {
-    return RunProgram(kProbe, arguments);
-  }
-
-  // A program with its output caught, ended if it outlives the deadline.
+  ProbeRun RunProbe(const std::vector<std::string>& arguments) { return Run(kProbe, arguments); }
   ProbeRun RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
-    const std::string out = (folder_ / "probe.out").string();
-    const std::string err = (folder_ / "probe.err").string();
-    std::vector<std::string> shell = {
-        "-c", "out=$1; err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh", out, err, program};
-    shell.insert(shell.end(), arguments.begin(), arguments.end());
-    ProbeRun run;
-    auto process = os::Process::Start("/bin/sh", shell);
-    EXPECT_TRUE(process);
-    if (!process) return run;
-    if (os::WaitForOne(*process, kProbeDeadlineMs).kind != os::WaitKind::Signalled) {
-      process->Terminate(0);
-      os::WaitForOne(*process, kProbeDeadlineMs);
-      ADD_FAILURE() << program << " did not end in time";
-    }
-    run.exitCode = process->exitCode().value_or(0xFFFFFFFFu);
-    process->Close();
-    run.out = Lines(ReadText(out));
-    run.err = ReadText(err);
-    return run;
-  }
-
-  // The kernel and the watching program end with the channel's last user.
-  void ExpectNothingLeft() {
-    EXPECT_TRUE(AwaitNoChannelPrograms(namespace_, 10s)) << "a kernel or watching program still runs";
-    StopDevhost();
-    EXPECT_EQ(os::TakeNamespaceCensus().objects, 0u);
+    return Run(program, arguments);
   }
 
   // The sample initialisation file with another bit-rate code.
@@ -150,10 +84,6 @@ class ChannelProbeTest : public ::testing::Test {
     std::ofstream(path) << text;
     return path.string();
   }
-
-  std::string namespace_;
-  fs::path folder_;
-  DevhostRunner devhost_;
 };
 
 TEST_F(ChannelProbeTest, ReadsEveryDriveOfTheMachineAndLeavesNothingRunning) {

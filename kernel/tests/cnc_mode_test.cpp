@@ -24,6 +24,7 @@
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/free_node_objects.h"
+#include "kernel/tests/stand_in_driver_link.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -32,36 +33,12 @@ namespace {
 namespace cb = common::communication_block;
 namespace hw = common::can_hardware_parameters;
 namespace ir = common::cnc_init_record;
+using vantor::kernel::testing::StandInDriverLink;
 
 const bool kOwnNamespace = [] {
   const std::string name = "kernel-cnc-" + std::to_string(getpid());
   return setenv("VANTOR_NAMESPACE", name.c_str(), 1) == 0;
 }();
-
-// A driver link whose cycle thread is an event: not set while the cycle
-// runs.
-class StandInDriverLink final : public DriverLinkPort {
- public:
-  os::Event cycleThread = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-
-  common::StatusCode OpenCanDevice(common::Channel,
-                                   common::ConstByteView<common::kCanStartRecordSize>) override {
-    return common::kKernelSuccess;
-  }
-  bool IsOpen() const override { return true; }
-  std::string_view DriverVersionText() const override { return "01.02.03"; }
-  common::StatusCode DeviceRequest(std::uint32_t, std::span<const std::uint8_t>,
-                                   std::span<std::uint8_t>) override {
-    return common::kKernelDriverMissing;
-  }
-  const os::Waitable* CycleThread() const override { return &cycleThread; }
-  os::Mutex* CycleMutex() override { return &cycleMutex; }
-  os::Mutex cycleMutex = os::Mutex::CreateUnnamed(false).take();
-  common::StatusCode AdmitApplicationCanRequest(ApplicationCanRequest&) override {
-    return common::kKernelWrongFunctionNumber;
-  }
-  void CloseCanDevice() override {}
-};
 
 std::size_t OpenDescriptors() {
   return static_cast<std::size_t>(

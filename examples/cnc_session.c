@@ -1,0 +1,262 @@
+/*
+ * cnc_session: puts channel 1 into CNC mode from an initialisation file,
+ * shows what the controller reports about its axes, starts the I/O module,
+ * writes its outputs and reads its inputs through user PDOs, and leaves CNC
+ * mode again.
+ *
+ *   cnc_session [INI-FILE]
+ *
+ * Without a file it reads machine.ini next to the program; the kernel and
+ * the watching program are taken from the library's folder. When another
+ * application already runs CNC mode on the channel, the program joins it
+ * and leaves it running. Exit code 0 when every step succeeded, 1
+ * otherwise, 2 for bad arguments.
+ */
+#define _DEFAULT_SOURCE
+
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "linkora.h"
+
+enum {
+  kPathCapacity = 4096,
+  kTextCapacity = 512,
+  kEnglish = 1,
+  kMaxAxes = 8,
+  /* The machine's I/O module and the PDOs of its two bytes (CiA 401). */
+  kIoModuleNode = 10,
+  kIoBytes = 2,
+  kNmtCobId = 0x000,
+  kNmtStartNode = 0x01,
+  kNmtTimeoutMicroseconds = 100000,
+  kFirstTransmitPdoBase = 0x180,
+  kFirstReceivePdoBase = 0x200,
+  kPdoPeriodMicroseconds = 50000,
+  kPdoAnswerTimeoutMicroseconds = 100000,
+  /* How long the first answer of the module's inputs may take. */
+  kInputsWaitMilliseconds = 5000,
+  kInputsPollMilliseconds = 20
+};
+
+/* The user PDO directions, as the kernel sees them. */
+enum { kKernelReceives = 0, kKernelTransmits = 1 };
+
+static const uint8_t kOutputs[kIoBytes] = {0x5A, 0xC3};
+
+static void PrintStatus(const char* what, LinkoraStatus status) {
+  char text[kTextCapacity];
+  if (mctl_GetErrorText(status, kEnglish, text, sizeof text) != LINKORA_SUCCESS) {
+    snprintf(text, sizeof text, "0x%08X (no text for this code)", (unsigned)status);
+  }
+  fprintf(stderr, "cnc_session: %s failed with 0x%08X:\n%s\n", what, (unsigned)status, text);
+}
+
+/* A result whose two severity bits are clear is a success: the PDO
+ * exports pass on the kernel's own success word (0x09130000). */
+static int IsSuccess(LinkoraStatus status) { return (status & 0xC0000000u) == 0; }
+
+static int Succeeded(const char* what, LinkoraStatus status) {
+  if (IsSuccess(status)) return 1;
+  PrintStatus(what, status);
+  return 0;
+}
+
+/* The folder of the running program, with a trailing slash. */
+static int ProgramFolder(char* folder, size_t capacity) {
+  const ssize_t length = readlink("/proc/self/exe", folder, capacity - 1);
+  if (length <= 0) return 0;
+  folder[length] = '\0';
+  char* slash = strrchr(folder, '/');
+  if (slash == NULL) return 0;
+  slash[1] = '\0';
+  return 1;
+}
+
+static void SleepMilliseconds(long milliseconds) {
+  struct timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+/* A text field of the status record, which need not end in a zero. */
+static void PrintField(const char* label, const char* field, size_t capacity) {
+  printf("%s \"%.*s\"", label, (int)strnlen(field, capacity), field);
+}
+
+static int ShowCompleteStatus(LinkoraCompleteStatusRecord* record) {
+  memset(record, 0, sizeof *record);
+  if (!Succeeded("mctl_specfct_GetCompleteStatus",
+                 mctl_specfct_GetCompleteStatus(record, sizeof *record))) {
+    return 0;
+  }
+  printf("control initialised: %u\n", (unsigned)record->ControlInit);
+  for (int axis = 0; axis < kMaxAxes && record->AxisNodes[axis].NodeNo != 0; ++axis) {
+    const LinkoraAxisNodes* nodes = &record->AxisNodes[axis];
+    printf("axis %d: node %u", axis + 1, (unsigned)nodes->NodeNo);
+    if (nodes->SlaveAxisNo != 0) printf(", gantry slave node %u", (unsigned)nodes->SlaveNodeNo);
+    printf("\n");
+  }
+  if (record->HandwheelConfigured != 0) {
+    printf("handwheel: node %u, ", (unsigned)record->HandwheelNodeNo);
+    PrintField("model", record->HandwheelModel, sizeof record->HandwheelModel);
+    printf("\n");
+  }
+  PrintField("device", record->DeviceName, sizeof record->DeviceName);
+  PrintField(", driver", record->DriverVersion, sizeof record->DriverVersion);
+  PrintField(", kernel", record->KernelVersion, sizeof record->KernelVersion);
+  PrintField(", library", record->LibraryVersion, sizeof record->LibraryVersion);
+  printf("\n");
+  return 1;
+}
+
+static int ShowStatus(void) {
+  LinkoraMotionControlStatus status;
+  memset(&status, 0, sizeof status);
+  if (!Succeeded("mctl_GetStatus", mctl_GetStatus(&status, sizeof status))) return 0;
+  printf("initialised: %u, reference run needed: %u\n", (unsigned)status.IsInitialized,
+         (unsigned)status.NeedReferenceRun);
+  return 1;
+}
+
+/* An NMT command has no answer: the frame only has to go out. */
+static int StartNode(uint8_t node) {
+  LinkoraSdoFrame frame;
+  memset(&frame, 0, sizeof frame);
+  frame.RequestCobId = kNmtCobId;
+  frame.RequestData[0] = kNmtStartNode;
+  frame.RequestData[1] = node;
+  frame.RequestLength = 2;
+  frame.Timeout = kNmtTimeoutMicroseconds;
+  if (!Succeeded("cpctl_ComViaSdo (start the I/O module)", cpctl_ComViaSdo(&frame, sizeof frame))) {
+    return 0;
+  }
+  printf("I/O module %u started\n", (unsigned)node);
+  return 1;
+}
+
+static LinkoraStatus AssignPdo(uint32_t direction, uint8_t node, uint16_t cobId, uint8_t length) {
+  LinkoraPdoAssignment assignment;
+  memset(&assignment, 0, sizeof assignment);
+  assignment.Direction = direction;
+  assignment.NodeId = node;
+  assignment.CobId = cobId;
+  assignment.Length = length;
+  assignment.AnswerTimeout = kPdoAnswerTimeoutMicroseconds;
+  assignment.Period = kPdoPeriodMicroseconds;
+  return cpctl_AssignPdo(&assignment, sizeof assignment);
+}
+
+static void PrintBytes(const uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) printf(" %02X", (unsigned)bytes[i]);
+  printf("\n");
+}
+
+static int WriteOutputs(uint16_t cobId) {
+  if (!Succeeded("cpctl_AssignPdo (outputs)",
+                 AssignPdo(kKernelTransmits, kIoModuleNode, cobId, kIoBytes))) {
+    return 0;
+  }
+  LinkoraPdoData data;
+  memset(&data, 0, sizeof data);
+  data.CobId = cobId;
+  memcpy(data.Data, kOutputs, kIoBytes);
+  data.Length = kIoBytes;
+  if (!Succeeded("cpctl_WritePdo", cpctl_WritePdo(&data, sizeof data))) return 0;
+  printf("outputs 0x%03X written:", (unsigned)cobId);
+  PrintBytes(kOutputs, kIoBytes);
+  return 1;
+}
+
+/* The kernel asks the module for its inputs once per period; the first
+ * answer is waited for, within a bound. */
+static int ReadInputs(uint16_t cobId) {
+  if (!Succeeded("cpctl_AssignPdo (inputs)",
+                 AssignPdo(kKernelReceives, kIoModuleNode, cobId, kIoBytes))) {
+    return 0;
+  }
+  LinkoraPdoData data;
+  for (long waited = 0; waited <= kInputsWaitMilliseconds; waited += kInputsPollMilliseconds) {
+    memset(&data, 0, sizeof data);
+    data.CobId = cobId;
+    if (!Succeeded("cpctl_ReadPdo", cpctl_ReadPdo(&data, sizeof data))) return 0;
+    if (data.Length == kIoBytes) {
+      printf("inputs 0x%03X read:", (unsigned)cobId);
+      PrintBytes(data.Data, kIoBytes);
+      return 1;
+    }
+    SleepMilliseconds(kInputsPollMilliseconds);
+  }
+  fprintf(stderr, "cnc_session: the I/O module's inputs did not come within %d ms\n",
+          kInputsWaitMilliseconds);
+  return 0;
+}
+
+/* A drive's PDOs stay the controller's own. */
+static int ExpectDrivePdoRefused(uint8_t driveNode) {
+  const uint16_t cobId = (uint16_t)(kFirstTransmitPdoBase + driveNode);
+  const LinkoraStatus status = AssignPdo(kKernelReceives, driveNode, cobId, 8);
+  printf("PDO 0x%03X of drive node %u: 0x%08X\n", (unsigned)cobId, (unsigned)driveNode,
+         (unsigned)status);
+  if (IsSuccess(status)) {
+    fprintf(stderr, "cnc_session: the controller gave away a drive's PDO\n");
+    cpctl_ClearPdo(cobId);
+    return 0;
+  }
+  return 1;
+}
+
+static int RunSession(void) {
+  LinkoraCompleteStatusRecord record;
+  if (!StartNode(kIoModuleNode) || !ShowCompleteStatus(&record) || !ShowStatus()) return 0;
+  const uint16_t outputs = (uint16_t)(kFirstReceivePdoBase + kIoModuleNode);
+  const uint16_t inputs = (uint16_t)(kFirstTransmitPdoBase + kIoModuleNode);
+  int good = WriteOutputs(outputs) && ReadInputs(inputs);
+  if (record.AxisNodes[0].NodeNo != 0 &&
+      !ExpectDrivePdoRefused((uint8_t)record.AxisNodes[0].NodeNo)) {
+    good = 0;
+  }
+  /* What this program registered goes again; another user's CNC mode goes on. */
+  cpctl_ClearPdo(outputs);
+  cpctl_ClearPdo(inputs);
+  return good;
+}
+
+int main(int argc, char** argv) {
+  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+    fputs(
+        "usage: cnc_session [INI-FILE]\n"
+        "  INI-FILE  initialisation file (default: machine.ini next to the program)\n",
+        stderr);
+    return 2;
+  }
+  char defaultIni[kPathCapacity];
+  const char* iniPath = argc == 2 ? argv[1] : defaultIni;
+  if (argc < 2) {
+    char folder[kPathCapacity];
+    if (!ProgramFolder(folder, sizeof folder) ||
+        snprintf(defaultIni, sizeof defaultIni, "%smachine.ini", folder) >=
+            (int)sizeof defaultIni) {
+      fputs("cnc_session: cannot name machine.ini next to the program\n", stderr);
+      return 1;
+    }
+  }
+
+  const LinkoraStatus status = mctl_Initialize(iniPath);
+  if (!IsSuccess(status)) {
+    fprintf(stderr, "cnc_session: initialisation file %s\n", iniPath);
+    PrintStatus("mctl_Initialize", status);
+    return 1;
+  }
+  printf("CNC mode on\n");
+  fflush(stdout);
+  const int good = RunSession();
+  fflush(stdout);
+  if (!Succeeded("mctl_Exit", mctl_Exit())) return 1;
+  printf("CNC mode left\n");
+  return good ? 0 : 1;
+}
