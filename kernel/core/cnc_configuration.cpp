@@ -111,6 +111,7 @@ NodeSettings ReadNode(const FixedPart& record, common::ConstByteView<common::kAx
     setup.axisNodeIds[0] = static_cast<std::uint32_t>(entry.Get(ae::kSlaveCanNodeNo));
   }
   node.startUpMode = record.Get(ir::kStartUpMode);
+  setup.startUpMode = node.startUpMode;
   node.singleAxis = setup.handlingAxis;
   node.followErrorSafetyFactor = record.Get(ir::kFollowErrorSafetyFac);
   node.safetyDistance = record.Get(ir::kSafetyDistance);

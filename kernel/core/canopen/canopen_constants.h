@@ -94,6 +94,18 @@ inline constexpr std::uint16_t kPositionActual = 0x6064;
 inline constexpr std::uint16_t kPositionFactor = 0x6093;  // sub 1 numerator, sub 2 divisor
 // The maker object that couples a node's further axes to it.
 inline constexpr std::uint16_t kAxisChain = 0x2043;
+// Maker objects the first reset probes: the limit-switch bridging of a
+// gantry pair, the A/D conversion, the home shift and the stop-on-input
+// mode.
+inline constexpr std::uint16_t kGantryBridging = 0x2054;
+inline constexpr std::uint16_t kAnalogueConversion = 0x2055;
+inline constexpr std::uint16_t kHomeShift = 0x2056;
+inline constexpr std::uint16_t kStopOnInput = 0x205C;
+// Subindices of the drive options object for gantry homing and the input
+// port mode.
+inline constexpr std::uint8_t kInputPortModeSubindex = 18;
+inline constexpr std::uint8_t kGantryPdoHomingSubindex = 20;
+inline constexpr std::uint8_t kGantryHomingModeSubindex = 21;
 }  // namespace object
 
 // Subindices of the axis chain object and the values of its state.
@@ -102,6 +114,10 @@ inline constexpr std::uint8_t kState = 1;
 inline constexpr std::uint8_t kFirstAxis = 2;
 inline constexpr std::uint8_t kLastAxis = 3;
 inline constexpr std::uint8_t kError = 4;
+// 1 while a gantry pair searches its home.
+inline constexpr std::uint8_t kGantrySearch = 9;
+// 1 when the drive reports the gantry homing phases.
+inline constexpr std::uint8_t kGantryWaitReport = 14;
 inline constexpr std::uint8_t kUncoupled = 0;
 inline constexpr std::uint8_t kFollower = 1;
 inline constexpr std::uint8_t kLeader = 2;

@@ -27,7 +27,8 @@ NodeObject::NodeObject(const NodeSetup& setup) noexcept
       controlRpdo(setup.controlRpdo),
       motionRpdo(setup.motionRpdo),
       sdoRequestCobId(MakeSdoRequestCobId(setup.nodeId)),
-      sdoResponseCobId(MakeSdoResponseCobId(setup.nodeId)) {
+      sdoResponseCobId(MakeSdoResponseCobId(setup.nodeId)),
+      startUpMode(setup.startUpMode) {
   const double bootMs = std::trunc(setup.bootTimeMicroseconds / 1000.0);
   bootTimeMs = std::isfinite(bootMs) && std::fabs(bootMs) < std::numeric_limits<std::int32_t>::max()
                    ? static_cast<std::int32_t>(bootMs)

@@ -60,6 +60,16 @@ struct GearRatio {
   std::uint32_t changed = 0;
 };
 
+// A drive's homing values (0x607C, 0x6098, 0x6099 sub 1 and 2, 0x609A) as
+// the kernel keeps them, in drive units.
+struct HomingParameters {
+  double homeOffset = 0.0;
+  std::uint8_t method = 0;
+  double switchSpeed = 0.0;  // 0x6099 sub 1: search for the switch
+  double zeroSpeed = 0.0;    // 0x6099 sub 2: search for the zero mark
+  double acceleration = 0.0;
+};
+
 // A further drive reached through its node's slot by switching the slot's
 // SDO identifiers to the axis's pair.
 struct NodeAxis {
@@ -75,6 +85,9 @@ struct NodeAxis {
   GearRatio gear{};
   // The axis drive has the axis chain object (found by the chain probe).
   std::uint32_t axisChainFound = 0;
+  HomingParameters homing{};
+  // 1: the drive reports the gantry homing phases (from 0x2043 sub 14).
+  std::uint32_t gantryWait = 1;
 };
 
 // What the CNC initialisation knows of a node when it creates the object.
@@ -92,7 +105,11 @@ struct NodeSetup {
   std::uint32_t axisCount = 0;
   std::array<std::uint32_t, kMaxNodeAxes> axisNodeIds{};
   CompletionSignal* completionEvent = nullptr;
+  std::int32_t startUpMode = 0;
 };
+
+// Bit of the node's input capabilities: input 4 of the drive can be read.
+inline constexpr std::uint32_t kInputCapabilityInput4 = 1u << 4;
 
 struct NodeObject {
   explicit NodeObject(const NodeSetup& setup) noexcept;
@@ -134,6 +151,19 @@ struct NodeObject {
   // The drive has the axis chain object (found by the chain probe); only
   // such drives are written the chain's state.
   std::uint32_t axisChainFound = 0;
+  // The configuration's start-up mode of the node.
+  std::int32_t startUpMode = 0;
+  HomingParameters homing{};
+  // What the first reset learns of the drives' maker objects: node and
+  // axes have the A/D conversion (0x2055 sub 1), the home shift (0x2056
+  // sub 1); the pair homes with the gantry PDO (0x6510 sub 20 = 1); the
+  // node's drive reports the gantry homing phases (0x2043 sub 14).
+  std::uint32_t adSupported = 0;
+  std::uint32_t homeShiftCapable = 0;
+  std::uint32_t gantryPdoHoming = 0;
+  std::uint32_t gantryWait = 1;
+  // Bits of kInputCapability*; from 0x6510 sub 18.
+  std::uint32_t inputCapabilities = 0;
 
   bool IsHomedOrAxisFree() const noexcept {
     return axisCount == 0 ||
@@ -157,6 +187,9 @@ struct NodeTable {
   std::array<NodeObject*, kMaxNodes> nodes{};
   std::uint32_t nodeCount = 0;
   std::uint32_t largestAxisCount = 0;  // the bound of every per-axis loop
+  // Every node and axis has the stop-on-input object (0x205C sub 1); found
+  // by the first reset.
+  std::uint32_t stopOnInputCapable = 0;
 
   std::uint32_t Count() const noexcept {
     return nodeCount < kMaxNodes ? nodeCount : static_cast<std::uint32_t>(kMaxNodes);

@@ -159,9 +159,11 @@ class FakeHost final : public NodeServiceHost {
   bool StopOnInputOrHandwheelInitialised() noexcept override { return stopOnInput; }
   void ClearStopOnInputAndHandwheel() noexcept override { stopOnInput = false; }
   void TakeNodePositionsIntoAxisRecords() noexcept override { ++positionsTaken; }
-  common::StatusCode SetupAxesProfileMode(bool, NodeMask mask,
-                                          std::span<const std::int32_t>) noexcept override {
+  common::StatusCode SetupAxesProfileMode(bool includeNode, NodeMask mask,
+                                          std::span<const std::int32_t> positions) noexcept override {
     profileMasks.push_back(mask);
+    profileIncludedNode.push_back(includeNode);
+    profilePositions.emplace_back(positions.begin(), positions.end());
     return profileResult;
   }
 
@@ -184,6 +186,8 @@ class FakeHost final : public NodeServiceHost {
   bool stopOnInput = false;
   int positionsTaken = 0;
   std::vector<NodeMask> profileMasks;
+  std::vector<bool> profileIncludedNode;
+  std::vector<std::vector<std::int32_t>> profilePositions;
   common::StatusCode profileResult = common::kKernelSuccess;
 
  private:
