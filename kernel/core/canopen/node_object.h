@@ -60,6 +60,15 @@ struct GearRatio {
   std::uint32_t changed = 0;
 };
 
+// The homing values configured for a drive (node or axis), in drive units.
+struct HomingParameters {
+  std::uint8_t method = 0;           // 0x6098
+  double homeOffset = 0.0;           // 0x607C
+  double switchSearchSpeed = 0.0;    // 0x6099 sub 1
+  double zeroSearchSpeed = 0.0;      // 0x6099 sub 2
+  double acceleration = 0.0;         // 0x609A
+};
+
 // A further drive reached through its node's slot by switching the slot's
 // SDO identifiers to the axis's pair.
 struct NodeAxis {
@@ -73,6 +82,7 @@ struct NodeAxis {
   double profileVelocity = 0.0;
   double profileAcceleration = 0.0;
   GearRatio gear{};
+  HomingParameters homing{};
   // The axis drive has the axis chain object (found by the chain probe).
   std::uint32_t axisChainFound = 0;
 };
@@ -131,6 +141,7 @@ struct NodeObject {
   NodeRequest request{};
   RequestRecord requestRecord{};
   GearRatio gear{};
+  HomingParameters homing{};
   // The drive has the axis chain object (found by the chain probe); only
   // such drives are written the chain's state.
   std::uint32_t axisChainFound = 0;
