@@ -169,6 +169,8 @@ class MultiAxisMoveOut {
     if (step != common::kKernelSuccess) return step;
     Drop(alive_ & ~states.readOk, true);
     alive_ &= states.enabled & states.OnSwitch();
+    // Only the nodes that take part are uncoupled at the end.
+    selected_ = alive_;
     // Saved for the direction of the last move.
     onPositive_ = alive_ & states.OnPositiveSwitch();
     MakePlan();

@@ -87,6 +87,11 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   bool cycleRunning_ = false;
   bool waitedWhileLocked_ = false;
   int cycles_ = 0;
+  // The deadline of every wait: far beyond any sequence the tests run.
+  int maxWaitCycles_ = 2000;
+  // The deadline of a whole test (51 s on the bus): a service that never
+  // ends finds its cycle stopped.
+  int maxTestCycles_ = 20000;
   std::vector<std::uint32_t> clearedEnableWords_;
   int positionsTaken_ = 0;
 
