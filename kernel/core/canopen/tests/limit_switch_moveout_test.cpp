@@ -161,7 +161,9 @@ TEST_F(PlainMoveOut, ADriveThatNeverLeavesIsHaltedAfterItsTime) {
   EXPECT_LT(took, kOffSwitchLimitMs + 1000);
   EXPECT_EQ(nodes_[1].request.lastResult, common::kKernelCanMessageTimeout);
   // The drive's log keeps only its latest transfers.
-  EXPECT_EQ(LoggedControlwords(2).back(), kLeaveHalt);
+  const Words words = LoggedControlwords(2);
+  ASSERT_FALSE(words.empty());
+  EXPECT_EQ(words.back(), kLeaveHalt);
 }
 
 TEST_F(PlainMoveOut, AStoppedCycleEndsAtOnceAndLeavesTheDrivesAlone) {
@@ -182,6 +184,18 @@ TEST_F(PlainMoveOut, ACycleEndingDuringTheLeaveMoveEndsTheService) {
   endCycleInWait_ = waits_ + 1;
   EXPECT_EQ(MoveOutOfLimitSwitches(context_, 0b001), kernel::kCycleNotRunning);
   EXPECT_FALSE(waitedWhileLocked_);
+}
+
+// ---- The safe distance: the home offset of larger magnitude ------------------
+
+TEST(LargerMagnitude, TakesTheFartherValueAndTiesToTheSecond) {
+  struct Case {
+    double first, second, larger;
+  };
+  const Case cases[] = {{5, -2, 5}, {-7, 2, -7}, {2, -7, -7}, {3, -3, -3}, {-3, 3, 3}, {0, 0, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(LargerMagnitude(c.first, c.second), c.larger) << c.first << " " << c.second;
+  }
 }
 
 // ---- The gantry pair: the kernel's phases ---------------------------------------
@@ -304,6 +318,29 @@ TEST_F(GantryMoveOut, AnAxisStalledOnItsWayToTheSafeDistanceIsHalted) {
   EXPECT_EQ(words[words.size() - 2], ds402::kHalt) << "halted when the time was up";
   EXPECT_EQ(words.back(), ds402::kEndProfileMove);
   EXPECT_EQ(Written(1, kChain, 1).back(), 0u) << "the chain is left uncoupled";
+  ExpectOwnAddressing();
+}
+
+TEST_F(GantryMoveOut, AnAxisStalledOnItsSwitchIsHaltedAfterItsTime) {
+  // 60 s on the bus, beyond the fixture's usual deadlines.
+  maxWaitCycles_ = 40000;
+  maxTestCycles_ = 60000;
+  Home(pair_[0]);
+  ASSERT_NO_FATAL_FAILURE(PutOnSwitch(2, DriveSwitch::kPositiveLimit));
+  Stall(2);
+  const std::uint64_t started = MonotonicMilliseconds();
+  EXPECT_EQ(MoveOutOfLimitSwitches(pairContext_, 0b01), kFailed);
+  const std::uint64_t took = MonotonicMilliseconds() - started;
+  EXPECT_GE(took, kOffSwitchLimitMs);
+  EXPECT_LT(took, kOffSwitchLimitMs + 2000);
+  EXPECT_EQ(pair_[0].request.lastResult, common::kKernelGantryCompensationFailed);
+  for (std::uint8_t id : {1, 2}) {
+    const Words words = LoggedControlwords(id);
+    ASSERT_FALSE(words.empty()) << int{id};
+    EXPECT_EQ(words.back(), ds402::kHalt) << int{id};
+  }
+  EXPECT_EQ(Written(1, 0x6060, 0), Values{3}) << "no move to a safe distance";
+  EXPECT_EQ(Written(2, kChain, 1).back(), 0u) << "the chain is left uncoupled";
   ExpectOwnAddressing();
 }
 
