@@ -258,21 +258,9 @@ class MultiAxisMoveOut {
         continue;
       }
       referenced_ |= NodeMask{1} << k;
-      const StatusCode steps[] = {
-          MapObjectToRpdo(context_, k, node->controlRpdo, kPdoOnReceipt, 16, object::kControlword,
-                          0),
-          SendControlword(k, ds402::kEnableOperation),
-          SdoDownloadToNodeAxes(context_, true, k, object::kModesOfOperation, 0, 1, kHomingMode),
-          SdoDownloadToNodeAxes(context_, true, k, kHomingMethod, 0, 1, kHomeHere),
-          SendControlword(k, kStartHoming),
-      };
-      bool good = true;
-      for (StatusCode step : steps) {
-        if (step == kernel::kCycleNotRunning) return step;
-        good = good && step == common::kKernelSuccess;
-        if (!good) break;
-      }
-      if (!good) {
+      const StatusCode homed = HomeWhereItStands(k);
+      if (homed == kernel::kCycleNotRunning) return homed;
+      if (homed != common::kKernelSuccess) {
         Drop(NodeMask{1} << k, true);
         continue;
       }
@@ -285,6 +273,23 @@ class MultiAxisMoveOut {
       }
     }
     return common::kKernelSuccess;
+  }
+
+  // The controlword by process data, homing mode and the homing on the
+  // spot on node and axes, and its start; the first failure ends it.
+  StatusCode HomeWhereItStands(std::uint32_t k) noexcept {
+    const std::uint16_t controlRpdo = context_.nodes.nodes[k]->controlRpdo;
+    StatusCode step = MapObjectToRpdo(context_, k, controlRpdo, kPdoOnReceipt, 16,
+                                      object::kControlword, 0);
+    if (step == common::kKernelSuccess) step = SendControlword(k, ds402::kEnableOperation);
+    if (step == common::kKernelSuccess) {
+      step = SdoDownloadToNodeAxes(context_, true, k, object::kModesOfOperation, 0, 1, kHomingMode);
+    }
+    if (step == common::kKernelSuccess) {
+      step = SdoDownloadToNodeAxes(context_, true, k, kHomingMethod, 0, 1, kHomeHere);
+    }
+    if (step == common::kKernelSuccess) step = SendControlword(k, kStartHoming);
+    return step;
   }
 
   StatusCode RestoreHomingMethods(std::uint32_t k) noexcept {
