@@ -70,6 +70,8 @@ struct NodeConfiguration {
   // Two unnamed manual-reset events, signalled while nothing waits on them.
   os::Event motionDoneEvent;
   os::Event stopDoneEvent;
+  // Cleared when a drive enters a fault reaction or leaves a limit switch.
+  std::array<std::uint32_t, 3> enableWords{};
   // The complete status's refresh marks: what it has read from the drives
   // since the last reset.
   std::uint32_t driveErrorsRead = 0;

@@ -43,6 +43,11 @@ void KernelServiceHost::ClearStopOnInputAndHandwheel() noexcept {
   state.handwheelActive = 0;
 }
 
+void KernelServiceHost::ClearNodeEnableWords(std::uint32_t count) noexcept {
+  std::array<std::uint32_t, 3>& words = data_.nodeConfiguration.enableWords;
+  for (std::uint32_t k = 0; k < count && k < words.size(); ++k) words[k] = 0;
+}
+
 // The axis records of the motion processing do not exist in this kernel
 // yet; there is nothing to take the positions into.
 void KernelServiceHost::TakeNodePositionsIntoAxisRecords() noexcept {}

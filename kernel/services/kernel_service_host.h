@@ -21,6 +21,7 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
   std::uint64_t MonotonicMilliseconds() noexcept override;
   bool StopOnInputOrHandwheelInitialised() noexcept override;
   void ClearStopOnInputAndHandwheel() noexcept override;
+  void ClearNodeEnableWords(std::uint32_t count) noexcept override;
   void TakeNodePositionsIntoAxisRecords() noexcept override;
   common::StatusCode SetupAxesProfileMode(bool includeNode, canopen::NodeMask mask,
                                           std::span<const std::int32_t> positions) noexcept override;

@@ -158,12 +158,7 @@ class ProfileMove {
     return std::any_of(moving_.begin(), moving_.end(), [](NodeMask m) { return m != 0; });
   }
 
-  std::uint64_t LimitMs() const noexcept {
-    if (longestPlanSeconds_ <= 0.0) return kProfileMoveSlackMs;
-    const double planned = std::ceil(2000.0 * longestPlanSeconds_);
-    constexpr double kLongest = 1e15;
-    return static_cast<std::uint64_t>(std::min(planned, kLongest)) + kProfileMoveSlackMs;
-  }
+  std::uint64_t LimitMs() const noexcept { return MoveTimeLimitMs(longestPlanSeconds_); }
 
   // Looks at the moving drives until each has arrived, faulted or failed
   // to answer, or the time is up.
@@ -307,6 +302,13 @@ class ProfileMove {
 };
 
 }  // namespace
+
+std::uint64_t MoveTimeLimitMs(double plannedSeconds) noexcept {
+  if (!(plannedSeconds > 0.0)) return kProfileMoveSlackMs;
+  const double planned = std::ceil(2000.0 * plannedSeconds);
+  constexpr double kLongest = 1e15;
+  return static_cast<std::uint64_t>(std::min(planned, kLongest)) + kProfileMoveSlackMs;
+}
 
 double PlannedMoveSeconds(double distance, double velocity, double acceleration) noexcept {
   if (!std::isfinite(distance) || !std::isfinite(velocity) || velocity <= 0.0) return -1.0;

@@ -18,6 +18,11 @@ inline constexpr std::uint64_t kProfileMoveSlackMs = 5000;
 // The pause between two looks at the moving drives.
 inline constexpr std::uint32_t kProfileMovePollMs = 10;
 
+// The longest wait on a move planned to take `plannedSeconds`: twice the
+// plan plus the slack, or the slack alone without a plan (a value of 0 or
+// below).
+std::uint64_t MoveTimeLimitMs(double plannedSeconds) noexcept;
+
 // Seconds a trapezoidal move over `distance` takes with this velocity and
 // acceleration (an acceleration of 0: at once to speed); a negative value
 // when no velocity is given.

@@ -45,9 +45,9 @@ constexpr std::array<HomingObject, 5> kHomingObjects{{
     {kHomeOffset, 0, 4, [](const HomingParameters& p) noexcept { return DriveWord(p.homeOffset); }},
     {kHomingMethod, 0, 1, [](const HomingParameters& p) noexcept { return std::uint32_t{p.method}; }},
     {kHomingSpeeds, kSwitchSpeedSubindex, 4,
-     [](const HomingParameters& p) noexcept { return DriveWord(p.switchSpeed); }},
+     [](const HomingParameters& p) noexcept { return DriveWord(p.switchSearchSpeed); }},
     {kHomingSpeeds, kZeroSpeedSubindex, 4,
-     [](const HomingParameters& p) noexcept { return DriveWord(p.zeroSpeed); }},
+     [](const HomingParameters& p) noexcept { return DriveWord(p.zeroSearchSpeed); }},
     {kHomingAcceleration, 0, 4,
      [](const HomingParameters& p) noexcept { return DriveWord(p.acceleration); }},
 }};

@@ -60,14 +60,13 @@ struct GearRatio {
   std::uint32_t changed = 0;
 };
 
-// A drive's homing values (0x607C, 0x6098, 0x6099 sub 1 and 2, 0x609A) as
-// the kernel keeps them, in drive units.
+// The homing values configured for a drive (node or axis), in drive units.
 struct HomingParameters {
-  double homeOffset = 0.0;
-  std::uint8_t method = 0;
-  double switchSpeed = 0.0;  // 0x6099 sub 1: search for the switch
-  double zeroSpeed = 0.0;    // 0x6099 sub 2: search for the zero mark
-  double acceleration = 0.0;
+  std::uint8_t method = 0;           // 0x6098
+  double homeOffset = 0.0;           // 0x607C
+  double switchSearchSpeed = 0.0;    // 0x6099 sub 1
+  double zeroSearchSpeed = 0.0;      // 0x6099 sub 2
+  double acceleration = 0.0;         // 0x609A
 };
 
 // A further drive reached through its node's slot by switching the slot's
@@ -83,9 +82,9 @@ struct NodeAxis {
   double profileVelocity = 0.0;
   double profileAcceleration = 0.0;
   GearRatio gear{};
+  HomingParameters homing{};
   // The axis drive has the axis chain object (found by the chain probe).
   std::uint32_t axisChainFound = 0;
-  HomingParameters homing{};
   // 1: the drive reports the gantry homing phases (from 0x2043 sub 14).
   std::uint32_t gantryWait = 1;
 };
@@ -148,12 +147,12 @@ struct NodeObject {
   NodeRequest request{};
   RequestRecord requestRecord{};
   GearRatio gear{};
+  HomingParameters homing{};
   // The drive has the axis chain object (found by the chain probe); only
   // such drives are written the chain's state.
   std::uint32_t axisChainFound = 0;
   // The configuration's start-up mode of the node.
   std::int32_t startUpMode = 0;
-  HomingParameters homing{};
   // What the first reset learns of the drives' maker objects: node and
   // axes have the A/D conversion (0x2055 sub 1), the home shift (0x2056
   // sub 1); the pair homes with the gantry PDO (0x6510 sub 20 = 1); the

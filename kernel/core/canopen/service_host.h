@@ -37,6 +37,8 @@ class NodeServiceHost {
   // After a successful start of the nodes: stop-on-input and handwheel
   // states cleared.
   virtual void ClearStopOnInputAndHandwheel() noexcept = 0;
+  // The first `count` of the node configuration's three enable words := 0.
+  virtual void ClearNodeEnableWords(std::uint32_t count) noexcept = 0;
   // Every configured axis record takes its node's position: coordinate k
   // that of node k, for k below both the coordinate and the node count.
   virtual void TakeNodePositionsIntoAxisRecords() noexcept = 0;

@@ -158,6 +158,9 @@ class FakeHost final : public NodeServiceHost {
   }
   bool StopOnInputOrHandwheelInitialised() noexcept override { return stopOnInput; }
   void ClearStopOnInputAndHandwheel() noexcept override { stopOnInput = false; }
+  void ClearNodeEnableWords(std::uint32_t count) noexcept override {
+    clearedEnableWords.push_back(count);
+  }
   void TakeNodePositionsIntoAxisRecords() noexcept override { ++positionsTaken; }
   common::StatusCode SetupAxesProfileMode(bool includeNode, NodeMask mask,
                                           std::span<const std::int32_t> positions) noexcept override {
@@ -185,6 +188,7 @@ class FakeHost final : public NodeServiceHost {
   std::vector<std::uint32_t> sleeps;
   bool stopOnInput = false;
   int positionsTaken = 0;
+  std::vector<std::uint32_t> clearedEnableWords;
   std::vector<NodeMask> profileMasks;
   std::vector<bool> profileIncludedNode;
   std::vector<std::vector<std::int32_t>> profilePositions;

@@ -90,11 +90,11 @@ TEST_F(GantryHomingObjects, EachDriveOfAPairGetsItsOwnHomingValues) {
                                Object{0x6099, 2, 4}, Object{0x609A, 0, 4}}) {
     DefineEverywhere(object.index, object.subindex, object.size);
   }
-  nodes[1].homing = {-250.0, 17, 1000.0, 200.4, 5000.0};
-  nodes[1].axes[0].homing = {300.0, 18, 1100.0, 210.6, 5100.0};
-  nodes[2].homing = {0.0, 35, 1.0, 2.0, 3.0};
-  nodes[2].axes[0].homing = {-1.0, 34, 4.0, 5.0, 6.0};
-  nodes[0].homing = {9.0, 9, 9.0, 9.0, 9.0};
+  nodes[1].homing = {17, -250.0, 1000.0, 200.4, 5000.0};
+  nodes[1].axes[0].homing = {18, 300.0, 1100.0, 210.6, 5100.0};
+  nodes[2].homing = {35, 0.0, 1.0, 2.0, 3.0};
+  nodes[2].axes[0].homing = {34, -1.0, 4.0, 5.0, 6.0};
+  nodes[0].homing = {9, 9.0, 9.0, 9.0, 9.0};
   EXPECT_EQ(DownloadGantryHomingParameters(context), common::kKernelSuccess);
 
   const std::array<std::pair<std::uint8_t, HomingValues>, 4> expected{{

@@ -13,11 +13,6 @@ namespace {
 constexpr devhost::Ticks kCycleTicks = devhost::MicrosecondsToTicks(kBusCycleMicroseconds);
 // The drives boot within this after the run starts.
 constexpr sim::SimTime kDriveBootTime = 5 * sim::kNanosecondsPerMillisecond;
-// The deadline of every wait: far beyond any sequence the tests run.
-constexpr int kMaxWaitCycles = 2000;
-// The deadline of a whole test (51 s on the bus): a service that never
-// ends finds its cycle stopped.
-constexpr int kMaxTestCycles = 20000;
 constexpr std::uint16_t kControlwordIndex = 0x6040;
 
 // The card and its two buses; the drives are added by the fixture so that
@@ -68,8 +63,8 @@ void RealBusFixture::StartBus() {
 }
 
 void RealBusFixture::RunCycle() {
-  if (cycles_ >= kMaxTestCycles) {
-    ADD_FAILURE() << "the test outlived its deadline of " << kMaxTestCycles << " cycles";
+  if (cycles_ >= maxTestCycles_) {
+    ADD_FAILURE() << "the test outlived its deadline of " << maxTestCycles_ << " cycles";
     cycleRunning_ = false;
     CompletePendingRequests(*activeTable_, nullptr);
     return;
@@ -98,7 +93,7 @@ void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noex
     return std::all_of(signals.begin(), signals.end(),
                        [](CompletionSignal* s) { return static_cast<TestSignal*>(s)->IsSet(); });
   };
-  for (int cycle = 0; cycle < kMaxWaitCycles && cycleRunning_ && !allSet(); ++cycle) {
+  for (int cycle = 0; cycle < maxWaitCycles_ && cycleRunning_ && !allSet(); ++cycle) {
     if (endCycleInWait_ && waits_ == *endCycleInWait_ && cycle >= 1) {
       endCycleInWait_.reset();
       if (onCycleEnd_) onCycleEnd_();
@@ -109,7 +104,7 @@ void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noex
     RunCycle();
   }
   if (!allSet() && cycleRunning_) {
-    ADD_FAILURE() << "a wait outlived its deadline of " << kMaxWaitCycles << " cycles";
+    ADD_FAILURE() << "a wait outlived its deadline of " << maxWaitCycles_ << " cycles";
     cycleRunning_ = false;
     CompletePendingRequests(*activeTable_, nullptr);
   }

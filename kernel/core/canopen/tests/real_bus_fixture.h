@@ -48,7 +48,10 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   std::uint64_t MonotonicMilliseconds() noexcept override;
   bool StopOnInputOrHandwheelInitialised() noexcept override { return false; }
   void ClearStopOnInputAndHandwheel() noexcept override {}
-  void TakeNodePositionsIntoAxisRecords() noexcept override {}
+  void ClearNodeEnableWords(std::uint32_t count) noexcept override {
+    clearedEnableWords_.push_back(count);
+  }
+  void TakeNodePositionsIntoAxisRecords() noexcept override { ++positionsTaken_; }
   common::StatusCode SetupAxesProfileMode(bool, NodeMask,
                                           std::span<const std::int32_t>) noexcept override {
     return common::kKernelSuccess;
@@ -84,6 +87,13 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   bool cycleRunning_ = false;
   bool waitedWhileLocked_ = false;
   int cycles_ = 0;
+  // The deadline of every wait: far beyond any sequence the tests run.
+  int maxWaitCycles_ = 2000;
+  // The deadline of a whole test (51 s on the bus): a service that never
+  // ends finds its cycle stopped.
+  int maxTestCycles_ = 20000;
+  std::vector<std::uint32_t> clearedEnableWords_;
+  int positionsTaken_ = 0;
 
  private:
   NodeTable* activeTable_ = &nodes_.table;
