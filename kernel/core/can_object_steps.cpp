@@ -4,6 +4,7 @@
 
 #include "kernel/core/canopen/can_object_admission.h"
 #include "kernel/core/canopen/can_object_cycle.h"
+#include "kernel/core/canopen/global_slot.h"
 #include "kernel/core/kernel_locks.h"
 
 namespace vantor::kernel {
@@ -22,9 +23,18 @@ void CanObjectCycleSteps::ScheduleCanObjects(common::ExchangeBuffer& exchange) n
   canopen::ScheduleCanObjects(list_, exchange);
 }
 
+void CanObjectCycleSteps::RunGlobalStep(common::ExchangeBuffer& exchange) noexcept {
+  if (!data_.state.IsCncInitialised()) return;
+  canopen::CycleContext cycle{exchange, data_.nodeConfiguration.table,
+                              exchange.Get(common::exchange_buffer::kCycleMicroseconds),
+                              &data_.globalSlot.request};
+  canopen::RunGlobalSlotStep(cycle);
+}
+
 void CanObjectCycleSteps::RunNodeSteps(common::ExchangeBuffer& exchange) noexcept {
   canopen::CycleContext cycle{exchange, data_.nodeConfiguration.table,
-                              exchange.Get(common::exchange_buffer::kCycleMicroseconds)};
+                              exchange.Get(common::exchange_buffer::kCycleMicroseconds),
+                              &data_.globalSlot.request};
   canopen::RunNodeSteps(cycle);
 }
 

@@ -23,6 +23,8 @@ class CanObjectCycleSteps : public CycleSteps {
 
   void ServeCanObjectList(common::ExchangeBuffer& exchange) noexcept override;
   void ScheduleCanObjects(common::ExchangeBuffer& exchange) noexcept override;
+  // The global slot's installed step.
+  void RunGlobalStep(common::ExchangeBuffer& exchange) noexcept override;
   void ProcessMotion(common::ExchangeBuffer& exchange) noexcept override;
   // The node request slots: every installed step each cycle, and every
   // pending request ended when the cycle ends.

@@ -119,6 +119,8 @@ NodeSettings ReadNode(const FixedPart& record, common::ConstByteView<common::kAx
   node.resetDelayMilliseconds = TruncatedToInt(record.Get(ir::kResetNodeDelayTime) * 0.001);
   node.guardingCobId = canopen::MakeHeartbeatCobId(id);
   node.isSyncNode = record.Get(ir::kSynNodeNo) == static_cast<std::int32_t>(id) ? 1 : 0;
+  // The SYNC node also sends the time stamp.
+  setup.timeStampSource = node.isSyncNode;
   node.requestTemplate.words = {record.Get(ir::kNodeRequestTemplateWord0),
                                 record.Get(ir::kNodeRequestTemplateWord1),
                                 record.Get(ir::kNodeRequestTemplateWord2)};

@@ -193,6 +193,9 @@ common::StatusCode Initialize(Kernel& kernel) {
     if (!MakeNode(nodes, i, c.nodes[i])) return Fail(kernel, common::kKernelOutOfResources);
   }
   nodes.table.UpdateLargestAxisCount();
+  nodes.table.timeStamp = {};
+  nodes.table.timeStamp.objectIndex = c.globalSlot.templateWord;
+  nodes.table.timeStamp.objectSubindex = c.globalSlot.templateByte;
   nodes.driveErrorsRead = 0;
   nodes.slaveDriveErrorsRead = 0;
   nodes.slaveInputsRead = 0;

@@ -52,6 +52,32 @@ void KernelServiceHost::ClearNodeEnableWords(std::uint32_t count) noexcept {
 // yet; there is nothing to take the positions into.
 void KernelServiceHost::TakeNodePositionsIntoAxisRecords() noexcept {}
 
+bool KernelServiceHost::IsResetPending() noexcept { return data_.state.resetPending != 0; }
+
+std::uint32_t KernelServiceHost::InterpolatedNodeCount() noexcept {
+  return data_.nodeConfiguration.interpolatedNodeCount;
+}
+
+void KernelServiceHost::StoreConfiguredRpdoNumbers(std::uint32_t nodeIndex,
+                                                   std::uint16_t controlRpdo,
+                                                   std::uint16_t motionRpdo) noexcept {
+  if (nodeIndex >= data_.savedConfiguration.nodes.size()) return;
+  canopen::NodeSetup& setup = data_.savedConfiguration.nodes[nodeIndex].setup;
+  setup.controlRpdo = controlRpdo;
+  setup.motionRpdo = motionRpdo;
+}
+
+// As above: no axis records yet.
+void KernelServiceHost::TakeNodePositionIntoAxisRecord(std::uint32_t) noexcept {}
+
+canopen::GlobalRequest& KernelServiceHost::GlobalSlot() noexcept {
+  return data_.globalSlot.request;
+}
+
+bool KernelServiceHost::LockGlobalRequest() noexcept { return LockGlobalRequestSlot(data_); }
+
+void KernelServiceHost::UnlockGlobalRequest() noexcept { UnlockGlobalRequestSlot(data_); }
+
 // The profile-position move of the all-node services is not part of this
 // kernel yet; a caller learns so from the answer.
 common::StatusCode KernelServiceHost::SetupAxesProfileMode(

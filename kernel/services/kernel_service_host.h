@@ -23,6 +23,14 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
   void ClearStopOnInputAndHandwheel() noexcept override;
   void ClearNodeEnableWords(std::uint32_t count) noexcept override;
   void TakeNodePositionsIntoAxisRecords() noexcept override;
+  bool IsResetPending() noexcept override;
+  std::uint32_t InterpolatedNodeCount() noexcept override;
+  void StoreConfiguredRpdoNumbers(std::uint32_t nodeIndex, std::uint16_t controlRpdo,
+                                  std::uint16_t motionRpdo) noexcept override;
+  void TakeNodePositionIntoAxisRecord(std::uint32_t nodeIndex) noexcept override;
+  canopen::GlobalRequest& GlobalSlot() noexcept override;
+  bool LockGlobalRequest() noexcept override;
+  void UnlockGlobalRequest() noexcept override;
   common::StatusCode SetupAxesProfileMode(bool includeNode, canopen::NodeMask mask,
                                           std::span<const std::int32_t> positions) noexcept override;
 

@@ -190,6 +190,7 @@ void AddMakerObjects(ObjectDictionary& dictionary, const DriveConfig& config) {
   AddValue(dictionary, kHomedMark, 1, DataType::kUnsigned8, Access::kReadWrite, kNotMappable);
   // The kernel writes the mark at subindex 0 (one byte) before a reset node.
   dictionary.Add({kHomedMark, 0, DataType::kUnsigned8, Access::kReadWrite, kNotMappable, 0});
+  AddValue(dictionary, kDriveClock, 0, DataType::kUnsigned32, Access::kReadOnly, kMappable);
   AddValue(dictionary, kLimitSwitchBridge, 0, DataType::kUnsigned8, Access::kReadWrite,
            kNotMappable);
   AddValue(dictionary, kHandwheelWordH, 0, DataType::kUnsigned8, Access::kReadWrite, kNotMappable);

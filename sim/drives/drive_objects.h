@@ -56,6 +56,8 @@ constexpr std::uint16_t kMaxVelocity = 0x2040;
 constexpr std::uint16_t kDirection = 0x2041;
 constexpr std::uint16_t kAxisChain = 0x2043;
 constexpr std::uint16_t kHomedMark = 0x2047;
+// The drive's free-running microsecond clock, the source of the time stamp.
+constexpr std::uint16_t kDriveClock = 0x2053;
 constexpr std::uint16_t kLimitSwitchBridge = 0x2054;
 constexpr std::uint16_t kAnalogueInput = 0x2055;
 constexpr std::uint16_t kHomeShift = 0x2056;

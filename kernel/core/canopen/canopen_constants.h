@@ -85,6 +85,7 @@ inline constexpr std::uint16_t kProfileVelocity = 0x6081;
 inline constexpr std::uint16_t kEndVelocity = 0x6082;
 inline constexpr std::uint16_t kProfileAcceleration = 0x6083;
 inline constexpr std::uint16_t kTargetVelocity = 0x60FF;
+inline constexpr std::uint16_t kDigitalInputs = 0x60FD;
 inline constexpr std::uint16_t kDigitalOutputs = 0x60FE;
 inline constexpr std::uint16_t kDriveOptions = 0x6510;
 inline constexpr std::uint8_t kDriveOptionSubindex = 7;

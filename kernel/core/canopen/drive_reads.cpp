@@ -16,7 +16,6 @@ constexpr std::int32_t kCheckStep = 2;
 constexpr std::uint16_t kErrorFieldIndex = 0x1003;
 constexpr std::uint8_t kNewestErrorSubindex = 1;
 constexpr std::uint16_t kDigitalInputsIndex = 0x60FD;
-constexpr std::uint32_t kFeedbackTpdo = 1;
 
 struct DriveErrorRow {
   std::uint16_t code;
@@ -108,19 +107,29 @@ void ReadDigitalInputsStep(CycleContext& cycle, std::uint32_t nodeNumber) noexce
 void NodeRecordStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
   NodeObject* node = SteppedNode(cycle, nodeNumber);
   if (node == nullptr) return;
-  ReleaseRecord(cycle.exchange, node->sendRecord);
-  ReleaseRecord(cycle.exchange, node->answerRecord);
+  namespace mode = node_record_mode;
+  const std::int32_t requested = node->request.step;
+  if (requested != mode::kArm && requested != mode::kClear && requested != mode::kArmLate) {
+    FinishNodeRequestWith(*node, common::kKernelCanMessageInvalid);
+    return;
+  }
+  ClearRecord(cycle.exchange, node->sendRecord);
+  ClearRecord(cycle.exchange, node->answerRecord);
   bool armed = true;
-  if (node->request.step == 1) {
+  if (requested != mode::kClear) {
     // The answer record takes the feedback PDO every cycle, not once.
     const auto answer = RecordOf(cycle.exchange, node->answerRecord);
     armed = answer.has_value();
     if (armed) {
-      WriteRecord(*answer, common::MessageCode::StartAnswerObject, 0,
-                  CanFrame{MakeTpdoCobId(kFeedbackTpdo, node->nodeId), 0, {}});
+      const auto code = requested == mode::kArm ? common::MessageCode::StartAnswerObject
+                                                : common::MessageCode::StartAnswerObjectLate;
+      WriteRecord(*answer, code, 0, CanFrame{node->feedbackTpdoCobId, 0, {}});
     }
   }
-  cycle.exchange.Set(common::exchange_buffer::kRingControl, std::uint8_t{0});
+  node->cyclicExchange = requested == mode::kClear ? 0 : 1;
+  if (requested != mode::kArmLate) {
+    cycle.exchange.Set(common::exchange_buffer::kRingControl, std::uint8_t{0});
+  }
   FinishNodeRequestWith(*node, armed ? common::kKernelSuccess : common::kKernelCanMessageInvalid);
 }
 
@@ -130,11 +139,29 @@ common::StatusCode ReadDriveErrors(ServiceContext& context) noexcept {
 
 common::StatusCode ArmAllNodeRecords(ServiceContext& context, RecordArming arming,
                                      bool collect) noexcept {
-  const std::int32_t mode = arming == RecordArming::Arm ? 1 : 2;
+  const std::int32_t mode =
+      arming == RecordArming::Arm ? node_record_mode::kArm : node_record_mode::kClear;
   const common::StatusCode run =
       RunOnNodes(context, context.nodes.AllNodes(), NodeRecordStep, [](NodeObject&, auto) {}, mode);
   if (run != common::kKernelSuccess) return run;
   return collect ? CollectNodeResults(context, false) : common::kKernelSuccess;
+}
+
+common::StatusCode ArmNodeRecordsMasked(ServiceContext& context, bool collect,
+                                        NodeMask mask) noexcept {
+  mask &= context.nodes.AllNodes();
+  const common::StatusCode run = RunOnNodes(context, mask, NodeRecordStep,
+                                            [](NodeObject&, auto) {}, node_record_mode::kArmLate);
+  if (run != common::kKernelSuccess) return run;
+  return collect ? CollectMaskedResults(context, false, mask, -1) : common::kKernelSuccess;
+}
+
+common::StatusCode ArmNodeRecord(ServiceContext& context, bool collect,
+                                 std::uint32_t nodeIndex) noexcept {
+  if (nodeIndex >= context.nodes.Count() || context.nodes.nodes[nodeIndex] == nullptr) {
+    return common::kKernelOperationFailed;
+  }
+  return ArmNodeRecordsMasked(context, collect, NodeMask{1} << nodeIndex);
 }
 
 }  // namespace vantor::canopen

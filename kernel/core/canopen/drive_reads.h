@@ -41,8 +41,16 @@ inline constexpr std::uint8_t kNegativeLimitSwitch = 0x01;
 inline constexpr std::uint8_t kPositiveLimitSwitch = 0x02;
 }  // namespace digital_inputs_request
 
-// Mode 1: the send record released, the answer record armed for the
-// node's feedback PDO; mode 2: both released. The step's number is the mode.
+// The node's two message records for the cyclic exchange, the step's
+// number being the mode; both records are zeroed first.
+namespace node_record_mode {
+// The answer record takes the feedback PDO; the set-point ring is idle.
+inline constexpr std::int32_t kArm = 1;
+// Both records stay released; the set-point ring is idle.
+inline constexpr std::int32_t kClear = 2;
+// The answer record takes the feedback PDO from the next SYNC on.
+inline constexpr std::int32_t kArmLate = 3;
+}  // namespace node_record_mode
 void NodeRecordStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept;
 
 // Every node's error number from its drive. Node failures show only in the
@@ -54,5 +62,11 @@ enum class RecordArming { Arm, Clear };
 // are collected (kKernelOperationFailed on a failure).
 common::StatusCode ArmAllNodeRecords(ServiceContext& context, RecordArming arming,
                                      bool collect) noexcept;
+// Mode 3 on one node or on the masked nodes; with `collect` each node's
+// last result takes its result (kKernelOperationFailed on a failure).
+common::StatusCode ArmNodeRecord(ServiceContext& context, bool collect,
+                                 std::uint32_t nodeIndex) noexcept;
+common::StatusCode ArmNodeRecordsMasked(ServiceContext& context, bool collect,
+                                        NodeMask mask) noexcept;
 
 }  // namespace vantor::canopen

@@ -24,6 +24,12 @@ void ReleaseRecord(common::ExchangeBuffer& exchange, std::uint32_t record) noexc
   }
 }
 
+void ClearRecord(common::ExchangeBuffer& exchange, std::uint32_t record) noexcept {
+  if (auto view = RecordOf(exchange, record)) {
+    view->Fill(0, common::kMessageRecordSize, 0);
+  }
+}
+
 bool ArmAnswerRecord(common::ExchangeBuffer& exchange, std::uint32_t record,
                      std::uint16_t cobId) noexcept {
   auto view = RecordOf(exchange, record);

@@ -51,6 +51,9 @@ void WriteRecord(MessageRecordView record, common::MessageCode code, std::uint8_
 // Code 0: the driver drops whatever the record was doing.
 void ReleaseRecord(common::ExchangeBuffer& exchange, std::uint32_t record) noexcept;
 
+// Every byte 0 (code 0, so released too).
+void ClearRecord(common::ExchangeBuffer& exchange, std::uint32_t record) noexcept;
+
 // Arms the single reception of an answer on `cobId`.
 bool ArmAnswerRecord(common::ExchangeBuffer& exchange, std::uint32_t record,
                      std::uint16_t cobId) noexcept;

@@ -26,6 +26,10 @@ NodeObject::NodeObject(const NodeSetup& setup) noexcept
       countdownReload(CountdownReloadFor(setup.answerTimeoutMicroseconds, setup.cycleMicroseconds)),
       controlRpdo(setup.controlRpdo),
       motionRpdo(setup.motionRpdo),
+      controlRpdoCobId(MakeRpdoCobId(setup.controlRpdo, setup.nodeId)),
+      setpointRpdoCobId(MakeRpdoCobId(setup.motionRpdo, setup.nodeId)),
+      feedbackTpdoCobId(MakeTpdoCobId(1, setup.nodeId)),
+      timeStampSource(setup.timeStampSource),
       sdoRequestCobId(MakeSdoRequestCobId(setup.nodeId)),
       sdoResponseCobId(MakeSdoResponseCobId(setup.nodeId)),
       startUpMode(setup.startUpMode) {

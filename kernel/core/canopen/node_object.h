@@ -103,6 +103,8 @@ struct NodeSetup {
   std::int32_t handlingMode = 0;
   std::uint32_t axisCount = 0;
   std::array<std::uint32_t, kMaxNodeAxes> axisNodeIds{};
+  // The configuration names this node the source of the shared time stamp.
+  std::uint32_t timeStampSource = 0;
   CompletionSignal* completionEvent = nullptr;
   std::int32_t startUpMode = 0;
 };
@@ -134,6 +136,14 @@ struct NodeObject {
   std::int32_t countdownReload = 1;
   std::uint16_t controlRpdo = 0;
   std::uint16_t motionRpdo = 0;
+  // The identifiers the process-data layout last gave the controlword and
+  // set-point receive PDOs and the feedback transmit PDO.
+  std::uint16_t controlRpdoCobId = 0;
+  std::uint16_t setpointRpdoCobId = 0;
+  std::uint16_t feedbackTpdoCobId = 0;
+  std::uint32_t timeStampSource = 0;
+  // The node's records take part in the cyclic exchange.
+  std::uint32_t cyclicExchange = 0;
   std::uint16_t sdoRequestCobId = 0;
   std::uint16_t sdoResponseCobId = 0;
   std::uint32_t stopFlag = 0;
@@ -182,6 +192,16 @@ std::int32_t CountdownReloadFor(double answerTimeoutMicroseconds,
 // Bit k = node k of the table.
 using NodeMask = std::uint32_t;
 
+// The shared time stamp: the drive object its source sends, and the
+// identifier the process-data layout put it on (0 before).
+struct TimeStampLayout {
+  std::uint16_t cobId = 0;
+  std::uint16_t objectIndex = 0;
+  std::uint8_t objectSubindex = 0;
+  // The receivers take it on receive PDO 4 instead of 3.
+  std::uint32_t alternativePdo = 0;
+};
+
 struct NodeTable {
   std::array<NodeObject*, kMaxNodes> nodes{};
   std::uint32_t nodeCount = 0;
@@ -189,6 +209,7 @@ struct NodeTable {
   // Every node and axis has the stop-on-input object (0x205C sub 1); found
   // by the first reset.
   std::uint32_t stopOnInputCapable = 0;
+  TimeStampLayout timeStamp{};
 
   std::uint32_t Count() const noexcept {
     return nodeCount < kMaxNodes ? nodeCount : static_cast<std::uint32_t>(kMaxNodes);
@@ -212,6 +233,8 @@ struct GlobalRequest {
   std::int32_t countdown = 0;
   common::StatusCode requestResult = common::kKernelSuccess;
   std::uint16_t cobId = 0x80;  // SYNC
+  // What the synchronised start polls by remote frame; set at arming.
+  std::uint16_t timeStampCobId = 0;
   std::uint32_t record = 0;
   // Armed and reply flags of the two synchronised frames.
   std::array<std::uint32_t, 2> armed{};
@@ -225,6 +248,8 @@ struct CycleContext {
   // The time the driver reports for the cycles since its previous answer,
   // in its own unit (microseconds).
   std::uint32_t elapsedMicroseconds = 0;
+  // The global request slot, for its step (called with number 0).
+  GlobalRequest* global = nullptr;
 };
 
 // The node a step function was called for, or null for a number outside

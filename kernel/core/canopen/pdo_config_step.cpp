@@ -12,11 +12,9 @@ constexpr std::uint8_t kCobIdSub = 1;
 constexpr std::uint8_t kTypeSub = 2;
 constexpr std::uint8_t kInhibitSub = 3;
 constexpr std::uint8_t kEventTimerSub = 5;
-constexpr std::uint8_t kSwitchedOffType = 0xF1;
 
 // The steps that check the write framed before them.
 enum Step : std::int32_t {
-  kCheckSwitchOff = 2,
   kCheckCobId = 4,
   kCheckInhibit = 5,
   kCheckEventTimer = 7,
@@ -47,7 +45,6 @@ std::uint32_t Entry(const RequestRecord& record, std::uint8_t k) noexcept {
 // The write a checking step waits for.
 Download Pending(std::int32_t step, const RequestRecord& record) noexcept {
   switch (step) {
-    case kCheckSwitchOff:
     case kCheckType:
       return {Communication(record), kTypeSub};
     case kCheckCobId:
@@ -84,10 +81,6 @@ Download NextMapping(RequestRecord& record, std::int32_t& next) noexcept {
 // step that checks it.
 Download NextDownload(std::int32_t step, RequestRecord& record, std::int32_t& next) noexcept {
   switch (step) {
-    case pdo_config_entry::kSwitchOffFirst:
-      next = kCheckSwitchOff;
-      return {Communication(record), kTypeSub, 1, kSwitchedOffType};
-    case kCheckSwitchOff:
     case pdo_config_entry::kIdentifierFirst:
       next = kCheckCobId;
       return {Communication(record), kCobIdSub, 4, record.Get(pdo::kCobId)};
@@ -140,9 +133,7 @@ void PdoConfigStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
     FinishNodeRequestWith(*node, common::kKernelCanMessageInvalid);
     return;
   }
-  const bool entry =
-      step == pdo_config_entry::kSwitchOffFirst || step == pdo_config_entry::kIdentifierFirst;
-  if (!entry) {
+  if (step != pdo_config_entry::kIdentifierFirst) {
     const Download pending = Pending(step, record);
     if (pending.index == 0) {
       FinishNodeRequestWith(*node, common::kKernelCanMessageInvalid);

@@ -13,9 +13,7 @@
 namespace vantor::canopen {
 
 namespace pdo_config_entry {
-// The PDO is switched off (transmission type 0xF1) before it is set up.
-inline constexpr std::int32_t kSwitchOffFirst = 1;
-// The usual entry: the identifier is written first.
+// The step a request starts at: the identifier is written first.
 inline constexpr std::int32_t kIdentifierFirst = 3;
 }  // namespace pdo_config_entry
 

@@ -42,6 +42,23 @@ class NodeServiceHost {
   // Every configured axis record takes its node's position: coordinate k
   // that of node k, for k below both the coordinate and the node count.
   virtual void TakeNodePositionsIntoAxisRecords() noexcept = 0;
+  // `resetPending`: no reset has succeeded since the CNC initialisation.
+  virtual bool IsResetPending() noexcept = 0;
+  // The nodes in front of the table that are interpolated axes.
+  virtual std::uint32_t InterpolatedNodeCount() noexcept = 0;
+  // The configured copy that the reset starts from takes node
+  // `nodeIndex`'s controlword and set-point receive-PDO numbers.
+  virtual void StoreConfiguredRpdoNumbers(std::uint32_t nodeIndex, std::uint16_t controlRpdo,
+                                          std::uint16_t motionRpdo) noexcept = 0;
+  // The homing position of node `nodeIndex` (flag D) goes into its axis
+  // record too.
+  virtual void TakeNodePositionIntoAxisRecord(std::uint32_t nodeIndex) noexcept = 0;
+
+  // ---- The global request slot, under its own lock (taken after the
+  // ---- kernel data lock when both are held). False: the lock is gone.
+  virtual GlobalRequest& GlobalSlot() noexcept = 0;
+  virtual bool LockGlobalRequest() noexcept = 0;
+  virtual void UnlockGlobalRequest() noexcept = 0;
 
   // ---- Services of the all-node layer, called without the lock.
   // A profile-position move of the masked nodes and their axes to the given

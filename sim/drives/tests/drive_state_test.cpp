@@ -243,6 +243,32 @@ TEST(DriveObjectTest, ValuesTheDriveCannotRunWithAreRefused) {
   EXPECT_EQ(harness.Download(0x6041, 0, 0, 2), SdoAbortCode::kReadOnly);
 }
 
+// The drive's microsecond clock is the time stamp's source: read-only, and
+// a remote-only transmit PDO carrying it answers each poll with the time
+// of the poll.
+TEST(DriveObjectTest, ClockAnswersARemoteOnlyTransmitPdo) {
+  DriveHarness harness;
+  EXPECT_NE(harness.Download(0x2053, 0, 1, 4), SdoAbortCode::kNone);
+  harness.Write(0x1801, 1, 0x285, 4);
+  harness.Write(0x1A01, 0, 0, 1);
+  harness.Write(0x1A01, 1, 0x20530020, 4);
+  harness.Write(0x1A01, 0, 1, 1);
+  harness.Write(0x1801, 2, 0xFD, 1);
+  for (const SimTime later : {3 * kMs, 10 * kMs}) {
+    harness.Node().AdvanceTo(harness.Now() + later);
+    const auto expected = static_cast<std::uint32_t>(harness.Now() / 1000);
+    const std::vector<CanFrame> answer =
+        harness.Node().Exchange(canopen::nodetest::Remote(0x285));
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].identifier, 0x285);
+    ASSERT_EQ(answer[0].length, 4);
+    const std::uint32_t value = answer[0].data[0] | (answer[0].data[1] << 8) |
+                                (answer[0].data[2] << 16) |
+                                (static_cast<std::uint32_t>(answer[0].data[3]) << 24);
+    EXPECT_EQ(value, expected);
+  }
+}
+
 TEST(DriveVariantTest, CompactFirmwareLacksTheNewerObjects) {
   DriveConfig config;
   config.variant = DriveVariant::kCompact;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kernel/core/canopen/global_slot.h"
+
 namespace vantor::canopen::testing {
 
 namespace {
@@ -149,7 +151,8 @@ void FakeBus::Route(common::ExchangeBuffer& exchange, const LoggedFrame& frame) 
 }
 
 void FakeHost::RunCycle() {
-  CycleContext context{exchange, nodes_, cycleMicroseconds};
+  CycleContext context{exchange, nodes_, cycleMicroseconds, &global};
+  RunGlobalSlotStep(context);
   RunNodeSteps(context);
   bus_.Exchange(exchange, cycleMicroseconds);
   ++cycles;
@@ -168,7 +171,7 @@ void FakeHost::WaitForAll(std::span<CompletionSignal* const> signals) noexcept {
     if (endCycleAfter && cycle >= *endCycleAfter) {
       cycleRunning = false;
       endCycleAfter.reset();
-      if (completeOnStop) CompletePendingRequests(nodes_, nullptr);
+      if (completeOnStop) CompletePendingRequests(nodes_, &global);
       return;
     }
     RunCycle();

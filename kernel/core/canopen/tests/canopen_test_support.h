@@ -162,6 +162,21 @@ class FakeHost final : public NodeServiceHost {
     clearedEnableWords.push_back(count);
   }
   void TakeNodePositionsIntoAxisRecords() noexcept override { ++positionsTaken; }
+  bool IsResetPending() noexcept override { return resetPending; }
+  std::uint32_t InterpolatedNodeCount() noexcept override { return interpolatedNodes; }
+  void StoreConfiguredRpdoNumbers(std::uint32_t nodeIndex, std::uint16_t controlRpdo,
+                                  std::uint16_t motionRpdo) noexcept override {
+    configuredRpdos[nodeIndex] = {controlRpdo, motionRpdo};
+  }
+  void TakeNodePositionIntoAxisRecord(std::uint32_t nodeIndex) noexcept override {
+    axisPositionsTaken.push_back(nodeIndex);
+  }
+  GlobalRequest& GlobalSlot() noexcept override { return global; }
+  bool LockGlobalRequest() noexcept override {
+    ++globalLockDepth;
+    return true;
+  }
+  void UnlockGlobalRequest() noexcept override { --globalLockDepth; }
   common::StatusCode SetupAxesProfileMode(bool includeNode, NodeMask mask,
                                           std::span<const std::int32_t> positions) noexcept override {
     profileMasks.push_back(mask);
@@ -193,6 +208,14 @@ class FakeHost final : public NodeServiceHost {
   std::vector<bool> profileIncludedNode;
   std::vector<std::vector<std::int32_t>> profilePositions;
   common::StatusCode profileResult = common::kKernelSuccess;
+  bool resetPending = false;
+  std::uint32_t interpolatedNodes = 0;
+  std::map<std::uint32_t, std::pair<std::uint16_t, std::uint16_t>> configuredRpdos;
+  std::vector<std::uint32_t> axisPositionsTaken;
+  // The global slot, on record 13 behind the nodes' records.
+  TestSignal globalSignal;
+  GlobalRequest global{.completionEvent = &globalSignal, .record = 13};
+  int globalLockDepth = 0;
 
  private:
   NodeTable& nodes_;

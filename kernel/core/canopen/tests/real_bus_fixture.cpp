@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "drivers/tarnis1/tarnis1_entry.h"
+#include "kernel/core/canopen/global_slot.h"
 #include "sim/drives/ds402_state_machine.h"
 
 namespace vantor::canopen::testing {
@@ -66,10 +67,11 @@ void RealBusFixture::RunCycle() {
   if (cycles_ >= maxTestCycles_) {
     ADD_FAILURE() << "the test outlived its deadline of " << maxTestCycles_ << " cycles";
     cycleRunning_ = false;
-    CompletePendingRequests(*activeTable_, nullptr);
+    CompletePendingRequests(*activeTable_, &global_);
     return;
   }
-  CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_};
+  CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_, &global_};
+  RunGlobalSlotStep(context);
   RunNodeSteps(context);
   const auto reply = Exchange(owner_, exchange_);
   const bool answered = AdvanceUntil([&] { return reply->Done(); }, 4 * kCycleTicks);
@@ -78,7 +80,7 @@ void RealBusFixture::RunCycle() {
       reply->Information() != common::kExchangeBufferSize) {
     ADD_FAILURE() << "the driver did not give the exchange record back in cycle " << cycles_;
     cycleRunning_ = false;
-    CompletePendingRequests(*activeTable_, nullptr);
+    CompletePendingRequests(*activeTable_, &global_);
     return;
   }
   const std::vector<std::uint8_t> data = reply->Data();
@@ -98,7 +100,7 @@ void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noex
       endCycleInWait_.reset();
       if (onCycleEnd_) onCycleEnd_();
       cycleRunning_ = false;
-      CompletePendingRequests(*activeTable_, nullptr);
+      CompletePendingRequests(*activeTable_, &global_);
       return;
     }
     RunCycle();
@@ -106,7 +108,7 @@ void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noex
   if (!allSet() && cycleRunning_) {
     ADD_FAILURE() << "a wait outlived its deadline of " << maxWaitCycles_ << " cycles";
     cycleRunning_ = false;
-    CompletePendingRequests(*activeTable_, nullptr);
+    CompletePendingRequests(*activeTable_, &global_);
   }
 }
 

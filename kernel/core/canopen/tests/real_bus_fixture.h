@@ -52,6 +52,13 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
     clearedEnableWords_.push_back(count);
   }
   void TakeNodePositionsIntoAxisRecords() noexcept override { ++positionsTaken_; }
+  bool IsResetPending() noexcept override { return resetPending_; }
+  std::uint32_t InterpolatedNodeCount() noexcept override { return interpolatedNodes_; }
+  void StoreConfiguredRpdoNumbers(std::uint32_t, std::uint16_t, std::uint16_t) noexcept override {}
+  void TakeNodePositionIntoAxisRecord(std::uint32_t) noexcept override {}
+  GlobalRequest& GlobalSlot() noexcept override { return global_; }
+  bool LockGlobalRequest() noexcept override { return true; }
+  void UnlockGlobalRequest() noexcept override {}
   common::StatusCode SetupAxesProfileMode(bool, NodeMask,
                                           std::span<const std::int32_t>) noexcept override {
     return common::kKernelSuccess;
@@ -94,6 +101,11 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   int maxTestCycles_ = 20000;
   std::vector<std::uint32_t> clearedEnableWords_;
   int positionsTaken_ = 0;
+  bool resetPending_ = false;
+  std::uint32_t interpolatedNodes_ = 0;
+  TestSignal globalSignal_;
+  // The global slot on the record behind the drives' records.
+  GlobalRequest global_{.completionEvent = &globalSignal_, .record = 2 * kMaxBusDrives + 1};
 
  private:
   NodeTable* activeTable_ = &nodes_.table;
