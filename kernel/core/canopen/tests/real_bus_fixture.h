@@ -54,6 +54,13 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
     return common::kKernelSuccess;
   }
 
+  bool IsResetPending() noexcept override { return resetPending_; }
+  DriveWorkingValues WorkingValues() noexcept override { return working_; }
+  void SetLimitSwitchBridge(bool bridged) noexcept override { limitSwitchBridge_ = bridged; }
+  CanObjectList& CanObjects() noexcept override { return *canObjects_; }
+  void LockCanObjects() noexcept override {}
+  void UnlockCanObjects() noexcept override {}
+
   // One kernel cycle: slot steps, exchange, clock stepped to its answer.
   // A driver that does not answer ends the cycle as the kernel's would.
   void RunCycle();
@@ -82,6 +89,10 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   int waits_ = 0;
   std::vector<std::uint32_t> sleeps_;
   bool cycleRunning_ = false;
+  bool resetPending_ = true;
+  DriveWorkingValues working_{};
+  bool limitSwitchBridge_ = false;
+  std::unique_ptr<CanObjectList> canObjects_ = std::make_unique<CanObjectList>();
   bool waitedWhileLocked_ = false;
   int cycles_ = 0;
 
