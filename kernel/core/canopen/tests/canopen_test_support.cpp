@@ -38,7 +38,9 @@ std::optional<std::uint32_t> SdoServer::Value(std::uint16_t index, std::uint8_t 
 }
 
 std::optional<LoggedFrame> SdoServer::Answer(const LoggedFrame& request) {
-  if (silent || request.length < 4) return std::nullopt;
+  // A segment request carries its command byte alone.
+  const bool segmentRequest = request.length >= 1 && (request.data[0] & 0xE0) == 0x60;
+  if (silent || (request.length < 4 && !segmentRequest)) return std::nullopt;
   if (ignoreRequests > 0) {
     --ignoreRequests;
     return std::nullopt;
