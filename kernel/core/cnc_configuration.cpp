@@ -245,6 +245,11 @@ CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payloa
   c.globalSlot.templateByte = record.Get(ir::kGlobalRequestTemplateByte);
   c.globalSlot.record = 2 * static_cast<std::uint32_t>(counts.nodes) + 1;
   c.handwheel = ReadHandwheel(record);
+  // Checked below to lie between 6 and 31.
+  c.drive.pathBufferDepth =
+      static_cast<std::uint32_t>(std::max<std::int32_t>(0, record.Get(ir::kAmplifyMaxNoBufferedDesCoor)));
+  c.drive.teachInBufferDepth = static_cast<std::uint32_t>(
+      std::max<std::int32_t>(0, record.Get(ir::kTeachInAmplifyMaxNoBufferedDesCoor)));
 
   out.result = ValidateConfiguration(
       ToCheck(c, pathCoordinates, record, channel,

@@ -16,6 +16,7 @@
 
 #include "common/status_code.h"
 #include "kernel/core/canopen/node_object.h"
+#include "kernel/core/canopen/service_host.h"
 #include "kernel/core/motion/motion_inputs.h"
 
 namespace vantor::kernel {
@@ -93,6 +94,8 @@ struct HandwheelSettings {
 };
 
 struct CncConfiguration {
+  // What the reset writes to the drives.
+  canopen::DriveWorkingValues drive{};
   MotionSettings motion;
   std::int32_t coordinateCount = 0;
   std::array<CoordinateSettings, motion::kMaxCoordinates> coordinates{};

@@ -12,12 +12,6 @@ namespace vantor::kernel {
 namespace sr = common::can_start_record;
 namespace rr = common::run_record;
 
-std::int16_t TicksForMicroseconds(std::uint32_t microseconds) noexcept {
-  const double ticks = std::trunc(static_cast<double>(microseconds) * kTicksPerMicrosecond + 1.0);
-  constexpr double kLargest = std::numeric_limits<std::int16_t>::max();
-  return static_cast<std::int16_t>(std::min(ticks, kLargest));
-}
-
 common::RunRecord BuildRunRecord(CanStartRecordView start) noexcept {
   common::RunRecord run;
   run.Set(rr::kInterfaceKind, start.Get(sr::kCanInterface));

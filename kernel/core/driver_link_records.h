@@ -4,9 +4,12 @@
 // exchange_timeout.h).
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -39,7 +42,11 @@ constexpr bool IsKnownInterfaceType(std::uint8_t interfaceType) noexcept {
 // Ticks that a span of microseconds takes, plus one, truncated; a span
 // longer than the field can hold gives the largest field value instead of a
 // wrapped one that the driver would take for a short cycle.
-std::int16_t TicksForMicroseconds(std::uint32_t microseconds) noexcept;
+inline std::int16_t TicksForMicroseconds(std::uint32_t microseconds) noexcept {
+  const double ticks = std::trunc(static_cast<double>(microseconds) * kTicksPerMicrosecond + 1.0);
+  constexpr double kLargest = std::numeric_limits<std::int16_t>::max();
+  return static_cast<std::int16_t>(std::min(ticks, kLargest));
+}
 
 common::RunRecord BuildRunRecord(CanStartRecordView start) noexcept;
 

@@ -151,6 +151,8 @@ struct KernelData {
   // The configuration as the CNC initialisation derived it; the reset
   // starts from it.
   CncConfiguration savedConfiguration;
+  // What the reset writes to the drives: set by the CNC initialisation.
+  canopen::DriveWorkingValues driveWorkingValues;
   LockWaiters lockWaiters;
 };
 

@@ -46,7 +46,7 @@ common::StatusCode DisableDrivesKeepingEnabledMarks(KernelData& data,
 common::StatusCode TakeDrivesOutOfOperation(Kernel& kernel) {
   KernelData& data = kernel.data;
   NodeConfiguration& nodes = data.nodeConfiguration;
-  KernelServiceHost host(data);
+  KernelServiceHost host(data, kernel.canObjects);
   canopen::ServiceContext context = host.Context();
   ResetNodeResults(data, context);
   // With no nodes the waits fail at once and there is nothing to hold.

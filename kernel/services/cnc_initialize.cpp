@@ -1,11 +1,13 @@
 #include "kernel/services/cnc_initialize.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
 
 #include "common/cnc_init_record.h"
 #include "common/kernel_object_names.h"
+#include "kernel/core/driver_link_records.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/path_buffer_link.h"
@@ -140,6 +142,7 @@ CncConfiguration CollectConfiguration(const KernelData& data) {
   saved.handlingAxes = data.handlingAxes;
   saved.globalSlot = data.globalSlot.settings;
   saved.handwheel = data.handwheel;
+  saved.drive = data.driveWorkingValues;
   return saved;
 }
 
@@ -203,6 +206,9 @@ common::StatusCode Initialize(Kernel& kernel) {
   data.handlingAxisCount = c.handlingAxisCount;
   data.handlingAxes = c.handlingAxes;
   data.handwheel = c.handwheel;
+  data.driveWorkingValues = c.drive;
+  data.driveWorkingValues.cycleDivider =
+      static_cast<std::uint32_t>(std::max<std::int16_t>(1, TicksForMicroseconds(cycleMicroseconds)));
   data.state.syncRunning = 0;
 
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);

@@ -154,7 +154,7 @@ Refresh RefreshDue(const KernelData& data, std::uint32_t elapsedMs) {
 void RefreshFromDrives(Kernel& kernel, const Refresh& refresh, std::uint32_t now) {
   KernelData& data = kernel.data;
   NodeConfiguration& nodes = data.nodeConfiguration;
-  KernelServiceHost host(data);
+  KernelServiceHost host(data, kernel.canObjects);
   canopen::ServiceContext context = host.Context();
   static_cast<void>(LockNodeRequestMutexes(nodes));
   static_cast<void>(LockNodeAccessMutexes(nodes));

@@ -16,6 +16,12 @@ void KernelServiceHost::LockKernelData() noexcept {
 
 void KernelServiceHost::UnlockKernelData() noexcept { vantor::kernel::UnlockKernelData(data_); }
 
+void KernelServiceHost::LockCanObjects() noexcept {
+  static_cast<void>(LockCanObjectList(data_));
+}
+
+void KernelServiceHost::UnlockCanObjects() noexcept { UnlockCanObjectList(data_); }
+
 bool KernelServiceHost::IsCycleRunning() noexcept { return data_.state.cycleRunning != 0; }
 
 void KernelServiceHost::WaitForAll(std::span<canopen::CompletionSignal* const> signals) noexcept {

@@ -4,6 +4,7 @@
 // touch.
 #pragma once
 
+#include "kernel/core/canopen/can_object_list.h"
 #include "kernel/core/canopen/service_host.h"
 #include "kernel/core/kernel_data.h"
 
@@ -11,7 +12,8 @@ namespace vantor::kernel {
 
 class KernelServiceHost final : public canopen::NodeServiceHost {
  public:
-  explicit KernelServiceHost(KernelData& data) noexcept : data_(data) {}
+  KernelServiceHost(KernelData& data, canopen::CanObjectList& canObjects) noexcept
+      : data_(data), canObjects_(canObjects) {}
 
   void LockKernelData() noexcept override;
   void UnlockKernelData() noexcept override;
@@ -34,10 +36,19 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
   common::StatusCode SetupAxesProfileMode(bool includeNode, canopen::NodeMask mask,
                                           std::span<const std::int32_t> positions) noexcept override;
 
+  canopen::DriveWorkingValues WorkingValues() noexcept override { return data_.driveWorkingValues; }
+  void SetLimitSwitchBridge(bool bridged) noexcept override {
+    data_.state.limitSwitchBridge = bridged ? 1 : 0;
+  }
+  canopen::CanObjectList& CanObjects() noexcept override { return canObjects_; }
+  void LockCanObjects() noexcept override;
+  void UnlockCanObjects() noexcept override;
+
   canopen::ServiceContext Context() noexcept { return {*this, data_.nodeConfiguration.table}; }
 
  private:
   KernelData& data_;
+  canopen::CanObjectList& canObjects_;
 };
 
 }  // namespace vantor::kernel

@@ -1,5 +1,7 @@
 #include "kernel/core/canopen/limit_switch_moveout.h"
 
+#include <array>
+
 #include "kernel/core/canopen/drive_services.h"
 #include "kernel/core/canopen/leave_mode.h"
 #include "kernel/core/canopen/multi_axis_moveout.h"
@@ -70,6 +72,37 @@ StatusCode ReadPositions(ServiceContext& context, NodeMask mask) noexcept {
   return result;
 }
 
+// The node and axis results of the move-out itself, kept across the layout
+// rebuild: the rebuild's services write every drive's result, and a drive
+// that failed to move out must keep its cause.
+class MoveOutResults {
+ public:
+  void Keep(ServiceContext& context) noexcept {
+    HostLock lock(context.host);
+    for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
+      const NodeObject* node = context.nodes.nodes[k];
+      if (node == nullptr) continue;
+      nodes_[k] = node->request.lastResult;
+      for (std::uint32_t a = 0; a < kMaxNodeAxes; ++a) axes_[k][a] = node->axes[a].axisResult;
+    }
+  }
+  void PutBackFailures(ServiceContext& context) const noexcept {
+    HostLock lock(context.host);
+    for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
+      NodeObject* node = context.nodes.nodes[k];
+      if (node == nullptr) continue;
+      if (nodes_[k] != common::kKernelSuccess) node->request.lastResult = nodes_[k];
+      for (std::uint32_t a = 0; a < kMaxNodeAxes; ++a) {
+        if (axes_[k][a] != common::kKernelSuccess) node->axes[a].axisResult = axes_[k][a];
+      }
+    }
+  }
+
+ private:
+  std::array<StatusCode, kMaxNodes> nodes_{};
+  std::array<std::array<StatusCode, kMaxNodeAxes>, kMaxNodes> axes_{};
+};
+
 }  // namespace
 
 StatusCode MoveOutOfLimitSwitches(ServiceContext& context, NodeMask mask) noexcept {
@@ -101,11 +134,14 @@ StatusCode MoveOutOfLimitSwitches(ServiceContext& context, NodeMask mask) noexce
           return MapSetpointRpdo(c, n.setpointRpdo);
         },
     };
+    MoveOutResults moveOut;
     for (Service service : kServices) {
       const StatusCode step = service(context, mask, kinds);
       if (step == kernel::kCycleNotRunning) return step;
       failed = failed || step != common::kKernelSuccess;
+      if (service == kServices[0]) moveOut.Keep(context);
     }
+    moveOut.PutBackFailures(context);
     HostLock lock(context.host);
     context.host.ClearNodeEnableWords(kAllEnableWords);
   }

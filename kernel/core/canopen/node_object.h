@@ -69,6 +69,35 @@ struct HomingParameters {
   double acceleration = 0.0;         // 0x609A
 };
 
+// A module description: the drive's type, board and firmware version, at
+// most 25 characters and a terminator.
+inline constexpr std::size_t kModuleDescriptionLength = 26;
+using ModuleDescription = std::array<char, kModuleDescriptionLength>;
+
+// A drive's motion parameters as read at start-up, in drive units. The gear
+// ratio lives in `GearRatio` beside it.
+struct DriveParameters {
+  double maxProfileVelocity = 0.0;  // 0x607F
+  double maxAcceleration = 0.0;     // 0x60C5
+  double maxVelocity = 0.0;         // 0x2040
+  double profileAcceleration = 0.0;
+  double targetVelocity = 0.0;  // signed
+  double profileVelocity = 0.0;
+  double endVelocity = 0.0;
+  std::uint8_t positionOption = 0;          // 0x60FB sub 6, or sub 4
+  std::uint8_t positionOptionSubindex = 6;  // 4 on a drive without sub 6
+  double positionOptionParameter = 0.0;     // 0x60FB sub 5
+  double homeOffset = 0.0;                  // signed
+  std::int8_t homingMethod = 0;
+  double homeSwitchDistance = 0.0;  // 0 when the drive lacks the object
+  std::uint8_t polarity = 0;
+  double homingSpeedSwitch = 0.0;  // 0x6099 sub 1
+  double homingSpeedZero = 0.0;    // 0x6099 sub 2
+  double homingAcceleration = 0.0;
+  std::uint32_t directionFlag = 0;       // 0x2041 == 0
+  std::uint32_t velocityScaling = 0;     // 0x608A == 0
+};
+
 // A further drive reached through its node's slot by switching the slot's
 // SDO identifiers to the axis's pair.
 struct NodeAxis {
@@ -87,6 +116,8 @@ struct NodeAxis {
   std::uint32_t axisChainFound = 0;
   // 1: the drive reports the gantry homing phases (from 0x2043 sub 14).
   std::uint32_t gantryWait = 1;
+  DriveParameters drive{};
+  ModuleDescription description{};
 };
 
 // What the CNC initialisation knows of a node when it creates the object.
@@ -173,6 +204,20 @@ struct NodeObject {
   std::uint32_t gantryWait = 1;
   // Bits of kInputCapability*; from 0x6510 sub 18.
   std::uint32_t inputCapabilities = 0;
+  DriveParameters drive{};
+  ModuleDescription description{};
+  // What the drive held after the first reset; the gear ratio restore goes
+  // back to it.
+  struct Reference {
+    DriveParameters drive{};
+    GearRatio gear{};
+    ModuleDescription description{};
+  } reference{};
+  // Where the slot's drive-parameter read leaves the values it read, for
+  // the node or for the axis the slot points at.
+  DriveParameters uploadedDrive{};
+  GearRatio uploadedGear{};
+  ModuleDescription uploadedDescription{};
 
   bool IsHomedOrAxisFree() const noexcept {
     return axisCount == 0 ||

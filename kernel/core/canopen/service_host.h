@@ -12,6 +12,18 @@
 #include "kernel/core/canopen/node_object.h"
 
 namespace vantor::canopen {
+class CanObjectList;
+}
+
+namespace vantor::canopen {
+
+// What the CNC initialisation chose for the drives' working values.
+struct DriveWorkingValues {
+  std::uint32_t cycleDivider = 1;  // driver ticks of 512 microseconds per cycle
+  std::uint32_t pathBufferDepth = 0;
+  std::uint32_t teachInBufferDepth = 0;
+  bool positionOption = false;
+};
 
 class NodeServiceHost {
  public:
@@ -60,6 +72,16 @@ class NodeServiceHost {
   virtual bool LockGlobalRequest() noexcept = 0;
   virtual void UnlockGlobalRequest() noexcept = 0;
 
+  // The values the reset writes to the drives, as the initialisation set them.
+  virtual DriveWorkingValues WorkingValues() noexcept = 0;
+  virtual void SetLimitSwitchBridge(bool bridged) noexcept = 0;
+
+  // The CAN object list that the cycle walks, and its own lock (taken
+  // inside the kernel data lock).
+  virtual CanObjectList& CanObjects() noexcept = 0;
+  virtual void LockCanObjects() noexcept = 0;
+  virtual void UnlockCanObjects() noexcept = 0;
+
   // ---- Services of the all-node layer, called without the lock.
   // A profile-position move of the masked nodes and their axes to the given
   // positions, then back to their working modes.
@@ -74,6 +96,18 @@ class NodeServiceHost {
 struct ServiceContext {
   NodeServiceHost& host;
   NodeTable& nodes;
+};
+
+// Holds the CAN object list's lock for a scope.
+class CanObjectsLock {
+ public:
+  explicit CanObjectsLock(NodeServiceHost& host) noexcept : host_(host) { host_.LockCanObjects(); }
+  CanObjectsLock(const CanObjectsLock&) = delete;
+  CanObjectsLock& operator=(const CanObjectsLock&) = delete;
+  ~CanObjectsLock() { host_.UnlockCanObjects(); }
+
+ private:
+  NodeServiceHost& host_;
 };
 
 // Holds the kernel data lock for a scope.

@@ -40,7 +40,9 @@ std::optional<std::uint32_t> SdoServer::Value(std::uint16_t index, std::uint8_t 
 }
 
 std::optional<LoggedFrame> SdoServer::Answer(const LoggedFrame& request) {
-  if (silent || request.length < 4) return std::nullopt;
+  // A segment request carries its command byte alone.
+  const bool segmentRequest = request.length >= 1 && (request.data[0] & 0xE0) == 0x60;
+  if (silent || (request.length < 4 && !segmentRequest)) return std::nullopt;
   if (ignoreRequests > 0) {
     --ignoreRequests;
     return std::nullopt;
@@ -48,6 +50,36 @@ std::optional<LoggedFrame> SdoServer::Answer(const LoggedFrame& request) {
   const std::uint16_t index = IndexOf(request);
   const std::uint8_t subindex = request.data[3];
   const std::uint8_t command = request.data[0] & 0xE0;
+  if (command == 0x80) {
+    abortsReceived.push_back(static_cast<std::uint32_t>(request.data[4] | (request.data[5] << 8) |
+                                                        (request.data[6] << 16) |
+                                                        (request.data[7] << 24)));
+    transfer_ = nullptr;
+    return std::nullopt;
+  }
+  if (command == 0x60) {
+    if (transfer_ == nullptr) return std::nullopt;
+    const std::uint8_t toggle = request.data[0] & 0x10;
+    const std::size_t n = std::min<std::size_t>(7, transfer_->size() - transferOffset_);
+    LoggedFrame segment;
+    segment.cobId = static_cast<std::uint16_t>(0x580 + (request.cobId - 0x600));
+    segment.length = 8;
+    const bool last = transferOffset_ + n >= transfer_->size();
+    segment.data[0] = static_cast<std::uint8_t>(toggle | ((7 - n) << 1) | (last ? 1 : 0));
+    for (std::size_t i = 0; i < n; ++i) {
+      segment.data[1 + i] = static_cast<std::uint8_t>((*transfer_)[transferOffset_ + i]);
+    }
+    transferOffset_ += n;
+    ++segmentsSent;
+    if (last) transfer_ = nullptr;
+    return segment;
+  }
+  if (const auto text = texts_.find(Key(index, subindex));
+      command == 0x40 && text != texts_.end()) {
+    transfer_ = &text->second;
+    transferOffset_ = 0;
+    return Echo(request, 0x41, static_cast<std::uint32_t>(text->second.size()));
+  }
   const auto it = objects_.find(Key(index, subindex));
   if (command != 0x40 && command != 0x20) return std::nullopt;
   if (it == objects_.end()) return Echo(request, 0x80, 0x06020000);

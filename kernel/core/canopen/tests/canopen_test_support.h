@@ -11,9 +11,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/exchange_buffer.h"
+#include "kernel/core/canopen/can_object_list.h"
 #include "kernel/core/canopen/node_object.h"
 #include "kernel/core/canopen/service_host.h"
 
@@ -80,6 +82,10 @@ class SdoServer {
   void Define(std::uint16_t index, std::uint8_t subindex, std::uint8_t size, std::uint32_t value) {
     objects_[Key(index, subindex)] = {size, value};
   }
+  // A text object that a segmented upload reads, 7 bytes a segment.
+  void DefineText(std::uint16_t index, std::uint8_t subindex, std::string text) {
+    texts_[Key(index, subindex)] = std::move(text);
+  }
   std::optional<std::uint32_t> Value(std::uint16_t index, std::uint8_t subindex) const;
   // The answer to a request frame, or nothing to stay silent.
   std::optional<LoggedFrame> Answer(const LoggedFrame& request);
@@ -89,6 +95,9 @@ class SdoServer {
   bool silent = false;
   int ignoreRequests = 0;  // requests that go unanswered before it answers
   int uploads6062 = 0;
+  // Segments sent and aborts received (their codes) of text transfers.
+  int segmentsSent = 0;
+  std::vector<std::uint32_t> abortsReceived;
 
  private:
   static std::uint32_t Key(std::uint16_t index, std::uint8_t subindex) {
@@ -100,6 +109,10 @@ class SdoServer {
   };
   std::uint8_t nodeId_;
   std::map<std::uint32_t, Entry> objects_;
+  std::map<std::uint32_t, std::string> texts_;
+  // The text being uploaded and how far.
+  const std::string* transfer_ = nullptr;
+  std::size_t transferOffset_ = 0;
 };
 
 // A DS402 drive: the state bits of its statusword and the transitions its
@@ -185,6 +198,12 @@ class FakeHost final : public NodeServiceHost {
     return profileResult;
   }
 
+  DriveWorkingValues WorkingValues() noexcept override { return working; }
+  void SetLimitSwitchBridge(bool bridged) noexcept override { limitSwitchBridge = bridged; }
+  CanObjectList& CanObjects() noexcept override { return *canObjects; }
+  void LockCanObjects() noexcept override { ++canObjectsLockDepth; }
+  void UnlockCanObjects() noexcept override { --canObjectsLockDepth; }
+
   // One cycle: the slot steps, then the exchange.
   void RunCycle();
 
@@ -208,7 +227,6 @@ class FakeHost final : public NodeServiceHost {
   std::vector<bool> profileIncludedNode;
   std::vector<std::vector<std::int32_t>> profilePositions;
   common::StatusCode profileResult = common::kKernelSuccess;
-  bool resetPending = false;
   std::uint32_t interpolatedNodes = 0;
   std::map<std::uint32_t, std::pair<std::uint16_t, std::uint16_t>> configuredRpdos;
   std::vector<std::uint32_t> axisPositionsTaken;
@@ -216,6 +234,11 @@ class FakeHost final : public NodeServiceHost {
   TestSignal globalSignal;
   GlobalRequest global{.completionEvent = &globalSignal, .record = 13};
   int globalLockDepth = 0;
+  bool resetPending = true;
+  DriveWorkingValues working{};
+  bool limitSwitchBridge = false;
+  std::unique_ptr<CanObjectList> canObjects = std::make_unique<CanObjectList>();
+  int canObjectsLockDepth = 0;
 
  private:
   NodeTable& nodes_;

@@ -64,6 +64,12 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
     return common::kKernelSuccess;
   }
 
+  DriveWorkingValues WorkingValues() noexcept override { return working_; }
+  void SetLimitSwitchBridge(bool bridged) noexcept override { limitSwitchBridge_ = bridged; }
+  CanObjectList& CanObjects() noexcept override { return *canObjects_; }
+  void LockCanObjects() noexcept override {}
+  void UnlockCanObjects() noexcept override {}
+
   // One kernel cycle: slot steps, exchange, clock stepped to its answer.
   // A driver that does not answer ends the cycle as the kernel's would.
   void RunCycle();
@@ -92,6 +98,10 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   int waits_ = 0;
   std::vector<std::uint32_t> sleeps_;
   bool cycleRunning_ = false;
+  bool resetPending_ = true;
+  DriveWorkingValues working_{};
+  bool limitSwitchBridge_ = false;
+  std::unique_ptr<CanObjectList> canObjects_ = std::make_unique<CanObjectList>();
   bool waitedWhileLocked_ = false;
   int cycles_ = 0;
   // The deadline of every wait: far beyond any sequence the tests run.
@@ -101,7 +111,6 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   int maxTestCycles_ = 20000;
   std::vector<std::uint32_t> clearedEnableWords_;
   int positionsTaken_ = 0;
-  bool resetPending_ = false;
   std::uint32_t interpolatedNodes_ = 0;
   TestSignal globalSignal_;
   // The global slot on the record behind the drives' records.
