@@ -740,11 +740,15 @@ TEST_F(KernelLinkTest, RealKernelAndWatchEndWhenEveryApplicationIsKilled) {
   ASSERT_EQ(StartSecondApplication("starter", 2, 5, 0, 1, {}, kMotrix), "init 09140000");
   ASSERT_EQ(StartSecondApplication("attached", 2, 5, 0, 1, {}, kMotrix), "init 09140000");
   for (auto& app : apps_) app.Terminate(9);
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while ((EventSet(common::KernelModeEventIndex(Channel::CanOne)) ||
-          EventSet(common::kWatchEventIndex)) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
+  for (auto& app : apps_) ASSERT_EQ(os::WaitForOne(app, 30000).kind, os::WaitKind::Signalled);
+  // The kernel and the watching program end by themselves; the driver host
+  // stays.
+  for (const std::uint32_t id : os::OtherProcessesOfNamespace()) {
+    if (id == devhost.id()) continue;
+    if (auto process = os::Process::Open(id)) {
+      ASSERT_EQ(os::WaitForOne(*process, 30000).kind, os::WaitKind::Signalled)
+          << "process " << id << " of the namespace did not end";
+    }
   }
   EXPECT_FALSE(EventSet(common::KernelModeEventIndex(Channel::CanOne)));
   EXPECT_FALSE(EventSet(common::kWatchEventIndex));

@@ -61,16 +61,6 @@ std::optional<TimerTable::Entry> TimerTable::TakeDue(Ticks limit) {
   return fired;
 }
 
-void TimerTable::PutBack(const Entry& fired) {
-  const auto it = std::find_if(entries_.begin(), entries_.end(),
-                               [&](const Entry& entry) { return entry.id == fired.id; });
-  if (it != entries_.end()) {
-    it->due = fired.due;
-  } else {
-    entries_.push_back(fired);
-  }
-}
-
 std::optional<Ticks> TimerTable::EarliestDue() const {
   if (entries_.empty()) return std::nullopt;
   return std::min_element(entries_.begin(), entries_.end(),
@@ -134,34 +124,45 @@ void RealClock::CancelTimer(TimerId id) {
 
 void RealClock::RunTimers() {
   std::unique_lock lock(timerMutex_);
-  Ticks busySince = Now();
   while (!stopping_) {
-    auto due = timers_.TakeDue(Now());
-    if (!due) {
-      const auto next = timers_.EarliestDue();
-      if (next) {
-        timerCondition_.wait_for(lock, std::chrono::nanoseconds((*next - Now()) * 100));
-      } else {
-        timerCondition_.wait(lock);
-      }
-      busySince = Now();
+    WaitForDueTimer(lock);
+    const Ticks spellStart = Now();
+    for (;;) {
+      const Ticks now = Now();
+      if (stopping_ || now - spellStart >= kLongestBusySpell) break;
+      const auto due = timers_.TakeDue(now);
+      if (!due) break;
+      runningTimer_ = due->id;
+      lock.unlock();
+      (*due->callback)();
+      lock.lock();
+      runningTimer_ = 0;
+      timerCondition_.notify_all();
+    }
+    const Ticks spellEnd = Now();
+    RestUntil(lock, spellEnd + std::max(kShortestRest, spellEnd - spellStart));
+  }
+}
+
+void RealClock::RestUntil(std::unique_lock<std::mutex>& lock, Ticks until) {
+  // A timer started meanwhile waits for the rest's end like any other.
+  while (!stopping_) {
+    const Ticks left = until - Now();
+    if (left <= 0) return;
+    timerCondition_.wait_for(lock, std::chrono::nanoseconds(left * 100));
+  }
+}
+
+void RealClock::WaitForDueTimer(std::unique_lock<std::mutex>& lock) {
+  while (!stopping_) {
+    const auto next = timers_.EarliestDue();
+    if (!next) {
+      timerCondition_.wait(lock);
       continue;
     }
-    if (Now() - busySince >= kLongestBusySpell) {
-      // Callbacks that fall behind the clock would keep this real-time
-      // thread on its processor for good: it leaves the processor to the
-      // others for a moment, and the late timers run after it.
-      timers_.PutBack(*due);
-      timerCondition_.wait_for(lock, std::chrono::nanoseconds(kBusyBreak * 100));
-      busySince = Now();
-      continue;
-    }
-    runningTimer_ = due->id;
-    lock.unlock();
-    (*due->callback)();
-    lock.lock();
-    runningTimer_ = 0;
-    timerCondition_.notify_all();
+    const Ticks left = *next - Now();
+    if (left <= 0) return;
+    timerCondition_.wait_for(lock, std::chrono::nanoseconds(left * 100));
   }
 }
 

@@ -115,8 +115,6 @@ class TimerTable {
   // time (or removed when it fires once).
   std::optional<Entry> TakeDue(Ticks limit);
   std::optional<Ticks> EarliestDue() const;
-  // Undoes TakeDue for `fired`: it falls due again at the time it had.
-  void PutBack(const Entry& fired);
 
  private:
   std::vector<Entry> entries_;
@@ -125,14 +123,22 @@ class TimerTable {
 
 // Runs its timers on a thread of its own, which takes the interrupt's
 // real-time role (platform/os/realtime_policy.h).
+//
+// A real-time thread that runs callbacks whenever they fall due can hold a
+// processor for good: a simulated card raises its tick every 128 us, and on
+// a virtual machine each wake of a thread costs about as much. So the timer
+// thread works in spells and rests after each: a spell runs every callback
+// due, for at most kLongestBusySpell; the rest that follows lasts at least
+// as long as the spell and at least kShortestRest. Timers that fall due
+// during a rest run together in the next spell, in due order, each once per
+// period. The thread thus takes at most half a processor, and wakes at most
+// once per kShortestRest, however many timers are due.
 class RealClock final : public Clock {
  public:
   // The timer thread's name, as the system shows it.
   static constexpr const char* kTimerThreadName = "devhost-clock";
-  // Longest spell of callbacks without a wait, and the wait that then
-  // follows, so that late timers never hold a processor for good.
-  static constexpr Ticks kLongestBusySpell = MillisecondsToTicks(50);
-  static constexpr Ticks kBusyBreak = MillisecondsToTicks(1);
+  static constexpr Ticks kLongestBusySpell = MillisecondsToTicks(2);
+  static constexpr Ticks kShortestRest = MicrosecondsToTicks(500);
 
   RealClock();
   ~RealClock() override;
@@ -146,6 +152,10 @@ class RealClock final : public Clock {
 
  private:
   void RunTimers();
+  // Timer lock held: blocks until `until`, or `stopping_`.
+  void RestUntil(std::unique_lock<std::mutex>& lock, Ticks until);
+  // Timer lock held: blocks until a timer is due, or `stopping_`.
+  void WaitForDueTimer(std::unique_lock<std::mutex>& lock);
 
   std::int64_t originNanoseconds_;
   std::mutex timerMutex_;

@@ -1,10 +1,16 @@
 // Interrupt lines, deferred calls and the clocks.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <fstream>
 #include <future>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -267,6 +273,79 @@ TEST(RealClockTest, CounterRunsAtTenMegahertzAndTimersFire) {
   KernelEvent never(clock, EventReset::kManual);
   EXPECT_FALSE(never.Wait(MillisecondsToTicks(1)));
 }
+
+// What the timer thread used between two of its callbacks.
+struct TimerThreadUse {
+  std::chrono::steady_clock::time_point wall;
+  std::chrono::nanoseconds cpu;
+  long waits;  // times the thread blocked of its own accord
+};
+
+TimerThreadUse SampleThisThread() {
+  timespec cpu{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+  long waits = -1;
+  std::ifstream status("/proc/thread-self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) waits = std::stol(line.substr(24));
+  }
+  return {std::chrono::steady_clock::now(),
+          std::chrono::seconds(cpu.tv_sec) + std::chrono::nanoseconds(cpu.tv_nsec), waits};
+}
+
+struct BusyTimerCase {
+  const char* name;
+  Ticks period;
+  std::chrono::microseconds work;  // each callback keeps the thread busy this long
+};
+
+class RealClockLoadTest : public ::testing::TestWithParam<BusyTimerCase> {};
+
+// However often its timers fall due and however long their callbacks take,
+// the clock's thread, real-time where permitted, leaves a processor to the
+// rest of the machine: it takes at most about half of one and wakes at most
+// about once per rest.
+TEST_P(RealClockLoadTest, TheTimerThreadNeverHoldsAProcessor) {
+  const BusyTimerCase& c = GetParam();
+  constexpr auto kWindow = std::chrono::milliseconds(400);
+  RealClock clock;
+  std::optional<TimerThreadUse> first;
+  std::promise<TimerThreadUse> last;
+  bool done = false;
+  const TimerId id = clock.StartTimer(clock.Now(), c.period, [&] {
+    if (done) return;
+    const auto busyUntil = std::chrono::steady_clock::now() + c.work;
+    while (std::chrono::steady_clock::now() < busyUntil) {
+    }
+    const TimerThreadUse now = SampleThisThread();
+    if (!first) {
+      first = now;
+    } else if (now.wall - first->wall >= kWindow) {
+      done = true;
+      last.set_value(now);
+    }
+  });
+  auto ended = last.get_future();
+  ASSERT_EQ(ended.wait_for(kTestDeadline), std::future_status::ready);
+  clock.CancelTimer(id);
+  const TimerThreadUse end = ended.get();
+  const auto wall = end.wall - first->wall;
+  const double share = std::chrono::duration<double>(end.cpu - first->cpu) / wall;
+  EXPECT_LT(share, 0.6) << "the timer thread took " << share * 100 << "% of a processor";
+  ASSERT_GE(first->waits, 0);
+  // A rest, and perhaps a wait for the next due time, after every spell.
+  const auto rests = wall / std::chrono::nanoseconds(RealClock::kShortestRest * 100);
+  EXPECT_LE(end.waits - first->waits, 2 * rests + 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timers, RealClockLoadTest,
+    ::testing::Values(
+        BusyTimerCase{"CheapTimersDueOftenerThanTheClockRests", MicrosecondsToTicks(50),
+                      std::chrono::microseconds(0)},
+        BusyTimerCase{"CallbacksSlowerThanTheirPeriod", MillisecondsToTicks(1),
+                      std::chrono::microseconds(3000)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 using TickTest = HostFixture;
 
