@@ -127,6 +127,13 @@ common::StatusCode JoinAsLaterUser(LinkState& link, ChannelGrant& grant, CncInit
 
 bool InCncMode() { return Link().cncMode; }
 
+void EmptyDllPathBuffer() {
+  if (auto header = PathBufferHeader(Link().pathBuffer)) {
+    header->Set(pb::kEnabled, 0);
+    header->Set(pb::kCount, 0);
+  }
+}
+
 common::StatusCode InitCncMode(CncInitImage& image) {
   LinkState& link = Link();
   ChannelGrant grant;

@@ -17,4 +17,7 @@ common::StatusCode ExitCncMode();
 
 bool InCncMode();
 
+// The DLL path buffer off and empty, as after a reset of the drives.
+void EmptyDllPathBuffer();
+
 }  // namespace vantor::interface

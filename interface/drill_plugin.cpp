@@ -80,7 +80,7 @@ bool LoadDrillPlugin(const std::string& path) {
   return true;
 }
 
-void UnloadDrillPlugin() {
+void AbortDrillCycle() {
   DrillPlugin& plugin = Plugin();
   LinkoraDrillAbortFn abort = nullptr;
   {
@@ -88,6 +88,11 @@ void UnloadDrillPlugin() {
     abort = plugin.abort;
   }
   if (abort != nullptr) abort();
+}
+
+void UnloadDrillPlugin() {
+  AbortDrillCycle();
+  DrillPlugin& plugin = Plugin();
   std::lock_guard lock(plugin.mutex);
   plugin.setDrillParam = nullptr;
   plugin.getDrillParam = nullptr;

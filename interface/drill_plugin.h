@@ -22,6 +22,8 @@ LinkoraDrillMotionTable DrillMotionTable();
 bool LoadDrillPlugin(const std::string& path);
 // Calls the plug-in's abort when it has one, then unloads it.
 void UnloadDrillPlugin();
+// Calls the plug-in's abort when it has one; the plug-in stays loaded.
+void AbortDrillCycle();
 bool DrillPluginLoaded();
 
 enum class DrillEntry { SetDrillParam, GetDrillParam, Drill, GetStatus };

@@ -410,6 +410,11 @@ LinkoraStatus mctl_specfct_GetCompleteStatus(LinkoraCompleteStatusRecord* record
 LinkoraStatus mctl_GetStatus(LinkoraMotionControlStatus* record, uint32_t size);
 LinkoraStatus mctl_GetAxisStatus(int32_t axis, LinkoraAxisStatus* record, uint32_t size);
 
+/* Motion. mctl_Reset brings every drive to operation enabled; it also ends
+ * a homing run that holds the channel, and on success empties the DLL
+ * path buffer. */
+LinkoraStatus mctl_Reset(void);
+
 /* Trace output. */
 LinkoraStatus mctl_InitDebugViewOutput(const LinkoraTraceFilter* filter, uint32_t size);
 

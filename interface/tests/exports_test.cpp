@@ -67,6 +67,7 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "mctl_specfct_GetCompleteStatus",
       "mctl_GetStatus",
       "mctl_GetAxisStatus",
+      "mctl_Reset",
       "mctl_InitDebugViewOutput",
       "cpctl_GetCanInitPar",
       "cpctl_CanInitialize",

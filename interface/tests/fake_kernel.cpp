@@ -14,6 +14,8 @@
 // VANTOR_FAKE_KERNEL_STATUS_FILE   complete status answered in CNC mode (read at each request)
 // VANTOR_FAKE_KERNEL_STATUS_RESULT file with a result code (hex) that the complete status
 //                                  request is answered with instead, while the file exists
+// VANTOR_FAKE_KERNEL_RESET_RESULT  file with a result code (hex) that the reset (15) is
+//                                  answered with in CNC mode, while the file exists
 // VANTOR_FAKE_KERNEL_PDO_FILE file that the payloads of the PDO commands (47 to 50, 44 bytes
 //                             each) are appended to; code 49 answers 8 data bytes
 //                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
@@ -59,21 +61,27 @@ void SaveCncPayload(common::ConstCommunicationBlockView block) {
   }
 }
 
+// The result scripted in the file that `variable` names, while it exists.
+std::optional<common::StatusCode> ScriptedResult(const char* variable) {
+  const char* path = std::getenv(variable);
+  if (path == nullptr) return std::nullopt;
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return std::nullopt;
+  unsigned int result = 0;
+  const bool read = std::fscanf(file, "%x", &result) == 1;
+  std::fclose(file);
+  if (!read) return std::nullopt;
+  return result;
+}
+
 // The complete status in CNC mode: the scripted record, or the scripted
 // failure with a scribbled payload that no caller may take for an answer.
 common::StatusCode AnswerCompleteStatus(common::CommunicationBlockView block) {
   const auto payload =
       block.MutableBytes().subspan(cb::kPayloadOffset, common::kCompleteStatusRecordSize);
-  if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_STATUS_RESULT")) {
-    if (std::FILE* file = std::fopen(path, "r")) {
-      unsigned int result = 0;
-      const bool read = std::fscanf(file, "%x", &result) == 1;
-      std::fclose(file);
-      if (read) {
-        std::fill(payload.begin(), payload.end(), std::uint8_t{0xA5});
-        return result;
-      }
-    }
+  if (const auto result = ScriptedResult("VANTOR_FAKE_KERNEL_STATUS_RESULT")) {
+    std::fill(payload.begin(), payload.end(), std::uint8_t{0xA5});
+    return *result;
   }
   std::fill(payload.begin(), payload.end(), std::uint8_t{0});
   if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_STATUS_FILE")) {
@@ -224,6 +232,12 @@ int main(int argc, char** argv) {
         break;
       case 24:
         result = cncMode ? AnswerCompleteStatus(block) : common::kKernelCncNotInitialized;
+        break;
+      case 15:
+        result =
+            cncMode
+                ? ScriptedResult("VANTOR_FAKE_KERNEL_RESET_RESULT").value_or(common::kKernelSuccess)
+                : common::kKernelCncNotInitialized;
         break;
       case 47:
       case 48:

@@ -14,6 +14,7 @@
 #include "common/kernel_object_names.h"
 #include "interface/include/linkora.h"
 #include "platform/os/named_objects.h"
+#include "platform/os/wait.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ class StatusExportsTest : public ::testing::Test {
     ::setenv("VANTOR_FAKE_KERNEL_LOG", Path("commands").c_str(), 1);
     ::setenv("VANTOR_FAKE_KERNEL_STATUS_FILE", Path("status").c_str(), 1);
     ::setenv("VANTOR_FAKE_KERNEL_STATUS_RESULT", Path("result").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_RESET_RESULT", Path("reset-result").c_str(), 1);
 
     hardware_.CanInterface = 2;
     hardware_.KernelModus = 1;
@@ -76,12 +78,13 @@ class StatusExportsTest : public ::testing::Test {
   void ScriptResult(const char* code) { std::ofstream(Path("result")) << code; }
   void ScriptAnswer() { std::filesystem::remove(Path("result")); }
 
-  int StatusRequests() const {
+  int Requests(int wanted) const {
     std::ifstream in(Path("commands"));
     int code = 0, count = 0;
-    while (in >> code) count += code == 24 ? 1 : 0;
+    while (in >> code) count += code == wanted ? 1 : 0;
     return count;
   }
+  int StatusRequests() const { return Requests(24); }
 
   std::filesystem::path folder_;
   std::string deviceName_ = "tarnis1";
@@ -224,6 +227,68 @@ TEST_F(StatusExportsTest, FailedFetchIsReturnedWithTheControllerInitialised) {
   homing->Reset();
   homing->Close();
   EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), LINKORA_SUCCESS);
+}
+
+// The path buffer's header words: enabled flag and record count.
+struct PathBufferHeader {
+  std::uint32_t enabled = 0;
+  std::uint32_t count = 0;
+  bool operator==(const PathBufferHeader&) const = default;
+};
+
+class PathBufferWords {
+ public:
+  PathBufferWords()
+      : mapping_(
+            os::Mapping::Open(common::ChannelObjectName(common::Channel::CanOne,
+                                                        common::ChannelObject::PathBufferMapping))
+                .take()) {}
+  PathBufferHeader Get() const {
+    PathBufferHeader header;
+    std::memcpy(&header.enabled, mapping_.data() + 4, 4);
+    std::memcpy(&header.count, mapping_.data() + 12, 4);
+    return header;
+  }
+  void Set(PathBufferHeader header) {
+    std::memcpy(mapping_.data() + 4, &header.enabled, 4);
+    std::memcpy(mapping_.data() + 12, &header.count, 4);
+  }
+
+ private:
+  os::Mapping mapping_;
+};
+
+TEST_F(StatusExportsTest, ResetEmptiesTheDllPathBufferOnlyWhenTheKernelSucceeds) {
+  EXPECT_EQ(mctl_Reset(), 0xC914000Bu);
+  EXPECT_EQ(Requests(15), 0) << "nothing is sent outside CNC mode";
+
+  EnterCncMode();
+  PathBufferWords buffer;
+  const PathBufferHeader filled{1, 3};
+  buffer.Set(filled);
+  std::ofstream(Path("reset-result")) << "C913000D";
+  EXPECT_EQ(mctl_Reset(), 0xC913000Du);
+  EXPECT_EQ(buffer.Get(), filled);
+
+  std::filesystem::remove(Path("reset-result"));
+  EXPECT_EQ(mctl_Reset(), LINKORA_SUCCESS);
+  EXPECT_EQ(buffer.Get(), (PathBufferHeader{0, 0}));
+  EXPECT_EQ(Requests(15), 2);
+}
+
+TEST_F(StatusExportsTest, ResetBreaksAHomingRunThatHoldsTheChannel) {
+  EnterCncMode();
+  const auto name = [](common::ChannelObject object) {
+    return common::ChannelObjectName(common::Channel::CanOne, object);
+  };
+  auto homing = os::Event::Open(name(common::ChannelObject::HomingActiveEvent)).take();
+  auto homingBreak = os::Event::Open(name(common::ChannelObject::HomingBreakEvent)).take();
+  ASSERT_TRUE(homing.Set());
+  ASSERT_TRUE(homingBreak.Reset());
+  EXPECT_EQ(mctl_Reset(), LINKORA_SUCCESS);
+  EXPECT_EQ(os::WaitForOne(homingBreak, 0).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(Requests(15), 1);
+  homing.Reset();
 }
 
 }  // namespace

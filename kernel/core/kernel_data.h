@@ -41,6 +41,15 @@ struct SlaveAxisState {
   std::uint32_t failedInputReads = 0;
 };
 
+// What the cycle keeps of a handling node's motion.
+struct HandlingMotion {
+  std::uint32_t inMotion = 0;
+  // The drive has finished its move and stands.
+  std::uint32_t standing = 1;
+  double measuredVelocity = 0.0;
+  double commandedVelocity = 0.0;
+};
+
 struct NodeObject {
   // What the CNC initialisation derived for the node.
   NodeSettings settings;
@@ -49,6 +58,7 @@ struct NodeObject {
   // The request slot's completion event, which the layer record points at.
   std::unique_ptr<canopen::EventCompletionSignal> completion;
   SlaveAxisState slave;
+  HandlingMotion motion;
   // Keeps two services off the node's request slot. Taking and giving back
   // a lock leaves the node as it was, so the locks work on const nodes too.
   mutable os::Mutex requestMutex;
@@ -70,7 +80,8 @@ struct NodeConfiguration {
   // Two unnamed manual-reset events, signalled while nothing waits on them.
   os::Event motionDoneEvent;
   os::Event stopDoneEvent;
-  // Cleared when a drive enters a fault reaction or leaves a limit switch.
+  // Cleared when a drive enters a fault reaction, when it leaves a limit
+  // switch and by the reset before it starts.
   std::array<std::uint32_t, 3> enableWords{};
   // The complete status's refresh marks: what it has read from the drives
   // since the last reset.

@@ -36,6 +36,15 @@ struct KernelStateFlags {
   std::uint32_t testMode = 0;
   std::uint32_t limitSwitchBridge = 0;
   std::uint32_t limitSwitchLeave = 0;
+  // Set only by a successful reset; the reset clears both first, so that a
+  // reset that fails leaves motion refused.
+  std::uint32_t driveEnable = 0;
+  std::uint32_t haltOk = 0;
+  // How the reset waits for running motion to end: not at all, or only for
+  // the node requests in flight (both 0: for the path and the handling
+  // axes).
+  std::uint32_t motionEndNoWait = 0;
+  std::uint32_t motionEndDrainOnly = 0;
 
   // The further words that the complete status shows, in its order.
   std::uint32_t drivesOk = 0;

@@ -6,6 +6,7 @@
 #include "kernel/core/kernel_locks.h"
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/kernel_service_host.h"
+#include "kernel/services/node_results.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -14,15 +15,6 @@ namespace {
 
 // The drives take the cleared option before they are disabled.
 constexpr std::uint32_t kOptionSettleMs = 10;
-
-void ResetNodeResults(KernelData& data, canopen::ServiceContext& context) {
-  KernelDataLock lock(data);
-  NodeConfiguration& nodes = data.nodeConfiguration;
-  for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
-    if (NodeObject* node = nodes.Node(i)) node->can->request.lastResult = common::kKernelSuccess;
-  }
-  canopen::ClearAxisResults(context, false);
-}
 
 // Disabling overwrites the request records; what their first word said
 // (the drive was enabled) is kept as 1 or 0.

@@ -97,6 +97,7 @@ bool MakeNode(NodeConfiguration& nodes, std::uint32_t index, const NodeSettings&
   NodeObject& node = nodes.records[index];
   node.settings = settings;
   node.slave = {};
+  node.motion = {};
   if (!MakeMutex(node.accessMutex)) return false;
   node.completion = canopen::EventCompletionSignal::Create();
   if (!node.completion || !MakeMutex(node.requestMutex)) return false;

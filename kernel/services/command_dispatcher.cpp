@@ -10,6 +10,7 @@
 #include "kernel/services/link_commands.h"
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
+#include "kernel/services/reset_command.h"
 
 namespace vantor::kernel {
 
@@ -38,6 +39,7 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::StaPortAccess, HandleStaPortAccess},
     {CommandCode::StaPortGetCon, HandleStaPortGetCon},
     {CommandCode::CncExit, HandleCncExit},
+    {CommandCode::Reset, HandleReset},
     {CommandCode::GetLatencyTime, HandleGetLatencyTime},
     {CommandCode::GetDataRecord, HandleGetDataRecord},
     {CommandCode::AssignPdo, HandleAssignPdo},

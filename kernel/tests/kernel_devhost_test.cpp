@@ -28,6 +28,7 @@
 #include "drivers/host/tests/devhost_process.h"
 #include "kernel/core/can_cycle.h"
 #include "kernel/core/driver_link_records.h"
+#include "kernel/core/kernel_status.h"
 #include "kernel/services/communication_thread.h"
 #include "kernel/tests/kernel_test_client.h"
 #include "kernel/tests/start_record_builder.h"
@@ -302,13 +303,12 @@ TEST_F(KernelDevhostTest, CncModeReadsTheDrivesInQuickStopAndEndsCleanly) {
     namespace cs = common::complete_status;
     const auto record =
         *client_->Block().Window<common::kCompleteStatusRecordSize>(cb::kPayloadOffset);
-    EXPECT_EQ(record.Get(common::Field<std::uint32_t, cs::StateWordOffset(
-                                                          cs::StateWord::ControlInit)>{}),
-              1u);
-    EXPECT_EQ(*record.Load<std::uint32_t>(cs::AxisOffset(cs::kAxisTable, 1, cs::kNodeIdWord)), 2u);
     EXPECT_EQ(
-        *record.Load<std::uint32_t>(cs::AxisOffset(cs::kAxisTable, 1, cs::kSlaveNodeIdWord)),
-        3u);
+        record.Get(common::Field<std::uint32_t, cs::StateWordOffset(cs::StateWord::ControlInit)>{}),
+        1u);
+    EXPECT_EQ(*record.Load<std::uint32_t>(cs::AxisOffset(cs::kAxisTable, 1, cs::kNodeIdWord)), 2u);
+    EXPECT_EQ(*record.Load<std::uint32_t>(cs::AxisOffset(cs::kAxisTable, 1, cs::kSlaveNodeIdWord)),
+              3u);
     EXPECT_EQ(record.GetText(cs::kKernelVersion), "01.70.00.13");
   }
 
@@ -405,6 +405,69 @@ TEST_F(KernelDevhostTest, ChannelNoCanStartsNoRun) {
   ASSERT_EQ(other.error, os::DeviceOpenError::kNone);
   EXPECT_EQ(StatusOfRequest(other.handle, common::IOCTL_CAN_LED_PER_CYCLE), common::kDriverNoRun);
   EXPECT_EQ(control_->Command("frame-log").find("can0 000#"), std::string::npos);
+  EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
+  EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
+}
+
+namespace reset_test {
+
+// The sample record with no node at all.
+void WriteCncInitRecordWithoutNodes(common::CommunicationBlockView block) {
+  namespace ir = common::cnc_init_record;
+  WriteCncInitRecord(block);
+  auto record = *block.MutableWindow<common::kCncInitRecordSize>(cb::kPayloadOffset);
+  record.Set(ir::kInterAxisNo, 0);
+  record.Set(ir::kAxisNo, 0);
+  record.Set(ir::kSynNodeNo, 0);
+}
+
+}  // namespace reset_test
+
+TEST_F(KernelDevhostTest, AResetWithoutNodesSucceeds) {
+  StartDevhost({});
+  StartKernel();
+  auto start = StartRecord(SampleMachineSettings());
+  start.Set(common::can_start_record::kLookAheadDesPosiMaxNo, std::int16_t{40});
+  ASSERT_EQ(client_->OpenHardware(start).result, common::kKernelSuccess);
+  auto pathBuffer = os::Mapping::CreateOrOpen(
+      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::PathBufferMapping), 8192);
+  ASSERT_TRUE(pathBuffer);
+  reset_test::WriteCncInitRecordWithoutNodes(client_->Block());
+  ASSERT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
+
+  const auto reset = client_->Command(CommandCode::Reset);
+  ASSERT_TRUE(reset.answered);
+  EXPECT_EQ(reset.result, common::kKernelSuccess);
+  // A second reset runs the later-reset rows over no nodes as well.
+  EXPECT_EQ(client_->Command(CommandCode::Reset).result, common::kKernelSuccess);
+  EXPECT_TRUE(client_->Command(CommandCode::CncExit).answered);
+}
+
+TEST_F(KernelDevhostTest, ACycleThatEndsDuringTheResetEndsItWithoutHanging) {
+  // The driver's time stands still unless the test steps it.
+  StartDevhost({"--virtual-clock"});
+  StartStepping(1ms);
+  StartKernel();
+  auto settings = SampleMachineSettings();
+  settings.exchangeTimeoutMs = 1000;
+  auto start = StartRecord(settings);
+  start.Set(common::can_start_record::kLookAheadDesPosiMaxNo, std::int16_t{40});
+  ASSERT_EQ(client_->OpenHardware(start).result, common::kKernelSuccess);
+  auto pathBuffer = os::Mapping::CreateOrOpen(
+      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::PathBufferMapping), 8192);
+  ASSERT_TRUE(pathBuffer);
+  WriteCncInitRecord(client_->Block());
+  ASSERT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
+
+  // The driver's clock stops: the exchange the reset's first node request
+  // waits on never comes back, and the kernel's exchange time-out ends the
+  // cycle under the running reset.
+  StopStepping();
+  const auto reset = client_->Command(CommandCode::Reset);
+  ASSERT_TRUE(reset.answered) << "the reset hangs on a cycle that is gone";
+  EXPECT_EQ(reset.result, kCycleNotRunning);
+  // The kernel still serves, and a further reset is refused at its gate.
+  EXPECT_EQ(client_->Command(CommandCode::Reset).result, kCycleNotRunning);
   EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
   EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
 }

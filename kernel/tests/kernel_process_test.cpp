@@ -101,7 +101,7 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
-      {15, common::kKernelWrongFunctionNumber},
+      {16, common::kKernelWrongFunctionNumber},
       {108, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
@@ -114,6 +114,7 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {12, common::kDriverNoController},
       // CNC services before the CNC initialisation.
       {14, common::kKernelCncNotInitialized},
+      {15, common::kKernelCncNotInitialized},
       {150, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.
       {13, common::kKernelSuccess},

@@ -29,6 +29,8 @@ constexpr std::uint16_t kTimeStampTpdo = 2;
 
 constexpr std::uint16_t kInterpolationData = 0x60C1;
 constexpr std::uint16_t kHighResolutionTimeStamp = 0x1013;
+constexpr std::uint8_t kAxisChainStateLow = 6;
+constexpr std::uint8_t kAxisChainStateHigh = 5;
 
 // What one PDO is to look like; the identifier comes per drive.
 struct PdoLayout {
@@ -87,6 +89,17 @@ PdoLayout TimeStampTransmitLayout(const TimeStampLayout& timeStamp) noexcept {
           0,
           1,
           {pdo::MappingEntry(timeStamp.objectIndex, timeStamp.objectSubindex, 32)}};
+}
+
+// The chained drives' state: 0x2043 sub 6 and sub 5. Nothing else named,
+// so type and inhibit time stay 0.
+PdoLayout AxisStateLayout() noexcept {
+  return {true,
+          0,
+          0,
+          2,
+          {pdo::MappingEntry(object::kAxisChain, kAxisChainStateLow, 32),
+           pdo::MappingEntry(object::kAxisChain, kAxisChainStateHigh, 16)}};
 }
 
 std::uint16_t IdentifierFor(Identifier kind, std::uint16_t pdoNumber, const NodeObject& node,
@@ -318,6 +331,19 @@ StatusCode MapTimeStampRpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumb
   const std::uint16_t cobId = StoreTimeStampCobId(context);
   return ConfigureAxes(context,
                        {TimeStampReceiveLayout(), pdoNumber, Identifier::TimeStamp, cobId}, true);
+}
+
+StatusCode MapStateTpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept {
+  NodeMask chained = 0;
+  {
+    HostLock lock(context.host);
+    for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
+      const NodeObject* node = context.nodes.nodes[k];
+      if (node != nullptr && node->axisCount != 0) chained |= NodeMask{1} << k;
+    }
+  }
+  const PdoRequest request{AxisStateLayout(), pdoNumber, Identifier::OwnTransmit, 0};
+  return WithAxes(context, ConfigureNodes(context, chained, request), request);
 }
 
 StatusCode MapFeedbackTpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept {

@@ -41,6 +41,9 @@ common::StatusCode MapSetpointRpdoOnAxes(ServiceContext& context,
 common::StatusCode MapTimeStampRpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
 common::StatusCode MapTimeStampRpdoOnAxes(ServiceContext& context,
                                           std::uint16_t pdoNumber) noexcept;
+// Transmit PDO n of the nodes with axes and of their axes carries the
+// chain's state (0x2043 sub 6, 32 bits, and sub 5, 16 bits).
+common::StatusCode MapStateTpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
 // Transmit PDO n carries position, statusword and digital inputs (type 1,
 // inhibit 10).
 common::StatusCode MapFeedbackTpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
