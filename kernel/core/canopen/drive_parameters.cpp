@@ -302,6 +302,14 @@ double HomePositionOffset(const NodeTable& nodes, std::uint32_t nodeNumber,
   }
 }
 
+HomingParameters HomingOf(const DriveParameters& drive) noexcept {
+  return {.method = static_cast<std::uint8_t>(drive.homingMethod),
+          .homeOffset = drive.homeOffset,
+          .switchSearchSpeed = drive.homingSpeedSwitch,
+          .zeroSearchSpeed = drive.homingSpeedZero,
+          .acceleration = drive.homingAcceleration};
+}
+
 StatusCode ReadDriveParameters(ServiceContext& context) noexcept {
   {
     HostLock lock(context.host);
@@ -316,6 +324,7 @@ StatusCode ReadDriveParameters(ServiceContext& context) noexcept {
             NodeObject* node = context.nodes.nodes[k];
             if (node == nullptr || Failed(node->request.requestResult)) continue;
             node->drive = node->uploadedDrive;
+            node->homing = HomingOf(node->drive);
             node->gear = node->uploadedGear;
             node->scalingDivisor = RatioOf(node->gear);
           }
@@ -353,6 +362,7 @@ StatusCode ReadDriveParametersOnAxes(ServiceContext& context) noexcept {
         }
         NodeAxis& entry = node->axes[a];
         entry.drive = node->uploadedDrive;
+        entry.homing = HomingOf(entry.drive);
         entry.gear = node->uploadedGear;
         const bool sameGear = entry.gear.numerator == node->gear.numerator &&
                               entry.gear.denominator == node->gear.denominator &&

@@ -90,6 +90,14 @@ TEST_F(DriveParameterServices, ReadOutConvertsScalesAndKeepsAReference) {
   // The axis's own values are in its record.
   EXPECT_DOUBLE_EQ(nodes[0].axes[0].drive.profileVelocity, 500.0);
   EXPECT_EQ(nodes[0].axes[0].axisResult, kOk);
+  // The homing values, which the reset writes back, are those read.
+  for (const HomingParameters* homing : {&nodes[0].homing, &nodes[0].axes[0].homing}) {
+    EXPECT_EQ(homing->method, 3);
+    EXPECT_DOUBLE_EQ(homing->homeOffset, -100.0);
+    EXPECT_DOUBLE_EQ(homing->switchSearchSpeed, 40.0);
+    EXPECT_DOUBLE_EQ(homing->zeroSearchSpeed, 10.0);
+    EXPECT_DOUBLE_EQ(homing->acceleration, 70.0);
+  }
   // Method 3 adds the home-switch distance.
   EXPECT_DOUBLE_EQ(HomePositionOffset(nodes.table, 1, -1), -75.0);
   EXPECT_DOUBLE_EQ(HomePositionOffset(nodes.table, 1, 1), 0.0) << "no second axis";
