@@ -39,15 +39,6 @@ constexpr std::int32_t kAfterClear = 4;
 constexpr std::int32_t kAfterOutputs = 5;
 }  // namespace option_step
 
-// The request is over with `result` unless the framing went through.
-void FrameOrFinish(NodeObject& node, bool framed, std::int32_t nextStep) noexcept {
-  if (!framed) {
-    FinishNodeRequestWith(node, common::kKernelCanMessageInvalid);
-    return;
-  }
-  node.request.step = nextStep;
-}
-
 void WriteControlword(CycleContext& cycle, NodeObject& node, std::uint16_t controlword,
                       std::int32_t nextStep) noexcept {
   FrameOrFinish(node,

@@ -35,15 +35,6 @@ constexpr std::int32_t kCheckState = 4;
 constexpr std::int32_t kCheckHalt = 5;
 }  // namespace leave_step
 
-// Frames an exchange and moves on to `nextStep`, or ends the request.
-void Frame(NodeObject& node, bool framed, std::int32_t nextStep) noexcept {
-  if (!framed) {
-    FinishNodeRequestWith(node, common::kKernelCanMessageInvalid);
-    return;
-  }
-  node.request.step = nextStep;
-}
-
 // The controlword's answer; false while pending or after a failure, which
 // has ended the request.
 bool UploadedWord(CycleContext& cycle, NodeObject& node, std::uint16_t index,
@@ -70,7 +61,7 @@ bool Downloaded(CycleContext& cycle, NodeObject& node, std::uint16_t index) noex
 // Halts the leave move; the request then ends with `cause`.
 void Halt(CycleContext& cycle, NodeObject& node, StatusCode cause) noexcept {
   node.request.requestRecord->Set(leave_request::kHaltCause, cause);
-  Frame(node, FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize, kLeaveHalt),
+  FrameOrFinish(node, FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize, kLeaveHalt),
         leave_step::kCheckHalt);
   node.request.countdown = kHaltCountdownFactor * node.countdownReload;
 }
@@ -113,7 +104,7 @@ void CheckLeaveState(CycleContext& cycle, NodeObject& node) noexcept {
     Halt(cycle, node, common::kKernelCanMessageTimeout);
     return;
   }
-  Frame(node, FrameSlotUpload(cycle, node, object::kStatusword, 0), leave_step::kCheckState);
+  FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kStatusword, 0), leave_step::kCheckState);
 }
 
 // Every masked node without axes: last result := request result.
@@ -161,13 +152,13 @@ void EnterLeaveModeStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept 
   NodeObject& node = *slot;
   switch (node.request.step) {
     case enter_step::kReadControlword:
-      Frame(node, FrameSlotUpload(cycle, node, object::kControlword, 0),
+      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kControlword, 0),
             enter_step::kClearNewSetPoint);
       return;
     case enter_step::kClearNewSetPoint: {
       std::uint16_t controlword = 0;
       if (!UploadedWord(cycle, node, object::kControlword, controlword)) return;
-      Frame(node,
+      FrameOrFinish(node,
             FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize,
                               static_cast<std::uint16_t>(controlword & ~kNewSetPoint)),
             enter_step::kSelectMode);
@@ -175,7 +166,7 @@ void EnterLeaveModeStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept 
     }
     case enter_step::kSelectMode:
       if (!Downloaded(cycle, node, object::kControlword)) return;
-      Frame(node,
+      FrameOrFinish(node,
             FrameSlotDownload(cycle, node, object::kModesOfOperation, 0, kByteSize,
                               kLeaveLimitSwitchMode),
             enter_step::kCheckMode);
@@ -200,12 +191,12 @@ void LeaveSwitchStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
     case leave_step::kReadControlword:
       record.Set(leave_request::kElapsedMicroseconds, 0);
       record.Set(leave_request::kHaltCause, common::kKernelSuccess);
-      Frame(node, FrameSlotUpload(cycle, node, object::kControlword, 0), leave_step::kStart);
+      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kControlword, 0), leave_step::kStart);
       return;
     case leave_step::kStart: {
       std::uint16_t controlword = 0;
       if (!UploadedWord(cycle, node, object::kControlword, controlword)) return;
-      Frame(node,
+      FrameOrFinish(node,
             FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize,
                               static_cast<std::uint16_t>(controlword | kNewSetPoint)),
             leave_step::kReadState);
@@ -213,7 +204,7 @@ void LeaveSwitchStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
     }
     case leave_step::kReadState:
       if (!Downloaded(cycle, node, object::kControlword)) return;
-      Frame(node, FrameSlotUpload(cycle, node, object::kStatusword, 0), leave_step::kCheckState);
+      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kStatusword, 0), leave_step::kCheckState);
       return;
     case leave_step::kCheckState:
       CheckLeaveState(cycle, node);

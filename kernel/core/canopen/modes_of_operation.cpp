@@ -26,14 +26,6 @@ constexpr std::uint8_t kByteSize = 1;
 constexpr std::uint8_t kWordSize = 2;
 constexpr std::uint8_t kLongSize = 4;
 
-void FrameOrFinish(NodeObject& node, bool framed, std::int32_t nextStep) noexcept {
-  if (!framed) {
-    FinishNodeRequestWith(node, common::kKernelCanMessageInvalid);
-    return;
-  }
-  node.request.step = nextStep;
-}
-
 void Download(CycleContext& cycle, NodeObject& node, std::uint16_t index, std::uint8_t size,
               std::uint32_t value, std::int32_t nextStep) noexcept {
   FrameOrFinish(node, FrameSlotDownload(cycle, node, index, 0, size, value), nextStep);

@@ -80,6 +80,14 @@ void FinishNodeRequestWith(NodeObject& node, common::StatusCode result) noexcept
   FinishNodeRequest(node);
 }
 
+void FrameOrFinish(NodeObject& node, bool framed, std::int32_t nextStep) noexcept {
+  if (!framed) {
+    FinishNodeRequestWith(node, common::kKernelCanMessageInvalid);
+    return;
+  }
+  node.request.step = nextStep;
+}
+
 void ArmNodeRequest(NodeObject& node, NodeStepFunction step, std::int32_t startStep) noexcept {
   if (node.request.completionEvent != nullptr) node.request.completionEvent->Reset();
   node.request.stepFunction = step;

@@ -308,6 +308,10 @@ void FinishNodeRequest(NodeObject& node) noexcept;
 // Stores the result and finishes.
 void FinishNodeRequestWith(NodeObject& node, common::StatusCode result) noexcept;
 
+// After framing an exchange: on to `nextStep`, or, when the frame could not
+// be built, the request ends as an invalid message.
+void FrameOrFinish(NodeObject& node, bool framed, std::int32_t nextStep) noexcept;
+
 // Arms the slot (the caller holds the kernel data lock): completion reset,
 // step function installed at `startStep`, stop flag cleared.
 void ArmNodeRequest(NodeObject& node, NodeStepFunction step, std::int32_t startStep = 1) noexcept;
