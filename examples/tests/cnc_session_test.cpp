@@ -172,6 +172,29 @@ TEST_F(CncSessionTest, ASecondProcessJoinsCncModeAndLeavesItToTheFirst) {
   ExpectNothingLeft();
 }
 
+// The reset brings the default machine's drives up; the first one after the
+// initialisation identifies the modules, a second one does not again.
+TEST_F(CncSessionTest, TheFirstResetIdentifiesTheDrivesAndASecondOneDoesNotAgain) {
+  const fs::path log = folder_ / "frames.log";
+  StartDevhost({}, log.string());
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_EQ(mctl_Initialize(kSampleIni.c_str()), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_Reset(), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_Reset(), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  ExpectNothingLeft();
+
+  // The identification text's upload request to drive 1.
+  const std::vector<LoggedFrame> frames = ReadFrameLog(log);
+  const auto identifications = std::count_if(frames.begin(), frames.end(), [](const LoggedFrame& f) {
+    return f.text.rfind("601#400A1000", 0) == 0;
+  });
+  EXPECT_EQ(identifications, 1) << "identified once, by the first reset";
+  const auto started = std::find_if(frames.begin(), frames.end(),
+                                    [](const LoggedFrame& f) { return f.text.rfind("000#01", 0) == 0; });
+  EXPECT_NE(started, frames.end()) << "the drives were started";
+}
+
 // Refusals end the session before it touches the channel, with the
 // library's text, and leave nothing behind.
 TEST_F(CncSessionTest, AMissingFileOrDriverHostEndsWithTheLibraryText) {
