@@ -188,9 +188,9 @@ TEST_F(ChannelProbeTest, WithoutDriverHostTheStartFailsWithTheLibraryText) {
 TEST_F(ChannelProbeTest, BadArgumentsAndFilesAreRefused) {
   const ProbeRun missing = RunProbe({(folder_ / "absent.ini").string()});
   EXPECT_EQ(missing.exitCode, 1u);
-  EXPECT_NE(missing.err.find("cpctl_GetCanInitPar(" + (folder_ / "absent.ini").string() +
-                             ") failed:\n"),
-            std::string::npos)
+  EXPECT_NE(
+      missing.err.find("cpctl_GetCanInitPar(" + (folder_ / "absent.ini").string() + ") failed:\n"),
+      std::string::npos)
       << missing.err;
   EXPECT_NE(missing.err.find("0xC9140001 (3-2324-1): Incorrect initialization-file!"),
             std::string::npos)
@@ -198,8 +198,7 @@ TEST_F(ChannelProbeTest, BadArgumentsAndFilesAreRefused) {
   for (const std::string& node : std::vector<std::string>{"0", "128", "99999999999"}) {
     const ProbeRun run = RunProbe({kSampleIni, node});
     EXPECT_EQ(run.exitCode, 2u) << node;
-    EXPECT_NE(run.err.find("\"" + node + "\" is no CAN node number"), std::string::npos)
-        << run.err;
+    EXPECT_NE(run.err.find("\"" + node + "\" is no CAN node number"), std::string::npos) << run.err;
   }
   const ProbeRun option = RunProbe({"--verbose"});
   EXPECT_EQ(option.exitCode, 2u);
@@ -225,9 +224,8 @@ TEST_F(ChannelProbeTest, HeartbeatTogglesWhileTheChannelIsUpAndTheProbeAttaches)
   ASSERT_EQ(cpctl_CanInitialize(&record, sizeof record), LINKORA_SUCCESS);
 
   {
-    auto block = os::Mapping::Open(
-        common::ChannelObjectName(common::Channel::CanOne,
-                                  common::ChannelObject::CommunicationMapping));
+    auto block = os::Mapping::Open(common::ChannelObjectName(
+        common::Channel::CanOne, common::ChannelObject::CommunicationMapping));
     ASSERT_TRUE(block) << os::OsErrorName(block.error());
     ASSERT_GE(block->size(), common::kCommunicationBlockSize);
     namespace cb = common::communication_block;
@@ -252,9 +250,8 @@ TEST_F(ChannelProbeTest, HeartbeatTogglesWhileTheChannelIsUpAndTheProbeAttaches)
 
   const ProbeRun run = RunProbe({kSampleIni, "3"});
   EXPECT_EQ(run.exitCode, 0u) << run.err;
-  const std::vector<std::string> expected = {kBanner, kChannelUp,
-                                             std::string("node 3: ") + kStandardDrive,
-                                             kChannelEnded};
+  const std::vector<std::string> expected = {
+      kBanner, kChannelUp, std::string("node 3: ") + kStandardDrive, kChannelEnded};
   EXPECT_EQ(run.out, expected) << run.err;
   EXPECT_FALSE(ChannelProgramsOfNamespace(namespace_).empty())
       << "the probe's exit ended a channel it did not start";

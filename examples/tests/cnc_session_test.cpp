@@ -186,12 +186,13 @@ TEST_F(CncSessionTest, TheFirstResetIdentifiesTheDrivesAndASecondOneDoesNotAgain
 
   // The identification text's upload request to drive 1.
   const std::vector<LoggedFrame> frames = ReadFrameLog(log);
-  const auto identifications = std::count_if(frames.begin(), frames.end(), [](const LoggedFrame& f) {
-    return f.text.rfind("601#400A1000", 0) == 0;
-  });
+  const auto identifications =
+      std::count_if(frames.begin(), frames.end(),
+                    [](const LoggedFrame& f) { return f.text.rfind("601#400A1000", 0) == 0; });
   EXPECT_EQ(identifications, 1) << "identified once, by the first reset";
-  const auto started = std::find_if(frames.begin(), frames.end(),
-                                    [](const LoggedFrame& f) { return f.text.rfind("000#01", 0) == 0; });
+  const auto started = std::find_if(frames.begin(), frames.end(), [](const LoggedFrame& f) {
+    return f.text.rfind("000#01", 0) == 0;
+  });
   EXPECT_NE(started, frames.end()) << "the drives were started";
 }
 

@@ -28,9 +28,9 @@ typedef uint32_t LinkoraStatus;
 
 /* CAN hardware parameters (24 bytes). */
 typedef struct LinkoraCanHardwareParameters {
-  uint8_t CanInterface;    /* 0 parallel-port adapter, 1 PC/104 card, 2 PCI card */
-  uint8_t KernelModus;     /* channel 0 (NoCan) .. 4 */
-  uint8_t BaudRateForCan;  /* 0..7: 10, 20, 50, 125, 250, 500, 800, 1000 kbit/s */
+  uint8_t CanInterface;   /* 0 parallel-port adapter, 1 PC/104 card, 2 PCI card */
+  uint8_t KernelModus;    /* channel 0 (NoCan) .. 4 */
+  uint8_t BaudRateForCan; /* 0..7: 10, 20, 50, 125, 250, 500, 800, 1000 kbit/s */
   uint8_t Unused3;
   uint32_t MeasureLatenzTime;
   int16_t LookAheadDesPosiMaxNo;
@@ -47,7 +47,7 @@ typedef struct LinkoraCanInitRecord {
   uint32_t DeclareMode;  /* non-zero: follower of the application that started the channel */
   uint32_t KernelShared; /* non-zero: a running kernel may be shared */
   LinkoraCanHardwareParameters* HardwareParameters;
-  char* DeviceName;  /* "Ravund", "Pelmar104", "tarnis1" .. "tarnis4" */
+  char* DeviceName; /* "Ravund", "Pelmar104", "tarnis1" .. "tarnis4" */
   char* KernelPath;
   char* WatchPath;
   uint32_t WindowsTimerRes; /* 0 = off */
@@ -57,7 +57,8 @@ typedef struct LinkoraCanInitRecord {
 } LinkoraCanInitRecord;
 
 #define LINKORA_CAN_INIT_RECORD_SIZE (sizeof(LinkoraCanInitRecord))
-#define LINKORA_CAN_INIT_RECORD_MEDIUM_SIZE (offsetof(LinkoraCanInitRecord, RealTimeThreadIntWaitTime))
+#define LINKORA_CAN_INIT_RECORD_MEDIUM_SIZE \
+  (offsetof(LinkoraCanInitRecord, RealTimeThreadIntWaitTime))
 #define LINKORA_CAN_INIT_RECORD_SHORT_SIZE (offsetof(LinkoraCanInitRecord, WindowsTimerRes))
 
 /* Entries of the three lists that a CNC initialisation record points to. */
@@ -78,7 +79,7 @@ typedef struct LinkoraAxisEntry {
 
 typedef struct LinkoraHandlingAxisEntry {
   uint32_t CanNodeNo;
-  uint32_t DeviceTypeFlag; /* 1 when the device type is 1 */
+  uint32_t DeviceTypeFlag;  /* 1 when the device type is 1 */
 } LinkoraHandlingAxisEntry; /* 8 bytes */
 
 /* CNC initialisation record (880 bytes up to the list pointers). */
@@ -165,8 +166,8 @@ typedef struct LinkoraSdoFrame {
   uint8_t RequestLength; /* 0..8 */
   uint8_t Unused11;
   uint16_t ResponseCobId;
-  uint8_t ResponseData[8];  /* out */
-  uint8_t ResponseLength;   /* out */
+  uint8_t ResponseData[8]; /* out */
+  uint8_t ResponseLength;  /* out */
   uint8_t Unused23;
   uint32_t Timeout;
   uint32_t TimeUsed; /* out: summed over all attempts */
@@ -184,8 +185,8 @@ typedef struct LinkoraCanObjectError {
 } LinkoraCanObjectError; /* 12 bytes */
 
 typedef struct LinkoraSoftwareLimitState {
-  uint32_t NegSweWarning; /* OK word */
-  uint32_t PosSweWarning; /* OK word */
+  uint32_t NegSweWarning;    /* OK word */
+  uint32_t PosSweWarning;    /* OK word */
 } LinkoraSoftwareLimitState; /* 8 bytes */
 
 typedef struct LinkoraAxisMotionWords {
@@ -198,7 +199,7 @@ typedef struct LinkoraAxisMotionWords {
 typedef struct LinkoraAxisModes {
   uint32_t SingleAxis;   /* 0 = interpolated axis */
   uint32_t PositionMode; /* 1 position mode, 0 velocity mode (single axes) */
-} LinkoraAxisModes; /* 8 bytes */
+} LinkoraAxisModes;      /* 8 bytes */
 
 typedef struct LinkoraDriveState {
   uint32_t NmtError; /* OK words from here to ParInvalid */
@@ -224,7 +225,7 @@ typedef struct LinkoraAxisNodes {
   uint32_t NodeNo;
   uint32_t SlaveAxisNo; /* 0 or 1 */
   uint32_t SlaveNodeNo; /* 0 without a slave axis */
-} LinkoraAxisNodes; /* 12 bytes */
+} LinkoraAxisNodes;     /* 12 bytes */
 
 typedef struct LinkoraSlaveAxisState {
   uint32_t NegLimitSwitch; /* OK word */

@@ -331,8 +331,8 @@ TEST_F(KernelLinkTest, StartTakesOverAWatchingProgramLeftWithoutAKernel) {
   auto holdsLock =
       os::Mutex::CreateOrOpen(common::KernelObjectName(common::kInitializationEventIndex), false);
   ASSERT_TRUE(holdsLock);
-  auto leftOver =
-      os::Process::Start(kVigilo, {std::string(common::KernelObjectName(common::kWatchCommandLineIndex))});
+  auto leftOver = os::Process::Start(
+      kVigilo, {std::string(common::KernelObjectName(common::kWatchCommandLineIndex))});
   ASSERT_TRUE(leftOver);
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   while (!EventSet(common::kWatchEventIndex) && std::chrono::steady_clock::now() < deadline) {

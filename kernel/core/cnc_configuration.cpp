@@ -216,13 +216,12 @@ CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payloa
     NodeSettings& node = c.nodes[static_cast<std::size_t>(i)];
     node = ReadNode(record, entry, i, counts, channel, averagingSeconds);
     c.largestSlaveAxisCount = std::max(c.largestSlaveAxisCount, node.slaveAxisCount);
-    checked[static_cast<std::size_t>(i)] = {.nodeId = node.setup.nodeId,
-                                            .isSyncNode = node.isSyncNode != 0,
-                                            .bootWaitMilliseconds = node.resetDelayMilliseconds,
-                                            .slaveAxisCount =
-                                                static_cast<std::int32_t>(node.slaveAxisCount),
-                                            .firstSlaveNodeId =
-                                                static_cast<std::int32_t>(node.slaveNodeId)};
+    checked[static_cast<std::size_t>(i)] = {
+        .nodeId = node.setup.nodeId,
+        .isSyncNode = node.isSyncNode != 0,
+        .bootWaitMilliseconds = node.resetDelayMilliseconds,
+        .slaveAxisCount = static_cast<std::int32_t>(node.slaveAxisCount),
+        .firstSlaveNodeId = static_cast<std::int32_t>(node.slaveNodeId)};
   }
 
   c.handlingAxisCount = counts.handlingAxes;
@@ -246,15 +245,14 @@ CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payloa
   c.globalSlot.record = 2 * static_cast<std::uint32_t>(counts.nodes) + 1;
   c.handwheel = ReadHandwheel(record);
   // Checked below to lie between 6 and 31.
-  c.drive.pathBufferDepth =
-      static_cast<std::uint32_t>(std::max<std::int32_t>(0, record.Get(ir::kAmplifyMaxNoBufferedDesCoor)));
+  c.drive.pathBufferDepth = static_cast<std::uint32_t>(
+      std::max<std::int32_t>(0, record.Get(ir::kAmplifyMaxNoBufferedDesCoor)));
   c.drive.teachInBufferDepth = static_cast<std::uint32_t>(
       std::max<std::int32_t>(0, record.Get(ir::kTeachInAmplifyMaxNoBufferedDesCoor)));
 
-  out.result = ValidateConfiguration(
-      ToCheck(c, pathCoordinates, record, channel,
-              std::span<const ConfiguredNode>(checked.data(),
-                                              static_cast<std::size_t>(counts.nodes))));
+  out.result = ValidateConfiguration(ToCheck(
+      c, pathCoordinates, record, channel,
+      std::span<const ConfiguredNode>(checked.data(), static_cast<std::size_t>(counts.nodes))));
   return out;
 }
 

@@ -53,17 +53,38 @@ bool MakeNamedEvent(os::Event& into, common::Channel channel, common::ChannelObj
 // not yet reset, every mode off. `cycleRunning` is set once the cycle is
 // seen running at the end, `cncInitialised` last of all.
 void ResetStateWords(KernelStateFlags& s) {
-  for (std::uint32_t* word :
-       {&s.syncRunning, &s.velocityOutputActive, &s.motionBreak, &s.quickStopping, &s.teachMode,
-        &s.powerOff, &s.testMode, &s.limitSwitchBridge, &s.limitSwitchLeave, &s.motionActive,
-        &s.pathMode, &s.pathStarted, &s.moving, &s.pathActive, &s.motionStop, &s.motionAbort,
-        &s.resuming, &s.axisLimitError, &s.stopOnInputInitialised, &s.stopOnInputActive,
-        &s.stopOnInputTriggered, &s.handwheelInitialised, &s.handwheelActive, &s.handwheelOk,
-        &s.handwheelLatched, &s.handwheelF1, &s.handwheelF2, &s.statusRefresh}) {
+  for (std::uint32_t* word : {&s.syncRunning,
+                              &s.velocityOutputActive,
+                              &s.motionBreak,
+                              &s.quickStopping,
+                              &s.teachMode,
+                              &s.powerOff,
+                              &s.testMode,
+                              &s.limitSwitchBridge,
+                              &s.limitSwitchLeave,
+                              &s.motionActive,
+                              &s.pathMode,
+                              &s.pathStarted,
+                              &s.moving,
+                              &s.pathActive,
+                              &s.motionStop,
+                              &s.motionAbort,
+                              &s.resuming,
+                              &s.axisLimitError,
+                              &s.stopOnInputInitialised,
+                              &s.stopOnInputActive,
+                              &s.stopOnInputTriggered,
+                              &s.handwheelInitialised,
+                              &s.handwheelActive,
+                              &s.handwheelOk,
+                              &s.handwheelLatched,
+                              &s.handwheelF1,
+                              &s.handwheelF2,
+                              &s.statusRefresh}) {
     *word = 0;
   }
-  for (std::uint32_t* word : {&s.busOk, &s.drivesOk, &s.limitsOk, &s.peripheryPdoOk, &s.stopped,
-                              &s.resetPending}) {
+  for (std::uint32_t* word :
+       {&s.busOk, &s.drivesOk, &s.limitsOk, &s.peripheryPdoOk, &s.stopped, &s.resetPending}) {
     *word = 1;
   }
   s.reservedStateWords = {0, 1, 1};
@@ -88,7 +109,8 @@ bool MakeNodeConfigurationObjects(Kernel& kernel) {
   NodeConfiguration& nodes = data.nodeConfiguration;
   const common::Channel channel = kernel.instance.channel;
   return MakeMutex(data.canObjectListMutex) && MakeMutex(nodes.mutex) &&
-         MakeNamedEvent(nodes.homingActiveEvent, channel, common::ChannelObject::HomingActiveEvent) &&
+         MakeNamedEvent(nodes.homingActiveEvent, channel,
+                        common::ChannelObject::HomingActiveEvent) &&
          MakeNamedEvent(nodes.homingBreakEvent, channel, common::ChannelObject::HomingBreakEvent) &&
          MakeEvent(nodes.motionDoneEvent, true) && MakeEvent(nodes.stopDoneEvent, true);
 }
@@ -208,8 +230,8 @@ common::StatusCode Initialize(Kernel& kernel) {
   data.handlingAxes = c.handlingAxes;
   data.handwheel = c.handwheel;
   data.driveWorkingValues = c.drive;
-  data.driveWorkingValues.cycleDivider =
-      static_cast<std::uint32_t>(std::max<std::int16_t>(1, TicksForMicroseconds(cycleMicroseconds)));
+  data.driveWorkingValues.cycleDivider = static_cast<std::uint32_t>(
+      std::max<std::int16_t>(1, TicksForMicroseconds(cycleMicroseconds)));
   data.state.syncRunning = 0;
 
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);

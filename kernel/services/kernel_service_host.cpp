@@ -16,24 +16,22 @@ void KernelServiceHost::LockKernelData() noexcept {
 
 void KernelServiceHost::UnlockKernelData() noexcept { vantor::kernel::UnlockKernelData(data_); }
 
-void KernelServiceHost::LockCanObjects() noexcept {
-  static_cast<void>(LockCanObjectList(data_));
-}
+void KernelServiceHost::LockCanObjects() noexcept { static_cast<void>(LockCanObjectList(data_)); }
 
 void KernelServiceHost::UnlockCanObjects() noexcept { UnlockCanObjectList(data_); }
 
 bool KernelServiceHost::IsCycleRunning() noexcept { return data_.state.cycleRunning != 0; }
 
 void KernelServiceHost::WaitForAll(std::span<canopen::CompletionSignal* const> signals) noexcept {
-  static_cast<void>(
-      canopen::WaitForCompletion(signals, [this] { return IsCanBusRunning(data_); }));
+  static_cast<void>(canopen::WaitForCompletion(signals, [this] { return IsCanBusRunning(data_); }));
 }
 
 void KernelServiceHost::Sleep(std::uint32_t milliseconds) noexcept { os::Sleep(milliseconds); }
 
 std::uint64_t KernelServiceHost::MonotonicMilliseconds() noexcept {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 bool KernelServiceHost::StopOnInputOrHandwheelInitialised() noexcept {

@@ -33,8 +33,9 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
   canopen::GlobalRequest& GlobalSlot() noexcept override;
   bool LockGlobalRequest() noexcept override;
   void UnlockGlobalRequest() noexcept override;
-  common::StatusCode SetupAxesProfileMode(bool includeNode, canopen::NodeMask mask,
-                                          std::span<const std::int32_t> positions) noexcept override;
+  common::StatusCode SetupAxesProfileMode(
+      bool includeNode, canopen::NodeMask mask,
+      std::span<const std::int32_t> positions) noexcept override;
 
   canopen::DriveWorkingValues WorkingValues() noexcept override { return data_.driveWorkingValues; }
   void SetLimitSwitchBridge(bool bridged) noexcept override {

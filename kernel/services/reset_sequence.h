@@ -10,9 +10,9 @@
 #include <span>
 
 #include "common/status_code.h"
+#include "kernel/core/canopen/held_positions.h"
 #include "kernel/core/canopen/service_host.h"
 #include "kernel/services/kernel_link.h"
-#include "kernel/core/canopen/held_positions.h"
 
 namespace vantor::kernel {
 

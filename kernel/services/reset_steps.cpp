@@ -4,8 +4,8 @@
 
 #include "kernel/core/canopen/axis_chain.h"
 #include "kernel/core/canopen/canopen_constants.h"
-#include "kernel/core/canopen/drive_reads.h"
 #include "kernel/core/canopen/drive_parameters.h"
+#include "kernel/core/canopen/drive_reads.h"
 #include "kernel/core/canopen/drive_services.h"
 #include "kernel/core/canopen/gantry_homing_objects.h"
 #include "kernel/core/canopen/global_slot.h"
@@ -42,9 +42,7 @@ constexpr std::uint8_t kNmtResetNode = 0x81;
 
 StatusCode Nothing(ResetRun&) { return common::kKernelSuccess; }
 
-StatusCode ClearGlobalSlot(ResetRun& run) {
-  return canopen::ArmGlobalSlot(run.context, false);
-}
+StatusCode ClearGlobalSlot(ResetRun& run) { return canopen::ArmGlobalSlot(run.context, false); }
 StatusCode ClearNodeRecords(ResetRun& run) {
   return canopen::ArmAllNodeRecords(run.context, canopen::RecordArming::Clear, true);
 }
@@ -57,12 +55,8 @@ StatusCode Read2047Support(ResetRun& run) {
 StatusCode ResetNodes(ResetRun& run) {
   return canopen::SendNmtCommand(run.context, true, kNmtResetNode);
 }
-StatusCode IdentifyModules(ResetRun& run) {
-  return canopen::IdentifyModules(run.context, {});
-}
-StatusCode ReadGuarding(ResetRun& run) {
-  return canopen::ReadGuardingParameters(run.context);
-}
+StatusCode IdentifyModules(ResetRun& run) { return canopen::IdentifyModules(run.context, {}); }
+StatusCode ReadGuarding(ResetRun& run) { return canopen::ReadGuardingParameters(run.context); }
 StatusCode StartNodes(ResetRun& run) {
   return canopen::SendNmtCommand(run.context, false, kNmtStartRemoteNode);
 }
@@ -146,9 +140,7 @@ StatusCode RestoreHeldPositions(ResetRun& run) {
   return canopen::RestoreHeldPositions(run.context, run.held);
 }
 
-StatusCode RearmGlobalSlot(ResetRun& run) {
-  return canopen::ArmGlobalSlot(run.context, true);
-}
+StatusCode RearmGlobalSlot(ResetRun& run) { return canopen::ArmGlobalSlot(run.context, true); }
 StatusCode ArmNodeRecords(ResetRun& run) {
   return canopen::ArmAllNodeRecords(run.context, canopen::RecordArming::Arm, false);
 }

@@ -4,16 +4,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/cnc_init_record.h"
@@ -41,9 +41,8 @@ const bool kOwnNamespace = [] {
 }();
 
 std::size_t OpenDescriptors() {
-  return static_cast<std::size_t>(
-      std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                    std::filesystem::directory_iterator()));
+  return static_cast<std::size_t>(std::distance(
+      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
 }
 
 std::string_view ChannelName(common::ChannelObject object) {
@@ -69,9 +68,9 @@ class CncInitializeTest : public ::testing::Test {
     kernel_.settings.hardware.Set(hw::kBaudRateForCan, std::uint8_t{5});
     kernel_.settings.hardware.Set(hw::kLookAheadDesPosiMaxNo, std::int16_t{40});
     // The library creates the path buffer before it sends the record.
-    pathBuffer_ = os::Mapping::CreateOrOpen(ChannelName(common::ChannelObject::PathBufferMapping),
-                                            8192)
-                      .take();
+    pathBuffer_ =
+        os::Mapping::CreateOrOpen(ChannelName(common::ChannelObject::PathBufferMapping), 8192)
+            .take();
     WriteRecord();
   }
 
@@ -80,8 +79,7 @@ class CncInitializeTest : public ::testing::Test {
   // Two interpolated drives (1 gives the SYNC), a handling drive 3 with the
   // gantry slave 30, two coordinates, one handling axis.
   void WriteRecord() {
-    auto record =
-        *kernel_.Block().MutableWindow<common::kCncInitRecordSize>(cb::kPayloadOffset);
+    auto record = *kernel_.Block().MutableWindow<common::kCncInitRecordSize>(cb::kPayloadOffset);
     record.Set(ir::kCoorNo, 2);
     record.Set(ir::kInterAxisNo, 2);
     record.Set(ir::kAxisNo, 3);
@@ -209,11 +207,10 @@ TEST_P(CncInitializeRefusalTest, LeavesNothingCreated) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CncInitializeRefusalTest,
     ::testing::Values(
-        RefusalCase{"no_can_channel",
-                    [](Kernel& k, auto&, auto&, auto&) {
-                      k.instance.channel = common::Channel::NoCan;
-                    },
-                    common::kKernelCanOperationInactive},
+        RefusalCase{
+            "no_can_channel",
+            [](Kernel& k, auto&, auto&, auto&) { k.instance.channel = common::Channel::NoCan; },
+            common::kKernelCanOperationInactive},
         RefusalCase{"cycle_ended",
                     [](Kernel&, StandInDriverLink& d, auto&, auto&) { d.cycleThread.Set(); },
                     kCycleNotRunning},
@@ -224,14 +221,15 @@ INSTANTIATE_TEST_SUITE_P(
                     kCycleNotRunning},
         RefusalCase{"seven_nodes",
                     [](Kernel& k, auto&, auto&, auto&) {
-                      k.Block().Store<std::int32_t>(cb::PayloadAt(ir::kAxisNo.kOffset), std::int32_t{7});
+                      k.Block().Store<std::int32_t>(cb::PayloadAt(ir::kAxisNo.kOffset),
+                                                    std::int32_t{7});
                     },
                     common::kKernelInitParameterInvalid},
         RefusalCase{"slave_on_another_node",
                     [](Kernel& k, auto&, auto&, auto&) {
                       // Node 3's slave id becomes node 2's id.
-                      k.Block().Store<std::int32_t>(cb::PayloadAt(common::kCncInitRecordSize + 64 + 32),
-                                      std::int32_t{2});
+                      k.Block().Store<std::int32_t>(
+                          cb::PayloadAt(common::kCncInitRecordSize + 64 + 32), std::int32_t{2});
                     },
                     common::kKernelInitParameterInvalid},
         RefusalCase{"no_path_buffer",
@@ -257,8 +255,9 @@ class AnsweringCycle {
  public:
   using Answer = std::function<common::StatusCode(canopen::NodeObject&)>;
 
-  AnsweringCycle(Kernel& kernel, StandInDriverLink& driver,
-                 Answer answer = [](canopen::NodeObject&) { return common::kKernelSuccess; })
+  AnsweringCycle(
+      Kernel& kernel, StandInDriverLink& driver,
+      Answer answer = [](canopen::NodeObject&) { return common::kKernelSuccess; })
       : answer_(std::move(answer)), thread_([this, &kernel, &driver] {
           while (!stop_.load()) {
             if (os::WaitForOne(driver.cycleMutex, 1000).acquired()) {
@@ -429,7 +428,8 @@ TEST_F(CompleteStatusTest, TheRecordIsZeroedThenFilled) {
   EXPECT_EQ(Word(cs::AxisOffset(cs::kAxisTable, 3, cs::kNodeIdWord)), 0u) << "past the nodes";
   EXPECT_EQ(Word(cs::AxisOffset(cs::kLatchedDriveState, 0)), 0u) << "rows start at zero";
   EXPECT_EQ(Word(cs::kHandwheelConfigured.kOffset), 1u);
-  const auto record = *kernel_.Block().Window<common::kCompleteStatusRecordSize>(cb::kPayloadOffset);
+  const auto record =
+      *kernel_.Block().Window<common::kCompleteStatusRecordSize>(cb::kPayloadOffset);
   EXPECT_EQ(record.Get(cs::kHandwheelNodeId), 90);
   EXPECT_EQ(record.GetText(cs::kKernelVersion), "01.70.00.13");
   EXPECT_EQ(record.GetText(cs::kDriverVersion), "01.02.03");

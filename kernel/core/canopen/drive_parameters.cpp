@@ -44,64 +44,72 @@ struct ParameterObject {
 };
 
 constexpr std::array<ParameterObject, 20> kParameterObjects = {{
-    {0x607F, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x607F, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.maxProfileVelocity = Unsigned(v);
      }},
-    {0x60C5, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x60C5, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.maxAcceleration = Unsigned(v);
      }},
-    {0x2040, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.maxVelocity = Unsigned(v);
-     }},
-    {object::kProfileAcceleration, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x2040, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedDrive.maxVelocity = Unsigned(v); }},
+    {object::kProfileAcceleration, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.profileAcceleration = Unsigned(v);
      }},
-    {object::kTargetVelocity, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.targetVelocity = Signed(v);
-     }},
-    {object::kProfileVelocity, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {object::kTargetVelocity, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedDrive.targetVelocity = Signed(v); }},
+    {object::kProfileVelocity, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.profileVelocity = Unsigned(v);
      }},
-    {object::kEndVelocity, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.endVelocity = Unsigned(v);
-     }},
-    {kPositionOptionIndex, kPositionOptionSub6, 1, [](NodeObject& n, std::uint32_t v) noexcept {
+    {object::kEndVelocity, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedDrive.endVelocity = Unsigned(v); }},
+    {kPositionOptionIndex, kPositionOptionSub6, 1,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.positionOption = static_cast<std::uint8_t>(v);
      }},
-    {kPositionOptionIndex, 5, 2, [](NodeObject& n, std::uint32_t v) noexcept {
+    {kPositionOptionIndex, 5, 2,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.positionOptionParameter = Unsigned(v & 0xFFFF);
      }},
-    {object::kPositionFactor, 1, 4, [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedGear.numerator = v;
-     }},
-    {object::kPositionFactor, 2, 4, [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedGear.denominator = v;
-     }},
-    {0x2041, 0, 1, [](NodeObject& n, std::uint32_t v) noexcept {
+    {object::kPositionFactor, 1, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedGear.numerator = v; }},
+    {object::kPositionFactor, 2, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedGear.denominator = v; }},
+    {0x2041, 0, 1,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.directionFlag = (v & 0xFF) == 0 ? 1 : 0;
      }},
-    {0x608A, 0, 1, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x608A, 0, 1,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.velocityScaling = (v & 0xFF) == 0 ? 1 : 0;
      }},
-    {0x607C, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.homeOffset = Signed(v);
-     }},
-    {0x6098, 0, 1, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x607C, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedDrive.homeOffset = Signed(v); }},
+    {0x6098, 0, 1,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.homingMethod = static_cast<std::int8_t>(v & 0xFF);
      }},
-    {0x6099, 1, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x6099, 1, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.homingSpeedSwitch = Unsigned(v);
      }},
-    {0x6099, 2, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x6099, 2, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.homingSpeedZero = Unsigned(v);
      }},
-    {0x609A, 0, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x609A, 0, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.homingAcceleration = Unsigned(v);
      }},
-    {kHomeSwitchIndex, kHomeSwitchSubindex, 4, [](NodeObject& n, std::uint32_t v) noexcept {
+    {kHomeSwitchIndex, kHomeSwitchSubindex, 4,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.homeSwitchDistance = Signed(v);
      }},
-    {0x607E, 0, 1, [](NodeObject& n, std::uint32_t v) noexcept {
+    {0x607E, 0, 1,
+     [](NodeObject& n, std::uint32_t v) noexcept {
        n.uploadedDrive.polarity = static_cast<std::uint8_t>(v);
      }},
 }};
@@ -140,8 +148,8 @@ void RescaleDriveUnits(DriveParameters& drive, double factor) noexcept {
   for (double* value :
        {&drive.maxProfileVelocity, &drive.maxAcceleration, &drive.maxVelocity,
         &drive.profileAcceleration, &drive.targetVelocity, &drive.profileVelocity,
-        &drive.endVelocity, &drive.homeOffset, &drive.homeSwitchDistance,
-        &drive.homingSpeedSwitch, &drive.homingSpeedZero, &drive.homingAcceleration}) {
+        &drive.endVelocity, &drive.homeOffset, &drive.homeSwitchDistance, &drive.homingSpeedSwitch,
+        &drive.homingSpeedZero, &drive.homingAcceleration}) {
     *value *= factor;
   }
 }
@@ -165,8 +173,7 @@ void RescaleNode(NodeObject& node, double factor) noexcept {
 template <typename Prepare, typename Filter, typename Twin>
 StatusCode RunWithTwin(ServiceContext& context, NodeStepFunction step, Prepare&& prepare,
                        Filter takesPart, Twin&& twin) noexcept {
-  const StatusCode run =
-      RunOnNodes(context, context.nodes.AllNodes(), step, prepare, 1, takesPart);
+  const StatusCode run = RunOnNodes(context, context.nodes.AllNodes(), step, prepare, 1, takesPart);
   if (run != common::kKernelSuccess) return run;
   const StatusCode nodes = CollectNodeResults(context, false);
   const StatusCode axes = twin();
@@ -188,8 +195,9 @@ struct Interpolated {
 // the byte it held at start-up.
 std::array<SdoDownloadItem, 1> PositionOptionWrite(const DriveParameters& drive,
                                                    std::uint32_t value) noexcept {
-  const std::uint8_t subindex =
-      drive.positionOptionSubindex == kPositionOptionSub4 ? kPositionOptionSub4 : kPositionOptionSub6;
+  const std::uint8_t subindex = drive.positionOptionSubindex == kPositionOptionSub4
+                                    ? kPositionOptionSub4
+                                    : kPositionOptionSub6;
   return {{{kPositionOptionIndex, subindex, 1, value != 0 ? 0u : drive.positionOption}}};
 }
 
@@ -211,7 +219,8 @@ std::array<SdoDownloadItem, 1> BufferDepthWrite(ServiceContext& context,
 }
 
 std::array<SdoDownloadItem, 2> InterpolationPeriodWrite(ServiceContext& context) noexcept {
-  const std::uint32_t micros = context.host.WorkingValues().cycleDivider * kMicrosecondsPerCycleDivider;
+  const std::uint32_t micros =
+      context.host.WorkingValues().cycleDivider * kMicrosecondsPerCycleDivider;
   return {{{kInterpolationPeriodIndex, 1, 2, micros & 0xFFFF},
            {kInterpolationPeriodIndex, 2, 1, kInterpolationPeriodExponent}}};
 }
@@ -238,10 +247,9 @@ StatusCode DownloadOnAxes(ServiceContext& context, Items&& items) noexcept {
 
 bool DriveParametersValid(const DriveParameters& drive, const GearRatio& gear) noexcept {
   return drive.maxProfileVelocity != 0.0 && drive.maxAcceleration != 0.0 &&
-         drive.maxVelocity != 0.0 && drive.positionOptionParameter != 0.0 &&
-         gear.numerator != 0 && gear.denominator != 0 && drive.homingSpeedSwitch != 0.0 &&
-         drive.homingSpeedZero != 0.0 && drive.homingAcceleration != 0.0 &&
-         drive.homeSwitchDistance >= 0.0;
+         drive.maxVelocity != 0.0 && drive.positionOptionParameter != 0.0 && gear.numerator != 0 &&
+         gear.denominator != 0 && drive.homingSpeedSwitch != 0.0 && drive.homingSpeedZero != 0.0 &&
+         drive.homingAcceleration != 0.0 && drive.homeSwitchDistance >= 0.0;
 }
 
 void DriveParameterUploadStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
@@ -382,7 +390,9 @@ StatusCode WritePositionOption(ServiceContext& context, std::uint32_t value) noe
   }
   return RunWithTwin(
       context, DownloadSequenceStep,
-      [&](NodeObject& node, std::uint32_t) { PutSame(node, PositionOptionWrite(node.drive, value)); },
+      [&](NodeObject& node, std::uint32_t) {
+        PutSame(node, PositionOptionWrite(node.drive, value));
+      },
       Interpolated{}, [&] { return WritePositionOptionOnAxes(context, value); });
 }
 
@@ -396,11 +406,11 @@ StatusCode WritePositionOptionOnAxes(ServiceContext& context, std::uint32_t valu
     const NodeObject* node = context.nodes.nodes[k];
     if (node != nullptr && Interpolated{}(*node)) interpolated |= NodeMask{1} << k;
   }
-  return RunStepOnAxes(context, interpolated, DownloadSequenceStep, false,
-                       [&](NodeObject& node, std::uint32_t, std::int32_t axis) {
-                         PutSame(node, PositionOptionWrite(
-                                           node.axes[static_cast<std::size_t>(axis)].drive, value));
-                       });
+  return RunStepOnAxes(
+      context, interpolated, DownloadSequenceStep, false,
+      [&](NodeObject& node, std::uint32_t, std::int32_t axis) {
+        PutSame(node, PositionOptionWrite(node.axes[static_cast<std::size_t>(axis)].drive, value));
+      });
 }
 
 StatusCode SetGearRatio(ServiceContext& context, std::uint32_t nodeIndex, std::uint32_t numerator,
@@ -452,8 +462,8 @@ StatusCode RestoreGearRatios(ServiceContext& context) noexcept {
   }
   StatusCode nodes = common::kKernelSuccess;
   if (changed != 0) {
-    const StatusCode run = RunOnNodes(
-        context, changed, DownloadSequenceStep, [](NodeObject& node, std::uint32_t) {
+    const StatusCode run =
+        RunOnNodes(context, changed, DownloadSequenceStep, [](NodeObject& node, std::uint32_t) {
           const GearRatio& gear = node.reference.gear;
           const std::array<SdoDownloadItem, 2> writes = {
               {{object::kPositionFactor, 1, 4, gear.numerator},
@@ -505,8 +515,9 @@ StatusCode WriteBufferDepth(ServiceContext& context, std::uint32_t value) noexce
     writes = BufferDepthWrite(context, value);
   }
   return RunWithTwin(
-      context, DownloadSequenceStep, [&](NodeObject& node, std::uint32_t) { PutSame(node, writes); },
-      EveryNode{}, [&] { return WriteBufferDepthOnAxes(context, value); });
+      context, DownloadSequenceStep,
+      [&](NodeObject& node, std::uint32_t) { PutSame(node, writes); }, EveryNode{},
+      [&] { return WriteBufferDepthOnAxes(context, value); });
 }
 
 StatusCode WriteBufferDepthOnAxes(ServiceContext& context, std::uint32_t value) noexcept {
@@ -525,8 +536,9 @@ StatusCode WriteInterpolationPeriod(ServiceContext& context) noexcept {
     writes = InterpolationPeriodWrite(context);
   }
   return RunWithTwin(
-      context, DownloadSequenceStep, [&](NodeObject& node, std::uint32_t) { PutSame(node, writes); },
-      EveryNode{}, [&] { return WriteInterpolationPeriodOnAxes(context); });
+      context, DownloadSequenceStep,
+      [&](NodeObject& node, std::uint32_t) { PutSame(node, writes); }, EveryNode{},
+      [&] { return WriteInterpolationPeriodOnAxes(context); });
 }
 
 StatusCode WriteInterpolationPeriodOnAxes(ServiceContext& context) noexcept {

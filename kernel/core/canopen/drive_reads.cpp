@@ -24,17 +24,39 @@ struct DriveErrorRow {
 
 // Sorted by code for the search below.
 constexpr std::array<DriveErrorRow, 33> kDriveErrors = {{
-    {0x0000, {0}},           {0x2320, {13}},          {0x2330, {39}},
-    {0x3100, {32}},          {0x3110, {37}},          {0x4210, {14}},
-    {0x4220, {15}},          {0x5010, {16}},          {0x5114, {33}},
-    {0x5441, {24}},          {0x5442, {25}},          {0x5444, {26}},
-    {0x5530, {34}},          {0x6010, {31}},          {0x6100, {12}},
-    {0x6101, {35}},          {0x6102, {43}},          {0x6103, {44, true, true}},
-    {0x6104, {33}},          {0x6105, {43}},          {0x7305, {17}},
-    {0x7306, {18}},          {0x7307, {19, false, true}}, {0x7308, {22}},
-    {0x7309, {28}},          {0x730A, {29}},          {0x730B, {41}},
-    {0x730C, {42, true, true}}, {0x7400, {38}},       {0x8100, {21}},
-    {0x8120, {23}},          {0x9010, {27}},          {0xFF10, {36}},
+    {0x0000, {0}},
+    {0x2320, {13}},
+    {0x2330, {39}},
+    {0x3100, {32}},
+    {0x3110, {37}},
+    {0x4210, {14}},
+    {0x4220, {15}},
+    {0x5010, {16}},
+    {0x5114, {33}},
+    {0x5441, {24}},
+    {0x5442, {25}},
+    {0x5444, {26}},
+    {0x5530, {34}},
+    {0x6010, {31}},
+    {0x6100, {12}},
+    {0x6101, {35}},
+    {0x6102, {43}},
+    {0x6103, {44, true, true}},
+    {0x6104, {33}},
+    {0x6105, {43}},
+    {0x7305, {17}},
+    {0x7306, {18}},
+    {0x7307, {19, false, true}},
+    {0x7308, {22}},
+    {0x7309, {28}},
+    {0x730A, {29}},
+    {0x730B, {41}},
+    {0x730C, {42, true, true}},
+    {0x7400, {38}},
+    {0x8100, {21}},
+    {0x8120, {23}},
+    {0x9010, {27}},
+    {0xFF10, {36}},
 }};
 static_assert(std::is_sorted(kDriveErrors.begin(), kDriveErrors.end(),
                              [](const DriveErrorRow& a, const DriveErrorRow& b) {
@@ -68,9 +90,9 @@ CheckState StepUpload(CycleContext& cycle, NodeObject& node, std::uint16_t index
 }  // namespace
 
 DriveError DriveErrorFor(std::uint16_t emergencyCode) noexcept {
-  const auto row = std::lower_bound(
-      kDriveErrors.begin(), kDriveErrors.end(), emergencyCode,
-      [](const DriveErrorRow& r, std::uint16_t code) { return r.code < code; });
+  const auto row =
+      std::lower_bound(kDriveErrors.begin(), kDriveErrors.end(), emergencyCode,
+                       [](const DriveErrorRow& r, std::uint16_t code) { return r.code < code; });
   if (row == kDriveErrors.end() || row->code != emergencyCode) return {kUnknownDriveError};
   return row->error;
 }
@@ -141,8 +163,8 @@ common::StatusCode ArmAllNodeRecords(ServiceContext& context, RecordArming armin
                                      bool collect) noexcept {
   const std::int32_t mode =
       arming == RecordArming::Arm ? node_record_mode::kArm : node_record_mode::kClear;
-  const common::StatusCode run =
-      RunOnNodes(context, context.nodes.AllNodes(), NodeRecordStep, [](NodeObject&, auto) {}, mode);
+  const common::StatusCode run = RunOnNodes(
+      context, context.nodes.AllNodes(), NodeRecordStep, [](NodeObject&, auto) {}, mode);
   if (run != common::kKernelSuccess) return run;
   return collect ? CollectNodeResults(context, false) : common::kKernelSuccess;
 }
@@ -150,8 +172,8 @@ common::StatusCode ArmAllNodeRecords(ServiceContext& context, RecordArming armin
 common::StatusCode ArmNodeRecordsMasked(ServiceContext& context, bool collect,
                                         NodeMask mask) noexcept {
   mask &= context.nodes.AllNodes();
-  const common::StatusCode run = RunOnNodes(context, mask, NodeRecordStep,
-                                            [](NodeObject&, auto) {}, node_record_mode::kArmLate);
+  const common::StatusCode run = RunOnNodes(
+      context, mask, NodeRecordStep, [](NodeObject&, auto) {}, node_record_mode::kArmLate);
   if (run != common::kKernelSuccess) return run;
   return collect ? CollectMaskedResults(context, false, mask, -1) : common::kKernelSuccess;
 }

@@ -17,8 +17,8 @@ struct DriveError {
   bool clearsHomed = false;      // flag D in both rows
   bool clearsStartWord = false;  // the node needs no reset before its start
 };
-inline constexpr std::int16_t kUnknownDriveError = -1;      // 0xFFFF
-inline constexpr std::int16_t kDriveErrorReadFailed = -2;   // 0xFFFE
+inline constexpr std::int16_t kUnknownDriveError = -1;     // 0xFFFF
+inline constexpr std::int16_t kDriveErrorReadFailed = -2;  // 0xFFFE
 // The drive error numbers of a gantry slave's limit switches.
 inline constexpr std::int16_t kNegativeLimitSwitchError = 24;
 inline constexpr std::int16_t kPositiveLimitSwitchError = 25;

@@ -21,11 +21,11 @@ StatusCode GantryHomingCheck::Run() noexcept {
   if (Failed(found)) return found;
   pending_.fill(common::kKernelSuccess);
   waitMark_.fill(1);
-  const StatusCode pdoHoming = ReadAndJudge(object::kDriveOptions,
-                                            object::kGantryPdoHomingSubindex, Rule::PdoHoming);
+  const StatusCode pdoHoming =
+      ReadAndJudge(object::kDriveOptions, object::kGantryPdoHomingSubindex, Rule::PdoHoming);
   if (Failed(pdoHoming)) return pdoHoming;
-  const StatusCode homingMode = ReadAndJudge(object::kDriveOptions,
-                                             object::kGantryHomingModeSubindex, Rule::HomingMode);
+  const StatusCode homingMode =
+      ReadAndJudge(object::kDriveOptions, object::kGantryHomingModeSubindex, Rule::HomingMode);
   if (Failed(homingMode)) return homingMode;
   const StatusCode waitReport =
       ReadAndJudge(object::kAxisChain, axis_chain::kGantryWaitReport, Rule::WaitReport);
@@ -42,8 +42,8 @@ StatusCode GantryHomingCheck::FindCheckedNodes() noexcept {
     bool exists = false;
     bool allAgree = true;
     const StatusCode read =
-        CheckObjectOnNodeAxes(context_, k, object::kDriveOptions,
-                              object::kGantryPdoHomingSubindex, kOneByte, exists, allAgree);
+        CheckObjectOnNodeAxes(context_, k, object::kDriveOptions, object::kGantryPdoHomingSubindex,
+                              kOneByte, exists, allAgree);
     if (Failed(read)) return read;
     // The axes' results tell which drive differs from its node.
     if (!allAgree) return common::kKernelOperationFailed;
@@ -71,8 +71,7 @@ StatusCode GantryHomingCheck::ReadAndJudge(std::uint16_t index, std::uint8_t sub
       if (axis < 0) {
         pending_[k] = common::kKernelNodeParameterInvalid;
       } else {
-        node->axes[static_cast<std::size_t>(axis)].axisResult =
-            common::kKernelNodeParameterInvalid;
+        node->axes[static_cast<std::size_t>(axis)].axisResult = common::kKernelNodeParameterInvalid;
       }
     }
   }

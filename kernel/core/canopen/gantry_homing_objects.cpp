@@ -43,7 +43,8 @@ struct HomingObject {
 
 constexpr std::array<HomingObject, 5> kHomingObjects{{
     {kHomeOffset, 0, 4, [](const HomingParameters& p) noexcept { return DriveWord(p.homeOffset); }},
-    {kHomingMethod, 0, 1, [](const HomingParameters& p) noexcept { return std::uint32_t{p.method}; }},
+    {kHomingMethod, 0, 1,
+     [](const HomingParameters& p) noexcept { return std::uint32_t{p.method}; }},
     {kHomingSpeeds, kSwitchSpeedSubindex, 4,
      [](const HomingParameters& p) noexcept { return DriveWord(p.switchSearchSpeed); }},
     {kHomingSpeeds, kZeroSpeedSubindex, 4,
@@ -79,8 +80,7 @@ DriveResults ResultsOf(ServiceContext& context, const NodeObject& node) noexcept
 
 // A drive whose later write went through keeps the cause of its earlier
 // failure.
-void KeepFailures(ServiceContext& context, NodeObject& node,
-                  const DriveResults& earlier) noexcept {
+void KeepFailures(ServiceContext& context, NodeObject& node, const DriveResults& earlier) noexcept {
   HostLock lock(context.host);
   if (Failed(earlier[0]) && !Failed(node.request.lastResult)) {
     node.request.lastResult = earlier[0];

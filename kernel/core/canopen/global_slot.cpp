@@ -14,13 +14,14 @@ void GlobalSlotStep(CycleContext& cycle, std::uint32_t) noexcept {
   common::StatusCode result = common::kKernelSuccess;
   const std::int32_t mode = global->step;
   auto record = RecordOf(cycle.exchange, global->record);
-  if (!record || (mode != global_slot_mode::kRelease &&
-                  mode != global_slot_mode::kSynchronisedStart)) {
+  if (!record ||
+      (mode != global_slot_mode::kRelease && mode != global_slot_mode::kSynchronisedStart)) {
     result = common::kKernelCanMessageInvalid;
   } else {
     record->Fill(0, common::kMessageRecordSize, 0);
     if (mode == global_slot_mode::kSynchronisedStart) {
-      record->Set(mr::kCode, static_cast<std::uint8_t>(common::MessageCode::SynchronisedBufferedStart));
+      record->Set(mr::kCode,
+                  static_cast<std::uint8_t>(common::MessageCode::SynchronisedBufferedStart));
     }
     record->Set(mr::kResult, std::uint8_t{0});
     record->Set(mr::kCobId, global->cobId);

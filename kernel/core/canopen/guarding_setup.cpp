@@ -5,8 +5,8 @@
 #include "kernel/core/canopen/axis_guarding.h"
 #include "kernel/core/canopen/axis_services.h"
 #include "kernel/core/canopen/cob_id.h"
-#include "kernel/core/canopen/slot_sequence.h"
 #include "kernel/core/canopen/slot_sdo.h"
+#include "kernel/core/canopen/slot_sequence.h"
 
 namespace vantor::canopen {
 
@@ -59,7 +59,8 @@ void GuardingParameterStep(CycleContext& cycle, std::uint32_t nodeNumber) noexce
     }
     record.Set(gr::kLifeTimeFactor, value[0]);
     const bool valid = record.Get(gr::kGuardTime) != 0 && value[0] != 0;
-    FinishNodeRequestWith(*node, valid ? common::kKernelSuccess : common::kKernelNodeParameterInvalid);
+    FinishNodeRequestWith(*node,
+                          valid ? common::kKernelSuccess : common::kKernelNodeParameterInvalid);
     return;
   }
 }
@@ -108,7 +109,8 @@ StatusCode ReadGuardingParameters(ServiceContext& context) noexcept {
   {
     HostLock lock(context.host);
     for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
-      if (context.nodes.nodes[k] != nullptr) saved[k] = *context.nodes.nodes[k]->request.requestRecord;
+      if (context.nodes.nodes[k] != nullptr)
+        saved[k] = *context.nodes.nodes[k]->request.requestRecord;
     }
   }
   const StatusCode axes = ReadGuardingParametersOnAxes(context);

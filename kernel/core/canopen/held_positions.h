@@ -18,7 +18,7 @@ inline constexpr std::uint32_t kMaxHeldNodes = 6;
 
 // Kept by the reset from the read to the restore.
 struct HeldPositions {
-  NodeMask mask = 0;  // bit k: node k is held
+  NodeMask mask = 0;                                // bit k: node k is held
   std::array<std::int32_t, kMaxNodes> positions{};  // position demand of node k
 };
 

@@ -61,8 +61,9 @@ bool Downloaded(CycleContext& cycle, NodeObject& node, std::uint16_t index) noex
 // Halts the leave move; the request then ends with `cause`.
 void Halt(CycleContext& cycle, NodeObject& node, StatusCode cause) noexcept {
   node.request.requestRecord->Set(leave_request::kHaltCause, cause);
-  FrameOrFinish(node, FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize, kLeaveHalt),
-        leave_step::kCheckHalt);
+  FrameOrFinish(node,
+                FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize, kLeaveHalt),
+                leave_step::kCheckHalt);
   node.request.countdown = kHaltCountdownFactor * node.countdownReload;
 }
 
@@ -104,7 +105,8 @@ void CheckLeaveState(CycleContext& cycle, NodeObject& node) noexcept {
     Halt(cycle, node, common::kKernelCanMessageTimeout);
     return;
   }
-  FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kStatusword, 0), leave_step::kCheckState);
+  FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kStatusword, 0),
+                leave_step::kCheckState);
 }
 
 // Every masked node without axes: last result := request result.
@@ -153,23 +155,23 @@ void EnterLeaveModeStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept 
   switch (node.request.step) {
     case enter_step::kReadControlword:
       FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kControlword, 0),
-            enter_step::kClearNewSetPoint);
+                    enter_step::kClearNewSetPoint);
       return;
     case enter_step::kClearNewSetPoint: {
       std::uint16_t controlword = 0;
       if (!UploadedWord(cycle, node, object::kControlword, controlword)) return;
       FrameOrFinish(node,
-            FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize,
-                              static_cast<std::uint16_t>(controlword & ~kNewSetPoint)),
-            enter_step::kSelectMode);
+                    FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize,
+                                      static_cast<std::uint16_t>(controlword & ~kNewSetPoint)),
+                    enter_step::kSelectMode);
       return;
     }
     case enter_step::kSelectMode:
       if (!Downloaded(cycle, node, object::kControlword)) return;
       FrameOrFinish(node,
-            FrameSlotDownload(cycle, node, object::kModesOfOperation, 0, kByteSize,
-                              kLeaveLimitSwitchMode),
-            enter_step::kCheckMode);
+                    FrameSlotDownload(cycle, node, object::kModesOfOperation, 0, kByteSize,
+                                      kLeaveLimitSwitchMode),
+                    enter_step::kCheckMode);
       return;
     case enter_step::kCheckMode:
       if (Downloaded(cycle, node, object::kModesOfOperation)) {
@@ -191,20 +193,22 @@ void LeaveSwitchStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
     case leave_step::kReadControlword:
       record.Set(leave_request::kElapsedMicroseconds, 0);
       record.Set(leave_request::kHaltCause, common::kKernelSuccess);
-      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kControlword, 0), leave_step::kStart);
+      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kControlword, 0),
+                    leave_step::kStart);
       return;
     case leave_step::kStart: {
       std::uint16_t controlword = 0;
       if (!UploadedWord(cycle, node, object::kControlword, controlword)) return;
       FrameOrFinish(node,
-            FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize,
-                              static_cast<std::uint16_t>(controlword | kNewSetPoint)),
-            leave_step::kReadState);
+                    FrameSlotDownload(cycle, node, object::kControlword, 0, kWordSize,
+                                      static_cast<std::uint16_t>(controlword | kNewSetPoint)),
+                    leave_step::kReadState);
       return;
     }
     case leave_step::kReadState:
       if (!Downloaded(cycle, node, object::kControlword)) return;
-      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kStatusword, 0), leave_step::kCheckState);
+      FrameOrFinish(node, FrameSlotUpload(cycle, node, object::kStatusword, 0),
+                    leave_step::kCheckState);
       return;
     case leave_step::kCheckState:
       CheckLeaveState(cycle, node);

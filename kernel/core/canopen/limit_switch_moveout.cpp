@@ -49,9 +49,9 @@ bool Classify(ServiceContext& context, NodeKinds& kinds) noexcept {
 
 // The moved nodes' positions read again.
 StatusCode ReadPositions(ServiceContext& context, NodeMask mask) noexcept {
-  const StatusCode run = RunOnNodes(context, mask, ReadPositionDemandStep, [](NodeObject& node, auto) {
-    node.request.requestRecord->Set(position_request::kValue, 0);
-  });
+  const StatusCode run = RunOnNodes(
+      context, mask, ReadPositionDemandStep,
+      [](NodeObject& node, auto) { node.request.requestRecord->Set(position_request::kValue, 0); });
   if (run != common::kKernelSuccess) return run;
   HostLock lock(context.host);
   StatusCode result = common::kKernelSuccess;

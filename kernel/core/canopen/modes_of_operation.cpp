@@ -158,8 +158,7 @@ StatusCode SetNodeModeOfOperation(ServiceContext& context, std::uint32_t nodeInd
   return SetModes(context, mask);
 }
 
-StatusCode SetNodeModeOfOperationOnAxes(ServiceContext& context,
-                                        std::uint32_t nodeIndex) noexcept {
+StatusCode SetNodeModeOfOperationOnAxes(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
   const NodeMask mask = SingleNode(context, nodeIndex);
   if (mask == 0) return common::kKernelOperationFailed;
   return SetModesOnAxes(context, mask);

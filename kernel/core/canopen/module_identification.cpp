@@ -54,9 +54,9 @@ void Describe(NodeObject& node, std::uint32_t variant) noexcept {
 void Classify(CycleContext& cycle, NodeObject& node) noexcept {
   RequestRecord& record = *node.request.requestRecord;
   const std::span<const char> text = TextChars(record);
-  const std::string_view view(text.data(), static_cast<std::size_t>(std::find(text.begin(),
-                                                                               text.end(), '\0') -
-                                                                     text.begin()));
+  const std::string_view view(
+      text.data(),
+      static_cast<std::size_t>(std::find(text.begin(), text.end(), '\0') - text.begin()));
   if (view.find(kDualDriveMark) == view.npos) {
     Describe(node, 0);
     return;
@@ -275,10 +275,9 @@ StatusCode IdentifyModulesOnAxes(ServiceContext& context) noexcept {
   StatusCode result = common::kKernelSuccess;
   for (std::uint32_t a = 0; a < context.nodes.largestAxisCount; ++a) {
     const auto axis = static_cast<std::int32_t>(a);
-    const StatusCode run = RunIdentification(context, context.nodes.AllNodes(), axis,
-                                             [axis](const NodeObject& node) {
-                                               return HasAxis(node, axis);
-                                             });
+    const StatusCode run =
+        RunIdentification(context, context.nodes.AllNodes(), axis,
+                          [axis](const NodeObject& node) { return HasAxis(node, axis); });
     if (run != common::kKernelSuccess) return run;
     {
       HostLock lock(context.host);

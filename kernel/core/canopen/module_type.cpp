@@ -13,20 +13,28 @@ enum class Board : std::uint8_t { K902 = 1, K903, K905 };
 
 std::string_view NameOf(ModuleType type) noexcept {
   switch (type) {
-    case ModuleType::Pwk5090: return "PWK5090";
-    case ModuleType::Zeb11: return "ZEB11";
-    case ModuleType::Hrx37: return "HRX37";
-    case ModuleType::Zeb22: return "ZEB22";
-    case ModuleType::Zeb44: return "ZEB44";
+    case ModuleType::Pwk5090:
+      return "PWK5090";
+    case ModuleType::Zeb11:
+      return "ZEB11";
+    case ModuleType::Hrx37:
+      return "HRX37";
+    case ModuleType::Zeb22:
+      return "ZEB22";
+    case ModuleType::Zeb44:
+      return "ZEB44";
   }
   return "";
 }
 
 std::string_view TagOf(Board board) noexcept {
   switch (board) {
-    case Board::K902: return "_K902_";
-    case Board::K903: return "_K903_";
-    case Board::K905: return "_K905_";
+    case Board::K902:
+      return "_K902_";
+    case Board::K903:
+      return "_K903_";
+    case Board::K905:
+      return "_K905_";
   }
   return "";
 }
@@ -36,9 +44,9 @@ struct Classification {
   Board board;
 };
 
-constexpr std::array<std::string_view, 9> kZeb11OnK903 = {
-    "K903",     "01.20.01", "01.32.00", "01.41.00", "01.51.00",
-    "01.52.00", "01.53.00", "01.54.00", "01.55.00"};
+constexpr std::array<std::string_view, 9> kZeb11OnK903 = {"K903",     "01.20.01", "01.32.00",
+                                                          "01.41.00", "01.51.00", "01.52.00",
+                                                          "01.53.00", "01.54.00", "01.55.00"};
 
 // The first rule the text matches, or false.
 bool Classify(std::string_view text, std::uint32_t driveVariant, Classification& out) noexcept {

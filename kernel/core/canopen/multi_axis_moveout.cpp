@@ -158,7 +158,8 @@ class MultiAxisMoveOut {
       NodeObject* node = context_.nodes.nodes[k];
       if (node == nullptr || node->axisCount == 0 || !InMask(mask, k)) continue;
       selected |= NodeMask{1} << k;
-      ForEachDrive(*node, [&](std::int32_t axis) { SetResult(*node, axis, common::kKernelSuccess); });
+      ForEachDrive(*node,
+                   [&](std::int32_t axis) { SetResult(*node, axis, common::kKernelSuccess); });
     }
     return selected;
   }
@@ -279,8 +280,8 @@ class MultiAxisMoveOut {
   // spot on node and axes, and its start; the first failure ends it.
   StatusCode HomeWhereItStands(std::uint32_t k) noexcept {
     const std::uint16_t controlRpdo = context_.nodes.nodes[k]->controlRpdo;
-    StatusCode step = MapObjectToRpdo(context_, k, controlRpdo, kPdoOnReceipt, 16,
-                                      object::kControlword, 0);
+    StatusCode step =
+        MapObjectToRpdo(context_, k, controlRpdo, kPdoOnReceipt, 16, object::kControlword, 0);
     if (step == common::kKernelSuccess) step = SendControlword(k, ds402::kEnableOperation);
     if (step == common::kKernelSuccess) {
       step = SdoDownloadToNodeAxes(context_, true, k, object::kModesOfOperation, 0, 1, kHomingMode);
@@ -329,7 +330,8 @@ class MultiAxisMoveOut {
   }
 
   std::int32_t Velocity(std::uint32_t k) const noexcept {
-    const auto speed = static_cast<std::int32_t>(std::min<std::uint32_t>(plan_.velocity[k], 0x7FFFFFFF));
+    const auto speed =
+        static_cast<std::int32_t>(std::min<std::uint32_t>(plan_.velocity[k], 0x7FFFFFFF));
     return InMask(onPositive_, k) ? -speed : speed;
   }
 
@@ -440,8 +442,8 @@ class MultiAxisMoveOut {
     double longest = 0.0;
     for (std::uint32_t k = 0; k < kMaxNodes; ++k) {
       if (!InMask(stopped_, k)) continue;
-      longest = std::max(longest, PlannedMoveSeconds(plan_.distance[k], plan_.velocity[k],
-                                                     plan_.acceleration[k]));
+      longest = std::max(
+          longest, PlannedMoveSeconds(plan_.distance[k], plan_.velocity[k], plan_.acceleration[k]));
     }
     return MoveTimeLimitMs(longest);
   }

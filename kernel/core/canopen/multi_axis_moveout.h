@@ -16,10 +16,10 @@ namespace vantor::canopen {
 // limit switches, one bit per node. Every bit starts set; any drive of the
 // node clears it.
 struct LimitSwitchStates {
-  NodeMask readOk = 0;              // cleared by a failed read
-  NodeMask enabled = 0;             // cleared by a fault bit or a state other than enabled
-  NodeMask freeOfPositive = 0;      // cleared by the positive input alone
-  NodeMask freeOfNegative = 0;      // cleared by the negative input (both inputs count so)
+  NodeMask readOk = 0;          // cleared by a failed read
+  NodeMask enabled = 0;         // cleared by a fault bit or a state other than enabled
+  NodeMask freeOfPositive = 0;  // cleared by the positive input alone
+  NodeMask freeOfNegative = 0;  // cleared by the negative input (both inputs count so)
 
   NodeMask OnSwitch() const noexcept { return ~(freeOfPositive & freeOfNegative); }
   // The nodes whose move leaves in negative direction.

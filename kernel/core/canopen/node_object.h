@@ -62,11 +62,11 @@ struct GearRatio {
 
 // The homing values configured for a drive (node or axis), in drive units.
 struct HomingParameters {
-  std::uint8_t method = 0;           // 0x6098
-  double homeOffset = 0.0;           // 0x607C
-  double switchSearchSpeed = 0.0;    // 0x6099 sub 1
-  double zeroSearchSpeed = 0.0;      // 0x6099 sub 2
-  double acceleration = 0.0;         // 0x609A
+  std::uint8_t method = 0;         // 0x6098
+  double homeOffset = 0.0;         // 0x607C
+  double switchSearchSpeed = 0.0;  // 0x6099 sub 1
+  double zeroSearchSpeed = 0.0;    // 0x6099 sub 2
+  double acceleration = 0.0;       // 0x609A
 };
 
 // A module description: the drive's type, board and firmware version, at
@@ -94,8 +94,8 @@ struct DriveParameters {
   double homingSpeedSwitch = 0.0;  // 0x6099 sub 1
   double homingSpeedZero = 0.0;    // 0x6099 sub 2
   double homingAcceleration = 0.0;
-  std::uint32_t directionFlag = 0;       // 0x2041 == 0
-  std::uint32_t velocityScaling = 0;     // 0x608A == 0
+  std::uint32_t directionFlag = 0;    // 0x2041 == 0
+  std::uint32_t velocityScaling = 0;  // 0x608A == 0
 };
 
 // A further drive reached through its node's slot by switching the slot's

@@ -43,9 +43,9 @@ struct PdoLayout {
 
 // Where a drive's PDO identifier comes from.
 enum class Identifier {
-  NodeReceive,   // receive PDO n on the node's id (its axes too)
-  OwnTransmit,   // transmit PDO n on the drive's own id
-  TimeStamp,     // the kernel's time-stamp identifier
+  NodeReceive,  // receive PDO n on the node's id (its axes too)
+  OwnTransmit,  // transmit PDO n on the drive's own id
+  TimeStamp,    // the kernel's time-stamp identifier
 };
 
 bool Failed(StatusCode result) noexcept { return result != common::kKernelSuccess; }
@@ -60,13 +60,13 @@ PdoLayout ControlwordLayout() noexcept {
 }
 
 PdoLayout SetpointLayout() noexcept {
-  return {false,
-          kOnReceiptType,
-          0,
-          3,
-          {pdo::MappingEntry(kInterpolationData, 1, 32),
-           pdo::MappingEntry(kInterpolationData, 2, 16),
-           pdo::MappingEntry(kInterpolationData, 3, 16)}};
+  return {
+      false,
+      kOnReceiptType,
+      0,
+      3,
+      {pdo::MappingEntry(kInterpolationData, 1, 32), pdo::MappingEntry(kInterpolationData, 2, 16),
+       pdo::MappingEntry(kInterpolationData, 3, 16)}};
 }
 
 PdoLayout TimeStampReceiveLayout() noexcept {
@@ -108,8 +108,8 @@ std::uint16_t IdentifierFor(Identifier kind, std::uint16_t pdoNumber, const Node
     case Identifier::NodeReceive:
       return MakeRpdoCobId(pdoNumber, node.nodeId);
     case Identifier::OwnTransmit:
-      return MakeTpdoCobId(pdoNumber, axis < 0 ? node.nodeId
-                                              : node.axes[static_cast<std::size_t>(axis)].nodeId);
+      return MakeTpdoCobId(
+          pdoNumber, axis < 0 ? node.nodeId : node.axes[static_cast<std::size_t>(axis)].nodeId);
     case Identifier::TimeStamp:
       return timeStampCobId;
   }
@@ -152,9 +152,9 @@ StatusCode ConfigureNodes(ServiceContext& context, NodeMask mask, NodeMask count
   const StatusCode run = RunOnNodes(
       context, mask, PdoConfigStep,
       [&](NodeObject& node, std::uint32_t) {
-        FillRecord(*node.request.requestRecord, request.layout, request.pdoNumber,
-                   IdentifierFor(request.identifier, request.pdoNumber, node, -1,
-                                 request.timeStampCobId));
+        FillRecord(
+            *node.request.requestRecord, request.layout, request.pdoNumber,
+            IdentifierFor(request.identifier, request.pdoNumber, node, -1, request.timeStampCobId));
       },
       pdo_config_entry::kIdentifierFirst);
   if (run != common::kKernelSuccess) return run;
@@ -163,8 +163,8 @@ StatusCode ConfigureNodes(ServiceContext& context, NodeMask mask, NodeMask count
   for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
     NodeObject* node = context.nodes.nodes[k];
     if (node == nullptr || !InMask(mask, k)) continue;
-    store(*node, IdentifierFor(request.identifier, request.pdoNumber, *node, -1,
-                               request.timeStampCobId));
+    store(*node,
+          IdentifierFor(request.identifier, request.pdoNumber, *node, -1, request.timeStampCobId));
     node->request.lastResult = node->request.requestResult;
     if (!Failed(node->request.requestResult)) continue;
     if (markFailures) node->SetFlagInBothRows(kernel::StatusFlag::N, false);
@@ -261,8 +261,7 @@ std::uint16_t TimeStampCobId(ServiceContext& context) noexcept {
   const std::uint8_t id = context.nodes.nodes[0]->nodeId;
   if (IsTimeStampSource(context.nodes, 0)) return MakeTpdoCobId(kTimeStampTpdo, id);
   return MakeRpdoCobId(
-      context.nodes.timeStamp.alternativePdo != 0 ? kAlternativeTimeStampRpdo : kTimeStampRpdo,
-      id);
+      context.nodes.timeStamp.alternativePdo != 0 ? kAlternativeTimeStampRpdo : kTimeStampRpdo, id);
 }
 
 StatusCode ResetAllRpdos(ServiceContext& context) noexcept { return ResetAll(context, false); }
@@ -329,8 +328,8 @@ StatusCode MapTimeStampRpdo(ServiceContext& context, std::uint16_t pdoNumber) no
 
 StatusCode MapTimeStampRpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept {
   const std::uint16_t cobId = StoreTimeStampCobId(context);
-  return ConfigureAxes(context,
-                       {TimeStampReceiveLayout(), pdoNumber, Identifier::TimeStamp, cobId}, true);
+  return ConfigureAxes(context, {TimeStampReceiveLayout(), pdoNumber, Identifier::TimeStamp, cobId},
+                       true);
 }
 
 StatusCode MapStateTpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept {

@@ -34,8 +34,7 @@ common::StatusCode MapControlwordRpdoOnAxes(ServiceContext& context,
                                             std::uint16_t pdoNumber) noexcept;
 // Receive PDO n carries the interpolation data record (type 0xFF).
 common::StatusCode MapSetpointRpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
-common::StatusCode MapSetpointRpdoOnAxes(ServiceContext& context,
-                                         std::uint16_t pdoNumber) noexcept;
+common::StatusCode MapSetpointRpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
 // Receive PDO n of every node but the time stamp's source carries the
 // time stamp on its identifier; a failing node loses its run enable.
 common::StatusCode MapTimeStampRpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept;

@@ -61,7 +61,8 @@ bool PutDownloadSequence(RequestRecord& record, std::span<const SdoDownloadItem>
     at[1] = static_cast<std::uint8_t>(items[i].index >> 8);
     at[2] = items[i].subindex;
     at[3] = items[i].size;
-    for (std::size_t b = 0; b < 4; ++b) at[4 + b] = static_cast<std::uint8_t>(items[i].value >> (8 * b));
+    for (std::size_t b = 0; b < 4; ++b)
+      at[4 + b] = static_cast<std::uint8_t>(items[i].value >> (8 * b));
   }
   return true;
 }
@@ -72,7 +73,8 @@ SdoDownloadItem DownloadSequenceItem(const RequestRecord& record, std::size_t it
   result.index = static_cast<std::uint16_t>(at[0] | (at[1] << 8));
   result.subindex = at[2];
   result.size = at[3];
-  for (std::size_t b = 0; b < 4; ++b) result.value |= static_cast<std::uint32_t>(at[4 + b]) << (8 * b);
+  for (std::size_t b = 0; b < 4; ++b)
+    result.value |= static_cast<std::uint32_t>(at[4 + b]) << (8 * b);
   return result;
 }
 
@@ -83,8 +85,8 @@ void DownloadSequenceStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcep
   const std::size_t count = record.Get(download_sequence_request::kCount);
   std::size_t item = SequenceItemOf(node->request.step);
   if (count == 0 || count > download_sequence_request::kMaxItems) {
-    FinishNodeRequestWith(*node, count == 0 ? common::kKernelSuccess
-                                            : common::kKernelCanMessageInvalid);
+    FinishNodeRequestWith(*node,
+                          count == 0 ? common::kKernelSuccess : common::kKernelCanMessageInvalid);
     return;
   }
   for (;;) {

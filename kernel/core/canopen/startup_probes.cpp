@@ -70,10 +70,9 @@ StatusCode ReadAnalogueSupport(ServiceContext& context) noexcept {
 }
 
 StatusCode ReadHomeShiftSupport(ServiceContext& context) noexcept {
-  return ProbeEachNode(context, object::kHomeShift, 1, kEveryNode,
-                       [](NodeObject& node, bool supported) {
-                         node.homeShiftCapable = supported ? 1 : 0;
-                       });
+  return ProbeEachNode(
+      context, object::kHomeShift, 1, kEveryNode,
+      [](NodeObject& node, bool supported) { node.homeShiftCapable = supported ? 1 : 0; });
 }
 
 StatusCode ReadGantryHomingObjects(ServiceContext& context) noexcept {

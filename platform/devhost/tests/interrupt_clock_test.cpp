@@ -340,11 +340,10 @@ TEST_P(RealClockLoadTest, TheTimerThreadNeverHoldsAProcessor) {
 
 INSTANTIATE_TEST_SUITE_P(
     Timers, RealClockLoadTest,
-    ::testing::Values(
-        BusyTimerCase{"CheapTimersDueOftenerThanTheClockRests", MicrosecondsToTicks(50),
-                      std::chrono::microseconds(0)},
-        BusyTimerCase{"CallbacksSlowerThanTheirPeriod", MillisecondsToTicks(1),
-                      std::chrono::microseconds(3000)}),
+    ::testing::Values(BusyTimerCase{"CheapTimersDueOftenerThanTheClockRests",
+                                    MicrosecondsToTicks(50), std::chrono::microseconds(0)},
+                      BusyTimerCase{"CallbacksSlowerThanTheirPeriod", MillisecondsToTicks(1),
+                                    std::chrono::microseconds(3000)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using TickTest = HostFixture;

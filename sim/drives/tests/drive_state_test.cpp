@@ -257,8 +257,7 @@ TEST(DriveObjectTest, ClockAnswersARemoteOnlyTransmitPdo) {
   for (const SimTime later : {3 * kMs, 10 * kMs}) {
     harness.Node().AdvanceTo(harness.Now() + later);
     const auto expected = static_cast<std::uint32_t>(harness.Now() / 1000);
-    const std::vector<CanFrame> answer =
-        harness.Node().Exchange(canopen::nodetest::Remote(0x285));
+    const std::vector<CanFrame> answer = harness.Node().Exchange(canopen::nodetest::Remote(0x285));
     ASSERT_EQ(answer.size(), 1u);
     EXPECT_EQ(answer[0].identifier, 0x285);
     ASSERT_EQ(answer[0].length, 4);

@@ -190,8 +190,8 @@ class FakeHost final : public NodeServiceHost {
     return true;
   }
   void UnlockGlobalRequest() noexcept override { --globalLockDepth; }
-  common::StatusCode SetupAxesProfileMode(bool includeNode, NodeMask mask,
-                                          std::span<const std::int32_t> positions) noexcept override {
+  common::StatusCode SetupAxesProfileMode(
+      bool includeNode, NodeMask mask, std::span<const std::int32_t> positions) noexcept override {
     profileMasks.push_back(mask);
     profileIncludedNode.push_back(includeNode);
     profilePositions.emplace_back(positions.begin(), positions.end());

@@ -40,7 +40,11 @@ void DefineDriveParameters(testing::SdoServer& drive) {
 class DriveParameterServices : public ::testing::Test {
  protected:
   DriveParameterServices()
-      : nodes({5, 7}, {{6}}), drive5(5), drive6(6), drive7(7), host(nodes.table, bus),
+      : nodes({5, 7}, {{6}}),
+        drive5(5),
+        drive6(6),
+        drive7(7),
+        host(nodes.table, bus),
         context{host, nodes.table} {
     for (testing::SdoServer* drive : {&drive5, &drive6, &drive7}) {
       DefineDriveParameters(*drive);
@@ -111,9 +115,9 @@ TEST_F(DriveParameterServices, EachZeroParameterFailsItsNode) {
     std::uint8_t size;
     std::uint32_t value;
   };
-  const Case cases[] = {{0x607F, 0, 4, 0}, {0x60C5, 0, 4, 0}, {0x2040, 0, 4, 0},
-                        {0x60FB, 5, 2, 0}, {0x6093, 1, 4, 0}, {0x6093, 2, 4, 0},
-                        {0x6099, 1, 4, 0}, {0x6099, 2, 4, 0}, {0x609A, 0, 4, 0},
+  const Case cases[] = {{0x607F, 0, 4, 0},          {0x60C5, 0, 4, 0}, {0x2040, 0, 4, 0},
+                        {0x60FB, 5, 2, 0},          {0x6093, 1, 4, 0}, {0x6093, 2, 4, 0},
+                        {0x6099, 1, 4, 0},          {0x6099, 2, 4, 0}, {0x609A, 0, 4, 0},
                         {0x6510, 13, 4, 0xFFFFFFFF}};  // a negative home-switch distance
   for (const Case& c : cases) {
     DefineDriveParameters(drive7);
@@ -131,11 +135,25 @@ TEST_F(DriveParameterServices, OlderDrivesUseSub4AndMayLackTheHomeSwitchDistance
   testing::SdoServer compact(7);
   for (const auto& [index, sub, size, value] :
        std::vector<std::tuple<std::uint16_t, std::uint8_t, std::uint8_t, std::uint32_t>>{
-           {0x607F, 0, 4, 8000}, {0x60C5, 0, 4, 4000}, {0x2040, 0, 4, 6000}, {0x6083, 0, 4, 300},
-           {0x60FF, 0, 4, 0},    {0x6081, 0, 4, 500},  {0x6082, 0, 4, 50},   {0x60FB, 4, 1, 0x11},
-           {0x60FB, 5, 2, 12},   {0x6093, 1, 4, 1},    {0x6093, 2, 4, 1},    {0x2041, 0, 1, 1},
-           {0x608A, 0, 1, 1},    {0x607C, 0, 4, 0},    {0x6098, 0, 1, 1},    {0x6099, 1, 4, 40},
-           {0x6099, 2, 4, 10},   {0x609A, 0, 4, 70},   {0x607E, 0, 1, 0}}) {
+           {0x607F, 0, 4, 8000},
+           {0x60C5, 0, 4, 4000},
+           {0x2040, 0, 4, 6000},
+           {0x6083, 0, 4, 300},
+           {0x60FF, 0, 4, 0},
+           {0x6081, 0, 4, 500},
+           {0x6082, 0, 4, 50},
+           {0x60FB, 4, 1, 0x11},
+           {0x60FB, 5, 2, 12},
+           {0x6093, 1, 4, 1},
+           {0x6093, 2, 4, 1},
+           {0x2041, 0, 1, 1},
+           {0x608A, 0, 1, 1},
+           {0x607C, 0, 4, 0},
+           {0x6098, 0, 1, 1},
+           {0x6099, 1, 4, 40},
+           {0x6099, 2, 4, 10},
+           {0x609A, 0, 4, 70},
+           {0x607E, 0, 1, 0}}) {
     compact.Define(index, sub, size, value);
   }
   testing::FakeBus compactBus;
@@ -195,8 +213,7 @@ TEST_F(DriveParameterServices, WorkingValuesGoToNodesAndAxes) {
       {"period", [&] { return WriteInterpolationPeriod(context); }, 0x60C2, 1, 1024},
       {"period unit", [&] { return WriteInterpolationPeriod(context); }, 0x60C2, 2, 0xFA},
       {"sub-mode", [&] { return WriteInterpolationSubMode(context); }, 0x60C0, 0, 0xFFFF},
-      {"target velocity", [&] { return RestoreProfileParameters(context); }, 0x60FF, 0,
-       0xFFFFFF38},
+      {"target velocity", [&] { return RestoreProfileParameters(context); }, 0x60FF, 0, 0xFFFFFF38},
       {"end velocity", [&] { return RestoreProfileParameters(context); }, 0x6082, 0, 50},
   };
   for (const Case& c : cases) {
@@ -205,7 +222,8 @@ TEST_F(DriveParameterServices, WorkingValuesGoToNodesAndAxes) {
     }
     EXPECT_EQ(c.run(), kOk) << c.name;
     for (testing::SdoServer* drive : {&drive5, &drive6, &drive7}) {
-      EXPECT_EQ(drive->Value(c.index, c.subindex), c.expected) << c.name << " " << int{drive->nodeId()};
+      EXPECT_EQ(drive->Value(c.index, c.subindex), c.expected)
+          << c.name << " " << int{drive->nodeId()};
     }
   }
 }

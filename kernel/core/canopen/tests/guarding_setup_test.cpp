@@ -14,7 +14,11 @@ constexpr common::StatusCode kOk = common::kKernelSuccess;
 class GuardingSetup : public ::testing::Test {
  protected:
   GuardingSetup()
-      : nodes({5, 7}, {{6}}), drive5(5), drive6(6), drive7(7), host(nodes.table, bus),
+      : nodes({5, 7}, {{6}}),
+        drive5(5),
+        drive6(6),
+        drive7(7),
+        host(nodes.table, bus),
         context{host, nodes.table} {
     ResetCanObjectList(*host.canObjects);
     for (testing::SdoServer* drive : {&drive5, &drive6, &drive7}) {

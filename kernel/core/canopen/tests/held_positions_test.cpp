@@ -18,7 +18,7 @@ struct HeldBench {
     for (std::size_t k = 0; k < count; ++k) {
       drives.push_back(std::make_unique<testing::SdoServer>(static_cast<std::uint8_t>(k + 1)));
       drives.back()->Define(0x6062, 0, 4,
-                           static_cast<std::uint32_t>(-100 * static_cast<std::int32_t>(k + 1)));
+                            static_cast<std::uint32_t>(-100 * static_cast<std::int32_t>(k + 1)));
       bus.Attach(*drives.back());
     }
   }

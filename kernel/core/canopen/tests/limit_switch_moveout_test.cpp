@@ -143,16 +143,31 @@ TEST_P(PlainLeave, LeavesOrEndsWithItsCause) {
   EXPECT_EQ(clearedEnableWords_, std::vector<std::uint32_t>{1}) << "no multi-axis nodes";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MoveOut, PlainLeave,
-    ::testing::Values(
-        LeaveCase{"OffThePositiveSwitch", DriveSwitch::kPositiveLimit, false, kOk, kOk,
-                  {0x000F, 0x001F}, -1},
-        LeaveCase{"OffTheNegativeSwitch", DriveSwitch::kNegativeLimit, false, kOk, kOk,
-                  {0x000F, 0x001F}, +1},
-        LeaveCase{"AFaultedDriveIsHaltedAndTellsItsState", DriveSwitch::kPositiveLimit, true,
-                  kFailed, common::kKernelNodeInErrorState, {0x000F, 0x001F, kLeaveHalt}, 0}),
-    [](const ::testing::TestParamInfo<LeaveCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(MoveOut, PlainLeave,
+                         ::testing::Values(LeaveCase{"OffThePositiveSwitch",
+                                                     DriveSwitch::kPositiveLimit,
+                                                     false,
+                                                     kOk,
+                                                     kOk,
+                                                     {0x000F, 0x001F},
+                                                     -1},
+                                           LeaveCase{"OffTheNegativeSwitch",
+                                                     DriveSwitch::kNegativeLimit,
+                                                     false,
+                                                     kOk,
+                                                     kOk,
+                                                     {0x000F, 0x001F},
+                                                     +1},
+                                           LeaveCase{"AFaultedDriveIsHaltedAndTellsItsState",
+                                                     DriveSwitch::kPositiveLimit,
+                                                     true,
+                                                     kFailed,
+                                                     common::kKernelNodeInErrorState,
+                                                     {0x000F, 0x001F, kLeaveHalt},
+                                                     0}),
+                         [](const ::testing::TestParamInfo<LeaveCase>& info) {
+                           return info.param.name;
+                         });
 
 TEST_F(PlainMoveOut, ADriveThatNeverLeavesIsHaltedAfterItsTime) {
   // 60 s on the bus, beyond the fixture's usual deadlines.
@@ -246,9 +261,7 @@ class GantryMoveOut : public MoveOutBus {
     }
     RealBusFixture::WaitForAll(signals);
   }
-  void Home(NodeObject& node) {
-    node.SetFlagInBothRows(kernel::StatusFlag::D, true);
-  }
+  void Home(NodeObject& node) { node.SetFlagInBothRows(kernel::StatusFlag::D, true); }
 
   // Node 0: drive 1 leading drive 2; node 1: drive 3 alone.
   testing::TestNodes pair_{{1, 3}, {{2}, {}}};

@@ -76,8 +76,13 @@ TEST(ModuleTypeTest, AnUnterminatedOrTinyBufferStaysInside) {
 class Identification : public ::testing::Test {
  protected:
   Identification()
-      : nodes({5, 7}, {{6}}), drive5(5), drive6(6), drive7(7), drive9(9),
-        host(nodes.table, bus), context{host, nodes.table} {
+      : nodes({5, 7}, {{6}}),
+        drive5(5),
+        drive6(6),
+        drive7(7),
+        drive9(9),
+        host(nodes.table, bus),
+        context{host, nodes.table} {
     for (testing::SdoServer* drive : {&drive5, &drive6, &drive7, &drive9}) bus.Attach(*drive);
     drive5.DefineText(0x100A, 0, "PWK 01.41.00.01");
     drive6.DefineText(0x100A, 0, "HRX37 K905 01.40.02 x");
@@ -143,9 +148,8 @@ TEST_F(Identification, TheDualDrivesLongAnswerIsCutAt49AndAborted) {
   for (std::size_t i = 0; i < segmentRequests.size(); ++i) {
     EXPECT_EQ(segmentRequests[i].data[0], i % 2 == 0 ? 0x60 : 0x70) << "toggle of request " << i;
   }
-  const auto abort = std::find_if(toDrive7.begin(), toDrive7.end(), [](const auto& frame) {
-    return frame.data[0] == 0x80;
-  });
+  const auto abort = std::find_if(toDrive7.begin(), toDrive7.end(),
+                                  [](const auto& frame) { return frame.data[0] == 0x80; });
   ASSERT_NE(abort, toDrive7.end());
   EXPECT_EQ(abort->data[1], 0x0A);
   EXPECT_EQ(abort->data[2], 0x10);

@@ -94,8 +94,8 @@ class Bench : public ::testing::Test {
       for (std::uint8_t i = 0; i < size; ++i) {
         value |= static_cast<std::uint32_t>(frame.data[4 + i]) << (8 * i);
       }
-      writes.push_back({static_cast<std::uint16_t>(frame.data[1] | (frame.data[2] << 8)),
-                        frame.data[3], value});
+      writes.push_back(
+          {static_cast<std::uint16_t>(frame.data[1] | (frame.data[2] << 8)), frame.data[3], value});
     }
     return writes;
   }
@@ -288,10 +288,17 @@ TEST_F(Bench, EachMappingServiceWritesItsLayoutAndKeepsTheIdentifier) {
     Writes drive2;  // what drive 2 (node 1) receives
   };
   const Case cases[] = {
-      {"controlword", MapControlwordRpdo, 1,
-       {{0x1400, 1, 0x202}, {0x1600, 0, 0}, {0x1600, 1, 0x60400010}, {0x1600, 0, 1},
+      {"controlword",
+       MapControlwordRpdo,
+       1,
+       {{0x1400, 1, 0x202},
+        {0x1600, 0, 0},
+        {0x1600, 1, 0x60400010},
+        {0x1600, 0, 1},
         {0x1400, 2, 0}}},
-      {"set-point", MapSetpointRpdo, 2,
+      {"set-point",
+       MapSetpointRpdo,
+       2,
        {{0x1401, 1, 0x302},
         {0x1601, 0, 0},
         {0x1601, 1, 0x60C10120},
@@ -299,7 +306,9 @@ TEST_F(Bench, EachMappingServiceWritesItsLayoutAndKeepsTheIdentifier) {
         {0x1601, 3, 0x60C10310},
         {0x1601, 0, 3},
         {0x1401, 2, 0xFF}}},
-      {"feedback", MapFeedbackTpdo, 1,
+      {"feedback",
+       MapFeedbackTpdo,
+       1,
        {{0x1800, 1, 0x182},
         {0x1800, 3, 10},
         {0x1800, 5, 0},
@@ -310,8 +319,13 @@ TEST_F(Bench, EachMappingServiceWritesItsLayoutAndKeepsTheIdentifier) {
         {0x1A00, 0, 3},
         {0x1800, 2, 1}}},
       {"reset one transmit PDO",
-       [](ServiceContext& c, std::uint16_t n) { return ResetNodeTpdo(c, 1, n); }, 3,
-       {{0x1802, 1, 0x382}, {0x1802, 3, 65000}, {0x1802, 5, 0}, {0x1A02, 0, 0}, {0x1A02, 0, 0},
+       [](ServiceContext& c, std::uint16_t n) { return ResetNodeTpdo(c, 1, n); },
+       3,
+       {{0x1802, 1, 0x382},
+        {0x1802, 3, 65000},
+        {0x1802, 5, 0},
+        {0x1A02, 0, 0},
+        {0x1A02, 0, 0},
         {0x1802, 2, 0xF1}}},
   };
   for (const Case& c : cases) {
@@ -412,10 +426,8 @@ TEST_F(AxisBench, AxesReceiveOnTheirNodesIdentifiersAndTransmitOnTheirOwn) {
   for (std::uint8_t axis : {8, 9}) {
     EXPECT_EQ(ValuesWritten(axis, 0x1400, 1), (std::vector<std::uint32_t>{0x201, 0x201})) << +axis;
     EXPECT_EQ(ValuesWritten(axis, 0x1403, 1), (std::vector<std::uint32_t>{0x501})) << +axis;
-    EXPECT_EQ(ValuesWritten(axis, 0x1800, 1), (std::vector<std::uint32_t>{0x180u + axis}))
-        << +axis;
-    EXPECT_EQ(ValuesWritten(axis, 0x1803, 1), (std::vector<std::uint32_t>{0x480u + axis}))
-        << +axis;
+    EXPECT_EQ(ValuesWritten(axis, 0x1800, 1), (std::vector<std::uint32_t>{0x180u + axis})) << +axis;
+    EXPECT_EQ(ValuesWritten(axis, 0x1803, 1), (std::vector<std::uint32_t>{0x480u + axis})) << +axis;
     EXPECT_EQ(ValuesWritten(axis, 0x1600, 1), (std::vector<std::uint32_t>{0x60400010})) << +axis;
   }
   EXPECT_EQ(nodes[0].sdoRequestCobId, 0x601);
@@ -520,7 +532,9 @@ TEST_F(Bench, NodeRecordModesZeroTheRecordsAndArmTheStoredFeedbackPdo) {
     for (std::size_t i = 28 * 2; i < 28 * 4; ++i) host.exchange.MutableBytes()[i] = 0xEE;
     host.exchange.Set(common::exchange_buffer::kRingControl, std::uint8_t{3});
     nodes[1].cyclicExchange = c.cyclic ? 0 : 1;
-    ASSERT_EQ(RunOnNodes(context, 0b010, NodeRecordStep, [](NodeObject&, auto) {}, c.mode), kOk)
+    ASSERT_EQ(RunOnNodes(
+                  context, 0b010, NodeRecordStep, [](NodeObject&, auto) {}, c.mode),
+              kOk)
         << c.name;
     // The send record all zero; the answer record zero but for its code
     // and identifier.
