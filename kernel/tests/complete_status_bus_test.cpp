@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -110,7 +111,9 @@ class CompleteStatusOnTheBusTest : public canopen::testing::RealBusFixture {
   common::StatusCode Run(std::uint32_t code) {
     kernel_.Block().Set(cb::kCommandCode, code);
     kernel_.Block().Set(cb::kResult, common::kKernelSuccess);
+    ++handlerRunning_;
     static_cast<void>(DispatchCommand(kernel_));
+    --handlerRunning_;
     kernel_.standard.kernelReady.Reset();
     return kernel_.Block().Get(cb::kResult);
   }
@@ -125,8 +128,14 @@ class CompleteStatusOnTheBusTest : public canopen::testing::RealBusFixture {
         UnlockStatusData(kernel_.data);
       }
       static_cast<void>(link_.cycleMutex.Release());
-      // Room for a handler waiting for the locks between two cycles.
-      std::this_thread::yield();
+      // Room for a handler between two cycles: while one runs, the cycle
+      // gives way for a moment, so that the handler's own steps, not the
+      // machine's speed, set how much bus time a request takes.
+      if (handlerRunning_.load() > 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      } else {
+        std::this_thread::yield();
+      }
     }
     if (!cycleRunning_) link_.cycleThread.Set();
   }
@@ -149,6 +158,7 @@ class CompleteStatusOnTheBusTest : public canopen::testing::RealBusFixture {
   StandInDriverLink link_;
   os::Mapping pathBuffer_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> handlerRunning_{0};
   std::thread cycle_;
 };
 
