@@ -1,8 +1,13 @@
 #include "platform/os/realtime_policy.h"
 
+#include <linux/capability.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <array>
 #include <atomic>
@@ -127,9 +132,27 @@ bool ApplyRealTimeRole(RealTimeRole role) noexcept {
   return ApplyRealTimeRoleTo(internal::CachedThreadId(), role);
 }
 
+namespace {
+
+// Locking every future mapping is only sound without a bound on locked
+// memory: within a bound the lock itself succeeds while the process is
+// small, and then every later thread stack or large allocation fails.
+bool MayLockWithoutBound() noexcept {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY) return true;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+  if (::syscall(SYS_capget, &header, data.data()) != 0) return false;
+  return (data[CAP_TO_INDEX(CAP_IPC_LOCK)].effective & CAP_TO_MASK(CAP_IPC_LOCK)) != 0;
+}
+
+}  // namespace
+
 bool LockProcessMemory() noexcept {
-  const int result = ::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT);
-  const int error = result == 0 ? 0 : errno;
+  int error = EPERM;
+  if (MayLockWithoutBound()) {
+    error = ::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0 ? 0 : errno;
+  }
   ProcessRecord& record = Record();
   std::lock_guard lock(record.mutex);
   record.memoryAsked = true;
