@@ -191,6 +191,14 @@ CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payloa
   CncConfiguration& c = out.configuration;
   const double cycleSeconds = channel.cycleMicroseconds * 1e-6;
   c.motion = ReadMotion(record, cycleSeconds);
+  // The checks below hold each count to the ring's 500 entries.
+  c.motion.fill.fillLevel = static_cast<std::uint16_t>(channel.lookAheadEntries);
+  c.motion.fill.teachFillLevel =
+      static_cast<std::uint16_t>(record.Get(ir::kTeachInLookAheadDesPosiMaxNo));
+  c.motion.fill.driveBufferDepth =
+      static_cast<std::uint16_t>(record.Get(ir::kAmplifyMaxNoBufferedDesCoor));
+  c.motion.fill.teachDriveBufferDepth =
+      static_cast<std::uint16_t>(record.Get(ir::kTeachInAmplifyMaxNoBufferedDesCoor));
   const double averagingSeconds = record.Get(ir::kMaxTimeForCalAverageVel) * 1e-6;
 
   namespace ce = common::coordinate_entry;

@@ -29,10 +29,30 @@ inline constexpr std::int32_t kMaxCanNodeId = 127;
 // The handwheel's model text, without its terminating zero.
 inline constexpr std::size_t kMaxHandwheelModelLength = 50;
 
+// How many set-point entries the cycle keeps queued in the driver, and how
+// many a drive holds in its own buffer; the teach pair is in force while
+// `teachMode` is set. All are entry counts below the ring's 500.
+struct SetPointFill {
+  std::uint16_t fillLevel = 0;              // LookAheadDesPosiMaxNo
+  std::uint16_t teachFillLevel = 0;         // TeachInLookAheadDesPosiMaxNo
+  std::uint16_t driveBufferDepth = 0;       // AmplifyMaxNoBufferedDesCoor
+  std::uint16_t teachDriveBufferDepth = 0;  // TeachInAmplifyMaxNoBufferedDesCoor
+
+  std::uint16_t FillLevelInForce(bool teach) const noexcept {
+    return teach ? teachFillLevel : fillLevel;
+  }
+  std::uint16_t DriveBufferDepthInForce(bool teach) const noexcept {
+    return teach ? teachDriveBufferDepth : driveBufferDepth;
+  }
+};
+
 // The motion record's settings that the motion core reads.
 struct MotionSettings {
   motion::PathParameters path;
   std::int32_t segmentCapacity = 0;  // MaxNoBufferedPathVec
+  // As configured; code 70 and the velocity-proportional output change the
+  // working copy.
+  SetPointFill fill;
 };
 
 struct CoordinateSettings {
