@@ -82,8 +82,8 @@ bool KernelServiceHost::LockGlobalRequest() noexcept { return LockGlobalRequestS
 
 void KernelServiceHost::UnlockGlobalRequest() noexcept { UnlockGlobalRequestSlot(data_); }
 
-// The profile-position move of the all-node services is not part of this
-// kernel yet; a caller learns so from the answer.
+// The all-node services' profile-position move of the selected axes, run
+// through the nodes' request slots.
 common::StatusCode KernelServiceHost::SetupAxesProfileMode(
     bool includeNode, canopen::NodeMask mask, std::span<const std::int32_t> positions) noexcept {
   canopen::ServiceContext context = Context();
