@@ -117,12 +117,15 @@ int Serve(const DevhostOptions& options, const sigset_t& endSignals) {
   SimulatedMachine machine(*clock, std::move(loaded.machine));
   devhost::DriverHost host(*clock);
   DetachOnExit detach{machine};
+  // The log and its stamps are in place before the machine runs: its first
+  // frames (the nodes' boot-ups) are neither lost nor stamped in simulated
+  // time.
+  if (!options.zeroBasedLog) StampFramesWithWallClock(machine);
+  AddMachineControlCommands(host, machine, frames);
   if (!machine.Attach(host, error)) {
     Log("cannot place the machine: " + error);
     return 1;
   }
-  AddMachineControlCommands(host, machine, frames);
-  if (!options.zeroBasedLog) StampFramesWithWallClock(machine);
 
   if (!options.parametersPath.empty() && !host.Parameters().Load(options.parametersPath, error)) {
     Log("cannot read the drivers' parameters " + options.parametersPath + ": " + error);
