@@ -57,8 +57,7 @@ bool MatchesLine(const std::string& line, const std::string& pattern) {
 // Z on node 4.
 constexpr std::uint32_t kDrives[] = {1, 2, 3, 4};
 constexpr double kCycleSeconds = 0.003;  // InterruptCycle of machine.ini
-// Off: the driver waits for the SYNC to leave inside its interrupt handler, where simulated time
-// stands.
+// Off: the driver awaits the SYNC's send inside its interrupt, where simulated time stands.
 constexpr bool kTimeStampPollOnTheBus = false;
 
 // Mapping entries: index, subindex and bit length.
@@ -252,9 +251,11 @@ TEST_F(CncSessionResetTest, TheResetEnablesTheDrivesWithTheKernelsProcessDataLay
     }
   }
 
-  // The cyclic exchange once the program has gone: SYNC every cycle (fewer
-  // on a loaded machine, never more), the drives' feedback and the time
-  // stamp's poll and answer.
+  // The cyclic exchange once the program has gone: SYNC every cycle, the
+  // drives' feedback and the time stamp's poll and answer. The frames carry
+  // simulated time while the driver paces its cycle by the clock, so on a
+  // loaded machine SYNC looks sparser or denser; twice per cycle or one in
+  // four is wrong all the same.
   constexpr std::size_t kSyncFrames = 100;
   const std::vector<LoggedFrame> frames = AwaitSyncFrames(log, programEnded, kSyncFrames);
   std::vector<LoggedFrame> tail;
@@ -268,7 +269,7 @@ TEST_F(CncSessionResetTest, TheResetEnablesTheDrivesWithTheKernelsProcessDataLay
   const double window = syncs.back() - syncs.front();
   const double cycles = window / kCycleSeconds;
   const double intervals = static_cast<double>(syncs.size() - 1);
-  EXPECT_LE(intervals, cycles * 1.05 + 1) << "SYNC faster than the cycle over " << window << " s";
+  EXPECT_LE(intervals, cycles * 1.5 + 2) << "SYNC faster than the cycle over " << window << " s";
   EXPECT_GE(intervals, cycles * 0.25) << "SYNC missing over " << window << " s";
 
   for (const std::uint32_t drive : {1u, 2u}) {
