@@ -306,5 +306,23 @@ TEST_F(CncSessionResetTest, TheResetEnablesTheDrivesWithTheKernelsProcessDataLay
   ExpectNothingLeft();
 }
 
+// A drive that does not answer fails the first reset: the program shows
+// the kernel's code with the library's text, does not reset again, still
+// leaves CNC mode and leaves nothing behind.
+TEST_F(CncSessionResetTest, ASilentDriveFailsTheResetAndTheProgramStillLeaves) {
+  StartDevhost();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_EQ(Control("node can0 4 silent on"), "ok");
+
+  const ProgramRun run = Run(kSessionReset, {kSampleIni});
+  EXPECT_EQ(run.exitCode, 1u) << run.err;
+  ASSERT_EQ(run.out.size(), 3u) << run.err;
+  EXPECT_EQ(run.out[0], "CNC mode on");
+  EXPECT_TRUE(MatchesLine(run.out[1], "reset: 0xC913000D in <n> ms")) << run.out[1];
+  EXPECT_EQ(run.out[2], "CNC mode left");
+  EXPECT_NE(run.err.find("mctl_Reset failed with 0xC913000D"), std::string::npos) << run.err;
+  ExpectNothingLeft();
+}
+
 }  // namespace
 }  // namespace vantor::examples_test
