@@ -10,9 +10,11 @@
 #include <sstream>
 #include <thread>
 
+#include "drivers/host/tests/control_client.h"
 #include "interface/include/linkora.h"
 #include "platform/os/device/device_handle.h"
 #include "platform/os/named_objects.h"
+#include "platform/os/runtime_dir.h"
 #include "platform/os/wait.h"
 
 namespace vantor::examples_test {
@@ -57,6 +59,29 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+std::vector<LoggedFrame> ReadFrameLog(const fs::path& path) {
+  const std::string text = ReadText(path);
+  std::vector<std::string> lines = Lines(text);
+  if (!text.empty() && text.back() != '\n') lines.pop_back();
+  std::vector<LoggedFrame> frames;
+  for (const std::string& line : lines) {
+    // "(<seconds>) <bus> <id>#<data>"
+    const std::size_t space = line.rfind(' ');
+    const std::size_t stampEnd = line.find(')');
+    if (line.empty() || line.front() != '(' || stampEnd == std::string::npos ||
+        space == std::string::npos || line.find('#', space) != space + 4) {
+      ADD_FAILURE() << "no frame: " << line;
+      continue;
+    }
+    LoggedFrame frame;
+    frame.text = line.substr(space + 1);
+    frame.id = static_cast<std::uint32_t>(std::stoul(frame.text.substr(0, 3), nullptr, 16));
+    frame.seconds = std::stod(line.substr(1, stampEnd - 1));
+    frames.push_back(frame);
+  }
+  return frames;
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -174,6 +199,13 @@ void ChainTest::StartDevhost(const std::string& machine, const std::string& cand
 
 ProgramRun ChainTest::Run(const std::string& program, const std::vector<std::string>& arguments) {
   return RunProgram(program, arguments, folder_, kProgramDeadlineMs);
+}
+
+std::string ChainTest::Control(const std::string& line) {
+  const auto folder = os::RuntimeDirectory();
+  if (!folder) return "no runtime folder";
+  host::testing::ControlClient client(*folder + "/devhost.control");
+  return client.Command(line);
 }
 
 void ChainTest::ExpectNothingLeft() {

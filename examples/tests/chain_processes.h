@@ -20,6 +20,18 @@ std::string ReadText(const std::filesystem::path& path);
 
 std::vector<std::string> Lines(const std::string& text);
 
+// One frame of a candump log, as "<id>#<data>" ("<id>#R<length>" for a
+// remote frame), with its identifier and its time stamp in seconds.
+struct LoggedFrame {
+  std::uint32_t id = 0;
+  std::string text;
+  double seconds = 0.0;
+};
+
+// The frames of a candump log; a last line still being written is left
+// for the next read.
+std::vector<LoggedFrame> ReadFrameLog(const std::filesystem::path& path);
+
 // What a program printed and how it ended.
 struct ProgramRun {
   std::uint32_t exitCode = 0;
@@ -83,6 +95,9 @@ class ChainTest : public ::testing::Test {
   void StopDevhost() { devhost_.Stop(); }
 
   ProgramRun Run(const std::string& program, const std::vector<std::string>& arguments);
+
+  // One line to the driver host's control endpoint, and its answer.
+  std::string Control(const std::string& line);
 
   // The kernel and the watching program end with the channel's last user;
   // then the driver host is stopped and no named object is left.

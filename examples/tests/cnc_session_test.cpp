@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "drivers/host/tests/control_client.h"
 #include "examples/tests/chain_processes.h"
 #include "interface/include/linkora.h"
-#include "platform/os/runtime_dir.h"
 
 namespace vantor::examples_test {
 namespace {
@@ -48,29 +46,6 @@ const std::vector<std::string> kSessionOutput = {
     "CNC mode left",
 };
 
-// One frame of the log, as "<id>#<data>" ("<id>#R<length>" for a remote
-// frame), with its identifier.
-struct LoggedFrame {
-  std::uint32_t id = 0;
-  std::string text;
-};
-
-std::vector<LoggedFrame> ReadFrameLog(const fs::path& path) {
-  std::vector<LoggedFrame> frames;
-  for (const std::string& line : Lines(ReadText(path))) {
-    const std::size_t space = line.rfind(' ');
-    if (space == std::string::npos || line.find('#', space) != space + 4) {
-      ADD_FAILURE() << "no frame: " << line;
-      continue;
-    }
-    LoggedFrame frame;
-    frame.text = line.substr(space + 1);
-    frame.id = static_cast<std::uint32_t>(std::stoul(frame.text.substr(0, 3), nullptr, 16));
-    frames.push_back(frame);
-  }
-  return frames;
-}
-
 // A frame the master sends to one of the drives: an NMT command naming it
 // (or every node), an RPDO, an SDO request or a guarding request.
 bool IsFrameToADrive(const LoggedFrame& frame) {
@@ -91,14 +66,6 @@ bool IsFrameToADrive(const LoggedFrame& frame) {
 class CncSessionTest : public ChainTest {
  protected:
   CncSessionTest() : ChainTest("cnc-session") {}
-
-  // One line to the driver host's control endpoint.
-  std::string Control(const std::string& line) {
-    const auto folder = os::RuntimeDirectory();
-    if (!folder) return "no runtime folder";
-    host::testing::ControlClient client(*folder + "/devhost.control");
-    return client.Command(line);
-  }
 
   // The module's input terminals as the session expects to read them.
   void WireTheInputs() {
