@@ -28,6 +28,8 @@ class IdentificationAndOptionBus : public RealBusFixture {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(StartBus());
     nodes_[1].handlingAxis = 1;
+    SetText(1, "ZEB11 K905 01.60.03 servo");
+    SetText(3, "HRX37 K905 01.40.02 x");
     for (std::uint8_t id : {1, 2, 3, 4}) ClearDriveLog(id);
   }
 
@@ -41,6 +43,11 @@ class IdentificationAndOptionBus : public RealBusFixture {
     EXPECT_TRUE(Models([&](sim::Machine&) {
       return DriveNode(id).Objects().SetUnsigned(index, subindex, value);
     }));
+  }
+
+  void SetText(std::uint8_t id, std::string_view text) {
+    EXPECT_TRUE(Models(
+        [&](sim::Machine&) { return DriveNode(id).Objects().SetDefaultText(0x100A, 0, text); }));
   }
 
   static ExternalAxis External(std::uint8_t id, std::uint32_t deviceTypeFlag) {
@@ -61,7 +68,7 @@ TEST_F(IdentificationAndOptionBus, AFlagOneExternalAxisIsIdentifiedAndAFlagZeroO
   std::array<ExternalAxis, 2> external = {External(3, 1), External(4, 0)};
   ASSERT_EQ(IdentifyModules(context_, external), kOk);
   EXPECT_EQ(Text(nodes_[0].description), "ZEB11_K905_01.60.03");
-  EXPECT_EQ(Text(external[0].description), "ZEB11_K905_01.60.03");
+  EXPECT_EQ(Text(external[0].description), "HRX37_K905_01.40.02");
   EXPECT_EQ(Text(external[1].description), "Unknown Amplify");
 
   const auto asked = SdoAccessesOf(3);
@@ -79,7 +86,7 @@ TEST_F(IdentificationAndOptionBus, WithoutNodesAnExternalAxisIsStillIdentified) 
   ServiceContext bare{*this, none.table};
   std::array<ExternalAxis, 1> external = {External(3, 1)};
   EXPECT_EQ(IdentifyExternalAxes(bare, external), kOk);
-  EXPECT_EQ(Text(external[0].description), "ZEB11_K905_01.60.03");
+  EXPECT_EQ(Text(external[0].description), "HRX37_K905_01.40.02");
   EXPECT_EQ(none.table.nodeCount, 0u);
   for (std::uint8_t id : {1, 2, 4}) EXPECT_TRUE(SdoAccessesOf(id).empty()) << int{id};
 }
