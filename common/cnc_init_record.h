@@ -27,8 +27,12 @@ inline constexpr Field<std::uint32_t, 8> kCoor32BitFormat{};
 inline constexpr Field<std::int32_t, 12> kStartUpMode{};
 inline constexpr Field<std::uint32_t, 16> kDllPathPufVecMaxNo{};
 inline constexpr Field<std::int32_t, 20> kMeasureCncCheckTime{};
+// The position option: 1 lets the interpolated drives drop their own
+// position option (0x60FB) while the path runs, for a smoother path at
+// the cost of accuracy; 0 leaves the drives as they are. Only 0 and 1.
 inline constexpr Field<std::int32_t, 24> kPathSmooth{};
 inline constexpr Field<std::int32_t, 28> kCoorNo{};
+static_assert(kPathSmooth.kOffset == 24 && kPathSmooth.kEnd == kCoorNo.kOffset);
 inline constexpr Field<std::int32_t, 32> kInterAxisNo{};
 inline constexpr Field<std::int32_t, 36> kAxisNo{};
 inline constexpr Field<std::int32_t, 40> kHandlingAxisNo{};

@@ -220,6 +220,20 @@ TEST(InitFileReaderTest, AngleFactorTypeChoosesAFixedFactorOrTheFileValue) {
   }
 }
 
+TEST(InitFileReaderTest, ThePositionOptionGoesIntoItsRecordWordAsZeroOrOne) {
+  const std::pair<const char*, std::int32_t> cases[] = {
+      {"PathSmooth = false ;", 0},
+      {"PathSmooth = true ;", 1},
+  };
+  for (const auto& [line, word] : cases) {
+    SampleVariant file("PathSmooth = false ;", line);
+    CncInitImage image;
+    image.record.Set(common::cnc_init_record::kPathSmooth, std::int32_t{7});
+    ASSERT_EQ(ReadCncInitSections(file.path(), image), common::kFileReaderSuccess) << line;
+    EXPECT_EQ(image.record.Get(common::cnc_init_record::kPathSmooth), word) << line;
+  }
+}
+
 struct FaultCase {
   const char* from;
   const char* to;

@@ -187,6 +187,8 @@ CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payloa
                       record.Get(ir::kAxisNo), record.Get(ir::kHandlingAxisNo)};
   const auto layout = CheckCounts(counts, payload.size());
   if (!layout || !CheckIds(payload, *layout, counts, record)) return out;
+  const std::int32_t positionOption = record.Get(ir::kPathSmooth);
+  if (positionOption != 0 && positionOption != 1) return out;
 
   CncConfiguration& c = out.configuration;
   const double cycleSeconds = channel.cycleMicroseconds * 1e-6;
@@ -252,6 +254,7 @@ CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payloa
   c.globalSlot.templateByte = record.Get(ir::kGlobalRequestTemplateByte);
   c.globalSlot.record = 2 * static_cast<std::uint32_t>(counts.nodes) + 1;
   c.handwheel = ReadHandwheel(record);
+  c.drive.positionOption = positionOption == 1;
   // Checked below to lie between 6 and 31.
   c.drive.pathBufferDepth = static_cast<std::uint32_t>(
       std::max<std::int32_t>(0, record.Get(ir::kAmplifyMaxNoBufferedDesCoor)));

@@ -144,8 +144,8 @@ struct CncConfigurationResult {
 // Reads the record and its lists from `payload` (the block from the
 // record's first byte to the block's end) and checks the result. Refusals:
 // kKernelInitParameterInvalid for a count, list, id or rule that the kernel
-// cannot run (more than six nodes among them), the cycle's code when the
-// cycle time is 0.
+// cannot run (more than six nodes among them) and for a position option
+// other than 0 or 1, the cycle's code when the cycle time is 0.
 CncConfigurationResult ReadCncConfiguration(std::span<const std::uint8_t> payload,
                                             const ChannelFacts& channel) noexcept;
 

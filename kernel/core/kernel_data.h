@@ -7,17 +7,20 @@
 // `cncInitialised` test.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "common/status_code.h"
 #include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/canopen/node_object.h"
 #include "kernel/core/cnc_configuration.h"
 #include "kernel/core/configuration_check.h"
+#include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/node_status.h"
 #include "platform/os/named_objects.h"
@@ -151,6 +154,9 @@ struct KernelData {
   NodeConfiguration nodeConfiguration;
   std::int32_t handlingAxisCount = 0;
   std::array<HandlingAxisSettings, kMaxHandlingAxisRecords> handlingAxes{};
+  // One entry per handling axis, for the module identification and the
+  // status; only the first `handlingAxisCount` are in use.
+  ExternalAxisTable externalAxes{};
   HandwheelSettings handwheel;
   // The global request slot's mutex and, further on in that record, the
   // reset mutex.
@@ -165,6 +171,11 @@ struct KernelData {
   // What the reset writes to the drives: set by the CNC initialisation.
   canopen::DriveWorkingValues driveWorkingValues;
   LockWaiters lockWaiters;
+
+  std::span<canopen::ExternalAxis> ConfiguredExternalAxes() noexcept {
+    const std::int32_t count = std::clamp(handlingAxisCount, 0, kMaxHandlingAxisRecords);
+    return std::span(externalAxes).first(static_cast<std::size_t>(count));
+  }
 };
 
 }  // namespace vantor::kernel

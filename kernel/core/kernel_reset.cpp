@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "kernel/core/canopen/cob_id.h"
+#include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_locks.h"
 
 namespace vantor::kernel {
@@ -50,6 +51,7 @@ void WriteConfiguration(KernelData& data) {
   }
   data.handlingAxisCount = saved.handlingAxisCount;
   data.handlingAxes = saved.handlingAxes;
+  ConfigureExternalAxes(saved.handlingAxes, saved.handlingAxisCount, data.externalAxes);
   data.globalSlot.settings = saved.globalSlot;
   data.globalSlot.request.cobId = saved.globalSlot.cobId;
   data.globalSlot.request.record = saved.globalSlot.record;

@@ -8,6 +8,7 @@
 #include "common/cnc_init_record.h"
 #include "common/kernel_object_names.h"
 #include "kernel/core/driver_link_records.h"
+#include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/path_buffer_link.h"
@@ -228,6 +229,9 @@ common::StatusCode Initialize(Kernel& kernel) {
 
   data.handlingAxisCount = c.handlingAxisCount;
   data.handlingAxes = c.handlingAxes;
+  // A new configuration knows no descriptions yet.
+  data.externalAxes = {};
+  ConfigureExternalAxes(c.handlingAxes, c.handlingAxisCount, data.externalAxes);
   data.handwheel = c.handwheel;
   data.driveWorkingValues = c.drive;
   data.driveWorkingValues.cycleDivider = static_cast<std::uint32_t>(

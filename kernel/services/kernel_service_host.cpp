@@ -26,6 +26,11 @@ void KernelServiceHost::WaitForAll(std::span<canopen::CompletionSignal* const> s
   static_cast<void>(canopen::WaitForCompletion(signals, [this] { return IsCanBusRunning(data_); }));
 }
 
+canopen::CompletionSignal* KernelServiceHost::SpareCompletionSignal() noexcept {
+  if (!spareSignal_) spareSignal_ = canopen::EventCompletionSignal::Create();
+  return spareSignal_.get();
+}
+
 void KernelServiceHost::Sleep(std::uint32_t milliseconds) noexcept { os::Sleep(milliseconds); }
 
 std::uint64_t KernelServiceHost::MonotonicMilliseconds() noexcept {

@@ -4,7 +4,10 @@
 // touch.
 #pragma once
 
+#include <memory>
+
 #include "kernel/core/canopen/can_object_list.h"
+#include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/canopen/service_host.h"
 #include "kernel/core/kernel_data.h"
 
@@ -38,6 +41,7 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
       std::span<const std::int32_t> positions) noexcept override;
 
   canopen::DriveWorkingValues WorkingValues() noexcept override { return data_.driveWorkingValues; }
+  canopen::CompletionSignal* SpareCompletionSignal() noexcept override;
   void SetLimitSwitchBridge(bool bridged) noexcept override {
     data_.state.limitSwitchBridge = bridged ? 1 : 0;
   }
@@ -50,6 +54,8 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
  private:
   KernelData& data_;
   canopen::CanObjectList& canObjects_;
+  // Made when a service first asks for it.
+  std::unique_ptr<canopen::EventCompletionSignal> spareSignal_;
 };
 
 }  // namespace vantor::kernel

@@ -55,7 +55,9 @@ StatusCode Read2047Support(ResetRun& run) {
 StatusCode ResetNodes(ResetRun& run) {
   return canopen::SendNmtCommand(run.context, true, kNmtResetNode);
 }
-StatusCode IdentifyModules(ResetRun& run) { return canopen::IdentifyModules(run.context, {}); }
+StatusCode IdentifyModules(ResetRun& run) {
+  return canopen::IdentifyModules(run.context, run.kernel.data.ConfiguredExternalAxes());
+}
 StatusCode ReadGuarding(ResetRun& run) { return canopen::ReadGuardingParameters(run.context); }
 StatusCode StartNodes(ResetRun& run) {
   return canopen::SendNmtCommand(run.context, false, kNmtStartRemoteNode);

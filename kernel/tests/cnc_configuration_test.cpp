@@ -6,6 +6,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/cnc_init_record.h"
@@ -18,7 +19,8 @@ namespace ir = common::cnc_init_record;
 using common::kKernelInitParameterInvalid;
 using common::kKernelSuccess;
 
-constexpr ChannelFacts kChannel{.cycleMicroseconds = 2000, .bitRateCode = 5, .lookAheadEntries = 40};
+constexpr ChannelFacts kChannel{
+    .cycleMicroseconds = 2000, .bitRateCode = 5, .lookAheadEntries = 40};
 
 // A record as the library packs it into the block: the fixed part, then the
 // three lists. By default three interpolated drives (ids 1..3, node 1 the
@@ -164,7 +166,8 @@ TEST(CncConfigurationTest, HandwheelTextEndsAtItsZeroAndAfterFiftyCharacters) {
   auto r = record.Fixed();
   r.Set(ir::kHandwheelCanNodeNo, 0);  // not looked at while inactive
   r.Set(ir::kHandwheelInhibitTime, 7);
-  std::memset(record.bytes.data() + ir::kHandwheelModell.kOffset, 'W', ir::kHandwheelModell.kCapacity);
+  std::memset(record.bytes.data() + ir::kHandwheelModell.kOffset, 'W',
+              ir::kHandwheelModell.kCapacity);
   const auto inactive = Read(record);
   ASSERT_EQ(inactive.result, kKernelSuccess);
   EXPECT_EQ(inactive.configuration.handwheel.linked, 0u);
@@ -185,6 +188,16 @@ TEST(CncConfigurationTest, HandwheelTextEndsAtItsZeroAndAfterFiftyCharacters) {
   EXPECT_EQ(std::string(Read(record).configuration.handwheel.model.data()), "WWWWW");
 }
 
+TEST(CncConfigurationTest, ThePositionOptionReachesTheDrivesWorkingValues) {
+  for (const auto& [word, on] : std::vector<std::pair<std::int32_t, bool>>{{0, false}, {1, true}}) {
+    Record record;
+    record.Fixed().Set(ir::kPathSmooth, word);
+    const auto read = Read(record);
+    ASSERT_EQ(read.result, kKernelSuccess) << word;
+    EXPECT_EQ(read.configuration.drive.positionOption, on) << word;
+  }
+}
+
 struct RefusalCase {
   const char* name;
   std::function<void(Record&)> change;
@@ -200,8 +213,8 @@ TEST_P(CncConfigurationRefusalTest, RefusesBeforeItBuildsAnything) {
   record.Pack();
   GetParam().change(record);
   // Read as the case left it: a count it wrote stays apart from the lists.
-  const auto read = ReadCncConfiguration({record.bytes.data(), common::kMaxCncInitPayloadSize},
-                                         kChannel);
+  const auto read =
+      ReadCncConfiguration({record.bytes.data(), common::kMaxCncInitPayloadSize}, kChannel);
   EXPECT_EQ(read.result, GetParam().expected);
 }
 
@@ -245,7 +258,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Lists([](Record& r) { r.coordinates = {{}, {}, {}, {}}; })},
         RefusalCase{"reset_delay_above_5000_ms",
                     [](Record& r) { r.Fixed().Set(ir::kResetNodeDelayTime, 5'001'000.0); }},
-        RefusalCase{"no_segment_queue", Word(ir::kMaxNoBufferedPathVec.kOffset, 0)}),
+        RefusalCase{"no_segment_queue", Word(ir::kMaxNoBufferedPathVec.kOffset, 0)},
+        RefusalCase{"position_option_2", Word(ir::kPathSmooth.kOffset, 2)},
+        RefusalCase{"position_option_negative", Word(ir::kPathSmooth.kOffset, -1)}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 TEST(CncConfigurationTest, CycleTimeZeroIsAStoppedCycleNotADivision) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "common/kernel_object_names.h"
 #include "kernel/core/canopen/drive_reads.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/core/kernel_reset.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/free_node_objects.h"
@@ -179,9 +181,25 @@ TEST_F(CncInitializeTest, BuildsTheNodesWithZeroRowsAndTakesTheirRecords) {
   EXPECT_EQ(data.savedConfiguration.nodeCount, 3);
   EXPECT_EQ(data.savedConfiguration.nodes[2].slaveNodeId, 30u);
   EXPECT_EQ(data.savedConfiguration.handlingAxes[0].nodeId, 40);
+  // The handling axis is in the external-axis table, not asked (flag 0).
+  ASSERT_EQ(kernel_.data.ConfiguredExternalAxes().size(), 1u);
+  EXPECT_EQ(data.externalAxes[0].active, 0u);
+  EXPECT_EQ(data.externalAxes[0].sdoRequestCobId, 0x628);
+  EXPECT_EQ(data.externalAxes[0].sdoResponseCobId, 0x5A8);
+  EXPECT_FALSE(data.driveWorkingValues.positionOption);
 
   EXPECT_EQ(Run(12), common::kKernelCncNotInitialized) << "a second initialisation";
   EXPECT_EQ(nodes.BoundedNodeCount(), 3u);
+}
+
+TEST_F(CncInitializeTest, TheResetsRestoreKeepsWhatTheIdentificationLearned) {
+  ASSERT_EQ(Run(12), common::kKernelSuccess);
+  canopen::ExternalAxis& entry = kernel_.data.externalAxes[0];
+  entry.description = {'Z', 'E', 'B'};
+  entry.sdoRequestCobId = 0x601;
+  RestoreConfiguredRecords(kernel_.data);
+  EXPECT_EQ(std::string_view(entry.description.data()), "ZEB");
+  EXPECT_EQ(entry.sdoRequestCobId, 0x628);
 }
 
 struct RefusalCase {
@@ -223,6 +241,12 @@ INSTANTIATE_TEST_SUITE_P(
                     [](Kernel& k, auto&, auto&, auto&) {
                       k.Block().Store<std::int32_t>(cb::PayloadAt(ir::kAxisNo.kOffset),
                                                     std::int32_t{7});
+                    },
+                    common::kKernelInitParameterInvalid},
+        RefusalCase{"position_option_2",
+                    [](Kernel& k, auto&, auto&, auto&) {
+                      k.Block().Store<std::int32_t>(cb::PayloadAt(ir::kPathSmooth.kOffset),
+                                                    std::int32_t{2});
                     },
                     common::kKernelInitParameterInvalid},
         RefusalCase{"slave_on_another_node",

@@ -341,13 +341,47 @@ StatusCode ReadDriveParameters(ServiceContext& context) noexcept {
       });
   if (run == kernel::kCycleNotRunning) return run;
   HostLock lock(context.host);
+  // Values that were not read are not judged: the failed read already
+  // says why.
+  StatusCode result = run;
+  if (run == common::kKernelSuccess && !CheckGantryHomeOffsets(context.nodes)) {
+    result = common::kKernelOperationFailed;
+  }
   for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
     NodeObject* node = context.nodes.nodes[k];
     if (node == nullptr) continue;
     node->reference.drive = node->drive;
     node->reference.gear = node->gear;
   }
-  return run;
+  return result;
+}
+
+bool CheckGantryHomeOffsets(const NodeTable& nodes) noexcept {
+  bool passed = true;
+  for (std::uint32_t k = 0; k < nodes.Count(); ++k) {
+    NodeObject* node = nodes.nodes[k];
+    if (node == nullptr || node->gantryPdoHoming == 0 || node->axisCount == 0) continue;
+    const std::uint32_t number = k + 1;
+    double farthest = HomePositionOffset(nodes, number, -1);
+    std::int32_t winner = -1;
+    for (std::uint32_t a = 0; a < node->axisCount && a < kMaxNodeAxes; ++a) {
+      const double offset = HomePositionOffset(nodes, number, static_cast<std::int32_t>(a));
+      if (offset > farthest) {
+        farthest = offset;
+        winner = static_cast<std::int32_t>(a);
+      }
+    }
+    if (winner >= 0) {
+      NodeAxis& axis = node->axes[static_cast<std::size_t>(winner)];
+      if (axis.gantryWait != 0) continue;
+      axis.axisResult = common::kKernelNodeParameterInvalid;
+    } else {
+      if (node->gantryWait != 0) continue;
+      node->request.lastResult = common::kKernelNodeParameterInvalid;
+    }
+    passed = false;
+  }
+  return passed;
 }
 
 StatusCode ReadDriveParametersOnAxes(ServiceContext& context) noexcept {

@@ -29,8 +29,9 @@ bool DriveParametersValid(const DriveParameters& drive, const GearRatio& gear) n
 
 // ---- Read-out --------------------------------------------------------------------------
 // Only while a reset is pending (else kKernelSuccess at once): every drive's
-// parameters into its node object and axis records, then the gantry
-// home-offset check and the reference copies.
+// parameters into its node object and axis records, then, when all were
+// read, the gantry home-offset check (kKernelOperationFailed when it
+// fails), and the reference copies.
 common::StatusCode ReadDriveParameters(ServiceContext& context) noexcept;
 // The homing values among a drive's parameters as read: what the reset
 // writes back and the move-out moves with.
@@ -44,6 +45,16 @@ common::StatusCode ReadDriveParametersOnAxes(ServiceContext& context) noexcept;
 // 0.0 for a node or axis that does not exist.
 double HomePositionOffset(const NodeTable& nodes, std::uint32_t nodeNumber,
                           std::int32_t axis) noexcept;
+
+// A gantry pair that homes with the gantry PDO waits on the drive that
+// lies farthest out: the axis with the largest home position offset above
+// the node's own (the first on ties), else the node itself. That drive
+// must report the gantry homing phases; where it does not, its result
+// (an axis's, or the node's last result) becomes
+// kKernelNodeParameterInvalid and the answer is false. Pairs without
+// the gantry PDO homing or without axes are not looked at. The caller
+// holds the kernel data lock.
+bool CheckGantryHomeOffsets(const NodeTable& nodes) noexcept;
 
 // ---- Working values --------------------------------------------------------------------
 // The interpolated nodes (when the initialisation asked for the position

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <new>
 
 #include "kernel/core/canopen/axis_services.h"
 #include "kernel/core/canopen/canopen_constants.h"
@@ -200,6 +202,43 @@ StatusCode RunIdentification(ServiceContext& context, NodeMask mask, std::int32_
       kFrameInitiate, takesPart);
 }
 
+// Without a configured node the external axes are asked through a slot
+// of their own in node 1's place, on message records 1 and 2, which no
+// node holds then; it leaves the table when the axes are done.
+class StandInSlot {
+ public:
+  explicit StandInSlot(ServiceContext& context) noexcept : context_(context) {}
+  StandInSlot(const StandInSlot&) = delete;
+  StandInSlot& operator=(const StandInSlot&) = delete;
+  ~StandInSlot() {
+    if (!node_) return;
+    HostLock lock(context_.host);
+    context_.nodes.nodes[0] = nullptr;
+    context_.nodes.nodeCount = 0;
+  }
+
+  // The slot in node 1's place, or null when the table holds nodes or no
+  // signal or memory can be had.
+  NodeObject* Place() noexcept {
+    if (context_.nodes.Count() != 0) return nullptr;
+    NodeSetup setup;
+    setup.sendRecord = 1;
+    setup.answerRecord = 2;
+    setup.completionEvent = context_.host.SpareCompletionSignal();
+    if (setup.completionEvent == nullptr) return nullptr;
+    node_.reset(new (std::nothrow) NodeObject(setup));
+    if (!node_) return nullptr;
+    HostLock lock(context_.host);
+    context_.nodes.nodes[0] = node_.get();
+    context_.nodes.nodeCount = 1;
+    return node_.get();
+  }
+
+ private:
+  ServiceContext& context_;
+  std::unique_ptr<NodeObject> node_;
+};
+
 }  // namespace
 
 void IdentifyModuleStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
@@ -299,7 +338,9 @@ StatusCode IdentifyExternalAxes(ServiceContext& context,
   StatusCode result = common::kKernelSuccess;
   const bool anyActive = std::any_of(externalAxes.begin(), externalAxes.end(),
                                      [](const ExternalAxis& e) { return e.active != 0; });
+  StandInSlot standIn(context);
   NodeObject* lender = context.nodes.ByNumber(1);
+  if (anyActive && lender == nullptr) lender = standIn.Place();
   if (anyActive && lender == nullptr) return common::kKernelOutOfResources;
 
   struct Saved {

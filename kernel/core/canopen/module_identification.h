@@ -50,10 +50,11 @@ common::StatusCode IdentifyModules(ServiceContext& context,
 common::StatusCode IdentifyModulesOnAxes(ServiceContext& context) noexcept;
 
 // Every active external axis through the slot of node 1, which is lent
-// and given back as it was; an inactive one is "Unknown Amplify" without
+// and given back as it was (without a configured node a slot of their own
+// stands in for it); an inactive one is "Unknown Amplify" without
 // traffic. kKernelExternalHandlingAxisError when one does not answer (the
-// others are still identified); kKernelOutOfResources when an active axis
-// has no node slot to borrow.
+// others are still identified); kKernelOutOfResources when the stand-in
+// slot cannot be had.
 common::StatusCode IdentifyExternalAxes(ServiceContext& context,
                                         std::span<ExternalAxis> externalAxes) noexcept;
 

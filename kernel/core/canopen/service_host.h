@@ -22,6 +22,7 @@ struct DriveWorkingValues {
   std::uint32_t cycleDivider = 1;  // driver ticks of 512 microseconds per cycle
   std::uint32_t pathBufferDepth = 0;
   std::uint32_t teachInBufferDepth = 0;
+  // The interpolated drives leave their position option off in path mode.
   bool positionOption = false;
 };
 
@@ -74,6 +75,10 @@ class NodeServiceHost {
 
   // The values the reset writes to the drives, as the initialisation set them.
   virtual DriveWorkingValues WorkingValues() noexcept = 0;
+  // A completion signal for a slot the services make for themselves (the
+  // external axes' slot when no node is configured), kept as long as the
+  // host; null when none can be had.
+  virtual CompletionSignal* SpareCompletionSignal() noexcept = 0;
   virtual void SetLimitSwitchBridge(bool bridged) noexcept = 0;
 
   // The CAN object list that the cycle walks, and its own lock (taken

@@ -199,6 +199,9 @@ class FakeHost final : public NodeServiceHost {
   }
 
   DriveWorkingValues WorkingValues() noexcept override { return working; }
+  CompletionSignal* SpareCompletionSignal() noexcept override {
+    return spareAvailable ? &spareSignal : nullptr;
+  }
   void SetLimitSwitchBridge(bool bridged) noexcept override { limitSwitchBridge = bridged; }
   CanObjectList& CanObjects() noexcept override { return *canObjects; }
   void LockCanObjects() noexcept override { ++canObjectsLockDepth; }
@@ -236,6 +239,8 @@ class FakeHost final : public NodeServiceHost {
   int globalLockDepth = 0;
   bool resetPending = true;
   DriveWorkingValues working{};
+  TestSignal spareSignal;
+  bool spareAvailable = true;
   bool limitSwitchBridge = false;
   std::unique_ptr<CanObjectList> canObjects = std::make_unique<CanObjectList>();
   int canObjectsLockDepth = 0;

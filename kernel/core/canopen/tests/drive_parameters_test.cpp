@@ -293,6 +293,85 @@ TEST_F(DriveParameterServices, GearChangeRescalesAndTheRestoreGoesBack) {
   EXPECT_DOUBLE_EQ(nodes[0].position, 1000.0) << "a failed change rescales nothing";
 }
 
+// Node 5 homes as a gantry with the PDO and leads axes 6 and 8; node 7
+// has no axes and never takes part.
+TEST(GantryHomeOffsetCheck, TheFarthestDriveMustReportTheGantryPhases) {
+  struct Drive {
+    double homeOffset;
+    std::int8_t method;
+    double switchDistance;
+    std::uint32_t wait;
+  };
+  // Which drive fails: none, the node (-1) or an axis.
+  constexpr int kNone = -2;
+  constexpr int kNode = -1;
+  struct Case {
+    const char* name;
+    Drive node, axis0, axis1;
+    int failing;
+  };
+  const Case cases[] = {
+      {"axis farther and reporting", {0, 17, 0, 0}, {10, 17, 0, 1}, {5, 17, 0, 0}, kNone},
+      {"axis farther and silent", {0, 17, 0, 1}, {10, 17, 0, 0}, {5, 17, 0, 1}, 0},
+      {"node farthest and silent", {10, 17, 0, 0}, {5, 17, 0, 1}, {-5, 17, 0, 1}, kNode},
+      {"a tie with the node stays with it", {5, 17, 0, 0}, {5, 17, 0, 1}, {5, 17, 0, 1}, kNode},
+      {"a tie among axes goes to the first", {0, 17, 0, 1}, {8, 17, 0, 0}, {8, 17, 0, 1}, 0},
+      {"the last axis farthest", {0, 17, 0, 1}, {8, 17, 0, 1}, {9, 17, 0, 0}, 1},
+      {"method 3 adds the switch distance", {10, 17, 0, 0}, {0, 3, 20, 1}, {0, 17, 20, 0}, kNone},
+      {"method 17 does not", {10, 17, 0, 1}, {0, 3, 5, 1}, {0, 17, 20, 0}, kNone},
+  };
+  for (const bool pdoHoming : {true, false}) {
+    for (const Case& c : cases) {
+      testing::TestNodes nodes({5, 7}, {{6, 8}});
+      const auto put = [](DriveParameters& drive, std::uint32_t& wait, const Drive& d) {
+        drive.homeOffset = d.homeOffset;
+        drive.homingMethod = d.method;
+        drive.homeSwitchDistance = d.switchDistance;
+        wait = d.wait;
+      };
+      nodes[0].gantryPdoHoming = pdoHoming ? 1 : 0;
+      put(nodes[0].drive, nodes[0].gantryWait, c.node);
+      put(nodes[0].axes[0].drive, nodes[0].axes[0].gantryWait, c.axis0);
+      put(nodes[0].axes[1].drive, nodes[0].axes[1].gantryWait, c.axis1);
+      nodes[1].gantryPdoHoming = 1;
+      nodes[1].gantryWait = 0;
+
+      // Without the gantry PDO homing nothing is judged.
+      const int failing = pdoHoming ? c.failing : kNone;
+      const auto expected = [&](int drive) {
+        return drive == failing ? common::kKernelNodeParameterInvalid : kOk;
+      };
+      SCOPED_TRACE(::testing::Message() << c.name << (pdoHoming ? "" : ", no PDO homing"));
+      EXPECT_EQ(CheckGantryHomeOffsets(nodes.table), failing == kNone);
+      EXPECT_EQ(nodes[0].request.lastResult, expected(kNode));
+      EXPECT_EQ(nodes[0].axes[0].axisResult, expected(0));
+      EXPECT_EQ(nodes[0].axes[1].axisResult, expected(1));
+      EXPECT_EQ(nodes[1].request.lastResult, kOk) << "a node without axes";
+    }
+  }
+}
+
+TEST_F(DriveParameterServices, TheReadOutFailsAGantryWhoseFarthestDriveDoesNotReport) {
+  // Axis drive 6 lies 50 beyond its node and does not report the phases.
+  drive6.Define(0x607C, 0, 4, 50);
+  nodes[0].gantryPdoHoming = 1;
+  nodes[0].axes[0].gantryWait = 0;
+  EXPECT_EQ(ReadDriveParameters(context), common::kKernelOperationFailed);
+  EXPECT_EQ(nodes[0].axes[0].axisResult, common::kKernelNodeParameterInvalid);
+  EXPECT_EQ(nodes[0].request.lastResult, kOk);
+  EXPECT_DOUBLE_EQ(nodes[0].reference.drive.maxVelocity, 3000.0) << "the reference is kept";
+
+  nodes[0].axes[0].gantryWait = 1;
+  nodes[0].axes[0].axisResult = kOk;
+  EXPECT_EQ(ReadDriveParameters(context), kOk);
+
+  // A failed read is not judged again: the node keeps the read's cause.
+  nodes[0].axes[0].gantryWait = 0;
+  drive7.silent = true;
+  EXPECT_EQ(ReadDriveParameters(context), common::kKernelOperationFailed);
+  EXPECT_EQ(nodes[0].axes[0].axisResult, kOk);
+}
+
 TEST_F(DriveParameterServices, AStoppedCycleEndsEveryService) {
   const std::function<common::StatusCode()> services[] = {
       [&] { return ReadDriveParameters(context); },

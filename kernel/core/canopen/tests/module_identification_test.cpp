@@ -181,6 +181,26 @@ TEST_F(Identification, AFailingNodeKeepsItsOldDescriptionAndAnExternalFailureIsI
   EXPECT_EQ(Text(external[1].description), "HRX37_K905_01.40.02") << "the next is still asked";
 }
 
+TEST_F(Identification, WithoutNodesTheExternalAxesAreAskedThroughASlotOfTheirOwn) {
+  testing::TestNodes none({});
+  testing::FakeHost bare(none.table, bus);
+  ServiceContext bareContext{bare, none.table};
+  std::array<ExternalAxis, 2> external{};
+  external[0] = {1, 10, 0x609, 0x589, {}};
+  external[1] = {0, 10, 0x60A, 0x58A, {}};
+  EXPECT_EQ(IdentifyExternalAxes(bareContext, external), kOk);
+  EXPECT_EQ(Text(external[0].description), "ZEB11_K905_01.60.03");
+  EXPECT_EQ(Text(external[1].description), "Unknown Amplify");
+  EXPECT_FALSE(FramesTo(0x609).empty());
+  EXPECT_EQ(none.table.nodeCount, 0u) << "the stand-in leaves the table";
+  EXPECT_EQ(none.table.nodes[0], nullptr);
+
+  bare.spareAvailable = false;
+  EXPECT_EQ(IdentifyExternalAxes(bareContext, external), common::kKernelOutOfResources);
+  EXPECT_EQ(none.table.nodeCount, 0u);
+  EXPECT_EQ(bare.lockDepth, 0);
+}
+
 TEST_F(Identification, OnlyWhileAResetIsPendingAndNeverPastAStoppedCycle) {
   host.resetPending = false;
   EXPECT_EQ(IdentifyModules(context, {}), kOk);

@@ -65,6 +65,7 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   }
 
   DriveWorkingValues WorkingValues() noexcept override { return working_; }
+  CompletionSignal* SpareCompletionSignal() noexcept override { return &spareSignal_; }
   void SetLimitSwitchBridge(bool bridged) noexcept override { limitSwitchBridge_ = bridged; }
   CanObjectList& CanObjects() noexcept override { return *canObjects_; }
   void LockCanObjects() noexcept override {}
@@ -113,6 +114,7 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   int positionsTaken_ = 0;
   std::uint32_t interpolatedNodes_ = 0;
   TestSignal globalSignal_;
+  TestSignal spareSignal_;
   // The global slot on the record behind the drives' records.
   GlobalRequest global_{.completionEvent = &globalSignal_, .record = 2 * kMaxBusDrives + 1};
 
