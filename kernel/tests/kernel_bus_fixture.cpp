@@ -28,13 +28,20 @@ const bool kOwnNamespace = [] {
 }();
 
 constexpr std::uint32_t kBusCycle = 2000;
+// About a second of the bus's time.
+constexpr int kExchangeAnswerCycles = 400;
 // Words per coordinate entry and per node entry of the record's lists.
 constexpr int kCoordinateWords = 8;
 
 }  // namespace
 
 KernelBusFixture::KernelBusFixture(const std::vector<canopen::testing::BusDrive>& drives)
-    : RealBusFixture(drives) {}
+    : RealBusFixture(drives) {
+  // A synchronised start whose answer does not come (drives not yet given
+  // their layout) holds an exchange for some cycles; the kernel's own
+  // exchange time-out is far longer.
+  exchangeAnswerCycles_ = kExchangeAnswerCycles;
+}
 
 void KernelBusFixture::StartKernel() {
   ASSERT_TRUE(kOwnNamespace);

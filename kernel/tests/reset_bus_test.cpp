@@ -230,7 +230,7 @@ std::optional<std::string> FirstMissing(const Lines& log, const Lines& expected)
 
 class ResetOnTheBusTest : public KernelBusFixture {
  protected:
-  ResetOnTheBusTest() : KernelBusFixture(Drives()) { exchangeAnswerCycles_ = 400; }
+  ResetOnTheBusTest() : KernelBusFixture(Drives()) {}
   void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartKernel()); }
 
   // X on drive 1, Y on the dual drive 2 with its gantry slave on drive 3.
@@ -497,17 +497,18 @@ INSTANTIATE_TEST_SUITE_P(
                     [](FailedResetTest& t) { t.SetDriveDefault(kSlaveDrive, 0x6093, 1, 2); },
                     common::kKernelOperationFailed, 1, kOk, common::kKernelNodeParameterInvalid,
                     true, true},
-        FailureCase{"EnableRefused", 0,
-                    // The disable that follows a failed enable collects the
-                    // node results again, so the cause is not looked at.
-                    [](FailedResetTest& t) { t.RefuseEnable(kDualDrive); },
-                    common::kKernelOperationFailed, 1, std::nullopt, std::nullopt, true, false},
+        // The dual drive's node keeps the cause over the disable that
+        // follows.
+        FailureCase{"EnableRefused", 0, [](FailedResetTest& t) { t.RefuseEnable(kDualDrive); },
+                    common::kKernelOperationFailed, 1, common::kKernelCanMessageInvalid,
+                    std::nullopt, true, false},
         // Drive 1 stands enabled from the first reset and needs no NMT; the
         // failed enable takes it back all the same, and motion that the
         // first reset allowed is refused again.
-        FailureCase{
-            "EnableRefusedOnALaterReset", 1, [](FailedResetTest& t) { t.RefuseEnable(kDualDrive); },
-            common::kKernelOperationFailed, 1, std::nullopt, std::nullopt, std::nullopt, false}),
+        FailureCase{"EnableRefusedOnALaterReset", 1,
+                    [](FailedResetTest& t) { t.RefuseEnable(kDualDrive); },
+                    common::kKernelOperationFailed, 1, common::kKernelCanMessageInvalid,
+                    std::nullopt, std::nullopt, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Edges ------------------------------------------------------------------------------
