@@ -88,9 +88,49 @@ StatusCode SynchroniseAxesWithNodes(ServiceContext& context) noexcept {
   return context.host.SetupAxesProfileMode(false, mask, positions);
 }
 
-// A failed enable leaves no drive enabled.
+// The node and axis results of a failed enable, kept over the disable that
+// collects them again.
+struct EnableCauses {
+  std::array<StatusCode, kMaxNodes> nodes{};
+  std::array<std::array<StatusCode, kMaxNodeAxes>, kMaxNodes> axes{};
+};
+
+std::uint32_t BoundedCount(std::uint32_t count, std::size_t limit) noexcept {
+  return count < limit ? count : static_cast<std::uint32_t>(limit);
+}
+
+EnableCauses KeepEnableCauses(ServiceContext& context) noexcept {
+  EnableCauses causes;
+  HostLock lock(context.host);
+  for (std::uint32_t k = 0; k < BoundedCount(context.nodes.Count(), kMaxNodes); ++k) {
+    const NodeObject* node = context.nodes.nodes[k];
+    if (node == nullptr) continue;
+    causes.nodes[k] = node->request.lastResult;
+    for (std::uint32_t a = 0; a < BoundedCount(node->axisCount, kMaxNodeAxes); ++a) {
+      causes.axes[k][a] = node->axes[a].axisResult;
+    }
+  }
+  return causes;
+}
+
+void PutBackEnableCauses(ServiceContext& context, const EnableCauses& causes) noexcept {
+  HostLock lock(context.host);
+  for (std::uint32_t k = 0; k < BoundedCount(context.nodes.Count(), kMaxNodes); ++k) {
+    NodeObject* node = context.nodes.nodes[k];
+    if (node == nullptr) continue;
+    if (Failed(causes.nodes[k])) node->request.lastResult = causes.nodes[k];
+    for (std::uint32_t a = 0; a < BoundedCount(node->axisCount, kMaxNodeAxes); ++a) {
+      if (Failed(causes.axes[k][a])) node->axes[a].axisResult = causes.axes[k][a];
+    }
+  }
+}
+
+// A failed enable leaves no drive enabled, and the nodes and axes that
+// failed it keep their cause.
 StatusCode DisableAndReturn(ServiceContext& context, StatusCode failure) noexcept {
+  const EnableCauses causes = KeepEnableCauses(context);
   DisableAllDrives(context);
+  PutBackEnableCauses(context, causes);
   return failure;
 }
 

@@ -26,15 +26,20 @@ constexpr std::string_view kBusMachine = R"({
 }  // namespace
 
 RealBusFixture::RealBusFixture(std::size_t driveCount)
-    : DriverHostFixture(kBusMachine), driveCount_(std::min(driveCount, kMaxBusDrives)) {
-  Models([this](sim::Machine& machine) {
+    : RealBusFixture(std::vector<BusDrive>(std::min(driveCount, kMaxBusDrives))) {}
+
+RealBusFixture::RealBusFixture(const std::vector<BusDrive>& drives)
+    : DriverHostFixture(kBusMachine), driveCount_(std::min(drives.size(), kMaxBusDrives)) {
+  Models([this, &drives](sim::Machine& machine) {
     for (std::size_t k = 0; k < driveCount_; ++k) {
       sim::canopen::NodeOptions options;
       options.nodeId = static_cast<std::uint8_t>(k + 1);
       options.bootTime = kDriveBootTime;
+      options.guarding = drives[k].guarding;
+      // As the machine description gives a drive: its firmware names itself.
+      options.identity.softwareVersion = sim::drives::ModuleText(drives[k].config.variant);
       auto station = std::make_unique<sim::canopen::NodeStation>(options);
-      auto drive =
-          std::make_unique<sim::drives::DriveModel>(station->Node(), sim::drives::DriveConfig{});
+      auto drive = std::make_unique<sim::drives::DriveModel>(station->Node(), drives[k].config);
       drives_[k] = drive.get();
       stations_[k] = station.get();
       station->AdoptApplication(std::move(drive));
@@ -67,20 +72,22 @@ void RealBusFixture::RunCycle() {
   if (cycles_ >= maxTestCycles_) {
     ADD_FAILURE() << "the test outlived its deadline of " << maxTestCycles_ << " cycles";
     cycleRunning_ = false;
-    CompletePendingRequests(*activeTable_, &global_);
+    CompletePendingRequests(*activeTable_, activeGlobal_);
     return;
   }
-  CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_, &global_};
+  CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_, activeGlobal_};
   RunGlobalSlotStep(context);
   RunNodeSteps(context);
   const auto reply = Exchange(owner_, exchange_);
-  const bool answered = AdvanceUntil([&] { return reply->Done(); }, 4 * kCycleTicks);
+  const bool answered =
+      AdvanceUntil([&] { return reply->Done(); }, exchangeAnswerCycles_ * kCycleTicks);
   ++cycles_;
   if (!answered || reply->Status() != os::kStatusSuccess ||
       reply->Information() != common::kExchangeBufferSize) {
-    ADD_FAILURE() << "the driver did not give the exchange record back in cycle " << cycles_;
+    ADD_FAILURE() << "the driver did not give the exchange record back in cycle " << cycles_
+                  << " (done " << reply->Done() << ", status " << reply->Status() << ")";
     cycleRunning_ = false;
-    CompletePendingRequests(*activeTable_, &global_);
+    CompletePendingRequests(*activeTable_, activeGlobal_);
     return;
   }
   const std::vector<std::uint8_t> data = reply->Data();
@@ -100,7 +107,7 @@ void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noex
       endCycleInWait_.reset();
       if (onCycleEnd_) onCycleEnd_();
       cycleRunning_ = false;
-      CompletePendingRequests(*activeTable_, &global_);
+      CompletePendingRequests(*activeTable_, activeGlobal_);
       return;
     }
     RunCycle();
@@ -108,7 +115,7 @@ void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noex
   if (!allSet() && cycleRunning_) {
     ADD_FAILURE() << "a wait outlived its deadline of " << maxWaitCycles_ << " cycles";
     cycleRunning_ = false;
-    CompletePendingRequests(*activeTable_, &global_);
+    CompletePendingRequests(*activeTable_, activeGlobal_);
   }
 }
 

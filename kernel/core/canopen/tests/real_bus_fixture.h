@@ -19,7 +19,9 @@
 #include "kernel/core/canopen/node_object.h"
 #include "kernel/core/canopen/service_host.h"
 #include "kernel/core/canopen/tests/canopen_test_support.h"
+#include "sim/canopen/communication_objects.h"
 #include "sim/canopen/node_station.h"
+#include "sim/drives/drive_config.h"
 #include "sim/drives/drive_model.h"
 
 namespace vantor::canopen::testing {
@@ -30,9 +32,18 @@ inline constexpr std::array<std::uint8_t, 3> kDriveIds = {1, 2, 3};
 // A fixture may put up to this many drives on the bus, ids 1 and up.
 inline constexpr std::size_t kMaxBusDrives = 5;
 
+// One drive on the bus: its firmware and machine, and the guarding values
+// it starts with.
+struct BusDrive {
+  sim::drives::DriveConfig config{};
+  sim::canopen::GuardingDefaults guarding{};
+};
+
 class RealBusFixture : public frontends::testing::DriverHostFixture, public NodeServiceHost {
  protected:
   explicit RealBusFixture(std::size_t driveCount = kDriveIds.size());
+  // Drives 1, 2, ... as given (at most kMaxBusDrives).
+  explicit RealBusFixture(const std::vector<BusDrive>& drives);
 
   // Loads the driver, claims it, starts a buffered run and lets the drives
   // boot. Called by each test (a fatal failure ends the test).
@@ -88,6 +99,11 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   // The cycle serves this table from now on (the default: drives 1, 2
   // and 3 as nodes 1, 2 and 3, no axes).
   void UseNodes(NodeTable& table) { activeTable_ = &table; }
+  // ... and steps this global slot (the default: the fixture's own).
+  void UseGlobalSlot(GlobalRequest& global) { activeGlobal_ = &global; }
+  // The record the cycle exchanges with the driver; look at it only while
+  // no cycle runs.
+  const common::ExchangeBuffer& ExchangeRecord() const { return exchange_; }
 
   TestNodes nodes_{{kDriveIds[0], kDriveIds[1], kDriveIds[2]}};
   ServiceContext context_{*this, nodes_.table};
@@ -110,6 +126,8 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   // The deadline of a whole test (51 s on the bus): a service that never
   // ends finds its cycle stopped.
   int maxTestCycles_ = 20000;
+  // How long the driver may hold one exchange, in cycles.
+  int exchangeAnswerCycles_ = 4;
   std::vector<std::uint32_t> clearedEnableWords_;
   int positionsTaken_ = 0;
   std::uint32_t interpolatedNodes_ = 0;
@@ -120,6 +138,7 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
 
  private:
   NodeTable* activeTable_ = &nodes_.table;
+  GlobalRequest* activeGlobal_ = &global_;
   std::unique_ptr<host::LoadedDriver> driver_;
   std::shared_ptr<devhost::FileObject> owner_;
   common::ExchangeBuffer exchange_{};
