@@ -20,6 +20,7 @@
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/node_status.h"
+#include "kernel/core/velocity_output.h"
 #include "platform/os/named_objects.h"
 
 namespace vantor::kernel {
@@ -165,6 +166,8 @@ struct KernelData {
   // What the reset writes to the drives: set by the CNC initialisation.
   canopen::DriveWorkingValues driveWorkingValues;
   LockWaiters lockWaiters;
+  // The velocity-proportional output; zero while it is off.
+  VelocityOutput velocityOutput;
 };
 
 }  // namespace vantor::kernel
