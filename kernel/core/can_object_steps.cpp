@@ -43,6 +43,10 @@ void CanObjectCycleSteps::CompletePendingRequests() noexcept {
   canopen::CompletePendingRequests(data_.nodeConfiguration.table, &data_.globalSlot.request);
 }
 
+void CanObjectCycleSteps::ResetVelocityOutputIndexes() noexcept {
+  kernel::ResetVelocityOutputIndexes(data_.velocityOutput);
+}
+
 void CanObjectCycleSteps::ProcessMotion(common::ExchangeBuffer& exchange) noexcept {
   static_cast<void>(exchange);
   canopen::CheckCanObjectStates(data_.state.peripheryPdoOk, list_);

@@ -30,6 +30,8 @@ class CanObjectCycleSteps : public CycleSteps {
   // pending request ended when the cycle ends.
   void RunNodeSteps(common::ExchangeBuffer& exchange) noexcept override;
   void CompletePendingRequests() noexcept override;
+  // The output's ring, emptied when the exchange fails or stalls.
+  void ResetVelocityOutputIndexes() noexcept override;
   FreeRecordTable* CanObjectFreeRecords() noexcept override { return &list_.freeRecords; }
   common::StatusCode CheckApplicationCanRequest(ApplicationCanRequest& request) noexcept override;
 

@@ -23,6 +23,7 @@
 #include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/node_status.h"
+#include "kernel/core/velocity_output.h"
 #include "platform/os/named_objects.h"
 
 namespace vantor::kernel {
@@ -171,6 +172,8 @@ struct KernelData {
   // What the reset writes to the drives: set by the CNC initialisation.
   canopen::DriveWorkingValues driveWorkingValues;
   LockWaiters lockWaiters;
+  // The velocity-proportional output; zero while it is off.
+  VelocityOutput velocityOutput;
 
   std::span<canopen::ExternalAxis> ConfiguredExternalAxes() noexcept {
     const std::int32_t count = std::clamp(handlingAxisCount, 0, kMaxHandlingAxisRecords);

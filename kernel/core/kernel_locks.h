@@ -71,4 +71,21 @@ class KernelDataLock {
   bool held_;
 };
 
+// Holds the kernel data and object list locks for a scope.
+class KernelDataAndObjectListLock {
+ public:
+  explicit KernelDataAndObjectListLock(KernelData& data)
+      : data_(data), held_(LockKernelDataAndObjectList(data)) {}
+  KernelDataAndObjectListLock(const KernelDataAndObjectListLock&) = delete;
+  KernelDataAndObjectListLock& operator=(const KernelDataAndObjectListLock&) = delete;
+  ~KernelDataAndObjectListLock() {
+    if (held_) UnlockKernelDataAndObjectList(data_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  KernelData& data_;
+  bool held_;
+};
+
 }  // namespace vantor::kernel

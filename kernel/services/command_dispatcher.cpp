@@ -11,6 +11,7 @@
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
 #include "kernel/services/reset_command.h"
+#include "kernel/services/velocity_output_commands.h"
 
 namespace vantor::kernel {
 
@@ -48,6 +49,10 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::WritePdo, HandleWritePdo},
     {CommandCode::CncInitialize, HandleCncInitialize},
     {CommandCode::GetStatus, HandleGetStatus},
+    {CommandCode::ActivateVelPropOutputMode, HandleActivateVelPropOutput},
+    {CommandCode::DeactivateVelPropOutputMode, HandleDeactivateVelPropOutput},
+    {CommandCode::SetVelPropOutputWorkPar, HandleSetVelPropOutputParameters},
+    {CommandCode::GetVelPropOutputActPar, HandleGetVelPropOutputParameters},
 });
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {

@@ -1,5 +1,6 @@
 #include "kernel/services/free_node_objects.h"
 
+#include "kernel/core/velocity_output_control.h"
 #include "kernel/services/path_buffer_link.h"
 
 namespace vantor::kernel {
@@ -20,7 +21,8 @@ void FreeNode(NodeObject& node) noexcept {
 void FreeNodeObjects(Kernel& kernel) noexcept {
   KernelData& data = kernel.data;
   // The nodes' CAN objects go with the whole list below; the velocity
-  // output stops with its object.
+  // output gives back the fill level it changed.
+  StopVelPropOutput(data, kernel.canObjects);
   data.state.velocityOutputActive = 0;
 
   NodeConfiguration& nodes = data.nodeConfiguration;

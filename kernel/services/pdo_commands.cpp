@@ -30,30 +30,13 @@ void WriteResult(Kernel& kernel, common::StatusCode result) {
   kernel.Block().Set(cb::kResult, result);
 }
 
-// Holds the kernel data and object list locks for a scope.
-class ObjectListLock {
- public:
-  explicit ObjectListLock(KernelData& data)
-      : data_(data), held_(LockKernelDataAndObjectList(data)) {}
-  ObjectListLock(const ObjectListLock&) = delete;
-  ObjectListLock& operator=(const ObjectListLock&) = delete;
-  ~ObjectListLock() {
-    if (held_) UnlockKernelDataAndObjectList(data_);
-  }
-  bool held() const { return held_; }
-
- private:
-  KernelData& data_;
-  bool held_;
-};
-
 // The CAN state and the locks every command needs; kKernelSuccess with
 // the locks held.
 template <typename Work>
 common::StatusCode UnderObjectListLock(Kernel& kernel, Work work) {
   const common::StatusCode state = CheckCanState(kernel.data);
   if (state != common::kKernelSuccess) return state;
-  ObjectListLock lock(kernel.data);
+  KernelDataAndObjectListLock lock(kernel.data);
   // The CNC exit closed the locks between the test and the wait.
   if (!lock.held()) return common::kKernelCncNotInitialized;
   return work(kernel.canObjects);

@@ -4,6 +4,7 @@
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_reset.h"
 #include "kernel/core/motion_end_wait.h"
+#include "kernel/core/velocity_output_control.h"
 #include "kernel/services/kernel_service_host.h"
 #include "kernel/services/node_results.h"
 #include "kernel/services/reset_sequence.h"
@@ -17,11 +18,14 @@ namespace {
 namespace cb = common::communication_block;
 
 // Nothing here is tested for a result, and nothing stops the sequence.
-// The stop-on-input, handwheel and velocity-output objects that a later
-// reset removes first come with the commands that install them.
+// The stop-on-input and handwheel objects that a later reset removes first
+// come with the commands that install them.
 void PrepareReset(Kernel& kernel, canopen::ServiceContext& context) {
   KernelData& data = kernel.data;
   AwaitMotionEnd(data);
+  // A running velocity output ends with its object, before the configured
+  // fill level comes back.
+  StopVelPropOutput(data, kernel.canObjects);
   RestoreConfiguredRecords(data);
   // The path's coordinates are the configured ones again, also where
   // handling commands took coordinates off the path.

@@ -25,6 +25,7 @@
 #include "common/kernel_link_records.h"
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
+#include "common/velocity_output_records.h"
 #include "drivers/host/tests/devhost_process.h"
 #include "kernel/core/can_cycle.h"
 #include "kernel/core/driver_link_records.h"
@@ -472,5 +473,136 @@ TEST_F(KernelDevhostTest, ACycleThatEndsDuringTheResetEndsItWithoutHanging) {
   EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
 }
 
+namespace velocity_output_test {
+
+namespace vs = common::velocity_output_start;
+namespace vp = common::velocity_output_parameters;
+namespace vr = common::velocity_output_state;
+
+// Node 20's first receive PDO: free for a user object on the sample machine.
+constexpr std::uint16_t kOutputCobId = 0x214;
+
+void WriteStart(common::CommunicationBlockView block, std::uint32_t delayMicroseconds) {
+  block.Fill(cb::kPayloadOffset, vs::kRecordSize, 0);
+  block.Set(vs::kMode, 1u);
+  block.Set(vs::kDelayMicroseconds, delayMicroseconds);
+  block.Set(vs::kDirection, 1u);
+  block.Set(vs::kNodeId, std::uint8_t{20});
+  block.Set(vs::kCobId, kOutputCobId);
+  block.Set(vs::kDataLength, 2u);
+  block.Set(vs::kAnswerTimeout, 20000u);
+  block.Set(vs::kPeriod, 20000u);
+}
+
+void WriteParameters(common::CommunicationBlockView block, std::int32_t divisor,
+                     std::int32_t offset) {
+  block.Set(vp::kEnable, 1u);
+  block.Set(vp::kGain, 3);
+  block.Set(vp::kDivisor, divisor);
+  block.Set(vp::kOffset, offset);
+  block.Set(vp::kDelayMicroseconds, 0xFFFFFFFFu);
+}
+
+}  // namespace velocity_output_test
+
+TEST_F(KernelDevhostTest, TheVelocityOutputSendsItsOffsetUntilItStops) {
+  using namespace velocity_output_test;
+  StartDevhost({});
+  StartKernel();
+  auto start = StartRecord(SampleMachineSettings());
+  start.Set(common::can_start_record::kLookAheadDesPosiMaxNo, std::int16_t{40});
+  ASSERT_EQ(client_->OpenHardware(start).result, common::kKernelSuccess);
+  auto block = client_->Block();
+  const CommandCode codes[] = {
+      CommandCode::ActivateVelPropOutputMode, CommandCode::DeactivateVelPropOutputMode,
+      CommandCode::SetVelPropOutputWorkPar, CommandCode::GetVelPropOutputActPar};
+  for (CommandCode code : codes) {
+    EXPECT_EQ(client_->Command(code).result, common::kKernelCncNotInitialized)
+        << static_cast<int>(code);
+  }
+  auto pathBuffer = os::Mapping::CreateOrOpen(
+      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::PathBufferMapping), 8192);
+  ASSERT_TRUE(pathBuffer);
+  reset_test::WriteCncInitRecordWithoutNodes(block);
+  ASSERT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
+  for (CommandCode code : codes) {
+    EXPECT_EQ(client_->Command(code).result, common::kKernelResetNotDone) << static_cast<int>(code);
+  }
+  ASSERT_EQ(client_->Command(CommandCode::Reset).result, common::kKernelSuccess);
+
+  // Off: only the bounds of the delay, 498 cycles and the configured 40.
+  ASSERT_EQ(client_->Command(CommandCode::GetVelPropOutputActPar).result, common::kKernelSuccess);
+  EXPECT_EQ(block.Get(vr::kActive), 0u);
+  const std::uint32_t largest = block.Get(vr::kLargestDelayMicroseconds);
+  const std::uint32_t smallest = block.Get(vr::kSmallestDelayMicroseconds);
+  ASSERT_GT(smallest, 0u);
+  EXPECT_NEAR(largest / 498.0, smallest / 40.0, 1.0) << "one cycle time";
+  EXPECT_EQ(client_->Command(CommandCode::SetVelPropOutputWorkPar).result,
+            common::kKernelVelPropOutputInactive);
+
+  for (std::uint32_t delay : {largest + 1, smallest - 1}) {
+    WriteStart(block, delay);
+    EXPECT_EQ(client_->Command(CommandCode::ActivateVelPropOutputMode).result,
+              common::kKernelVelPropOutputParameterInvalid)
+        << delay;
+  }
+  const std::uint32_t delay = largest;
+  WriteStart(block, delay);
+  ASSERT_EQ(client_->Command(CommandCode::ActivateVelPropOutputMode).result,
+            common::kKernelSuccess);
+  WriteStart(block, delay);
+  EXPECT_EQ(client_->Command(CommandCode::ActivateVelPropOutputMode).result,
+            common::kKernelVelPropOutputAlreadyActive);
+
+  ASSERT_EQ(client_->Command(CommandCode::GetVelPropOutputActPar).result, common::kKernelSuccess);
+  EXPECT_EQ(block.Get(vr::kActive), 1u);
+  EXPECT_EQ(block.Get(vr::kMode), 1u);
+  EXPECT_EQ(block.Get(vr::kDelayMicroseconds), delay);
+  EXPECT_EQ(block.Get(vr::kSmallestDelayMicroseconds), smallest) << "the configured one";
+  EXPECT_EQ(block.Get(vr::kEnable), 0u);
+  EXPECT_EQ(block.Get(vr::kGain), 1);
+  EXPECT_EQ(block.Get(vr::kDivisor), 1);
+  EXPECT_EQ(block.Get(vr::kOffset), 0);
+  EXPECT_EQ(block.Get(vr::kEffectiveDelayMicroseconds), 0u);
+
+  WriteParameters(block, 0, 1234);
+  EXPECT_EQ(client_->Command(CommandCode::SetVelPropOutputWorkPar).result,
+            common::kKernelVelPropOutputParameterInvalid);
+  WriteParameters(block, 2, 1234);
+  ASSERT_EQ(client_->Command(CommandCode::SetVelPropOutputWorkPar).result, common::kKernelSuccess);
+  ASSERT_EQ(client_->Command(CommandCode::GetVelPropOutputActPar).result, common::kKernelSuccess);
+  EXPECT_EQ(block.Get(vr::kEnable), 1u);
+  EXPECT_EQ(block.Get(vr::kGain), 3);
+  EXPECT_EQ(block.Get(vr::kDivisor), 2);
+  EXPECT_EQ(block.Get(vr::kOffset), 1234);
+  EXPECT_EQ(block.Get(vr::kEffectiveDelayMicroseconds), delay) << "at most the start delay";
+  // No path runs: the ring is empty and the object sends the offset.
+  EXPECT_TRUE(FrameLogShows("can0 214#D204\n")) << frames_;
+
+  // The stop gives the fill level back: the shortest delay of the
+  // configuration is allowed again, where the output's 498 cycles would
+  // refuse it.
+  ASSERT_EQ(client_->Command(CommandCode::DeactivateVelPropOutputMode).result,
+            common::kKernelSuccess);
+  ASSERT_EQ(client_->Command(CommandCode::GetVelPropOutputActPar).result, common::kKernelSuccess);
+  EXPECT_EQ(block.Get(vr::kActive), 0u);
+  EXPECT_EQ(block.Get(vr::kDelayMicroseconds), 0u);
+  EXPECT_EQ(block.Get(vr::kOffset), 0);
+  WriteStart(block, smallest);
+  ASSERT_EQ(client_->Command(CommandCode::ActivateVelPropOutputMode).result,
+            common::kKernelSuccess);
+
+  // A later reset stops the output with its object: the identifier is free
+  // for a new start afterwards.
+  ASSERT_EQ(client_->Command(CommandCode::Reset).result, common::kKernelSuccess);
+  ASSERT_EQ(client_->Command(CommandCode::GetVelPropOutputActPar).result, common::kKernelSuccess);
+  EXPECT_EQ(block.Get(vr::kActive), 0u);
+  WriteStart(block, smallest);
+  EXPECT_EQ(client_->Command(CommandCode::ActivateVelPropOutputMode).result,
+            common::kKernelSuccess);
+  EXPECT_TRUE(client_->Command(CommandCode::CncExit).answered);
+  EXPECT_TRUE(client_->Command(CommandCode::TerminateKernel).answered);
+  EXPECT_TRUE(client_->AwaitKernelEnd(kAnswerTimeoutMs));
+}
 }  // namespace
 }  // namespace vantor::kernel::testing
