@@ -93,7 +93,13 @@ struct PathRun {
   double moveEndMaxWait_ms = 50.0;
   bool allDrivesReached = true;
 
-  PathRun() {
+  // `extraAxis`: a sixth coordinate, linear and off the path.
+  explicit PathRun(bool extraAxis = false) {
+    if (extraAxis) {
+      CoordinateInput coordinate;
+      machine.coordinates.push_back(coordinate);
+      machine.nodes.push_back(machine.nodes.front());
+    }
     signals.driver = &driver;
     motion.axisCount = static_cast<std::uint32_t>(machine.coordinates.size());
     motion.entryAxisCount = motion.axisCount;
@@ -118,13 +124,15 @@ struct PathRun {
   }
 
   // Appends a relative line and plans the queue as a path command would.
-  PathSegment* Line(std::initializer_list<double> values) {
+  PathSegment* Line(std::initializer_list<double> values) { return Line(Machine::Values(values)); }
+
+  PathSegment* Line(std::vector<CommandValue> list) {
     // An empty queue starts from where the axes were set.
     for (std::uint32_t axis = 0; axis < motion.axisCount; ++axis) {
       machine.coordinates[axis].position = motion.axes[axis].setPosition;
     }
+    while (list.size() < machine.coordinates.size()) list.push_back(CommandValue{0.0, false});
     PathSegment& segment = machine.NewSegment();
-    const auto list = Machine::Values(values);
     const LinearMove move{false, false, false, list};
     EXPECT_TRUE(PrepareLinearSegment(move, motion.queue.tail, segment, machine.Context()));
     AppendSegment(motion.queue, segment);
@@ -141,8 +149,8 @@ struct PathRun {
       machine.coordinates[axis].position = motion.axes[axis].setPosition;
     }
     PathSegment& segment = machine.NewSegment();
-    const auto list = Machine::Values(
-        {0, 1, increasing ? 1.0 : 0.0, sweepDegrees, cx, cy, 0, 0, lead, kUnset, kUnset});
+    auto list = Machine::Values({0, 1, increasing ? 1.0 : 0.0, sweepDegrees, cx, cy, 0, 0, lead});
+    while (list.size() < 6 + machine.coordinates.size()) list.push_back(CommandValue{0.0, false});
     const ArcMove move{false, false, list};
     if (!PrepareArcSegment(move, motion.queue.tail, segment, machine.Context())) return nullptr;
     AppendSegment(motion.queue, segment);
@@ -168,6 +176,11 @@ struct PathRun {
   // One real-time cycle: the driver's exchange, then the kernel's steps.
   void Step() {
     driver.Exchange(*exchange);
+    KernelStep();
+  }
+
+  // The kernel's steps of one cycle, after the exchange.
+  void KernelStep() {
     CountDownPendingEvents(motion, signals, driver.elapsed_us);
     PathCycle cycle = Cycle();
     if (RunMotionTail(motion, cycle) != TailAction::kInterpolate) return;
