@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <ostream>
+#include <functional>
 #include <vector>
 
 #include "kernel/core/motion/look_ahead.h"
@@ -45,9 +45,9 @@ class CycleAtRelease : public LookAheadLock {
 
 struct TransitionCase {
   const char* name;
-  std::vector<double> first;  // X, Y, Z, U, A
+  std::vector<double> first;   // X, Y, Z, U, A
   std::vector<double> second;
-  double acceleration;  // of every node
+  double acceleration;         // of every node
   double carry;
   double pathVelFacInverse;
   double expected;
@@ -70,12 +70,11 @@ TEST_P(TransitionVelocity, IsTheSmallerOfCornerAndAxisJump) {
     return out;
   };
   PathSegment& previous = machine.NewSegment();
-  ASSERT_TRUE(PrepareLinearSegment({false, false, false, values(c.first)}, nullptr, previous,
-                                   machine.Context()));
+  ASSERT_TRUE(PrepareLinearSegment({false, false, false, values(c.first)}, nullptr, previous, machine.Context()));
   AppendSegment(machine.queue, previous);
   PathSegment& next = machine.NewSegment();
-  ASSERT_TRUE(PrepareLinearSegment({false, false, false, values(c.second)}, machine.queue.tail,
-                                   next, machine.Context()));
+  ASSERT_TRUE(PrepareLinearSegment({false, false, false, values(c.second)}, machine.queue.tail, next,
+                                   machine.Context()));
   EXPECT_NEAR(previous.endVelocity, c.expected, 1e-9);
 }
 
@@ -87,65 +86,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Straight on with equal factors: no corner, no jump.
         TransitionCase{"collinear", {10, 0, 0, 5, kUnset}, {4, 0, 0, 2, kUnset}, 1000, 1, 1, 100.0},
         // Reversal: kv * PathError / pathVelFacInverse = 20 * 0.05.
-        TransitionCase{
-            "reversal", {10, 0, 0, kUnset, kUnset}, {-10, 0, 0, kUnset, kUnset}, 1e6, 1, 1, 1.0},
+        TransitionCase{"reversal", {10, 0, 0, kUnset, kUnset}, {-10, 0, 0, kUnset, kUnset}, 1e6, 1, 1, 1.0},
         // Reversal with the axes' jump the smaller: 1000 * 0.001 / 2.
-        TransitionCase{"reversal_jump",
-                       {10, 0, 0, kUnset, kUnset},
-                       {-10, 0, 0, kUnset, kUnset},
-                       1000,
-                       1,
-                       1,
-                       0.5},
-        TransitionCase{"right_angle_jump",
-                       {10, 0, 0, kUnset, kUnset},
-                       {0, 10, 0, kUnset, kUnset},
-                       1000,
-                       1,
-                       1,
-                       1.0},
-        TransitionCase{"right_angle_corner",
-                       {10, 0, 0, kUnset, kUnset},
-                       {0, 10, 0, kUnset, kUnset},
-                       1000,
-                       2,
-                       1,
-                       kSqrt2},
-        TransitionCase{"path_velocity_factor",
-                       {10, 0, 0, kUnset, kUnset},
-                       {0, 10, 0, kUnset, kUnset},
-                       1000,
-                       2,
-                       0.5,
+        TransitionCase{"reversal_jump", {10, 0, 0, kUnset, kUnset}, {-10, 0, 0, kUnset, kUnset}, 1000, 1, 1, 0.5},
+        TransitionCase{"right_angle_jump", {10, 0, 0, kUnset, kUnset}, {0, 10, 0, kUnset, kUnset}, 1000, 1, 1, 1.0},
+        TransitionCase{"right_angle_corner", {10, 0, 0, kUnset, kUnset}, {0, 10, 0, kUnset, kUnset}, 1000, 2, 1, kSqrt2},
+        TransitionCase{"path_velocity_factor", {10, 0, 0, kUnset, kUnset}, {0, 10, 0, kUnset, kUnset}, 1000, 2, 0.5,
                        2.0 * kSqrt2},
-        TransitionCase{"single_then_path",
-                       {kUnset, kUnset, kUnset, 5, kUnset},
-                       {10, 0, 0, kUnset, kUnset},
-                       1000,
-                       1,
-                       1,
+        TransitionCase{"single_then_path", {kUnset, kUnset, kUnset, 5, kUnset}, {10, 0, 0, kUnset, kUnset}, 1000, 1, 1,
                        1.0},
-        TransitionCase{"path_then_single",
-                       {10, 0, 0, kUnset, kUnset},
-                       {kUnset, kUnset, kUnset, 5, kUnset},
-                       1000,
-                       1,
-                       1,
+        TransitionCase{"path_then_single", {10, 0, 0, kUnset, kUnset}, {kUnset, kUnset, kUnset, 5, kUnset}, 1000, 1, 1,
                        1.0},
-        TransitionCase{"single_same_direction",
-                       {kUnset, kUnset, kUnset, 5, kUnset},
-                       {kUnset, kUnset, kUnset, 7, kUnset},
-                       1000,
-                       1,
-                       1,
-                       100.0},
-        TransitionCase{"single_reversal",
-                       {kUnset, kUnset, kUnset, 5, kUnset},
-                       {kUnset, kUnset, kUnset, -7, kUnset},
-                       1000,
-                       1,
-                       1,
-                       0.5}),
+        TransitionCase{"single_same_direction", {kUnset, kUnset, kUnset, 5, kUnset}, {kUnset, kUnset, kUnset, 7, kUnset},
+                       1000, 1, 1, 100.0},
+        TransitionCase{"single_reversal", {kUnset, kUnset, kUnset, 5, kUnset}, {kUnset, kUnset, kUnset, -7, kUnset}, 1000,
+                       1, 1, 0.5}),
     [](const ::testing::TestParamInfo<TransitionCase>& info) { return info.param.name; });
 
 // The exit velocities a full backward pass over the queue gives, newest first.
@@ -157,8 +112,7 @@ std::vector<double> FullBackwardExitVelocities(const SegmentQueue& queue) {
     if (!s->isMotion) continue;
     double exit = 0.0;
     if (younger != nullptr) {
-      const double allowed =
-          MinOf(younger->velocity, ReachableEndVelocity(younger->reach, youngerExit));
+      const double allowed = MinOf(younger->velocity, ReachableEndVelocity(younger->reach, youngerExit));
       exit = MinOf3(allowed, s->endVelocity, s->velocity);
     }
     exits.push_back(exit);
@@ -222,10 +176,8 @@ TEST(LookAheadProperty, IncrementalPlanningMatchesAFullBackwardPass) {
       EXPECT_FALSE(s->candidatePending);
       EXPECT_FALSE(s->inLookAhead);
       if (younger != nullptr) {
-        EXPECT_LE(s->exitVelocity,
-                  MinOf3(s->endVelocity, s->velocity, younger->velocity) * (1 + 1e-12));
-        EXPECT_LE(s->exitVelocity,
-                  ReachableEndVelocity(younger->reach, younger->exitVelocity) * (1 + 1e-9));
+        EXPECT_LE(s->exitVelocity, MinOf3(s->endVelocity, s->velocity, younger->velocity) * (1 + 1e-12));
+        EXPECT_LE(s->exitVelocity, ReachableEndVelocity(younger->reach, younger->exitVelocity) * (1 + 1e-9));
       }
       younger = s;
     }
@@ -297,8 +249,7 @@ TEST(LookAhead, PassesOverVelocityAndEventSegments) {
   ASSERT_NE(machine.Line({10, 0, 0, kUnset, kUnset}), nullptr);
   PlanSegmentLookAhead(machine.queue, lock);
   EXPECT_EQ(velocity.exitVelocity, 0.0);
-  EXPECT_EQ(first->exitVelocity,
-            MinOf(first->velocity, ReachableEndVelocity(machine.queue.tail->reach, 0.0)));
+  EXPECT_EQ(first->exitVelocity, MinOf(first->velocity, ReachableEndVelocity(machine.queue.tail->reach, 0.0)));
   EXPECT_EQ(lock.releases, 2);
 }
 
@@ -308,8 +259,7 @@ TEST(LookAhead, LinksThatLoopAreNotFollowedForever) {
   for (int i = 0; i < 3; ++i) ASSERT_NE(machine.Line({1, 0, 0, kUnset, kUnset}), nullptr);
   machine.queue.head->previous = machine.queue.tail;  // a corrupted ring
   machine.queue.tail->velocity = 1e9;                 // keep the walk going
-  for (PathSegment* s = machine.queue.tail; s != nullptr && s != machine.queue.head;
-       s = s->previous) {
+  for (PathSegment* s = machine.queue.tail; s != nullptr && s != machine.queue.head; s = s->previous) {
     s->velocity = 1e9;
   }
   machine.queue.head->velocity = 1e9;

@@ -30,8 +30,7 @@ void Violation(MoveOutcome& outcome, std::int64_t cycle, const std::string& what
 }  // namespace
 
 double RestToRestDuration(double J, double A, double V, double L) {
-  if (2.0 * RampDistance(J, A, V) <= L)
-    return 2.0 * RampTime(J, A, V) + (L - 2.0 * RampDistance(J, A, V)) / V;
+  if (2.0 * RampDistance(J, A, V) <= L) return 2.0 * RampTime(J, A, V) + (L - 2.0 * RampDistance(J, A, V)) / V;
   // The peak velocity is not reached: find the peak whose two ramps fill L.
   double peak = std::cbrt(L * L * J / 4.0);  // jerk-only ramps: 2 * v * sqrt(v / J) = L
   if (peak * J > A * A) {
@@ -74,8 +73,7 @@ MoveOutcome RunAndCheckMove(const MoveCase& m, std::int64_t cycleLimit) {
     profile.stepDistance = 0.0;
     const ProfileStepResult result = RampPathVelocity(profile);
     outcome.cycles = cycle + 1;
-    if (result != ProfileStepResult::kStepped)
-      Violation(outcome, cycle, "step result not kStepped");
+    if (result != ProfileStepResult::kStepped) Violation(outcome, cycle, "step result not kStepped");
 
     const double v = profile.velocity;
     const double a = profile.acceleration;
@@ -91,8 +89,7 @@ MoveOutcome RunAndCheckMove(const MoveCase& m, std::int64_t cycleLimit) {
     }
     const double used = dt - profile.timeLeft;
     if (std::fabs(a - previousAcceleration) > J * used * (1.0 + 1e-6) + 1e-9 * A) {
-      Violation(outcome, cycle,
-                "jerk above the limit: da=" + std::to_string(a - previousAcceleration));
+      Violation(outcome, cycle, "jerk above the limit: da=" + std::to_string(a - previousAcceleration));
     }
     if (std::fabs(v - previousVelocity) > A * used * (1.0 + 1e-6) + 1e-9 * (1.0 + v)) {
       Violation(outcome, cycle, "velocity jump " + std::to_string(v - previousVelocity));

@@ -34,12 +34,8 @@ class RecordingEventFactory : public PathEventFactory {
 struct Record {
   std::array<std::uint8_t, kPathBufferRecordSize> bytes{};
 
-  explicit Record(std::uint32_t code) {
-    common::StoreLittleEndian<std::uint32_t>(bytes.data(), code);
-  }
-  void Flag(std::uint32_t value) {
-    common::StoreLittleEndian<std::uint32_t>(bytes.data() + 8, value);
-  }
+  explicit Record(std::uint32_t code) { common::StoreLittleEndian<std::uint32_t>(bytes.data(), code); }
+  void Flag(std::uint32_t value) { common::StoreLittleEndian<std::uint32_t>(bytes.data() + 8, value); }
   void Value64(std::size_t index, std::uint64_t raw) {
     common::StoreLittleEndian<std::uint64_t>(bytes.data() + 16 + 8 * index, raw);
   }
@@ -62,8 +58,7 @@ TEST(SegmentRecord, NoMoveMarkerIsRecognisedInBothForms) {
     for (std::size_t i = 2; i < 5; ++i) record.Value64(i, marker);
     RecordingEventFactory events;
     PathSegment segment;
-    ASSERT_TRUE(PrepareSegment(record.All(), nullptr, segment, machine.Context(), events))
-        << std::hex << marker;
+    ASSERT_TRUE(PrepareSegment(record.All(), nullptr, segment, machine.Context(), events)) << std::hex << marker;
     EXPECT_EQ(segment.axes[kX].factor, 0.0);
     EXPECT_EQ(segment.axes[kY].factor, 1.0);
     EXPECT_EQ(segment.length, 7.0);
@@ -132,8 +127,7 @@ TEST(SegmentRecord, ArcRecordsReadTheirValues) {
 
   Record bySweep(kArcBySweepRecordCode);
   const std::int64_t sweepValues[] = {0, 1, 1, 180, -10, 0};
-  for (std::size_t i = 0; i < 6; ++i)
-    bySweep.Value64(i, static_cast<std::uint64_t>(sweepValues[i]));
+  for (std::size_t i = 0; i < 6; ++i) bySweep.Value64(i, static_cast<std::uint64_t>(sweepValues[i]));
   for (std::size_t i = 6; i < 11; ++i) bySweep.Value64(i, kMarkerPower);
   PathSegment half;
   ASSERT_TRUE(PrepareSegment(bySweep.All(), nullptr, half, machine.Context(), events));
@@ -147,8 +141,7 @@ struct VelocityCase {
 };
 
 TEST(PathVelocitySegment, BothValuesMustBeAboveZero) {
-  const VelocityCase cases[] = {
-      {10, 20, true}, {0, 20, false}, {10, 0, false}, {-1, 5, false}, {NAN, 1, false}};
+  const VelocityCase cases[] = {{10, 20, true}, {0, 20, false}, {10, 0, false}, {-1, 5, false}, {NAN, 1, false}};
   for (const auto& c : cases) {
     PathSegment segment;
     EXPECT_EQ(PreparePathVelocitySegment(c.a, c.b, segment), c.accepted) << c.a << " " << c.b;

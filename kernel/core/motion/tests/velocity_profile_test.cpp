@@ -85,8 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Unit limits, length 1: the peak velocity is never reached.
         AnchorCase{"unit", {1.0, 1.0, 1.0, 1.0, 0.001, 0.0, 0.0}, std::cbrt(32.0)},
         // Long move with cruise: ramps of V/A + A/J = 3 s over 4.5 units each.
-        AnchorCase{
-            "cruise", {1.0, 1.0, 2.0, 20.0, 0.001, 0.0, 0.0}, 2.0 * 3.0 + (20.0 - 6.0) / 2.0},
+        AnchorCase{"cruise", {1.0, 1.0, 2.0, 20.0, 0.001, 0.0, 0.0}, 2.0 * 3.0 + (20.0 - 6.0) / 2.0},
         // Jerk-limited ramps reaching V exactly: 2 * 2 * sqrt(V / J) + 0.
         AnchorCase{"touch", {4.0, 100.0, 1.0, 1.0, 0.0005, 0.0, 0.0}, 2.0}),
     [](const ::testing::TestParamInfo<AnchorCase>& info) { return info.param.name; });
@@ -104,8 +103,8 @@ TEST(VelocityProfileProperty, RandomMovesKeepEveryLimitAndEndExactly) {
     m.jerk = draw.LogUniform(1.0, 1e6);
     m.acceleration = draw.Chance(0.1) ? std::sqrt(m.jerk * draw.LogUniform(0.1, 100.0))
                                       : draw.LogUniform(0.1, 1e4);
-    m.velocity =
-        draw.Chance(0.1) ? m.acceleration * m.acceleration / m.jerk : draw.LogUniform(0.1, 1e3);
+    m.velocity = draw.Chance(0.1) ? m.acceleration * m.acceleration / m.jerk
+                                  : draw.LogUniform(0.1, 1e3);
     // Keep every case to a few thousand cycles.
     const double longest = 2500.0 * m.cycleTime * m.velocity;
     m.length = draw.Chance(0.1) ? draw.LogUniform(1e-6, 1e-3) : draw.LogUniform(1e-4, 1e3);
@@ -115,9 +114,8 @@ TEST(VelocityProfileProperty, RandomMovesKeepEveryLimitAndEndExactly) {
     const bool restToRest = draw.Chance(0.4);
     if (!restToRest) {
       m.startVelocity = draw.Chance(0.3) ? m.velocity : draw.Uniform(0.01, m.velocity);
-      m.endVelocity = draw.Chance(0.3)
-                          ? 0.0
-                          : (draw.Chance(0.3) ? m.startVelocity : draw.Uniform(0.0, m.velocity));
+      m.endVelocity = draw.Chance(0.3) ? 0.0 : (draw.Chance(0.3) ? m.startVelocity
+                                                                 : draw.Uniform(0.0, m.velocity));
     }
     const double optimal = RestToRestDuration(m.jerk, m.acceleration, m.velocity, m.length);
     const double rampTime = m.velocity / m.acceleration + m.acceleration / m.jerk;
@@ -135,8 +133,7 @@ TEST(VelocityProfileProperty, RandomMovesKeepEveryLimitAndEndExactly) {
     if (feasible) {
       // Rounding over many cycles may leave the last millionths of the
       // braking ramp undone when the end point is reached.
-      ASSERT_LE(outcome.finalVelocity,
-                m.endVelocity + 1e-6 * (1.0 + m.endVelocity) + 1e-8 * m.velocity)
+      ASSERT_LE(outcome.finalVelocity, m.endVelocity + 1e-6 * (1.0 + m.endVelocity) + 1e-8 * m.velocity)
           << context;
     }
     if (restToRest) {
@@ -284,7 +281,7 @@ TEST(PathVelocityRamp, RefusesLimitsThatCannotBePlanned) {
         profile.timeLeft = 0.01;
         const PathVelocityProfile before = profile;
         const auto where = ::testing::Message() << "limit " << static_cast<int>(limit) << " = "
-                                                << bad << (replan ? ", replan" : "");
+                                              << bad << (replan ? ", replan" : "");
         EXPECT_EQ(RampPathVelocity(profile), ProfileStepResult::kInvalidLimits) << where;
         EXPECT_EQ(profile.timeLeft, 0.0) << where;
         EXPECT_EQ(profile.travelled, 0.0) << where;
@@ -428,8 +425,7 @@ TEST(PathVelocityRampProperty, ChangingRequestsKeepTheLimits) {
       ASSERT_GE(p.remaining, 0.0) << context;
       ASSERT_LE(std::fabs(p.acceleration), p.maxAcceleration * (1.0 + 1e-9)) << context;
       const double used = dt - p.timeLeft;
-      ASSERT_LE(std::fabs(p.acceleration - previousAcceleration),
-                p.jerk * used * (1.0 + 1e-6) + 1e-9)
+      ASSERT_LE(std::fabs(p.acceleration - previousAcceleration), p.jerk * used * (1.0 + 1e-6) + 1e-9)
           << context << " cycle " << cycle;
       // A crawl below the standstill velocity restarts from rest when the
       // path accelerates again: the one permitted drop.
