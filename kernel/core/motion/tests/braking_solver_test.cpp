@@ -45,8 +45,7 @@ TEST(SolveBrakingVelocitiesProperty, AnswersBrakeOverTheDistance) {
     for (const double end : {answer->lower, answer->upper}) {
       if (end < 0.0 || end > v) continue;
       ASSERT_NEAR(BrakingDistance(J, A, v, end), d, 1e-6 * (1.0 + d))
-          << "case " << i << ": J=" << J << " A=" << A << " v=" << v << " d=" << d
-          << " end=" << end;
+          << "case " << i << ": J=" << J << " A=" << A << " v=" << v << " d=" << d << " end=" << end;
     }
     ASSERT_LE(answer->lower, answer->upper);
   }

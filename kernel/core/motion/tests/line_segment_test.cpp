@@ -2,8 +2,8 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <ostream>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -69,74 +69,21 @@ TEST_P(LineFactorsAndLimits, MatchTheGeometry) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LineFactorsAndLimits,
-    ::testing::Values(LineCase{"x_only",
-                               {10, kUnset, kUnset, kUnset, kUnset},
-                               false,
-                               0.0,
-                               true,
-                               0,
-                               10.0,
-                               {1, 0, 0, 0, 0},
-                               100.0,
-                               1000.0,
-                               10000.0},
-                      LineCase{"xy_diagonal",
-                               {3, 4, 0, kUnset, kUnset},
-                               false,
-                               0.0,
-                               true,
-                               0,
-                               5.0,
-                               {0.6, 0.8, 0, 0, 0},
-                               125.0,
-                               1250.0,
-                               12500.0},
-                      LineCase{"path_acceleration_cap",
-                               {3, 4, 0, kUnset, kUnset},
-                               false,
-                               500.0,
-                               true,
-                               0,
-                               5.0,
-                               {0.6, 0.8, 0, 0, 0},
-                               125.0,
-                               500.0,
-                               12500.0},
-                      // Rapid: Y's limits doubled, tripled, quadrupled; the path cap is ignored.
-                      LineCase{"rapid_override",
-                               {3, 4, 0, kUnset, kUnset},
-                               true,
-                               500.0,
-                               true,
-                               0,
-                               5.0,
-                               {0.6, 0.8, 0, 0, 0},
-                               100.0 / 0.6,
-                               1000.0 / 0.6,
-                               10000.0 / 0.6},
-                      // A path move carries the off-path axis along.
-                      LineCase{"path_with_u",
-                               {0, 2, 0, 4, kUnset},
-                               false,
-                               0.0,
-                               true,
-                               0,
-                               2.0,
-                               {0, 1, 0, 2, 0},
-                               50.0,
-                               500.0,
-                               5000.0},
-                      LineCase{"single_u",
-                               {kUnset, kUnset, kUnset, -8, kUnset},
-                               false,
-                               0.0,
-                               false,
-                               kU,
-                               8.0,
-                               {0, 0, 0, -1, 0},
-                               100.0,
-                               1000.0,
-                               10000.0}),
+    ::testing::Values(
+        LineCase{"x_only", {10, kUnset, kUnset, kUnset, kUnset}, false, 0.0, true, 0, 10.0,
+                 {1, 0, 0, 0, 0}, 100.0, 1000.0, 10000.0},
+        LineCase{"xy_diagonal", {3, 4, 0, kUnset, kUnset}, false, 0.0, true, 0, 5.0,
+                 {0.6, 0.8, 0, 0, 0}, 125.0, 1250.0, 12500.0},
+        LineCase{"path_acceleration_cap", {3, 4, 0, kUnset, kUnset}, false, 500.0, true, 0, 5.0,
+                 {0.6, 0.8, 0, 0, 0}, 125.0, 500.0, 12500.0},
+        // Rapid: Y's limits doubled, tripled, quadrupled; the path cap is ignored.
+        LineCase{"rapid_override", {3, 4, 0, kUnset, kUnset}, true, 500.0, true, 0, 5.0,
+                 {0.6, 0.8, 0, 0, 0}, 100.0 / 0.6, 1000.0 / 0.6, 10000.0 / 0.6},
+        // A path move carries the off-path axis along.
+        LineCase{"path_with_u", {0, 2, 0, 4, kUnset}, false, 0.0, true, 0, 2.0,
+                 {0, 1, 0, 2, 0}, 50.0, 500.0, 5000.0},
+        LineCase{"single_u", {kUnset, kUnset, kUnset, -8, kUnset}, false, 0.0, false, kU, 8.0,
+                 {0, 0, 0, -1, 0}, 100.0, 1000.0, 10000.0}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 TEST(LineSegment, SingleAxisIsSelectedByTheTestThatAcceptsIt) {
@@ -145,8 +92,7 @@ TEST(LineSegment, SingleAxisIsSelectedByTheTestThatAcceptsIt) {
   Machine machine;
   PathSegment segment;
   const auto values = Machine::Values({kUnset, kUnset, kUnset, 5e-5, 10.0});
-  ASSERT_TRUE(
-      PrepareLinearSegment({false, false, false, values}, nullptr, segment, machine.Context()));
+  ASSERT_TRUE(PrepareLinearSegment({false, false, false, values}, nullptr, segment, machine.Context()));
   EXPECT_FALSE(segment.isPath);
   EXPECT_EQ(segment.singleAxis, kA);
   EXPECT_DOUBLE_EQ(segment.length, 10.0);
@@ -159,8 +105,7 @@ TEST(LineSegment, SingleRotaryMoveUsesTheRotaryPathLimits) {
   machine.parameters.singleRotaryJerkLimit = 70.0;
   PathSegment segment;
   const auto values = Machine::Values({kUnset, kUnset, kUnset, kUnset, 90.0});
-  ASSERT_TRUE(
-      PrepareLinearSegment({false, false, false, values}, nullptr, segment, machine.Context()));
+  ASSERT_TRUE(PrepareLinearSegment({false, false, false, values}, nullptr, segment, machine.Context()));
   EXPECT_EQ(segment.acceleration, 7.0);
   EXPECT_EQ(segment.jerk, 70.0);
 }
@@ -169,8 +114,7 @@ TEST(LineSegment, NothingToMoveIsRefusedAsZeroLengthAndReportedAsSuccess) {
   Machine machine;
   PathSegment segment;
   const auto values = Machine::Values({kUnset, kUnset, kUnset, kUnset, kUnset});
-  EXPECT_FALSE(
-      PrepareLinearSegment({false, false, false, values}, nullptr, segment, machine.Context()));
+  EXPECT_FALSE(PrepareLinearSegment({false, false, false, values}, nullptr, segment, machine.Context()));
   EXPECT_EQ(segment.error, SegmentError::kZeroLength);
   EXPECT_EQ(ResultOfSegmentError(segment.error), 0x09130000u);
 }
@@ -180,14 +124,12 @@ TEST(LineSegment, OutOfRangeTargetIsRefusedUnlessClamped) {
   machine.coordinates[kX].position = 100.0;
   PathSegment refused;
   const auto values = Machine::Values({2147483647.0, kUnset, kUnset, kUnset, kUnset});
-  EXPECT_FALSE(
-      PrepareLinearSegment({false, true, false, values}, nullptr, refused, machine.Context()));
+  EXPECT_FALSE(PrepareLinearSegment({false, true, false, values}, nullptr, refused, machine.Context()));
   EXPECT_EQ(refused.error, SegmentError::kGeometryOrRange);
   EXPECT_EQ(ResultOfSegmentError(refused.error), 0xC9130021u);
 
   PathSegment clamped;
-  ASSERT_TRUE(
-      PrepareLinearSegment({true, true, false, values}, nullptr, clamped, machine.Context()));
+  ASSERT_TRUE(PrepareLinearSegment({true, true, false, values}, nullptr, clamped, machine.Context()));
   EXPECT_EQ(clamped.axes[kX].end, 2147483647.0);
   EXPECT_EQ(clamped.length, 2147483647.0 - 100.0);
 
@@ -231,12 +173,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"jerk", [](Machine& m) { m.nodes[kY].maxJerk = 0.0; }},
         BadInputCase{"acceleration", [](Machine& m) { m.nodes[kY].maxAcceleration = -5.0; }},
         BadInputCase{"velocity", [](Machine& m) { m.nodes[kX].maxVelocity = NAN; }},
-        BadInputCase{"velocity_factor",
-                     [](Machine& m) { m.nodes[kX].overrides[0].velocityFactor = 0.0; }},
+        BadInputCase{"velocity_factor", [](Machine& m) { m.nodes[kX].overrides[0].velocityFactor = 0.0; }},
         BadInputCase{"kv", [](Machine& m) { m.nodes[kZ].kv = 0.0; }},
         BadInputCase{"cycle_time", [](Machine& m) { m.parameters.cycleTime = 0.0; }},
-        BadInputCase{"path_velocity_factor",
-                     [](Machine& m) { m.parameters.pathVelFacInverse = -1.0; }},
+        BadInputCase{"path_velocity_factor", [](Machine& m) { m.parameters.pathVelFacInverse = -1.0; }},
         BadInputCase{"scaling_factor",
                      [](Machine& m) {
                        m.nodes[kX].scalingEnabled = true;
