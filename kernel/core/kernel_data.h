@@ -19,6 +19,7 @@
 #include "kernel/core/cnc_configuration.h"
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/kernel_state.h"
+#include "kernel/core/motion_runtime.h"
 #include "kernel/core/node_status.h"
 #include "platform/os/named_objects.h"
 
@@ -146,6 +147,8 @@ struct KernelData {
   os::Mutex motionMutex;
   KernelStateFlags state;
   MotionSettings motion;
+  // The path, the measured motion and the drive stop's halt states.
+  MotionRuntime motionRuntime;
   std::int32_t coordinateCount = 0;
   std::array<CoordinateRecord, motion::kMaxCoordinates> coordinates{};
   NodeConfiguration nodeConfiguration;
