@@ -5,6 +5,7 @@
 
 #include "kernel/core/canopen/cob_id.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/core/motion_runtime.h"
 
 namespace vantor::kernel {
 
@@ -154,6 +155,7 @@ void ResetKernelState(KernelData& data, canopen::CanObjectList& canObjects) {
   canObjects.firstFaultyCobId = 0;
   canObjects.faultCount = 0;
   ResetNodeStates(data.nodeConfiguration);
+  SetUpMotionRuntime(data);
   for (CoordinateRecord& coordinate : data.coordinates) {
     coordinate.negativeLimitOkLatched = 1;
     coordinate.positiveLimitOkLatched = 1;

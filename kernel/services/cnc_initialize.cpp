@@ -9,6 +9,7 @@
 #include "common/kernel_object_names.h"
 #include "kernel/core/driver_link_records.h"
 #include "kernel/core/kernel_status.h"
+#include "kernel/core/motion_runtime.h"
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/path_buffer_link.h"
 #include "platform/os/wait.h"
@@ -237,6 +238,7 @@ common::StatusCode Initialize(Kernel& kernel) {
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);
   data.state.cycleRunning = 1;
   data.savedConfiguration = CollectConfiguration(data);
+  SetUpMotionRuntime(data);
   SetUpCanObjectList(kernel);
   data.state.SetCncInitialised(true);
   return common::kKernelSuccess;
