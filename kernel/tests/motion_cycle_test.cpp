@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
+
+#include "kernel/core/canopen/drive_stop_steps.h"
+#include "platform/os/wait.h"
 
 namespace vantor::kernel {
 namespace {
@@ -122,6 +127,81 @@ TEST(MotionAllowed, NeedsSynchronisationEnableAndHaltPermission) {
   s.motionBreak = 0;
   kernel.Node().current.Set(StatusFlag::I, false);
   EXPECT_FALSE(MotionAllowed(*kernel.data));
+}
+
+// A path under way with one pending event, and the node's mutexes made.
+struct RunningPath : OneNodeKernel {
+  motion::PathSegment line;
+  motion::PathSegment event;
+
+  RunningPath() {
+    NodeObject& node = data->nodeConfiguration.records[0];
+    node.requestMutex = std::move(*os::Mutex::CreateUnnamed(false));
+    node.accessMutex = std::move(*os::Mutex::CreateUnnamed(false));
+    line.isMotion = true;
+    motion::AppendSegment(data->motionRuntime.path.queue, line);
+    event.segmentKind = motion::SegmentKind::kEvent;
+    motion::PushSegment(data->motionRuntime.path.pending, event);
+    data->state.motionActive = 1;
+    data->state.pathActive = 1;
+    exchange->Set(xb::kRingControl, xb::kRingRunning);
+  }
+};
+
+TEST(SuperviseMotionStop, QuickStopsEveryDriveWhenMotionIsNoLongerAllowed) {
+  RunningPath kernel;
+  kernel.data->state.driveEnable = 0;
+  SuperviseMotionStop(*kernel.data, *kernel.exchange);
+  const KernelStateFlags& s = kernel.data->state;
+  EXPECT_EQ(s.quickStopping, 1u);
+  EXPECT_EQ(s.motionActive, 0u);
+  EXPECT_EQ(s.pathActive, 0u);
+  EXPECT_EQ(kernel.exchange->Get(xb::kRingControl), xb::kRingNotInUse);
+  EXPECT_EQ(kernel.Node().request.stepFunction, &canopen::QuickStopStep);
+  const motion::PathMotion& path = kernel.data->motionRuntime.path;
+  EXPECT_EQ(path.queue.head, nullptr);
+  EXPECT_TRUE(path.pending.empty());
+  EXPECT_EQ(path.retired.count, 2u);
+
+  // The drive has answered: the stop ends and holds.
+  kernel.Node().request.stepFunction = nullptr;
+  SuperviseMotionStop(*kernel.data, *kernel.exchange);
+  EXPECT_EQ(s.quickStopping, 0u);
+  EXPECT_EQ(s.stopped, 1u);
+  EXPECT_EQ(kernel.data->motionRuntime.nodes[0].answerValid, 1u);
+  // The node's mutexes are free again.
+  const NodeObject& node = kernel.data->nodeConfiguration.records[0];
+  std::thread other([&] {
+    EXPECT_EQ(os::WaitForOne(node.requestMutex, 0).kind, os::WaitKind::Signalled);
+    static_cast<void>(node.requestMutex.Release());
+  });
+  other.join();
+}
+
+TEST(SuperviseMotionStop, NodeMutexesHeldElsewherePostponeTheStopWithTheRingStopped) {
+  RunningPath kernel;
+  kernel.data->state.driveEnable = 0;
+  const NodeObject& node = kernel.data->nodeConfiguration.records[0];
+  std::atomic<bool> held{false};
+  std::atomic<bool> release{false};
+  std::thread holder([&] {
+    EXPECT_EQ(os::WaitForOne(node.accessMutex, 5000).kind, os::WaitKind::Signalled);
+    held = true;
+    while (!release) std::this_thread::yield();
+    static_cast<void>(node.accessMutex.Release());
+  });
+  while (!held) std::this_thread::yield();
+  SuperviseMotionStop(*kernel.data, *kernel.exchange);
+  EXPECT_EQ(kernel.data->state.quickStopping, 0u);
+  EXPECT_EQ(kernel.data->state.motionActive, 0u);
+  EXPECT_EQ(kernel.exchange->Get(xb::kRingControl), xb::kRingNotInUse);
+  EXPECT_EQ(kernel.Node().request.stepFunction, nullptr);
+  EXPECT_TRUE(kernel.data->motionRuntime.path.pending.empty()) << "events dropped unset";
+  release = true;
+  holder.join();
+  SuperviseMotionStop(*kernel.data, *kernel.exchange);
+  EXPECT_EQ(kernel.data->state.quickStopping, 1u);
+  EXPECT_EQ(kernel.Node().request.stepFunction, &canopen::QuickStopStep);
 }
 
 }  // namespace
