@@ -87,6 +87,11 @@ MotionSettings ReadMotion(const FixedPart& record, double cycleSeconds) noexcept
   path.PathError = record.Get(ir::kPathError);
   path.AngleToRadianFac = record.Get(ir::kAngleToRadianFac);
   motion.segmentCapacity = record.Get(ir::kMaxNoBufferedPathVec);
+  motion.linearProcessVelocity = record.Get(ir::kLinearProcessVel);
+  motion.rotaryProcessVelocity = record.Get(ir::kRotationProcessVel);
+  motion.maxOverride = record.Get(ir::kMaxOverride);
+  motion.noMoveVelocity = record.Get(ir::kNoMoveVel);
+  motion.moveEndMaxWaitTime = record.Get(ir::kMoveEndMaxWaitTime) * 0.001;
   return motion;
 }
 

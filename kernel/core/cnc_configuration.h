@@ -53,6 +53,13 @@ struct MotionSettings {
   // As configured; code 70 and the velocity-proportional output change the
   // working copy.
   SetPointFill fill;
+  double linearProcessVelocity = 0.0;  // LinearProcessVel, units/s
+  double rotaryProcessVelocity = 0.0;  // RotationProcessVel
+  double maxOverride = 0.0;            // MaxOverride
+  double noMoveVelocity = 0.0;         // NoMoveVel, units/s
+  // MoveEndMaxWaitTime x 0.001: the reload of the end-wait countdown, which
+  // counts down in milliseconds.
+  double moveEndMaxWaitTime = 0.0;
 };
 
 struct CoordinateSettings {

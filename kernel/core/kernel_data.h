@@ -22,6 +22,7 @@
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_state.h"
+#include "kernel/core/motion_runtime.h"
 #include "kernel/core/node_status.h"
 #include "kernel/core/velocity_output.h"
 #include "platform/os/named_objects.h"
@@ -150,6 +151,8 @@ struct KernelData {
   os::Mutex motionMutex;
   KernelStateFlags state;
   MotionSettings motion;
+  // The path, the measured motion and the drive stop's halt states.
+  MotionRuntime motionRuntime;
   std::int32_t coordinateCount = 0;
   std::array<CoordinateRecord, motion::kMaxCoordinates> coordinates{};
   NodeConfiguration nodeConfiguration;

@@ -6,6 +6,7 @@
 #include "kernel/core/canopen/cob_id.h"
 #include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/core/motion_runtime.h"
 
 namespace vantor::kernel {
 
@@ -156,6 +157,7 @@ void ResetKernelState(KernelData& data, canopen::CanObjectList& canObjects) {
   canObjects.firstFaultyCobId = 0;
   canObjects.faultCount = 0;
   ResetNodeStates(data.nodeConfiguration);
+  SetUpMotionRuntime(data);
   for (CoordinateRecord& coordinate : data.coordinates) {
     coordinate.negativeLimitOkLatched = 1;
     coordinate.positiveLimitOkLatched = 1;

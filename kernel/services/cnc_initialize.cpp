@@ -10,6 +10,7 @@
 #include "kernel/core/driver_link_records.h"
 #include "kernel/core/external_axes.h"
 #include "kernel/core/kernel_status.h"
+#include "kernel/core/motion_runtime.h"
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/path_buffer_link.h"
 #include "platform/os/wait.h"
@@ -241,6 +242,7 @@ common::StatusCode Initialize(Kernel& kernel) {
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);
   data.state.cycleRunning = 1;
   data.savedConfiguration = CollectConfiguration(data);
+  SetUpMotionRuntime(data);
   SetUpCanObjectList(kernel);
   data.state.SetCncInitialised(true);
   return common::kKernelSuccess;

@@ -84,6 +84,8 @@ struct PathSegment {
   double velocityA = 0.0;       // velocity segment: new linear path velocity
   double velocityB = 0.0;       // velocity segment: new rotary velocity
   SegmentError error = SegmentError::kNone;
+  // Event segment on the pending list: microseconds until the drives reach it.
+  std::int64_t eventDelay_us = 0;
 
   PathSegment* next = nullptr;      // younger
   PathSegment* previous = nullptr;  // older

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "kernel/core/motion/interpolation_rules.h"
 #include "kernel/core/motion/look_ahead.h"
 #include "kernel/core/motion/path_velocity_ramp.h"
 #include "kernel/core/motion/tests/machine_fixture.h"
@@ -22,26 +23,6 @@ class NoLock : public LookAheadLock {
   void ReleaseAndRetake() override {}
 };
 
-void StartSegment(PathVelocityProfile& profile, const PathSegment& segment) {
-  profile.remaining = segment.length;
-  profile.travelled = 0.0;
-  profile.endReached = false;
-  profile.jerk = segment.jerk;
-  profile.maxAcceleration = segment.acceleration;
-  profile.maxVelocity = segment.velocity;
-  profile.requestedVelocity = segment.velocity;
-  profile.targetChanged = true;
-  profile.endVelocityRequest = segment.exitVelocity;
-  profile.endVelocity = segment.exitVelocity;
-  profile.replan = false;
-  profile.brakingPlanned = false;
-  profile.settled = false;
-  // Each segment starts from a steady velocity: the planned entry velocity.
-  profile.acceleration = 0.0;
-  profile.phase = ProfilePhase::kConstantVelocity;
-  profile.targetVelocity = profile.velocity;
-}
-
 TEST(PathChainProperty, ProfileMeetsEveryPlannedExitVelocity) {
   const auto seed = testing::PropertySeed("PathChain", 0x5eed0137u);
   testing::CaseDrawer draw(seed);
@@ -52,18 +33,23 @@ TEST(PathChainProperty, ProfileMeetsEveryPlannedExitVelocity) {
     double heading = 0.0;
     for (int i = 0; i < 60; ++i) {
       heading += draw.Chance(0.1) ? draw.Uniform(-2.5, 2.5) : draw.Uniform(-0.1, 0.1);
-      const double length = draw.Chance(0.2) ? draw.LogUniform(0.5, 20) : draw.LogUniform(0.01, 0.2);
-      ASSERT_NE(machine.Line({length * std::cos(heading), length * std::sin(heading), 0, kUnset, kUnset}),
-                nullptr);
+      const double length =
+          draw.Chance(0.2) ? draw.LogUniform(0.5, 20) : draw.LogUniform(0.01, 0.2);
+      ASSERT_NE(
+          machine.Line({length * std::cos(heading), length * std::sin(heading), 0, kUnset, kUnset}),
+          nullptr);
       PlanSegmentLookAhead(machine.queue, lock);
     }
     PathVelocityProfile profile;
     const double dt = machine.parameters.cycleTime;
     int index = 0;
-    for (const PathSegment* segment = machine.queue.head; segment != nullptr; segment = segment->next, ++index) {
-      const std::string context = "path " + std::to_string(path) + " segment " + std::to_string(index);
-      ASSERT_LE(profile.velocity, segment->velocity * (1.0 + 1e-9) + 1e-9) << context << ": entered too fast";
-      StartSegment(profile, *segment);
+    for (const PathSegment* segment = machine.queue.head; segment != nullptr;
+         segment = segment->next, ++index) {
+      const std::string context =
+          "path " + std::to_string(path) + " segment " + std::to_string(index);
+      ASSERT_LE(profile.velocity, segment->velocity * (1.0 + 1e-9) + 1e-9)
+          << context << ": entered too fast";
+      StartSegmentProfile(profile, *segment, profile.velocity, segment->velocity);
       for (int cycle = 0; cycle < 100000 && !profile.endReached; ++cycle) {
         profile.timeLeft = dt;
         ASSERT_EQ(RampPathVelocity(profile), ProfileStepResult::kStepped) << context;

@@ -1,0 +1,63 @@
+// The motion record's run-time part: the path (queue, ramp, set positions,
+// pending events), the measured positions and velocities of the motion
+// axes and the nodes, and the halt states of the drive stop.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "kernel/core/canopen/node_object.h"
+#include "kernel/core/motion/motion_inputs.h"
+#include "kernel/core/motion/path_motion.h"
+
+namespace vantor::kernel {
+
+struct KernelData;
+
+// Distance summed over a window; at the window's end the velocity is taken.
+struct VelocityMeasure {
+  double clock_s = 0.0;
+  double window_s = 0.0;
+  double distance = 0.0;  // units
+  double velocity = 0.0;  // units/s
+};
+
+struct MotionAxisRuntime {
+  double actual = 0.0;  // units
+  double change = 0.0;  // units in the last cycle
+  VelocityMeasure measure;
+};
+
+// What the cycle keeps of each node's cyclic answer.
+struct NodeAxisRuntime {
+  // The answer record holds the node's cyclic data.
+  std::uint32_t answerValid = 0;
+  double actual = 0.0;  // units
+  double change = 0.0;  // units in the last cycle
+  VelocityMeasure measure;
+  std::uint32_t inMotion = 0;
+  std::uint32_t targetReached = 1;
+  std::uint16_t statusword = 0;
+  std::uint8_t inputByte = 0;
+  std::uint8_t flagByte = 0;
+};
+
+struct MotionRuntime {
+  motion::PathMotion path;
+  std::uint32_t holdWord = 0;
+  std::uint32_t halting = 0;
+  std::uint32_t halted = 0;
+  VelocityMeasure pathMeasure;
+  std::array<MotionAxisRuntime, motion::kMaxCoordinates> axes{};
+  std::array<NodeAxisRuntime, canopen::kMaxNodes> nodes{};
+};
+
+// At the CNC initialisation and the reset: the path empty and at rest (the
+// queue and the pending events go to the retired list), the settings of
+// axes and drives taken over, the set positions kept.
+void SetUpMotionRuntime(KernelData& data) noexcept;
+
+// Server thread, under the kernel data lock: frees what the cycle retired.
+void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept;
+
+}  // namespace vantor::kernel
