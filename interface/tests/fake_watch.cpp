@@ -7,16 +7,13 @@
 //                         "fake-watch-go" is set (by the test)
 //                         "die":   end with exit code 3, announcing nothing
 //                         "never": never announce; only wait to be killed
-// VANTOR_FAKE_WATCH_PID_FILE  file that the program's process id is written to
 // Every wait ends after kLongestLifeMs, so a forgotten fake does not stay.
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string_view>
 
 #include "common/kernel_object_names.h"
 #include "platform/os/named_objects.h"
-#include "platform/os/process.h"
 #include "platform/os/wait.h"
 
 namespace {
@@ -43,9 +40,6 @@ int Announce() {
 }  // namespace
 
 int main() {
-  if (const char* pidFile = std::getenv("VANTOR_FAKE_WATCH_PID_FILE")) {
-    std::ofstream(pidFile) << os::CurrentProcessId() << '\n';
-  }
   const char* value = std::getenv("VANTOR_FAKE_WATCH_MODE");
   const std::string_view mode = value == nullptr ? "" : value;
   if (mode == "die") return 3;
