@@ -121,8 +121,10 @@ int Serve(const DevhostOptions& options, const sigset_t& endSignals) {
     Log("cannot place the machine: " + error);
     return 1;
   }
-  AddMachineControlCommands(host, machine, frames);
+  // The machine runs from its attach on: the start is stamped before the
+  // buses write to the log, so no frame is logged with a start of 0.
   if (!options.zeroBasedLog) StampFramesWithWallClock(machine);
+  AddMachineControlCommands(host, machine, frames);
 
   if (!options.parametersPath.empty() && !host.Parameters().Load(options.parametersPath, error)) {
     Log("cannot read the drivers' parameters " + options.parametersPath + ": " + error);
