@@ -157,7 +157,8 @@ common::StatusCode StartKernel(ChannelBlock& block, const std::string& kernelPat
   return common::kLibrarySuccess;
 }
 
-common::StatusCode StartWatch(const std::string& watchPath, os::Process& process) {
+common::StatusCode StartWatch(const std::string& watchPath, os::Process& process,
+                              std::uint32_t timeoutMs) {
   if (watchPath.empty()) return common::kLibraryWatchNotFound;
   auto presence = os::Event::CreateOrOpen(common::KernelObjectName(common::kWatchEventIndex),
                                           os::EventReset::Manual, false);
@@ -165,7 +166,7 @@ common::StatusCode StartWatch(const std::string& watchPath, os::Process& process
   auto started = os::Process::Start(
       watchPath, {std::string(common::KernelObjectName(common::kWatchCommandLineIndex))});
   if (!started) return common::kLibraryWatchNotFound;
-  const auto result = os::WaitForAny({&*presence, &*started}, kProgramStartTimeoutMs);
+  const auto result = os::WaitForAny({&*presence, &*started}, timeoutMs);
   presence->Close();
   if (result.kind == os::WaitKind::Signalled && result.index == 0) {
     process = started.take();

@@ -14,9 +14,13 @@
 
 namespace vantor::interface {
 
-// The kernel must answer the start-up ping, and the watching program must
-// announce itself, within this time.
+// The kernel must answer the start-up ping within this time.
 inline constexpr std::uint32_t kProgramStartTimeoutMs = 5000;
+// The watching program announces itself once its toolkit is up, which on a
+// loaded machine can take many seconds. Its start ends at once when the
+// program ends; only a program that lives on without announcing itself
+// waits for this bound, and is then taken for hung.
+inline constexpr std::uint32_t kWatchStartTimeoutMs = 30000;
 // How long a program may take to end on request before it is terminated.
 inline constexpr std::uint32_t kProgramEndTimeoutMs = 10000;
 // Link commands to the kernel of another channel (identity, driver claim
@@ -62,10 +66,11 @@ common::StatusCode StartKernel(ChannelBlock& block, const std::string& kernelPat
                                os::Process& process);
 
 // Starts the watching program and waits for its presence: 0x09140000 with
-// `process` set, 0xC914000A when it cannot be started or does not announce
-// itself in time (it is then terminated), 0xC9140004 when its presence
-// event cannot be made.
-common::StatusCode StartWatch(const std::string& watchPath, os::Process& process);
+// `process` set, 0xC914000A when it cannot be started, ends before it
+// announces itself, or does not announce itself within `timeoutMs` (it is
+// then terminated), 0xC9140004 when its presence event cannot be made.
+common::StatusCode StartWatch(const std::string& watchPath, os::Process& process,
+                              std::uint32_t timeoutMs = kWatchStartTimeoutMs);
 
 // Asks the watching program to end through its published endpoint and
 // waits for it; terminates it when it cannot be asked or does not end.

@@ -10,6 +10,12 @@
 #         suite  a second copy of the suite runs beside each round
 #         none   no extra load
 # Exit code 0 when no test failed; the failures are listed at the end.
+#
+# STRESS_CPUS     a CPU list for taskset (e.g. 4-7): the builds, the suites
+#                 and the load keep to those CPUs, so the script can run
+#                 beside other work; the job counts follow the list's size
+# VANTOR_NAMESPACE  the suite's namespace (default "stress"); the copy that
+#                 runs beside it takes the same name with a "2" appended
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +29,15 @@ if [[ "$load" == cpu ]] && ! command -v stress-ng >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends stress-ng
 fi
 
+# Everything that runs below keeps to STRESS_CPUS when given.
+pinned=()
+jobs=$(nproc)
+if [[ -n "${STRESS_CPUS:-}" ]]; then
+  pinned=(taskset -c "$STRESS_CPUS")
+  jobs=$("${pinned[@]}" nproc) || { echo "STRESS_CPUS is not a CPU list: $STRESS_CPUS" >&2; exit 2; }
+fi
+suite_namespace=${VANTOR_NAMESPACE:-stress}
+
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 declare -A configure=(
   [build/release]="-DCMAKE_BUILD_TYPE=Release"
@@ -31,10 +46,9 @@ declare -A configure=(
 for build in build/release build/asan; do
   # shellcheck disable=SC2086
   cmake -S . -B "$build" -G Ninja ${configure[$build]} >/dev/null
-  cmake --build "$build"
+  "${pinned[@]}" cmake --build "$build" -j "$jobs"
 done
 
-jobs=$(nproc)
 log_folder=$(mktemp -d)
 loader=
 stop_load() {
@@ -48,7 +62,7 @@ stop_load() {
 trap 'stop_load; [[ -s "$log_folder/failed" ]] || rm -rf "$log_folder"' EXIT
 
 if [[ "$load" == cpu ]]; then
-  stress-ng --cpu "$jobs" --quiet &
+  "${pinned[@]}" stress-ng --cpu "$jobs" --quiet &
   loader=$!
 fi
 
@@ -58,10 +72,12 @@ for build in build/release build/asan; do
     log="$log_folder/$(basename "$build")-$round.log"
     beside=
     if [[ "$load" == suite ]]; then
-      ctest --test-dir "$build" -j "$jobs" >"$log.beside" 2>&1 &
+      VANTOR_NAMESPACE="${suite_namespace}2" "${pinned[@]}" \
+        ctest --test-dir "$build" -j "$jobs" >"$log.beside" 2>&1 &
       beside=$!
     fi
-    ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$log" 2>&1 || true
+    VANTOR_NAMESPACE="$suite_namespace" "${pinned[@]}" \
+      ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$log" 2>&1 || true
     if [[ -n "$beside" ]]; then
       wait "$beside" || true
       grep -E '^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)' \
