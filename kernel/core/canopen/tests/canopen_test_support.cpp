@@ -82,6 +82,9 @@ std::optional<LoggedFrame> SdoServer::Answer(const LoggedFrame& request) {
     transferOffset_ = 0;
     return Echo(request, 0x41, static_cast<std::uint32_t>(text->second.size()));
   }
+  if (command == 0x20 && acceptUnknownDownloads && !objects_.contains(Key(index, subindex))) {
+    objects_[Key(index, subindex)] = {4, 0};
+  }
   const auto it = objects_.find(Key(index, subindex));
   if (command != 0x40 && command != 0x20) return std::nullopt;
   if (it == objects_.end()) return Echo(request, 0x80, 0x06020000);

@@ -95,6 +95,9 @@ class SdoServer {
   // True: the download is refused (abort 0x08000020), nothing stored.
   std::function<bool(std::uint16_t, std::uint8_t, std::uint32_t)> refuseDownload;
   bool silent = false;
+  // Downloads to objects it does not have create them (a drive whose
+  // objects a test does not care for).
+  bool acceptUnknownDownloads = false;
   int ignoreRequests = 0;  // requests that go unanswered before it answers
   int uploads6062 = 0;
   // Segments sent and aborts received (their codes) of text transfers.
