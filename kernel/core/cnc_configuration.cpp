@@ -87,6 +87,7 @@ MotionSettings ReadMotion(const FixedPart& record, double cycleSeconds) noexcept
   path.PathError = record.Get(ir::kPathError);
   path.AngleToRadianFac = record.Get(ir::kAngleToRadianFac);
   motion.segmentCapacity = record.Get(ir::kMaxNoBufferedPathVec);
+  motion.cartesianCoordinates = record.Get(ir::kCartesianCoor);
   return motion;
 }
 
