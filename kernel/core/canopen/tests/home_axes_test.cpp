@@ -252,6 +252,19 @@ TEST(HomeAxes, GantryPdoPhases) {
   }
 }
 
+TEST(HomeAxes, AStoppedCycleEndsTheRunAtOnce) {
+  for (const bool gantry : {false, true}) {
+    SCOPED_TRACE(gantry ? "gantry pair" : "plain node");
+    GantryBench pair(0);
+    Bench plain({5});
+    Bench& bench = gantry ? static_cast<Bench&>(pair) : plain;
+    bench.host.endCycleAfter = 3;
+    EXPECT_EQ(bench.Home(0b1), kernel::kCycleNotRunning);
+    EXPECT_EQ(bench.nodes[0].request.stepFunction, nullptr) << "no slot left armed";
+    EXPECT_FALSE(bench.Homed(0));
+  }
+}
+
 TEST(GantrySearchMethod, SwitchMethodsStopOnTheSwitch) {
   const std::pair<std::uint8_t, std::uint8_t> cases[] = {{1, 17}, {2, 18},  {3, 19}, {6, 21},
                                                          {4, 4},  {34, 34}, {17, 17}};
