@@ -71,6 +71,7 @@ void RealBusFixture::RunCycle() {
     return;
   }
   CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_, &global_};
+  context.homing = homing_;
   RunGlobalSlotStep(context);
   RunNodeSteps(context);
   const auto reply = Exchange(owner_, exchange_);

@@ -112,6 +112,8 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   std::vector<std::uint32_t> clearedEnableWords_;
   int positionsTaken_ = 0;
   std::uint32_t interpolatedNodes_ = 0;
+  // What the cycle hands the homing steps.
+  HomingCycleState homing_{};
   TestSignal globalSignal_;
   // The global slot on the record behind the drives' records.
   GlobalRequest global_{.completionEvent = &globalSignal_, .record = 2 * kMaxBusDrives + 1};
