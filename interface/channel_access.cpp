@@ -4,6 +4,14 @@ namespace vantor::interface {
 
 namespace cb = common::communication_block;
 
+namespace {
+
+bool IsSet(const os::Event& event) {
+  return os::WaitForOne(event, 0).kind == os::WaitKind::Signalled;
+}
+
+}  // namespace
+
 void ChannelGrant::Release() {
   if (area_ != nullptr) {
     area_->mutex.Release();
@@ -33,15 +41,38 @@ common::StatusCode AcquireChannel(AreaKind kind, HomingCheck homing, ChannelGran
           ? os::WaitForAny({&link.aliveEvent, &link.homingActiveEvent, &area.mutex}, os::kInfinite)
           : os::WaitForAny({&link.aliveEvent, &area.mutex}, os::kInfinite);
   const std::size_t mutexIndex = homing == HomingCheck::Refuse ? 2 : 1;
-  if (result.acquired() && result.index == mutexIndex) {
-    grant.area_ = &area;
-    return common::kLibrarySuccess;
+  bool held = result.acquired() && result.index == mutexIndex;
+  if (!held && result.acquired() && homing == HomingCheck::Refuse && result.index == 1) {
+    // The homing mark may be a dead caller's: the area then lies free with
+    // no request in it.
+    held = os::WaitForOne(area.mutex, 0).acquired();
+    if (held && !IsSet(area.applicationReady)) {
+      static_cast<void>(link.homingActiveEvent.Reset());
+    } else {
+      if (held) area.mutex.Release();
+      grant.Release();
+      return common::kKernelHomingActive;
+    }
   }
-  grant.Release();
-  if (result.acquired() && homing == HomingCheck::Refuse && result.index == 1) {
-    return common::kKernelHomingActive;
+  if (!held) {
+    grant.Release();
+    return common::kLibraryNotInitialized;
   }
-  return common::kLibraryNotInitialized;
+  grant.area_ = &area;
+  if (kind == AreaKind::Standard && IsSet(area.applicationReady)) {
+    // A holder that died left its request with the kernel, which still
+    // serves it (a homing run, most likely).
+    if (homing == HomingCheck::Refuse) {
+      grant.Release();
+      return common::kKernelHomingActive;
+    }
+    if (WaitForAnswer(area, &link.kernelProcess, os::kInfinite) != AnswerWait::Answered) {
+      grant.Release();
+      link.linkBroken = true;
+      return common::kLibraryKernelNotFound;
+    }
+  }
+  return common::kLibrarySuccess;
 }
 
 common::StatusCode RunStandardRequest(ChannelGrant& grant, std::uint32_t command,

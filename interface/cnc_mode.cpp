@@ -127,6 +127,11 @@ common::StatusCode JoinAsLaterUser(LinkState& link, ChannelGrant& grant, CncInit
 
 bool InCncMode() { return Link().cncMode; }
 
+bool DllPathBufferOn() {
+  const auto header = PathBufferHeader(Link().pathBuffer);
+  return header && header->Get(pb::kEnabled) != 0;
+}
+
 void EmptyDllPathBuffer() {
   if (auto header = PathBufferHeader(Link().pathBuffer)) {
     header->Set(pb::kEnabled, 0);

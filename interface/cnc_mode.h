@@ -17,6 +17,9 @@ common::StatusCode ExitCncMode();
 
 bool InCncMode();
 
+// The DLL path buffer collects path commands instead of sending them.
+bool DllPathBufferOn();
+
 // The DLL path buffer off and empty, as after a reset of the drives.
 void EmptyDllPathBuffer();
 

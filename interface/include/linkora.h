@@ -415,6 +415,15 @@ LinkoraStatus mctl_GetAxisStatus(int32_t axis, LinkoraAxisStatus* record, uint32
  * a homing run that holds the channel, and on success empties the DLL
  * path buffer. */
 LinkoraStatus mctl_Reset(void);
+/* mctl_Reference homes the axes of the mask (bit k: axis k) and returns when
+ * every one has its reference or the run was broken; other callers of the
+ * channel get 0xC9130016 meanwhile. mctl_ReferenceBreak, from another
+ * thread or process, breaks the run. mctl_ChangeHomePosition shifts the
+ * home of one homed axis: word 0 the axis, word 1 the shift in position
+ * units; size 8. */
+LinkoraStatus mctl_Reference(uint32_t axisMask);
+LinkoraStatus mctl_ReferenceBreak(void);
+LinkoraStatus mctl_ChangeHomePosition(const int32_t* homeShift, uint32_t size);
 
 /* Trace output. */
 LinkoraStatus mctl_InitDebugViewOutput(const LinkoraTraceFilter* filter, uint32_t size);

@@ -239,6 +239,10 @@ int main(int argc, char** argv) {
                 ? ScriptedResult("VANTOR_FAKE_KERNEL_RESET_RESULT").value_or(common::kKernelSuccess)
                 : common::kKernelCncNotInitialized;
         break;
+      case 16:
+      case 82:
+        result = cncMode ? common::kKernelSuccess : common::kKernelCncNotInitialized;
+        break;
       case 47:
       case 48:
       case 49:

@@ -514,14 +514,28 @@ TEST_F(KernelLinkTest, SdoFrameIsRetriedAndTheTimeOfAllAttemptsSummed) {
   EXPECT_EQ(frame.ResponseData[3], 0x10);
 
   // A homing run holds the standard area; the SDO area still serves.
-  auto homing = os::Event::Open(
-      common::ChannelObjectName(Channel::CanOne, common::ChannelObject::HomingActiveEvent));
-  ASSERT_TRUE(homing);
-  homing->Set();
-  EXPECT_EQ(mctl_specfct_CncExit(), 0xC9130016u);
-  EXPECT_EQ(cpctl_ComViaSdo(&frame, sizeof frame), LINKORA_SUCCESS);
-  homing->Reset();
-  homing->Close();
+  {
+    auto stop = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+    std::promise<void> holding;
+    std::thread homingCaller([&] {
+      const auto name = [](common::ChannelObject object) {
+        return common::ChannelObjectName(Channel::CanOne, object);
+      };
+      auto mutex = os::Mutex::Open(name(common::ChannelObject::StandardMutex)).take();
+      auto homing = os::Event::Open(name(common::ChannelObject::HomingActiveEvent)).take();
+      const bool held = os::WaitForOne(mutex, 30000).acquired();
+      static_cast<void>(homing.Set());
+      holding.set_value();
+      static_cast<void>(os::WaitForOne(stop, 30000));
+      static_cast<void>(homing.Reset());
+      if (held) static_cast<void>(mutex.Release());
+    });
+    holding.get_future().wait();
+    EXPECT_EQ(mctl_specfct_CncExit(), 0xC9130016u);
+    EXPECT_EQ(cpctl_ComViaSdo(&frame, sizeof frame), LINKORA_SUCCESS);
+    static_cast<void>(stop.Set());
+    homingCaller.join();
+  }
   EXPECT_EQ(mctl_specfct_CncExit(), 0xC914000Bu);
 
   frame.RequestLength = 9;

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/kernel_object_names.h"
@@ -89,6 +91,43 @@ class StatusExportsTest : public ::testing::Test {
   std::filesystem::path folder_;
   std::string deviceName_ = "tarnis1";
   LinkoraCanHardwareParameters hardware_{};
+};
+
+std::string_view Name(common::ChannelObject object) {
+  return common::ChannelObjectName(common::Channel::CanOne, object);
+}
+
+// A homing caller in another thread: it holds the standard area and marks
+// the channel as homing, as a homing run does, until the break is set or
+// the holder goes.
+class HomingHolder {
+ public:
+  HomingHolder() {
+    std::promise<void> holding;
+    thread_ = std::thread([this, &holding] {
+      auto mutex = os::Mutex::Open(Name(common::ChannelObject::StandardMutex)).take();
+      auto homing = os::Event::Open(Name(common::ChannelObject::HomingActiveEvent)).take();
+      auto homingBreak = os::Event::Open(Name(common::ChannelObject::HomingBreakEvent)).take();
+      const bool held = os::WaitForOne(mutex, kGenerousMs).acquired();
+      static_cast<void>(homing.Set());
+      holding.set_value();
+      static_cast<void>(os::WaitForAny({&homingBreak, &stop_}, kGenerousMs));
+      static_cast<void>(homing.Reset());
+      if (held) static_cast<void>(mutex.Release());
+    });
+    holding.get_future().wait();
+  }
+  HomingHolder(const HomingHolder&) = delete;
+  HomingHolder& operator=(const HomingHolder&) = delete;
+  ~HomingHolder() {
+    static_cast<void>(stop_.Set());
+    thread_.join();
+  }
+
+ private:
+  static constexpr std::uint32_t kGenerousMs = 30000;
+  os::Event stop_ = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+  std::thread thread_;
 };
 
 // A complete status as a kernel in CNC mode writes it: every condition
@@ -214,18 +253,15 @@ TEST_F(StatusExportsTest, FailedFetchIsReturnedWithTheControllerInitialised) {
 
   // While a homing run holds the channel nothing is sent.
   ScriptAnswer();
-  auto homing = os::Event::Open(
-      common::ChannelObjectName(common::Channel::CanOne, common::ChannelObject::HomingActiveEvent));
-  ASSERT_TRUE(homing);
-  homing->Set();
-  const int before = StatusRequests();
-  EXPECT_EQ(mctl_GetStatus(&status, sizeof status), 0xC9130016u);
-  EXPECT_EQ(status.IsInitialized, 1u);
-  EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), 0xC9130016u);
-  EXPECT_EQ(axis.Ready, 1u);
-  EXPECT_EQ(StatusRequests(), before);
-  homing->Reset();
-  homing->Close();
+  {
+    const HomingHolder holder;
+    const int before = StatusRequests();
+    EXPECT_EQ(mctl_GetStatus(&status, sizeof status), 0xC9130016u);
+    EXPECT_EQ(status.IsInitialized, 1u);
+    EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), 0xC9130016u);
+    EXPECT_EQ(axis.Ready, 1u);
+    EXPECT_EQ(StatusRequests(), before);
+  }
   EXPECT_EQ(mctl_GetAxisStatus(0, &axis, sizeof axis), LINKORA_SUCCESS);
 }
 
@@ -281,14 +317,53 @@ TEST_F(StatusExportsTest, ResetBreaksAHomingRunThatHoldsTheChannel) {
   const auto name = [](common::ChannelObject object) {
     return common::ChannelObjectName(common::Channel::CanOne, object);
   };
-  auto homing = os::Event::Open(name(common::ChannelObject::HomingActiveEvent)).take();
   auto homingBreak = os::Event::Open(name(common::ChannelObject::HomingBreakEvent)).take();
-  ASSERT_TRUE(homing.Set());
   ASSERT_TRUE(homingBreak.Reset());
+  const HomingHolder holder;
   EXPECT_EQ(mctl_Reset(), LINKORA_SUCCESS);
   EXPECT_EQ(os::WaitForOne(homingBreak, 0).kind, os::WaitKind::Signalled);
   EXPECT_EQ(Requests(15), 1);
-  homing.Reset();
+}
+
+TEST_F(StatusExportsTest, AHomingMarkNobodyHoldsIsTakenBack) {
+  EnterCncMode();
+  // Left by a homing caller that died after its run had ended.
+  auto homing = os::Event::Open(Name(common::ChannelObject::HomingActiveEvent)).take();
+  ASSERT_TRUE(homing.Set());
+  LinkoraMotionControlStatus status{};
+  EXPECT_NE(mctl_GetStatus(&status, sizeof status), 0xC9130016u);
+  EXPECT_EQ(os::WaitForOne(homing, 0).kind, os::WaitKind::Timeout);
+}
+
+TEST_F(StatusExportsTest, HomingExports) {
+  auto homing = os::Event::Open(Name(common::ChannelObject::HomingActiveEvent)).take();
+  auto homingBreak = os::Event::Open(Name(common::ChannelObject::HomingBreakEvent)).take();
+  const std::int32_t shift[2] = {1, -5};
+  EXPECT_EQ(mctl_Reference(0b11), 0xC914000Bu);
+  EXPECT_EQ(mctl_ReferenceBreak(), 0xC914000Bu);
+  EXPECT_EQ(mctl_ChangeHomePosition(shift, sizeof shift), 0xC914000Bu);
+  EXPECT_EQ(os::WaitForOne(homingBreak, 0).kind, os::WaitKind::Timeout);
+
+  EnterCncMode();
+  EXPECT_EQ(mctl_ChangeHomePosition(shift, 4), 0xC914000Eu);
+  EXPECT_EQ(mctl_ChangeHomePosition(nullptr, sizeof shift), 0xC9140006u);
+  EXPECT_EQ(mctl_ChangeHomePosition(shift, sizeof shift), LINKORA_SUCCESS);
+  EXPECT_EQ(Requests(82), 1);
+
+  EXPECT_EQ(mctl_ReferenceBreak(), LINKORA_SUCCESS);
+  EXPECT_EQ(os::WaitForOne(homingBreak, 0).kind, os::WaitKind::Signalled);
+  EXPECT_EQ(Requests(16), 0) << "the break sends nothing";
+  EXPECT_EQ(mctl_Reference(0b11), LINKORA_SUCCESS);
+  EXPECT_EQ(Requests(16), 1);
+  EXPECT_EQ(os::WaitForOne(homingBreak, 0).kind, os::WaitKind::Timeout)
+      << "an old break does not end the next run";
+  EXPECT_EQ(os::WaitForOne(homing, 0).kind, os::WaitKind::Timeout) << "the mark is taken back";
+
+  PathBufferWords buffer;
+  buffer.Set({1, 0});
+  EXPECT_EQ(mctl_Reference(0b11), 0xC914000Du);
+  EXPECT_EQ(Requests(16), 1);
+  buffer.Set({0, 0});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "kernel/core/canopen/can_object_cycle.h"
 #include "kernel/core/canopen/global_slot.h"
 #include "kernel/core/kernel_locks.h"
+#include "platform/os/wait.h"
 
 namespace vantor::kernel {
 
@@ -31,10 +32,20 @@ void CanObjectCycleSteps::RunGlobalStep(common::ExchangeBuffer& exchange) noexce
   canopen::RunGlobalSlotStep(cycle);
 }
 
+bool HomingBreakEvent::IsSet() noexcept {
+  return os::WaitForOne(nodes_.homingBreakEvent, 0).kind == os::WaitKind::Signalled;
+}
+
+void HomingBreakEvent::Reset() noexcept { static_cast<void>(nodes_.homingBreakEvent.Reset()); }
+
 void CanObjectCycleSteps::RunNodeSteps(common::ExchangeBuffer& exchange) noexcept {
   canopen::CycleContext cycle{exchange, data_.nodeConfiguration.table,
                               exchange.Get(common::exchange_buffer::kCycleMicroseconds),
                               &data_.globalSlot.request};
+  cycle.homing = {.breakSignal = &homingBreak_,
+                  .testMode = data_.state.testMode,
+                  .interpolatedNodeCount = data_.nodeConfiguration.interpolatedNodeCount,
+                  .handwheelLinked = list_.kernelObjects.handwheelLinked};
   canopen::RunNodeSteps(cycle);
 }
 

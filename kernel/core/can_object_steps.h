@@ -16,10 +16,21 @@ namespace vantor::kernel {
 // it has none.
 const canopen::NodeTable& ConfiguredCanNodes(const KernelData& data) noexcept;
 
+// The node configuration's homing-break event as the homing steps poll it.
+class HomingBreakEvent final : public canopen::HomingBreakSignal {
+ public:
+  explicit HomingBreakEvent(NodeConfiguration& nodes) noexcept : nodes_(nodes) {}
+  bool IsSet() noexcept override;
+  void Reset() noexcept override;
+
+ private:
+  NodeConfiguration& nodes_;
+};
+
 class CanObjectCycleSteps : public CycleSteps {
  public:
   CanObjectCycleSteps(KernelData& data, canopen::CanObjectList& list) noexcept
-      : data_(data), list_(list) {}
+      : data_(data), list_(list), homingBreak_(data.nodeConfiguration) {}
 
   void ServeCanObjectList(common::ExchangeBuffer& exchange) noexcept override;
   void ScheduleCanObjects(common::ExchangeBuffer& exchange) noexcept override;
@@ -38,6 +49,7 @@ class CanObjectCycleSteps : public CycleSteps {
  private:
   KernelData& data_;
   canopen::CanObjectList& list_;
+  HomingBreakEvent homingBreak_;
 };
 
 }  // namespace vantor::kernel

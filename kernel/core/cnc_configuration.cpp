@@ -92,6 +92,7 @@ MotionSettings ReadMotion(const FixedPart& record, double cycleSeconds) noexcept
   motion.maxOverride = record.Get(ir::kMaxOverride);
   motion.noMoveVelocity = record.Get(ir::kNoMoveVel);
   motion.moveEndMaxWaitTime = record.Get(ir::kMoveEndMaxWaitTime) * 0.001;
+  motion.cartesianCoordinates = record.Get(ir::kCartesianCoor);
   return motion;
 }
 

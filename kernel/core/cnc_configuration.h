@@ -49,7 +49,8 @@ struct SetPointFill {
 // The motion record's settings that the motion core reads.
 struct MotionSettings {
   motion::PathParameters path;
-  std::int32_t segmentCapacity = 0;  // MaxNoBufferedPathVec
+  std::int32_t segmentCapacity = 0;       // MaxNoBufferedPathVec
+  std::int32_t cartesianCoordinates = 0;  // CartesianCoor
   // As configured; code 70 and the velocity-proportional output change the
   // working copy.
   SetPointFill fill;

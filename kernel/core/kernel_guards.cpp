@@ -9,7 +9,9 @@ namespace vantor::kernel {
 
 namespace {
 
-enum class Homing { Required, NotRequired };
+// What a row must show beyond a drive ready for motion: homed, not homed,
+// or (for the start of homing) neither homed nor limit switches free.
+enum class Homing { Required, NotRequired, Starting };
 
 bool RowIsReady(const NodeStatusRow& row, const KernelStateFlags& state, Homing homing) {
   using enum StatusFlag;
@@ -18,18 +20,20 @@ bool RowIsReady(const NodeStatusRow& row, const KernelStateFlags& state, Homing 
   if (state.powerOff != 0 ? row.Has(H) : !row.Has(G)) return false;
   if (!row.Has(J) || !row.Has(K) || !row.Has(L)) return false;
   // Limit switches may be pressed while bridged or in test mode.
-  const bool limitSwitchesMatter = state.testMode == 0 && state.limitSwitchBridge == 0;
+  const bool limitSwitchesMatter =
+      homing != Homing::Starting && state.testMode == 0 && state.limitSwitchBridge == 0;
   if (limitSwitchesMatter && (!row.Has(E) || !row.Has(F))) return false;
   if (homing == Homing::Required && !row.Has(D)) return false;
   return row.Has(M) && row.Has(N);
 }
 
 common::StatusCode CheckRows(NodeConfiguration& nodes, const KernelStateFlags& state,
-                             NodeResults results, Homing homing) {
+                             NodeResults results, Homing homing,
+                             canopen::NodeMask mask = ~canopen::NodeMask{0}) {
   common::StatusCode result = common::kKernelSuccess;
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
     NodeObject* record = nodes.Node(i);
-    if (record == nullptr) continue;
+    if (record == nullptr || (mask & (canopen::NodeMask{1} << i)) == 0) continue;
     canopen::NodeObject& node = *record->can;
     if (!RowIsReady(node.latched, state, homing)) {
       result = common::kKernelOperationFailed;
@@ -67,6 +71,11 @@ common::StatusCode CheckNodeStates(NodeConfiguration& nodes, const KernelStateFl
 common::StatusCode CheckNodeStatesNoHoming(NodeConfiguration& nodes, const KernelStateFlags& state,
                                            NodeResults results) {
   return CheckRows(nodes, state, results, Homing::NotRequired);
+}
+
+common::StatusCode CheckSelectedNodeStates(NodeConfiguration& nodes, const KernelStateFlags& state,
+                                           NodeResults results, canopen::NodeMask mask) {
+  return CheckRows(nodes, state, results, Homing::Starting, mask);
 }
 
 namespace {

@@ -29,6 +29,11 @@ common::StatusCode CheckNodeStates(NodeConfiguration& nodes, const KernelStateFl
 common::StatusCode CheckNodeStatesNoHoming(NodeConfiguration& nodes, const KernelStateFlags& state,
                                            NodeResults results);
 
+// Before homing, on the nodes of `mask` only: neither the homed flag nor
+// the limit-switch flags count.
+common::StatusCode CheckSelectedNodeStates(NodeConfiguration& nodes, const KernelStateFlags& state,
+                                           NodeResults results, canopen::NodeMask mask);
+
 // 1 when every node shows no following error (flag M) in both rows.
 bool AllNodesReady(const NodeConfiguration& nodes);
 

@@ -65,21 +65,23 @@ void Release(os::Mutex& mutex) { static_cast<void>(mutex.Release()); }
 enum class NodeMutex { Request, Access };
 
 os::WaitResult LockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which,
-                               std::uint32_t timeoutMs) {
+                               std::uint32_t timeoutMs,
+                               canopen::NodeMask mask = ~canopen::NodeMask{0}) {
   std::array<const os::Waitable*, kMaxNodes> set{};
   std::size_t count = 0;
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
     const NodeObject* node = nodes.Node(i);
-    if (node == nullptr) continue;
+    if (node == nullptr || (mask & (canopen::NodeMask{1} << i)) == 0) continue;
     set[count++] = which == NodeMutex::Request ? &node->requestMutex : &node->accessMutex;
   }
   return os::WaitForAll(std::span<const os::Waitable* const>(set.data(), count), timeoutMs);
 }
 
-void UnlockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which) {
+void UnlockNodeMutexes(const NodeConfiguration& nodes, NodeMutex which,
+                       canopen::NodeMask mask = ~canopen::NodeMask{0}) {
   for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
     const NodeObject* node = nodes.Node(i);
-    if (node == nullptr) continue;
+    if (node == nullptr || (mask & (canopen::NodeMask{1} << i)) == 0) continue;
     Release(which == NodeMutex::Request ? node->requestMutex : node->accessMutex);
   }
 }
@@ -96,7 +98,8 @@ void UnlockKernelData(KernelData& data) {
 }
 
 bool LockKernelDataAndObjectList(KernelData& data) {
-  return TakeAll(data, {&data.motionMutex, &data.nodeConfiguration.mutex, &data.canObjectListMutex});
+  return TakeAll(data,
+                 {&data.motionMutex, &data.nodeConfiguration.mutex, &data.canObjectListMutex});
 }
 
 void UnlockKernelDataAndObjectList(KernelData& data) {
@@ -107,7 +110,7 @@ void UnlockKernelDataAndObjectList(KernelData& data) {
 
 bool LockStatusData(KernelData& data) {
   return TakeAll(data, {&data.motionMutex, &data.nodeConfiguration.mutex, &data.globalRequestMutex,
-                  &data.canObjectListMutex});
+                        &data.canObjectListMutex});
 }
 
 void UnlockStatusData(KernelData& data) {
@@ -167,6 +170,13 @@ os::WaitResult LockNodeAccessMutexes(const NodeConfiguration& nodes, std::uint32
 }
 void UnlockNodeAccessMutexes(const NodeConfiguration& nodes) {
   UnlockNodeMutexes(nodes, NodeMutex::Access);
+}
+os::WaitResult LockSelectedNodeAccessMutexes(const NodeConfiguration& nodes,
+                                             canopen::NodeMask mask) {
+  return LockNodeMutexes(nodes, NodeMutex::Access, os::kInfinite, mask);
+}
+void UnlockSelectedNodeAccessMutexes(const NodeConfiguration& nodes, canopen::NodeMask mask) {
+  UnlockNodeMutexes(nodes, NodeMutex::Access, mask);
 }
 
 }  // namespace vantor::kernel

@@ -54,6 +54,10 @@ void UnlockNodeRequestMutexes(const NodeConfiguration& nodes);
 os::WaitResult LockNodeAccessMutexes(const NodeConfiguration& nodes,
                                      std::uint32_t timeoutMs = os::kInfinite);
 void UnlockNodeAccessMutexes(const NodeConfiguration& nodes);
+// The access mutexes of the nodes of `mask` only, waited for together.
+os::WaitResult LockSelectedNodeAccessMutexes(const NodeConfiguration& nodes,
+                                             canopen::NodeMask mask);
+void UnlockSelectedNodeAccessMutexes(const NodeConfiguration& nodes, canopen::NodeMask mask);
 
 // Holds the kernel data lock for a scope.
 class KernelDataLock {

@@ -7,6 +7,7 @@
 #include "kernel/services/cnc_initialize.h"
 #include "kernel/services/complete_status.h"
 #include "kernel/services/driver_commands.h"
+#include "kernel/services/homing_commands.h"
 #include "kernel/services/link_commands.h"
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
@@ -41,6 +42,8 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::StaPortGetCon, HandleStaPortGetCon},
     {CommandCode::CncExit, HandleCncExit},
     {CommandCode::Reset, HandleReset},
+    {CommandCode::Reference, HandleReference},
+    {CommandCode::ChangeHomePosition, HandleChangeHomePosition},
     {CommandCode::GetLatencyTime, HandleGetLatencyTime},
     {CommandCode::GetDataRecord, HandleGetDataRecord},
     {CommandCode::AssignPdo, HandleAssignPdo},

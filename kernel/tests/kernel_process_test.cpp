@@ -101,7 +101,7 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
-      {16, common::kKernelWrongFunctionNumber},
+      {17, common::kKernelWrongFunctionNumber},
       {108, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
@@ -115,6 +115,8 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       // CNC services before the CNC initialisation.
       {14, common::kKernelCncNotInitialized},
       {15, common::kKernelCncNotInitialized},
+      {16, common::kKernelCncNotInitialized},
+      {82, common::kKernelCncNotInitialized},
       {150, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.
       {13, common::kKernelSuccess},

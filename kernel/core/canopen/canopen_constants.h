@@ -102,6 +102,14 @@ inline constexpr std::uint16_t kGantryBridging = 0x2054;
 inline constexpr std::uint16_t kAnalogueConversion = 0x2055;
 inline constexpr std::uint16_t kHomeShift = 0x2056;
 inline constexpr std::uint16_t kStopOnInput = 0x205C;
+// The home shift: sub 2 the shift in increments, sub 1 its trigger.
+inline constexpr std::uint8_t kHomeShiftTrigger = 1;
+inline constexpr std::uint8_t kHomeShiftValue = 2;
+inline constexpr std::uint16_t kHomingMethod = 0x6098;
+// The first transmit PDO's communication parameters; sub 2 its
+// transmission type.
+inline constexpr std::uint16_t kTpdo1Communication = 0x1800;
+inline constexpr std::uint8_t kTransmissionTypeSubindex = 2;
 // Subindices of the drive options object for gantry homing and the input
 // port mode.
 inline constexpr std::uint8_t kInputPortModeSubindex = 18;
@@ -160,7 +168,17 @@ inline constexpr std::uint16_t kFollowingError = 0x2000;
 
 inline constexpr std::uint8_t kProfilePositionMode = 1;
 inline constexpr std::uint8_t kProfileVelocityMode = 3;
+inline constexpr std::uint8_t kHomingMode = 6;
 inline constexpr std::uint8_t kInterpolatedPositionMode = 7;
+
+// Homing mode: the controlword that starts the run, and the statusword's
+// run bits.
+inline constexpr std::uint16_t kStartHoming = 0x001F;
+inline constexpr std::uint16_t kHomingAttained = 0x1000;
+inline constexpr std::uint16_t kHomingError = 0x2000;
+// The homing method that takes the current position as home, without a
+// move.
+inline constexpr std::uint8_t kHomeOnCurrentPosition = 34;
 
 // The statusword's low byte with these bits cleared tells whether the drive
 // runs; the drive option may only change there.

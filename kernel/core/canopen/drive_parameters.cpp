@@ -87,22 +87,24 @@ constexpr std::array<ParameterObject, 20> kParameterObjects = {{
        n.uploadedDrive.velocityScaling = (v & 0xFF) == 0 ? 1 : 0;
      }},
     {0x607C, 0, 4,
-     [](NodeObject& n, std::uint32_t v) noexcept { n.uploadedDrive.homeOffset = Signed(v); }},
+     [](NodeObject& n, std::uint32_t v) noexcept {
+       n.uploadedDrive.homing.homeOffset = Signed(v);
+     }},
     {0x6098, 0, 1,
      [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.homingMethod = static_cast<std::int8_t>(v & 0xFF);
+       n.uploadedDrive.homing.method = static_cast<std::uint8_t>(v & 0xFF);
      }},
     {0x6099, 1, 4,
      [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.homingSpeedSwitch = Unsigned(v);
+       n.uploadedDrive.homing.switchSearchSpeed = Unsigned(v);
      }},
     {0x6099, 2, 4,
      [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.homingSpeedZero = Unsigned(v);
+       n.uploadedDrive.homing.zeroSearchSpeed = Unsigned(v);
      }},
     {0x609A, 0, 4,
      [](NodeObject& n, std::uint32_t v) noexcept {
-       n.uploadedDrive.homingAcceleration = Unsigned(v);
+       n.uploadedDrive.homing.acceleration = Unsigned(v);
      }},
     {kHomeSwitchIndex, kHomeSwitchSubindex, 4,
      [](NodeObject& n, std::uint32_t v) noexcept {
@@ -145,11 +147,11 @@ double RatioOf(const GearRatio& gear) noexcept {
 // Every value of the node held in drive units follows a new gear: positions,
 // velocities and accelerations, of the node and of its axis records.
 void RescaleDriveUnits(DriveParameters& drive, double factor) noexcept {
-  for (double* value :
-       {&drive.maxProfileVelocity, &drive.maxAcceleration, &drive.maxVelocity,
-        &drive.profileAcceleration, &drive.targetVelocity, &drive.profileVelocity,
-        &drive.endVelocity, &drive.homeOffset, &drive.homeSwitchDistance, &drive.homingSpeedSwitch,
-        &drive.homingSpeedZero, &drive.homingAcceleration}) {
+  for (double* value : {&drive.maxProfileVelocity, &drive.maxAcceleration, &drive.maxVelocity,
+                        &drive.profileAcceleration, &drive.targetVelocity, &drive.profileVelocity,
+                        &drive.endVelocity, &drive.homing.homeOffset, &drive.homeSwitchDistance,
+                        &drive.homing.switchSearchSpeed, &drive.homing.zeroSearchSpeed,
+                        &drive.homing.acceleration}) {
     *value *= factor;
   }
 }
@@ -248,8 +250,9 @@ StatusCode DownloadOnAxes(ServiceContext& context, Items&& items) noexcept {
 bool DriveParametersValid(const DriveParameters& drive, const GearRatio& gear) noexcept {
   return drive.maxProfileVelocity != 0.0 && drive.maxAcceleration != 0.0 &&
          drive.maxVelocity != 0.0 && drive.positionOptionParameter != 0.0 && gear.numerator != 0 &&
-         gear.denominator != 0 && drive.homingSpeedSwitch != 0.0 && drive.homingSpeedZero != 0.0 &&
-         drive.homingAcceleration != 0.0 && drive.homeSwitchDistance >= 0.0;
+         gear.denominator != 0 && drive.homing.switchSearchSpeed != 0.0 &&
+         drive.homing.zeroSearchSpeed != 0.0 && drive.homing.acceleration != 0.0 &&
+         drive.homeSwitchDistance >= 0.0;
 }
 
 void DriveParameterUploadStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept {
@@ -299,23 +302,15 @@ double HomePositionOffset(const NodeTable& nodes, std::uint32_t nodeNumber,
   if (node == nullptr || axis < -1 || (axis >= 0 && !HasAxis(*node, axis))) return 0.0;
   const DriveParameters& drive =
       axis < 0 ? node->drive : node->axes[static_cast<std::size_t>(axis)].drive;
-  switch (drive.homingMethod) {
+  switch (drive.homing.method) {
     case 1:
     case 2:
     case 3:
     case 6:
-      return drive.homeOffset + drive.homeSwitchDistance;
+      return drive.homing.homeOffset + drive.homeSwitchDistance;
     default:
-      return drive.homeOffset;
+      return drive.homing.homeOffset;
   }
-}
-
-HomingParameters HomingOf(const DriveParameters& drive) noexcept {
-  return {.method = static_cast<std::uint8_t>(drive.homingMethod),
-          .homeOffset = drive.homeOffset,
-          .switchSearchSpeed = drive.homingSpeedSwitch,
-          .zeroSearchSpeed = drive.homingSpeedZero,
-          .acceleration = drive.homingAcceleration};
 }
 
 StatusCode ReadDriveParameters(ServiceContext& context) noexcept {
@@ -332,7 +327,6 @@ StatusCode ReadDriveParameters(ServiceContext& context) noexcept {
             NodeObject* node = context.nodes.nodes[k];
             if (node == nullptr || Failed(node->request.requestResult)) continue;
             node->drive = node->uploadedDrive;
-            node->homing = HomingOf(node->drive);
             node->gear = node->uploadedGear;
             node->scalingDivisor = RatioOf(node->gear);
           }
@@ -404,7 +398,6 @@ StatusCode ReadDriveParametersOnAxes(ServiceContext& context) noexcept {
         }
         NodeAxis& entry = node->axes[a];
         entry.drive = node->uploadedDrive;
-        entry.homing = HomingOf(entry.drive);
         entry.gear = node->uploadedGear;
         const bool sameGear = entry.gear.numerator == node->gear.numerator &&
                               entry.gear.denominator == node->gear.denominator &&

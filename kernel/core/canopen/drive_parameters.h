@@ -33,9 +33,6 @@ bool DriveParametersValid(const DriveParameters& drive, const GearRatio& gear) n
 // read, the gantry home-offset check (kKernelOperationFailed when it
 // fails), and the reference copies.
 common::StatusCode ReadDriveParameters(ServiceContext& context) noexcept;
-// The homing values among a drive's parameters as read: what the reset
-// writes back and the move-out moves with.
-HomingParameters HomingOf(const DriveParameters& drive) noexcept;
 // Each axis's values go into its own record; an axis whose gear or
 // velocity scaling differs from its node's gets kKernelNodeParameterInvalid.
 common::StatusCode ReadDriveParametersOnAxes(ServiceContext& context) noexcept;

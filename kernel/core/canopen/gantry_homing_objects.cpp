@@ -59,10 +59,11 @@ std::uint32_t FillRecords(ServiceContext& context, const NodeObject& node,
                           const HomingObject& object,
                           std::array<SdoRecord, kMaxNodeAxes + 1>& records) noexcept {
   HostLock lock(context.host);
-  records[0] = MakeSdoRecord(object.index, object.subindex, object.size, object.value(node.homing));
+  records[0] =
+      MakeSdoRecord(object.index, object.subindex, object.size, object.value(node.drive.homing));
   for (std::uint32_t a = 0; a < node.axisCount; ++a) {
     records[a + 1] = MakeSdoRecord(object.index, object.subindex, object.size,
-                                   object.value(node.axes[a].homing));
+                                   object.value(node.axes[a].drive.homing));
   }
   return node.axisCount + 1;
 }

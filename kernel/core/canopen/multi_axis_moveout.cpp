@@ -62,7 +62,7 @@ void ForEachDrive(const NodeObject& node, Visit&& visit) noexcept {
 }
 
 const HomingParameters& HomingOf(const NodeObject& node, std::int32_t axis) noexcept {
-  return axis < 0 ? node.homing : node.axes[static_cast<std::size_t>(axis)].homing;
+  return axis < 0 ? node.drive.homing : node.axes[static_cast<std::size_t>(axis)].drive.homing;
 }
 
 std::uint32_t Wire(double value) noexcept {
@@ -227,11 +227,11 @@ class MultiAxisMoveOut {
     for (std::uint32_t k = 0; k < context_.nodes.Count(); ++k) {
       const NodeObject* node = context_.nodes.nodes[k];
       if (node == nullptr || !InMask(alive_, k)) continue;
-      double acceleration = node->homing.acceleration;
-      double velocity = node->homing.zeroSearchSpeed;
-      double offset = node->homing.homeOffset;
+      double acceleration = node->drive.homing.acceleration;
+      double velocity = node->drive.homing.zeroSearchSpeed;
+      double offset = node->drive.homing.homeOffset;
       for (std::uint32_t a = 0; a < node->axisCount && a < kMaxNodeAxes; ++a) {
-        const HomingParameters& axis = node->axes[a].homing;
+        const HomingParameters& axis = node->axes[a].drive.homing;
         acceleration = std::min(acceleration, axis.acceleration);
         velocity = std::min(velocity, axis.zeroSearchSpeed);
         offset = LargerMagnitude(offset, axis.homeOffset);

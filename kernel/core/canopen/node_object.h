@@ -15,6 +15,7 @@
 #include "common/exchange_buffer.h"
 #include "common/status_code.h"
 #include "kernel/core/canopen/cob_id.h"
+#include "kernel/core/canopen/homing_cycle_state.h"
 #include "kernel/core/canopen/request_record.h"
 #include "kernel/core/node_status.h"
 
@@ -60,10 +61,11 @@ struct GearRatio {
   std::uint32_t changed = 0;
 };
 
-// The homing values configured for a drive (node or axis), in drive units.
+// The homing values of a drive (node or axis) as the first reset read them,
+// in drive units.
 struct HomingParameters {
   std::uint8_t method = 0;         // 0x6098
-  double homeOffset = 0.0;         // 0x607C
+  double homeOffset = 0.0;         // 0x607C, signed
   double switchSearchSpeed = 0.0;  // 0x6099 sub 1
   double zeroSearchSpeed = 0.0;    // 0x6099 sub 2
   double acceleration = 0.0;       // 0x609A
@@ -87,13 +89,11 @@ struct DriveParameters {
   std::uint8_t positionOption = 0;          // 0x60FB sub 6, or sub 4
   std::uint8_t positionOptionSubindex = 6;  // 4 on a drive without sub 6
   double positionOptionParameter = 0.0;     // 0x60FB sub 5
-  double homeOffset = 0.0;                  // signed
-  std::int8_t homingMethod = 0;
+  // What the reset writes back, the homing runs with and the move-out
+  // moves with; kept here alone so that a gear change scales it too.
+  HomingParameters homing{};
   double homeSwitchDistance = 0.0;  // 0 when the drive lacks the object
   std::uint8_t polarity = 0;
-  double homingSpeedSwitch = 0.0;  // 0x6099 sub 1
-  double homingSpeedZero = 0.0;    // 0x6099 sub 2
-  double homingAcceleration = 0.0;
   std::uint32_t directionFlag = 0;    // 0x2041 == 0
   std::uint32_t velocityScaling = 0;  // 0x608A == 0
 };
@@ -111,11 +111,14 @@ struct NodeAxis {
   double profileVelocity = 0.0;
   double profileAcceleration = 0.0;
   GearRatio gear{};
-  HomingParameters homing{};
   // The axis drive has the axis chain object (found by the chain probe).
   std::uint32_t axisChainFound = 0;
   // 1: the drive reports the gantry homing phases (from 0x2043 sub 14).
   std::uint32_t gantryWait = 1;
+  // Increments of a home shift not yet given to the drive; and whether
+  // the last gantry homing brought this drive to its home.
+  std::int32_t homeShiftRemainder = 0;
+  std::uint32_t homedByGantry = 0;
   DriveParameters drive{};
   ModuleDescription description{};
 };
@@ -188,7 +191,6 @@ struct NodeObject {
   NodeRequest request{};
   RequestRecord requestRecord{};
   GearRatio gear{};
-  HomingParameters homing{};
   // The drive has the axis chain object (found by the chain probe); only
   // such drives are written the chain's state.
   std::uint32_t axisChainFound = 0;
@@ -202,6 +204,11 @@ struct NodeObject {
   std::uint32_t homeShiftCapable = 0;
   std::uint32_t gantryPdoHoming = 0;
   std::uint32_t gantryWait = 1;
+  // Increments of a home shift not yet given to the drive (below one
+  // drive increment per position unit's fraction); zeroed by homing.
+  std::int32_t homeShiftRemainder = 0;
+  // The kernel's test mode when the node was last homed.
+  std::uint32_t homedInTestMode = 0;
   // Bits of kInputCapability*; from 0x6510 sub 18.
   std::uint32_t inputCapabilities = 0;
   DriveParameters drive{};
@@ -295,6 +302,7 @@ struct CycleContext {
   std::uint32_t elapsedMicroseconds = 0;
   // The global request slot, for its step (called with number 0).
   GlobalRequest* global = nullptr;
+  HomingCycleState homing{};
 };
 
 // The node a step function was called for, or null for a number outside

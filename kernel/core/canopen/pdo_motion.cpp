@@ -74,8 +74,18 @@ std::uint16_t StartWord(bool changeImmediately, bool absolute) noexcept {
 StatusCode MapObjectToRpdo(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t pdo,
                            std::uint8_t transmissionType, std::uint8_t bits, std::uint16_t index,
                            std::uint8_t subindex) noexcept {
+  const std::array<std::uint32_t, 1> entries{pdo::MappingEntry(index, subindex, bits)};
+  return MapObjectsToRpdo(context, nodeIndex, pdo, transmissionType, entries);
+}
+
+StatusCode MapObjectsToRpdo(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t pdo,
+                            std::uint8_t transmissionType,
+                            std::span<const std::uint32_t> entries) noexcept {
   NodeObject* node = NodeAt(context, nodeIndex);
-  if (node == nullptr || pdo < 1 || pdo > 4) return common::kKernelOperationFailed;
+  if (node == nullptr || pdo < 1 || pdo > 4 || entries.empty() ||
+      entries.size() > pdo::kMaxEntries) {
+    return common::kKernelOperationFailed;
+  }
   AddressingKeeper keeper(context);
   StatusCode result = common::kKernelSuccess;
   for (std::int32_t axis = -1; axis < static_cast<std::int32_t>(node->axisCount); ++axis) {
@@ -87,12 +97,13 @@ StatusCode MapObjectToRpdo(ServiceContext& context, std::uint32_t nodeIndex, std
           record = RequestRecord{};
           record.Set(pdo::kDirection, 0);
           record.Set(pdo::kPdoNumber, pdo);
-          record.Set(pdo::kObjectCount, 1);
+          record.Set(pdo::kObjectCount, static_cast<std::uint8_t>(entries.size()));
           record.Set(pdo::kMapped, 0);
           record.Set(pdo::kCobId, MakeRpdoCobId(pdo, n.nodeId));
           record.Set(pdo::kTransmissionType, transmissionType);
-          record.Store<std::uint32_t>(pdo::kEntriesOffset,
-                                      pdo::MappingEntry(index, subindex, bits));
+          for (std::size_t e = 0; e < entries.size(); ++e) {
+            record.Store<std::uint32_t>(pdo::kEntriesOffset + 4 * e, entries[e]);
+          }
         },
         pdo_config_entry::kIdentifierFirst);
     if (run != common::kKernelSuccess) return run;

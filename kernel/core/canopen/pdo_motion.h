@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "common/status_code.h"
 #include "kernel/core/canopen/node_services.h"
@@ -23,6 +24,12 @@ common::StatusCode MapObjectToRpdo(ServiceContext& context, std::uint32_t nodeIn
                                    std::uint16_t pdo, std::uint8_t transmissionType,
                                    std::uint8_t bits, std::uint16_t index,
                                    std::uint8_t subindex) noexcept;
+
+// The same with several entries (`pdo_mapping_request::MappingEntry`
+// words) in their order.
+common::StatusCode MapObjectsToRpdo(ServiceContext& context, std::uint32_t nodeIndex,
+                                    std::uint16_t pdo, std::uint8_t transmissionType,
+                                    std::span<const std::uint32_t> entries) noexcept;
 
 // Acceleration, velocity, end velocity 0 and target each through the
 // node's motion PDO, then enable operation and the start through its

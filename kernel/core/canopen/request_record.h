@@ -81,6 +81,15 @@ constexpr std::uint32_t MappingEntry(std::uint16_t index, std::uint8_t subindex,
 static_assert(MappingEntry(0x6040, 0, 16) == 0x60400010);
 }  // namespace pdo_mapping_request
 
+// The homing sequence of a node without further axes.
+namespace homing_request {
+// 1: the drive may be left with another homing method than its own.
+inline constexpr common::Field<std::uint32_t, 0> kMethodChanged{};
+// The drive's own homing method, read in test mode.
+inline constexpr common::Field<std::uint8_t, 4> kSavedMethod{};
+static_assert(kSavedMethod.kEnd == 5);
+}  // namespace homing_request
+
 namespace position_request {
 inline constexpr common::Field<std::uint32_t, 0> kValue{};
 }  // namespace position_request

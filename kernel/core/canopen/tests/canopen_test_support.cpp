@@ -11,6 +11,8 @@ namespace {
 constexpr std::uint8_t kSendOnceAndRelease = 16;
 constexpr std::uint8_t kSendOnce = 2;
 constexpr std::uint8_t kSingleReceive = 18;
+constexpr std::uint8_t kRemoteRequest = 20;
+constexpr std::uint8_t kNothingReceived = 2;
 
 std::uint16_t IndexOf(const LoggedFrame& frame) {
   return static_cast<std::uint16_t>(frame.data[1] | (frame.data[2] << 8));
@@ -80,6 +82,9 @@ std::optional<LoggedFrame> SdoServer::Answer(const LoggedFrame& request) {
     transferOffset_ = 0;
     return Echo(request, 0x41, static_cast<std::uint32_t>(text->second.size()));
   }
+  if (command == 0x20 && acceptUnknownDownloads && !objects_.contains(Key(index, subindex))) {
+    objects_[Key(index, subindex)] = {4, 0};
+  }
   const auto it = objects_.find(Key(index, subindex));
   if (command != 0x40 && command != 0x20) return std::nullopt;
   if (it == objects_.end()) return Echo(request, 0x80, 0x06020000);
@@ -96,6 +101,9 @@ std::optional<LoggedFrame> SdoServer::Answer(const LoggedFrame& request) {
   std::uint32_t value = 0;
   for (std::uint8_t i = 0; i < size; ++i)
     value |= static_cast<std::uint32_t>(request.data[4 + i]) << (8 * i);
+  if (refuseDownload && refuseDownload(index, subindex, value)) {
+    return Echo(request, 0x80, 0x08000020);
+  }
   it->second.value = value;
   if (onDownload) onDownload(index, subindex, value);
   return Echo(request, 0x60, 0);
@@ -159,6 +167,10 @@ void FakeBus::Exchange(common::ExchangeBuffer& exchange, std::uint32_t elapsedMi
       record.SetCode(3);
       record.SetResult(0);
       Route(exchange, frame);
+    } else if (record.Code() == kRemoteRequest && record.Result() == kNothingReceived &&
+               onRemoteRequest) {
+      ++remoteRequests;
+      if (const auto answer = onRemoteRequest(record.CobId())) record.Deliver(*answer, 0);
     }
   }
   ++exchanges;
@@ -184,6 +196,7 @@ void FakeBus::Route(common::ExchangeBuffer& exchange, const LoggedFrame& frame) 
 
 void FakeHost::RunCycle() {
   CycleContext context{exchange, nodes_, cycleMicroseconds, &global};
+  context.homing = homing;
   RunGlobalSlotStep(context);
   RunNodeSteps(context);
   bus_.Exchange(exchange, cycleMicroseconds);

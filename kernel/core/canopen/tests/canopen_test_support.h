@@ -92,7 +92,12 @@ class SdoServer {
 
   std::function<void(std::uint16_t, std::uint8_t, std::uint32_t)> onDownload;
   std::function<std::optional<std::uint32_t>(std::uint16_t, std::uint8_t)> onUpload;
+  // True: the download is refused (abort 0x08000020), nothing stored.
+  std::function<bool(std::uint16_t, std::uint8_t, std::uint32_t)> refuseDownload;
   bool silent = false;
+  // Downloads to objects it does not have create them (a drive whose
+  // objects a test does not care for).
+  bool acceptUnknownDownloads = false;
   int ignoreRequests = 0;  // requests that go unanswered before it answers
   int uploads6062 = 0;
   // Segments sent and aborts received (their codes) of text transfers.
@@ -145,6 +150,10 @@ class FakeBus {
   int exchanges = 0;
   // Code-2 sends stay pending while set.
   bool holdSendOnce = false;
+  // The answer to a remote request on an identifier; nothing leaves the
+  // request unanswered for this exchange.
+  std::function<std::optional<LoggedFrame>(std::uint16_t cobId)> onRemoteRequest;
+  int remoteRequests = 0;
 
  private:
   void Route(common::ExchangeBuffer& exchange, const LoggedFrame& frame);
@@ -209,6 +218,8 @@ class FakeHost final : public NodeServiceHost {
 
   // One cycle: the slot steps, then the exchange.
   void RunCycle();
+  // What the cycle hands the homing steps.
+  HomingCycleState homing{};
 
   common::ExchangeBuffer exchange{};
   bool cycleRunning = true;

@@ -77,7 +77,7 @@ TEST_F(DriveParameterServices, ReadOutConvertsScalesAndKeepsAReference) {
   EXPECT_DOUBLE_EQ(node5.maxAcceleration, 2000.0);
   EXPECT_DOUBLE_EQ(node5.maxVelocity, 3000.0);
   EXPECT_DOUBLE_EQ(node5.targetVelocity, -200.0);
-  EXPECT_DOUBLE_EQ(node5.homeOffset, -100.0);
+  EXPECT_DOUBLE_EQ(node5.homing.homeOffset, -100.0);
   EXPECT_DOUBLE_EQ(node5.homeSwitchDistance, 25.0);
   EXPECT_EQ(node5.positionOption, 0x21);
   EXPECT_EQ(node5.positionOptionSubindex, 6);
@@ -95,7 +95,7 @@ TEST_F(DriveParameterServices, ReadOutConvertsScalesAndKeepsAReference) {
   EXPECT_DOUBLE_EQ(nodes[0].axes[0].drive.profileVelocity, 500.0);
   EXPECT_EQ(nodes[0].axes[0].axisResult, kOk);
   // The homing values, which the reset writes back, are those read.
-  for (const HomingParameters* homing : {&nodes[0].homing, &nodes[0].axes[0].homing}) {
+  for (const HomingParameters* homing : {&nodes[0].drive.homing, &nodes[0].axes[0].drive.homing}) {
     EXPECT_EQ(homing->method, 3);
     EXPECT_DOUBLE_EQ(homing->homeOffset, -100.0);
     EXPECT_DOUBLE_EQ(homing->switchSearchSpeed, 40.0);

@@ -90,11 +90,11 @@ TEST_F(GantryHomingObjects, EachDriveOfAPairGetsItsOwnHomingValues) {
                                Object{0x6099, 2, 4}, Object{0x609A, 0, 4}}) {
     DefineEverywhere(object.index, object.subindex, object.size);
   }
-  nodes[1].homing = {17, -250.0, 1000.0, 200.4, 5000.0};
-  nodes[1].axes[0].homing = {18, 300.0, 1100.0, 210.6, 5100.0};
-  nodes[2].homing = {35, 0.0, 1.0, 2.0, 3.0};
-  nodes[2].axes[0].homing = {34, -1.0, 4.0, 5.0, 6.0};
-  nodes[0].homing = {9, 9.0, 9.0, 9.0, 9.0};
+  nodes[1].drive.homing = {17, -250.0, 1000.0, 200.4, 5000.0};
+  nodes[1].axes[0].drive.homing = {18, 300.0, 1100.0, 210.6, 5100.0};
+  nodes[2].drive.homing = {35, 0.0, 1.0, 2.0, 3.0};
+  nodes[2].axes[0].drive.homing = {34, -1.0, 4.0, 5.0, 6.0};
+  nodes[0].drive.homing = {9, 9.0, 9.0, 9.0, 9.0};
   EXPECT_EQ(DownloadGantryHomingParameters(context), common::kKernelSuccess);
 
   const std::array<std::pair<std::uint8_t, HomingValues>, 4> expected{{
@@ -119,7 +119,7 @@ TEST_F(GantryHomingObjects, TheDownloadStopsAtTheFirstObjectThatFailed) {
   DefineEverywhere(0x6099, 1, 4);
   // Drive 17 lacks the homing method.
   for (std::uint8_t id : {7, 8, 18}) Drive(id).Define(0x6098, 0, 1, 0x55);
-  nodes[1].homing.method = 17;
+  nodes[1].drive.homing.method = 17;
   EXPECT_EQ(DownloadGantryHomingParameters(context), common::kKernelOperationFailed);
   EXPECT_EQ(Value(7, 0x607C, 0), 0u);
   EXPECT_EQ(Value(7, 0x6098, 0), 17u);

@@ -236,8 +236,8 @@ class GantryMoveOut : public MoveOutBus {
     leader.profileAcceleration = 100000;
     leader.axes[0].profileVelocity = 20000;
     leader.axes[0].profileAcceleration = 100000;
-    leader.homing = HomingParameters{17, 300, 8000, 5000, 200000};
-    leader.axes[0].homing = HomingParameters{18, -kSafeDistance, 8000, 4000, 100000};
+    leader.drive.homing = HomingParameters{17, 300, 8000, 5000, 200000};
+    leader.axes[0].drive.homing = HomingParameters{18, -kSafeDistance, 8000, 4000, 100000};
     for (std::uint8_t id : testing::kDriveIds) ClearDriveLog(id);
   }
   void ExpectOwnAddressing() {

@@ -76,6 +76,7 @@ void RealBusFixture::RunCycle() {
     return;
   }
   CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_, activeGlobal_};
+  context.homing = homing_;
   RunGlobalSlotStep(context);
   RunNodeSteps(context);
   const auto reply = Exchange(owner_, exchange_);

@@ -131,6 +131,8 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   std::vector<std::uint32_t> clearedEnableWords_;
   int positionsTaken_ = 0;
   std::uint32_t interpolatedNodes_ = 0;
+  // What the cycle hands the homing steps.
+  HomingCycleState homing_{};
   TestSignal globalSignal_;
   TestSignal spareSignal_;
   // The global slot on the record behind the drives' records.

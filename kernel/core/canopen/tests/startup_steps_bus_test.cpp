@@ -66,9 +66,9 @@ TEST_F(StartupSteps, TheSimulatedDrivesShowTheirFirmwareInTheNodeFlags) {
 }
 
 TEST_F(StartupSteps, TheGantryPairGetsItsObjectsResetAndItsOwnHomingValues) {
-  nodes_[0].homing = {17, -250.0, 1000.0, 200.0, 5000.0};
-  nodes_[0].axes[0].homing = {18, 300.0, 1100.0, 210.0, 5100.0};
-  nodes_[1].homing = {19, 1.0, 1.0, 1.0, 1.0};
+  nodes_[0].drive.homing = {17, -250.0, 1000.0, 200.0, 5000.0};
+  nodes_[0].axes[0].drive.homing = {18, 300.0, 1100.0, 210.0, 5100.0};
+  nodes_[1].drive.homing = {19, 1.0, 1.0, 1.0, 1.0};
   EXPECT_EQ(ResetAllGantryHomingObjects(context_), kOk);
   EXPECT_EQ(DownloadGantryHomingParameters(context_), kOk);
   for (std::uint8_t id : {1, 2}) {
