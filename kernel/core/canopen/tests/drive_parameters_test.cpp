@@ -324,8 +324,8 @@ TEST(GantryHomeOffsetCheck, TheFarthestDriveMustReportTheGantryPhases) {
     for (const Case& c : cases) {
       testing::TestNodes nodes({5, 7}, {{6, 8}});
       const auto put = [](DriveParameters& drive, std::uint32_t& wait, const Drive& d) {
-        drive.homeOffset = d.homeOffset;
-        drive.homingMethod = d.method;
+        drive.homing.homeOffset = d.homeOffset;
+        drive.homing.method = d.method;
         drive.homeSwitchDistance = d.switchDistance;
         wait = d.wait;
       };
