@@ -26,6 +26,7 @@
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/free_node_objects.h"
+#include "kernel/tests/kernel_stand_in.h"
 #include "kernel/tests/stand_in_driver_link.h"
 #include "platform/os/wait.h"
 
@@ -59,11 +60,7 @@ class CncInitializeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(kOwnNamespace);
-    kernel_.link.communicationMapping =
-        os::Mapping::CreateUnnamed(common::kCommunicationBlockSize).take();
-    kernel_.standard.applicationReady =
-        os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-    kernel_.standard.kernelReady = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+    testing::CreateStandardRequestArea(kernel_);
     kernel_.driverLink = &driver_;
     kernel_.instance = {common::InterfaceType::Pci, common::Channel::CanOne};
     kernel_.settings.hardware.Set(hw::kInterruptCycle, 2000u);

@@ -12,6 +12,7 @@
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/homing_checks.h"
+#include "kernel/tests/kernel_stand_in.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -24,17 +25,9 @@ using common::StatusCode;
 // node 1 (slave id 3), every flag good and no motion.
 struct HomingKernel {
   HomingKernel() {
-    kernel_.link.communicationMapping =
-        os::Mapping::CreateUnnamed(common::kCommunicationBlockSize).take();
-    kernel_.standard.applicationReady =
-        os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-    kernel_.standard.kernelReady = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+    testing::CreateStandardRequestArea(kernel_);
     KernelData& data = kernel_.data;
-    for (os::Mutex* mutex :
-         {&data.motionMutex, &data.nodeConfiguration.mutex, &data.globalRequestMutex,
-          &data.resetMutex, &data.canObjectListMutex}) {
-      *mutex = os::Mutex::CreateUnnamed(false).take();
-    }
+    testing::CreateKernelDataLocks(data);
     NodeConfiguration& nodes = data.nodeConfiguration;
     nodes.homingActiveEvent = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
     nodes.homingBreakEvent = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();

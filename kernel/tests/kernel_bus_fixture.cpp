@@ -12,6 +12,7 @@
 #include "kernel/core/kernel_locks.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/free_node_objects.h"
+#include "kernel/tests/kernel_stand_in.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel::testing {
@@ -47,11 +48,7 @@ void KernelBusFixture::StartKernel() {
   ASSERT_TRUE(kOwnNamespace);
   StartBus();
   ASSERT_FALSE(HasFatalFailure());
-  kernel_.link.communicationMapping =
-      os::Mapping::CreateUnnamed(common::kCommunicationBlockSize).take();
-  kernel_.standard.applicationReady =
-      os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-  kernel_.standard.kernelReady = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+  testing::CreateStandardRequestArea(kernel_);
   kernel_.driverLink = &link_;
   kernel_.instance = {common::InterfaceType::Pci, common::Channel::CanOne};
   kernel_.settings.hardware.Set(hw::kInterruptCycle, kBusCycle);

@@ -9,6 +9,7 @@
 #include "common/pdo_command_records.h"
 #include "kernel/core/canopen/can_object_cycle.h"
 #include "kernel/services/command_dispatcher.h"
+#include "kernel/tests/kernel_stand_in.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -44,15 +45,9 @@ Assignment ReceiveOn(std::uint16_t cobId) {
 class PdoCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    kernel_.link.communicationMapping =
-        os::Mapping::CreateUnnamed(common::kCommunicationBlockSize).take();
-    kernel_.standard.applicationReady =
-        os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-    kernel_.standard.kernelReady = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+    testing::CreateStandardRequestArea(kernel_);
     KernelData& data = kernel_.data;
-    data.motionMutex = os::Mutex::CreateUnnamed(false).take();
-    data.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
-    data.canObjectListMutex = os::Mutex::CreateUnnamed(false).take();
+    testing::CreateKernelDataLocks(data);
     data.state.cycleRunning = 1;
     data.state.busOk = 1;
     data.state.SetCncInitialised(true);

@@ -15,6 +15,7 @@
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/kernel_service_host.h"
 #include "kernel/services/reset_sequence.h"
+#include "kernel/tests/kernel_stand_in.h"
 
 namespace vantor::kernel {
 namespace {
@@ -72,17 +73,9 @@ class ResetKernelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     stepLog = {};
-    kernel_.link.communicationMapping =
-        os::Mapping::CreateUnnamed(common::kCommunicationBlockSize).take();
-    kernel_.standard.applicationReady =
-        os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-    kernel_.standard.kernelReady = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+    testing::CreateStandardRequestArea(kernel_);
     KernelData& data = kernel_.data;
-    for (os::Mutex* mutex :
-         {&data.motionMutex, &data.nodeConfiguration.mutex, &data.globalRequestMutex,
-          &data.resetMutex, &data.canObjectListMutex}) {
-      *mutex = os::Mutex::CreateUnnamed(false).take();
-    }
+    testing::CreateKernelDataLocks(data);
     data.nodeConfiguration.motionDoneEvent =
         os::Event::CreateUnnamed(os::EventReset::Manual, true).take();
     data.state.cycleRunning = 1;

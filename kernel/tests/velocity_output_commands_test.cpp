@@ -11,6 +11,7 @@
 #include "kernel/core/velocity_output_control.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/free_node_objects.h"
+#include "kernel/tests/kernel_stand_in.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -49,15 +50,9 @@ struct Parameters {
 class VelocityOutputCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    kernel_.link.communicationMapping =
-        os::Mapping::CreateUnnamed(common::kCommunicationBlockSize).take();
-    kernel_.standard.applicationReady =
-        os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-    kernel_.standard.kernelReady = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
+    testing::CreateStandardRequestArea(kernel_);
     KernelData& data = kernel_.data;
-    data.motionMutex = os::Mutex::CreateUnnamed(false).take();
-    data.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
-    data.canObjectListMutex = os::Mutex::CreateUnnamed(false).take();
+    testing::CreateKernelDataLocks(data);
     KernelStateFlags& s = data.state;
     for (std::uint32_t* word :
          {&s.resetPending, &s.velocityOutputActive, &s.pathMode, &s.pathStarted, &s.motionActive,
