@@ -20,16 +20,14 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "example_support.h"
 #include "linkora.h"
 
 enum {
   kMaxNodes = 127,
-  kPathCapacity = 4096,
-  kTextCapacity = 512,
   /* Longest identification text taken; a longer one is reported as such. */
   kNameCapacity = 256,
-  kSdoTimeoutMicroseconds = 100000,
-  kEnglish = 1
+  kSdoTimeoutMicroseconds = 100000
 };
 
 /* CANopen SDO wire constants (CiA 301). */
@@ -51,33 +49,20 @@ enum {
 };
 
 static const uint8_t kDefaultNodes[] = {1, 2, 3};
-static const char* const kBitRates[] = {"10",  "20",  "50",  "125",
-                                        "250", "500", "800", "1000"};
+static const char* const kBitRates[] = {"10", "20", "50", "125", "250", "500", "800", "1000"};
 
 static void PrintStatus(const char* what, LinkoraStatus status) {
   char text[kTextCapacity];
-  if (mctl_GetErrorText(status, kEnglish, text, sizeof text) != LINKORA_SUCCESS) {
-    snprintf(text, sizeof text, "0x%08X (no text for this code)", (unsigned)status);
-  }
+  StatusText(status, text, sizeof text);
   fprintf(stderr, "channel_probe: %s failed:\n%s\n", what, text);
 }
 
 static void Usage(void) {
-  fputs("usage: channel_probe [INI-FILE] [NODE...]\n"
-        "  INI-FILE  initialisation file (default: machine.ini next to the program)\n"
-        "  NODE      CAN node numbers 1..127 to ask (default: 1 2 3)\n",
-        stderr);
-}
-
-/* The folder of the running program, with a trailing slash. */
-static int ProgramFolder(char* folder, size_t capacity) {
-  const ssize_t length = readlink("/proc/self/exe", folder, capacity - 1);
-  if (length <= 0) return 0;
-  folder[length] = '\0';
-  char* slash = strrchr(folder, '/');
-  if (slash == NULL) return 0;
-  slash[1] = '\0';
-  return 1;
+  fputs(
+      "usage: channel_probe [INI-FILE] [NODE...]\n"
+      "  INI-FILE  initialisation file (default: machine.ini next to the program)\n"
+      "  NODE      CAN node numbers 1..127 to ask (default: 1 2 3)\n",
+      stderr);
 }
 
 static int ParseNode(const char* argument, uint8_t* node) {
@@ -154,8 +139,8 @@ static int Exchange(uint8_t node, const uint8_t request[8], uint8_t answer[8], u
 }
 
 static void Fault(uint8_t node, uint16_t index, const char* what) {
-  fprintf(stderr, "channel_probe: node %u, object 0x%04X: %s\n", (unsigned)node,
-          (unsigned)index, what);
+  fprintf(stderr, "channel_probe: node %u, object 0x%04X: %s\n", (unsigned)node, (unsigned)index,
+          what);
 }
 
 /*
@@ -295,8 +280,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   printf("%s, interface library %02u.%02u.%02u.%02u\n", version.ProductText,
-         (unsigned)version.Version[1], (unsigned)version.Version[2],
-         (unsigned)version.Version[3], (unsigned)version.Version[4]);
+         (unsigned)version.Version[1], (unsigned)version.Version[2], (unsigned)version.Version[3],
+         (unsigned)version.Version[4]);
 
   LinkoraCanHardwareParameters hardware;
   memset(&hardware, 0, sizeof hardware);

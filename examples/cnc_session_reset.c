@@ -22,30 +22,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "example_support.h"
 #include "linkora.h"
-
-enum { kPathCapacity = 4096, kTextCapacity = 512, kEnglish = 1 };
 
 static void PrintStatus(const char* what, LinkoraStatus status) {
   char text[kTextCapacity];
-  if (mctl_GetErrorText(status, kEnglish, text, sizeof text) != LINKORA_SUCCESS) {
-    snprintf(text, sizeof text, "0x%08X (no text for this code)", (unsigned)status);
-  }
+  StatusText(status, text, sizeof text);
   fprintf(stderr, "cnc_session_reset: %s failed with 0x%08X:\n%s\n", what, (unsigned)status, text);
-}
-
-/* A result whose two severity bits are clear is a success. */
-static int IsSuccess(LinkoraStatus status) { return (status & 0xC0000000u) == 0; }
-
-/* The folder of the running program, with a trailing slash. */
-static int ProgramFolder(char* folder, size_t capacity) {
-  const ssize_t length = readlink("/proc/self/exe", folder, capacity - 1);
-  if (length <= 0) return 0;
-  folder[length] = '\0';
-  char* slash = strrchr(folder, '/');
-  if (slash == NULL) return 0;
-  slash[1] = '\0';
-  return 1;
 }
 
 static long MillisecondsSince(const struct timespec* start) {
@@ -87,24 +70,11 @@ static int CheckCommunication(void) {
 }
 
 int main(int argc, char** argv) {
-  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-    fputs(
-        "usage: cnc_session_reset [INI-FILE]\n"
-        "  INI-FILE  initialisation file (default: machine.ini next to the program)\n",
-        stderr);
-    return 2;
-  }
   char defaultIni[kPathCapacity];
-  const char* iniPath = argc == 2 ? argv[1] : defaultIni;
-  if (argc < 2) {
-    char folder[kPathCapacity];
-    if (!ProgramFolder(folder, sizeof folder) ||
-        snprintf(defaultIni, sizeof defaultIni, "%smachine.ini", folder) >=
-            (int)sizeof defaultIni) {
-      fputs("cnc_session_reset: cannot name machine.ini next to the program\n", stderr);
-      return 1;
-    }
-  }
+  const char* iniPath = NULL;
+  const int refused =
+      IniFileArgument("cnc_session_reset", argc, argv, defaultIni, sizeof defaultIni, &iniPath);
+  if (refused != 0) return refused;
 
   const LinkoraStatus status = mctl_Initialize(iniPath);
   if (!IsSuccess(status)) {
