@@ -24,7 +24,19 @@ SimulationPump::ModelAccess::~ModelAccess() {
 
 void SimulationPump::CatchUpLocked() {
   const SimTime now = TicksToSimTime(clock_.Now());
-  if (simulation_.Now() < now && simulation_.NextDeadline() > now) simulation_.AdvanceTo(now);
+  if (simulation_.Now() >= now) return;
+  if (simulation_.NextDeadline() > now) {
+    simulation_.AdvanceTo(now);
+    return;
+  }
+  if (!following_.load()) return;
+  for (int step = 0; step < kMaxStepsPerAccess && simulation_.Now() < now; ++step) {
+    if (EdgeUnservedLocked()) return;
+    StepModelsLocked(now);
+    // A model stuck at one instant is left to the passes, which give it a
+    // tick of its own.
+    if (simulation_.NextDeadline() <= simulation_.Now()) return;
+  }
 }
 
 Ticks SimulationPump::NextDueLocked() const {
@@ -44,19 +56,21 @@ void SimulationPump::AfterAccess(Ticks nextDue) {
 void SimulationPump::WireInterrupt(sim::InterruptLine& source, devhost::InterruptLine& target) {
   std::lock_guard pass(passMutex_);
   std::lock_guard models(modelMutex_);
-  source.SetListener([this, &target](bool asserted) {
-    if (!asserted) return;
-    target.MarkPending();
-    interruptRaised_.store(true);
-  });
-  sources_.push_back(&source);
   auto line = std::find_if(lines_.begin(), lines_.end(),
                            [&target](const WiredLine& wired) { return wired.target == &target; });
   if (line == lines_.end()) line = lines_.insert(lines_.end(), WiredLine{&target, {}});
   line->sources.push_back(&source);
+  sources_.push_back(&source);
+  // By index: more lines may be wired after this one.
+  const auto index = static_cast<std::size_t>(line - lines_.begin());
+  source.SetListener([this, index](bool asserted) {
+    if (!asserted) return;
+    lines_[index].edge = true;
+    interruptRaised_.store(true);
+  });
   // A line that is up already when wired has an edge nobody heard.
   if (source.Asserted()) {
-    target.MarkPending();
+    line->edge = true;
     interruptRaised_.store(true);
   }
 }
@@ -71,14 +85,26 @@ void SimulationPump::ServiceInterrupts() {
   // What was raised so far is served right here; an edge that comes later,
   // during a handler, sets the hint again and gets a pass of its own.
   interruptRaised_.store(false);
-  for (const WiredLine& line : lines_) {
+  for (WiredLine& line : lines_) {
     // Pending again after a round: a new edge came while the handlers ran,
     // or the level line is still up.
     for (int round = 0; round < kMaxLevelRepeats; ++round) {
+      TakeEdge(line);
       if (!line.target->ServicePending()) break;
       if (AnySourceAsserted(line)) line.target->MarkPending();
     }
   }
+}
+
+void SimulationPump::TakeEdge(WiredLine& line) {
+  std::lock_guard models(modelMutex_);
+  if (!line.edge) return;
+  line.edge = false;
+  line.target->MarkPending();
+}
+
+bool SimulationPump::EdgeUnservedLocked() const {
+  return std::any_of(lines_.begin(), lines_.end(), [](const WiredLine& line) { return line.edge; });
 }
 
 // ---- passes -----------------------------------------------------------------
@@ -92,7 +118,9 @@ void SimulationPump::RunPass() {
     bool reached = false;
     {
       std::lock_guard models(modelMutex_);
-      StepModelsLocked(target);
+      // An access may have stepped the models onto an edge since the last
+      // round: its handlers run before the models move on.
+      if (!EdgeUnservedLocked()) StepModelsLocked(target);
       const SimTime after = simulation_.NextDeadline();
       // Only a model stuck at one instant leaves an event due at the
       // present; it gets the next tick rather than this pass for ever.
@@ -141,6 +169,7 @@ void SimulationPump::Start() {
     std::lock_guard lock(timerMutex_);
     if (running_) return;
     running_ = true;
+    following_.store(true);
     followTimer_ = clock_.StartTimer(clock_.Now() + kFollowPeriod, kFollowPeriod, [this] {
       {
         std::lock_guard running(timerMutex_);
@@ -164,6 +193,7 @@ void SimulationPump::Stop() {
     std::lock_guard lock(timerMutex_);
     if (running_) timers.push_back(followTimer_);
     running_ = false;
+    following_.store(false);
     for (const auto& [due, id] : armed_) timers.push_back(id);
     armed_.clear();
   }

@@ -14,14 +14,21 @@
 //    step runs the handlers of every interrupt line that a model raised
 //    meanwhile. So a handler runs once per edge, with the models standing at
 //    the edge's time, and never from inside model code.
-//  - A model's interrupt output only marks the runtime's line pending; a
-//    level line that is still asserted after its handlers ran is marked
-//    again, as a level interrupt fires again after its end-of-interrupt.
+//  - A model's interrupt output only notes the edge, which the pump hands to
+//    the runtime's line when it runs the handlers; a level line that is
+//    still asserted after its handlers ran is marked again, as a level
+//    interrupt fires again after its end-of-interrupt.
 //
 // An access made between two passes first brings the simulation up to the
-// clock's now, but only when no event lies in between: an event (and the
-// interrupt it may raise) is always left to the pump, which is the one place
-// that may run handlers.
+// clock's now, as the hardware goes on by itself while the processor works:
+// a handler that spins on a controller's register sees the frame it waits
+// for leave once the clock is past the frame's end. The access steps from
+// event to event, a bounded number of steps, and stops at the first step
+// that raised an interrupt: that edge is left to the pump, which is the one
+// place that runs handlers, and until its handlers ran neither an access nor
+// a pass moves the models on, so no two edges merge into one handler call.
+// A pump that is stepped by hand (never started) does not follow the clock:
+// its accesses only move time where no event lies in between.
 #pragma once
 
 #include <atomic>
@@ -67,6 +74,9 @@ class SimulationPump {
   // Deadline steps in one pass; a pass that falls far behind the real clock
   // hands the rest to an immediate next pass.
   static constexpr int kMaxStepsPerPass = 100000;
+  // Deadline steps one access may take on its way to the clock's now; the
+  // rest is left to the next access or pass.
+  static constexpr int kMaxStepsPerAccess = 64;
 
   SimulationPump(devhost::Clock& clock, sim::Simulation& simulation);
   ~SimulationPump();
@@ -116,6 +126,10 @@ class SimulationPump {
   struct WiredLine {
     devhost::InterruptLine* target;
     std::vector<const sim::InterruptLine*> sources;
+    // A rising edge whose handlers have not been started yet (model lock).
+    // Kept here rather than on the target, so that an edge that comes
+    // while the target's own mark is being taken is not merged into it.
+    bool edge = false;
   };
 
   // Advances to the clock's now one deadline at a time, running the
@@ -124,12 +138,16 @@ class SimulationPump {
   // Model lock held: one step towards `limit`, no further than the next
   // deadline.
   void StepModelsLocked(SimTime limit);
-  // Model lock held.
+  // Model lock held: brings the models towards the clock's now.
   void CatchUpLocked();
   // Model lock held: the counter value at which the next event falls due.
   Ticks NextDueLocked() const;
   // Runs the handlers of lines marked pending; model lock not held.
   void ServiceInterrupts();
+  // Hands a line's edge, if any, to its target's pending mark.
+  void TakeEdge(WiredLine& line);
+  // Model lock held: an edge waits for its handlers, so the models stand.
+  bool EdgeUnservedLocked() const;
   bool AnySourceAsserted(const WiredLine& line);
   // Arms a one-shot pass at `due` unless one is armed at or before it.
   void ArmAt(Ticks due);
@@ -144,6 +162,8 @@ class SimulationPump {
   std::vector<WiredLine> lines_;  // fixed once started
   std::vector<sim::InterruptLine*> sources_;
   std::atomic<bool> interruptRaised_{false};
+  // Started and not stopped: accesses follow the clock through events.
+  std::atomic<bool> following_{false};
 
   std::mutex timerMutex_;  // guards the members below
   bool running_ = false;
