@@ -29,10 +29,27 @@ void SimulationPump::CatchUpLocked() {
     simulation_.AdvanceTo(now);
     return;
   }
-  if (!following_.load()) return;
-  for (int step = 0; step < kMaxStepsPerAccess && simulation_.Now() < now; ++step) {
+  if (following_.load() && servingThread_ == std::this_thread::get_id()) FollowHandlerLocked();
+}
+
+void SimulationPump::FollowHandlerLocked() {
+  // The handler's time starts at its first access, which is where it looks
+  // at its cause: a handler that a late pass runs late (or that the system
+  // let wait) does not swallow the ticks it was late by while the card's
+  // latch is still set. From there on the models go as far as the handler's
+  // time has run, never past the clock.
+  const Ticks clockNow = clock_.Now();
+  if (!handlerTimed_) {
+    handlerTimed_ = true;
+    handlerSinceClock_ = clockNow;
+    handlerSinceSim_ = simulation_.Now();
+    return;
+  }
+  const SimTime limit = std::min(TicksToSimTime(clockNow),
+                                 handlerSinceSim_ + TicksToSimTime(clockNow - handlerSinceClock_));
+  for (int step = 0; step < kMaxStepsPerAccess && simulation_.Now() < limit; ++step) {
     if (EdgeUnservedLocked()) return;
-    StepModelsLocked(now);
+    StepModelsLocked(limit);
     // A model stuck at one instant is left to the passes, which give it a
     // tick of its own.
     if (simulation_.NextDeadline() <= simulation_.Now()) return;
@@ -85,19 +102,26 @@ void SimulationPump::ServiceInterrupts() {
   // What was raised so far is served right here; an edge that comes later,
   // during a handler, sets the hint again and gets a pass of its own.
   interruptRaised_.store(false);
+  {
+    std::lock_guard models(modelMutex_);
+    servingThread_ = std::this_thread::get_id();
+  }
   for (WiredLine& line : lines_) {
     // Pending again after a round: a new edge came while the handlers ran,
     // or the level line is still up.
     for (int round = 0; round < kMaxLevelRepeats; ++round) {
-      TakeEdge(line);
+      BeginHandlerRound(line);
       if (!line.target->ServicePending()) break;
       if (AnySourceAsserted(line)) line.target->MarkPending();
     }
   }
+  std::lock_guard models(modelMutex_);
+  servingThread_ = std::thread::id{};
 }
 
-void SimulationPump::TakeEdge(WiredLine& line) {
+void SimulationPump::BeginHandlerRound(WiredLine& line) {
   std::lock_guard models(modelMutex_);
+  handlerTimed_ = false;
   if (!line.edge) return;
   line.edge = false;
   line.target->MarkPending();

@@ -20,21 +20,25 @@
 //    interrupt fires again after its end-of-interrupt.
 //
 // An access made between two passes first brings the simulation up to the
-// clock's now, as the hardware goes on by itself while the processor works:
+// clock's now, but only when no event lies in between: an event (and the
+// interrupt it may raise) is left to the pump, which is the one place that
+// may run handlers. Inside a handler the pump runs, the hardware goes on as
+// the processor works: each of the handler's accesses moves the models on
+// by the time the handler has taken since its first access (never past the
+// clock), through the events on the way, a bounded number of steps each. So
 // a handler that spins on a controller's register sees the frame it waits
-// for leave once the clock is past the frame's end. The access steps from
-// event to event, a bounded number of steps, and stops at the first step
-// that raised an interrupt: that edge is left to the pump, which is the one
-// place that runs handlers, and until its handlers ran neither an access nor
-// a pass moves the models on, so no two edges merge into one handler call.
-// A pump that is stepped by hand (never started) does not follow the clock:
-// its accesses only move time where no event lies in between.
+// for leave, and a handler that runs late does not swallow the ticks it was
+// late by. Such a step stops at the first edge it raises; that edge's
+// handlers run before anything moves the models on, so no two edges merge
+// into one handler call. A pump that is stepped by hand (never started)
+// does not follow its handlers either.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/devhost/clock.h"
@@ -74,8 +78,8 @@ class SimulationPump {
   // Deadline steps in one pass; a pass that falls far behind the real clock
   // hands the rest to an immediate next pass.
   static constexpr int kMaxStepsPerPass = 100000;
-  // Deadline steps one access may take on its way to the clock's now; the
-  // rest is left to the next access or pass.
+  // Deadline steps one access from a handler may take; the rest is left to
+  // the next access or pass.
   static constexpr int kMaxStepsPerAccess = 64;
 
   SimulationPump(devhost::Clock& clock, sim::Simulation& simulation);
@@ -140,12 +144,16 @@ class SimulationPump {
   void StepModelsLocked(SimTime limit);
   // Model lock held: brings the models towards the clock's now.
   void CatchUpLocked();
+  // Model lock held, from a handler the pump runs: the models follow the
+  // handler's own time.
+  void FollowHandlerLocked();
   // Model lock held: the counter value at which the next event falls due.
   Ticks NextDueLocked() const;
   // Runs the handlers of lines marked pending; model lock not held.
   void ServiceInterrupts();
-  // Hands a line's edge, if any, to its target's pending mark.
-  void TakeEdge(WiredLine& line);
+  // Hands a line's edge, if any, to its target's pending mark; the next
+  // handler's time starts at its first access.
+  void BeginHandlerRound(WiredLine& line);
   // Model lock held: an edge waits for its handlers, so the models stand.
   bool EdgeUnservedLocked() const;
   bool AnySourceAsserted(const WiredLine& line);
@@ -162,8 +170,14 @@ class SimulationPump {
   std::vector<WiredLine> lines_;  // fixed once started
   std::vector<sim::InterruptLine*> sources_;
   std::atomic<bool> interruptRaised_{false};
-  // Started and not stopped: accesses follow the clock through events.
+  // Started and not stopped: handlers' accesses move the models on.
   std::atomic<bool> following_{false};
+  // The thread running a round of handlers, and where clock and models
+  // stood at the round's first access (model lock).
+  std::thread::id servingThread_;
+  bool handlerTimed_ = false;
+  Ticks handlerSinceClock_ = 0;
+  SimTime handlerSinceSim_ = 0;
 
   std::mutex timerMutex_;  // guards the members below
   bool running_ = false;
