@@ -103,7 +103,7 @@ class SimulationPump {
     std::unique_lock<std::mutex> lock_;
   };
 
-  // Rising edges of `source` mark `target` pending; the pump then runs the
+  // Rising edges of `source` are noted for `target`; the pump then runs the
   // handlers of `target`. Wire before Start.
   void WireInterrupt(sim::InterruptLine& source, devhost::InterruptLine& target);
 
@@ -119,8 +119,8 @@ class SimulationPump {
   // that the caller can measure or hold the handlers on their own:
   //
   // Advances the models to their next deadline or to `limit`, whichever
-  // comes first, and returns the simulated time they stand at. Lines that
-  // a model raised on the way are marked pending.
+  // comes first, and returns the simulated time they stand at. Edges that
+  // a model raised on the way are noted.
   SimTime StepModels(SimTime limit);
   // Runs the handlers of every line marked pending, as a pass does after
   // each of its steps.
