@@ -23,37 +23,39 @@ SimulationPump::ModelAccess::~ModelAccess() {
 }
 
 void SimulationPump::CatchUpLocked() {
-  const SimTime now = TicksToSimTime(clock_.Now());
-  if (simulation_.Now() >= now) return;
-  if (simulation_.NextDeadline() > now) {
-    simulation_.AdvanceTo(now);
+  // A handler's accesses follow the handler's own time only, or one that a
+  // late pass runs late would jump towards the next tick at its first look.
+  if (following_.load() && servingThread_ == std::this_thread::get_id()) {
+    FollowHandlerLocked();
     return;
   }
-  if (following_.load() && servingThread_ == std::this_thread::get_id()) FollowHandlerLocked();
+  const SimTime now = TicksToSimTime(clock_.Now());
+  if (simulation_.Now() < now && simulation_.NextDeadline() > now) simulation_.AdvanceTo(now);
 }
 
 void SimulationPump::FollowHandlerLocked() {
   // The handler's time starts at its first access, which is where it looks
-  // at its cause: a handler that a late pass runs late (or that the system
-  // let wait) does not swallow the ticks it was late by while the card's
-  // latch is still set. From there on the models go as far as the handler's
-  // time has run, never past the clock.
+  // at its cause, and each later access moves the models on by the time
+  // since the one before, but never by more than one access can take: a
+  // handler that a late pass runs late, or that the system lets wait in
+  // the middle, does not swallow ticks while the card's latch is still set.
   const Ticks clockNow = clock_.Now();
-  if (!handlerTimed_) {
-    handlerTimed_ = true;
-    handlerSinceClock_ = clockNow;
-    handlerSinceSim_ = simulation_.Now();
-    return;
+  if (handlerTimed_) {
+    const SimTime limit =
+        std::min(TicksToSimTime(clockNow),
+                 handlerSinceSim_ + std::min(TicksToSimTime(clockNow - handlerSinceClock_),
+                                             kLongestHandlerAccess));
+    for (int step = 0; step < kMaxStepsPerAccess && simulation_.Now() < limit; ++step) {
+      if (EdgeUnservedLocked()) break;
+      StepModelsLocked(limit);
+      // A model stuck at one instant is left to the passes, which give it
+      // a tick of its own.
+      if (simulation_.NextDeadline() <= simulation_.Now()) break;
+    }
   }
-  const SimTime limit = std::min(TicksToSimTime(clockNow),
-                                 handlerSinceSim_ + TicksToSimTime(clockNow - handlerSinceClock_));
-  for (int step = 0; step < kMaxStepsPerAccess && simulation_.Now() < limit; ++step) {
-    if (EdgeUnservedLocked()) return;
-    StepModelsLocked(limit);
-    // A model stuck at one instant is left to the passes, which give it a
-    // tick of its own.
-    if (simulation_.NextDeadline() <= simulation_.Now()) return;
-  }
+  handlerTimed_ = true;
+  handlerSinceClock_ = clockNow;
+  handlerSinceSim_ = simulation_.Now();
 }
 
 Ticks SimulationPump::NextDueLocked() const {

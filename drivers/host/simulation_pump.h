@@ -23,14 +23,15 @@
 // clock's now, but only when no event lies in between: an event (and the
 // interrupt it may raise) is left to the pump, which is the one place that
 // may run handlers. Inside a handler the pump runs, the hardware goes on as
-// the processor works: each of the handler's accesses moves the models on
-// by the time the handler has taken since its first access (never past the
-// clock), through the events on the way, a bounded number of steps each. So
-// a handler that spins on a controller's register sees the frame it waits
-// for leave, and a handler that runs late does not swallow the ticks it was
-// late by. Such a step stops at the first edge it raises; that edge's
-// handlers run before anything moves the models on, so no two edges merge
-// into one handler call. A pump that is stepped by hand (never started)
+// the processor works: each of the handler's accesses after its first moves
+// the models on by the time since the one before (at most what one access
+// takes, never past the clock), through the events on the way, a bounded
+// number of steps each. So a handler that spins on a controller's register
+// sees the frame it waits for leave, and a handler that runs late (or is
+// kept waiting) does not swallow the ticks it was late by. Such a step
+// stops at the first edge it raises; that edge's handlers run before
+// anything moves the models on, so no two edges merge into one handler
+// call. A pump that is stepped by hand (never started)
 // does not follow its handlers either.
 #pragma once
 
@@ -81,6 +82,9 @@ class SimulationPump {
   // Deadline steps one access from a handler may take; the rest is left to
   // the next access or pass.
   static constexpr int kMaxStepsPerAccess = 64;
+  // The most simulated time one access from a handler moves the models on:
+  // a register access on the card takes about a microsecond.
+  static constexpr SimTime kLongestHandlerAccess = 5'000;
 
   SimulationPump(devhost::Clock& clock, sim::Simulation& simulation);
   ~SimulationPump();
@@ -173,7 +177,7 @@ class SimulationPump {
   // Started and not stopped: handlers' accesses move the models on.
   std::atomic<bool> following_{false};
   // The thread running a round of handlers, and where clock and models
-  // stood at the round's first access (model lock).
+  // stood at its handler's last access (model lock).
   std::thread::id servingThread_;
   bool handlerTimed_ = false;
   Ticks handlerSinceClock_ = 0;

@@ -221,13 +221,17 @@ class RealClockPumpTest : public ::testing::Test {
 // tick on its own, so no two ticks merge into one handler call and no tick
 // is swallowed while the card's latch is still set, neither by the
 // handler's own accesses nor by another thread's.
-TEST_F(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
-  struct Case {
-    const char* name;
-    bool busyAccesses;
-  };
-  for (const Case& test : {Case{"pump alone", false}, Case{"accesses meanwhile", true}}) {
-    SCOPED_TRACE(test.name);
+struct TickCase {
+  const char* name;
+  bool busyAccesses;
+};
+
+class RealClockTickTest : public RealClockPumpTest,
+                          public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(RealClockTickTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
+  {
+    const TickCase& test = GetParam();
     std::atomic<std::uint64_t> calls{0};
     SimTime firstCall = 0;
     SimTime lastCall = 0;
@@ -269,6 +273,11 @@ TEST_F(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
     EXPECT_GE(calls.load() + 2, ticks) << "ticks swallowed";
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Accesses, RealClockTickTest,
+                         ::testing::Values(TickCase{"PumpAlone", false},
+                                           TickCase{"AccessesMeanwhile", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A handler that waits for its controller to send, as the buffered cycle
 // waits for its synchronisation frame before it polls: the controller goes
