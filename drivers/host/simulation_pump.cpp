@@ -23,8 +23,39 @@ SimulationPump::ModelAccess::~ModelAccess() {
 }
 
 void SimulationPump::CatchUpLocked() {
+  // A handler's accesses follow the handler's own time only, or one that a
+  // late pass runs late would jump towards the next tick at its first look.
+  if (following_.load() && servingThread_ == std::this_thread::get_id()) {
+    FollowHandlerLocked();
+    return;
+  }
   const SimTime now = TicksToSimTime(clock_.Now());
   if (simulation_.Now() < now && simulation_.NextDeadline() > now) simulation_.AdvanceTo(now);
+}
+
+void SimulationPump::FollowHandlerLocked() {
+  // The handler's time starts at its first access, which is where it looks
+  // at its cause, and each later access moves the models on by the time
+  // since the one before, but never by more than one access can take: a
+  // handler that a late pass runs late, or that the system lets wait in
+  // the middle, does not swallow ticks while the card's latch is still set.
+  const Ticks clockNow = clock_.Now();
+  if (handlerTimed_) {
+    const SimTime limit =
+        std::min(TicksToSimTime(clockNow),
+                 handlerSinceSim_ + std::min(TicksToSimTime(clockNow - handlerSinceClock_),
+                                             kLongestHandlerAccess));
+    for (int step = 0; step < kMaxStepsPerAccess && simulation_.Now() < limit; ++step) {
+      if (EdgeUnservedLocked()) break;
+      StepModelsLocked(limit);
+      // A model stuck at one instant is left to the passes, which give it
+      // a tick of its own.
+      if (simulation_.NextDeadline() <= simulation_.Now()) break;
+    }
+  }
+  handlerTimed_ = true;
+  handlerSinceClock_ = clockNow;
+  handlerSinceSim_ = simulation_.Now();
 }
 
 Ticks SimulationPump::NextDueLocked() const {
@@ -44,19 +75,21 @@ void SimulationPump::AfterAccess(Ticks nextDue) {
 void SimulationPump::WireInterrupt(sim::InterruptLine& source, devhost::InterruptLine& target) {
   std::lock_guard pass(passMutex_);
   std::lock_guard models(modelMutex_);
-  source.SetListener([this, &target](bool asserted) {
-    if (!asserted) return;
-    target.MarkPending();
-    interruptRaised_.store(true);
-  });
-  sources_.push_back(&source);
   auto line = std::find_if(lines_.begin(), lines_.end(),
                            [&target](const WiredLine& wired) { return wired.target == &target; });
   if (line == lines_.end()) line = lines_.insert(lines_.end(), WiredLine{&target, {}});
   line->sources.push_back(&source);
+  sources_.push_back(&source);
+  // By index: more lines may be wired after this one.
+  const auto index = static_cast<std::size_t>(line - lines_.begin());
+  source.SetListener([this, index](bool asserted) {
+    if (!asserted) return;
+    lines_[index].edge = true;
+    interruptRaised_.store(true);
+  });
   // A line that is up already when wired has an edge nobody heard.
   if (source.Asserted()) {
-    target.MarkPending();
+    line->edge = true;
     interruptRaised_.store(true);
   }
 }
@@ -71,14 +104,33 @@ void SimulationPump::ServiceInterrupts() {
   // What was raised so far is served right here; an edge that comes later,
   // during a handler, sets the hint again and gets a pass of its own.
   interruptRaised_.store(false);
-  for (const WiredLine& line : lines_) {
+  {
+    std::lock_guard models(modelMutex_);
+    servingThread_ = std::this_thread::get_id();
+  }
+  for (WiredLine& line : lines_) {
     // Pending again after a round: a new edge came while the handlers ran,
     // or the level line is still up.
     for (int round = 0; round < kMaxLevelRepeats; ++round) {
+      BeginHandlerRound(line);
       if (!line.target->ServicePending()) break;
       if (AnySourceAsserted(line)) line.target->MarkPending();
     }
   }
+  std::lock_guard models(modelMutex_);
+  servingThread_ = std::thread::id{};
+}
+
+void SimulationPump::BeginHandlerRound(WiredLine& line) {
+  std::lock_guard models(modelMutex_);
+  handlerTimed_ = false;
+  if (!line.edge) return;
+  line.edge = false;
+  line.target->MarkPending();
+}
+
+bool SimulationPump::EdgeUnservedLocked() const {
+  return std::any_of(lines_.begin(), lines_.end(), [](const WiredLine& line) { return line.edge; });
 }
 
 // ---- passes -----------------------------------------------------------------
@@ -92,7 +144,9 @@ void SimulationPump::RunPass() {
     bool reached = false;
     {
       std::lock_guard models(modelMutex_);
-      StepModelsLocked(target);
+      // An access may have stepped the models onto an edge since the last
+      // round: its handlers run before the models move on.
+      if (!EdgeUnservedLocked()) StepModelsLocked(target);
       const SimTime after = simulation_.NextDeadline();
       // Only a model stuck at one instant leaves an event due at the
       // present; it gets the next tick rather than this pass for ever.
@@ -141,6 +195,7 @@ void SimulationPump::Start() {
     std::lock_guard lock(timerMutex_);
     if (running_) return;
     running_ = true;
+    following_.store(true);
     followTimer_ = clock_.StartTimer(clock_.Now() + kFollowPeriod, kFollowPeriod, [this] {
       {
         std::lock_guard running(timerMutex_);
@@ -164,6 +219,7 @@ void SimulationPump::Stop() {
     std::lock_guard lock(timerMutex_);
     if (running_) timers.push_back(followTimer_);
     running_ = false;
+    following_.store(false);
     for (const auto& [due, id] : armed_) timers.push_back(id);
     armed_.clear();
   }

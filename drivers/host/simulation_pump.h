@@ -14,20 +14,32 @@
 //    step runs the handlers of every interrupt line that a model raised
 //    meanwhile. So a handler runs once per edge, with the models standing at
 //    the edge's time, and never from inside model code.
-//  - A model's interrupt output only marks the runtime's line pending; a
-//    level line that is still asserted after its handlers ran is marked
-//    again, as a level interrupt fires again after its end-of-interrupt.
+//  - A model's interrupt output only notes the edge, which the pump hands to
+//    the runtime's line when it runs the handlers; a level line that is
+//    still asserted after its handlers ran is marked again, as a level
+//    interrupt fires again after its end-of-interrupt.
 //
 // An access made between two passes first brings the simulation up to the
 // clock's now, but only when no event lies in between: an event (and the
-// interrupt it may raise) is always left to the pump, which is the one place
-// that may run handlers.
+// interrupt it may raise) is left to the pump, which is the one place that
+// may run handlers. Inside a handler the pump runs, the hardware goes on as
+// the processor works: each of the handler's accesses after its first moves
+// the models on by the time since the one before (at most what one access
+// takes, never past the clock), through the events on the way, a bounded
+// number of steps each. So a handler that spins on a controller's register
+// sees the frame it waits for leave, and a handler that runs late (or is
+// kept waiting) does not swallow the ticks it was late by. Such a step
+// stops at the first edge it raises; that edge's handlers run before
+// anything moves the models on, so no two edges merge into one handler
+// call. A pump that is stepped by hand (never started)
+// does not follow its handlers either.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/devhost/clock.h"
@@ -67,6 +79,12 @@ class SimulationPump {
   // Deadline steps in one pass; a pass that falls far behind the real clock
   // hands the rest to an immediate next pass.
   static constexpr int kMaxStepsPerPass = 100000;
+  // Deadline steps one access from a handler may take; the rest is left to
+  // the next access or pass.
+  static constexpr int kMaxStepsPerAccess = 64;
+  // The most simulated time one access from a handler moves the models on:
+  // a register access on the card takes about a microsecond.
+  static constexpr SimTime kLongestHandlerAccess = 5'000;
 
   SimulationPump(devhost::Clock& clock, sim::Simulation& simulation);
   ~SimulationPump();
@@ -89,7 +107,7 @@ class SimulationPump {
     std::unique_lock<std::mutex> lock_;
   };
 
-  // Rising edges of `source` mark `target` pending; the pump then runs the
+  // Rising edges of `source` are noted for `target`; the pump then runs the
   // handlers of `target`. Wire before Start.
   void WireInterrupt(sim::InterruptLine& source, devhost::InterruptLine& target);
 
@@ -105,8 +123,8 @@ class SimulationPump {
   // that the caller can measure or hold the handlers on their own:
   //
   // Advances the models to their next deadline or to `limit`, whichever
-  // comes first, and returns the simulated time they stand at. Lines that
-  // a model raised on the way are marked pending.
+  // comes first, and returns the simulated time they stand at. Edges that
+  // a model raised on the way are noted.
   SimTime StepModels(SimTime limit);
   // Runs the handlers of every line marked pending, as a pass does after
   // each of its steps.
@@ -116,6 +134,10 @@ class SimulationPump {
   struct WiredLine {
     devhost::InterruptLine* target;
     std::vector<const sim::InterruptLine*> sources;
+    // A rising edge whose handlers have not been started yet (model lock).
+    // Kept here rather than on the target, so that an edge that comes
+    // while the target's own mark is being taken is not merged into it.
+    bool edge = false;
   };
 
   // Advances to the clock's now one deadline at a time, running the
@@ -124,12 +146,20 @@ class SimulationPump {
   // Model lock held: one step towards `limit`, no further than the next
   // deadline.
   void StepModelsLocked(SimTime limit);
-  // Model lock held.
+  // Model lock held: brings the models towards the clock's now.
   void CatchUpLocked();
+  // Model lock held, from a handler the pump runs: the models follow the
+  // handler's own time.
+  void FollowHandlerLocked();
   // Model lock held: the counter value at which the next event falls due.
   Ticks NextDueLocked() const;
   // Runs the handlers of lines marked pending; model lock not held.
   void ServiceInterrupts();
+  // Hands a line's edge, if any, to its target's pending mark; the next
+  // handler's time starts at its first access.
+  void BeginHandlerRound(WiredLine& line);
+  // Model lock held: an edge waits for its handlers, so the models stand.
+  bool EdgeUnservedLocked() const;
   bool AnySourceAsserted(const WiredLine& line);
   // Arms a one-shot pass at `due` unless one is armed at or before it.
   void ArmAt(Ticks due);
@@ -144,6 +174,14 @@ class SimulationPump {
   std::vector<WiredLine> lines_;  // fixed once started
   std::vector<sim::InterruptLine*> sources_;
   std::atomic<bool> interruptRaised_{false};
+  // Started and not stopped: handlers' accesses move the models on.
+  std::atomic<bool> following_{false};
+  // The thread running a round of handlers, and where clock and models
+  // stood at its handler's last access (model lock).
+  std::thread::id servingThread_;
+  bool handlerTimed_ = false;
+  Ticks handlerSinceClock_ = 0;
+  SimTime handlerSinceSim_ = 0;
 
   std::mutex timerMutex_;  // guards the members below
   bool running_ = false;

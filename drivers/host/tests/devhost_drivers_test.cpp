@@ -238,6 +238,58 @@ TEST_F(DevhostDriversTest, Tarnis1RunCarriesAnSdoUploadToANodeAndItsAnswerBack) 
   EXPECT_EQ(DriverStatus(handle, c::IOCTL_CAN_STOP_RUN), c::kDriverSuccess);
 }
 
+// The buffered cycle on the real clock polls its time stamp's source (here
+// node 10's first transmit PDO) once the tick has seen its SYNC leave, and
+// the node answers the remote frame.
+TEST_F(DevhostDriversTest, TheBufferedCyclePollsTheTimeStampSourceAfterItsSync) {
+  constexpr std::size_t kNmtRecord = 14;
+  constexpr std::size_t kSyncRecord = 5;
+  constexpr std::uint16_t kSyncCobId = 0x080;
+  constexpr std::uint16_t kTimeStampCobId = 0x18A;
+  // The node is operational well before the first poll.
+  constexpr int kSyncCycle = 10;
+  constexpr int kCycles = 60;
+  StartWithMachine(kCardAndAdapter);
+  auto opened = os::DeviceHandle::Open(kTarnis1);
+  ASSERT_EQ(opened.error, os::DeviceOpenError::kNone);
+  os::DeviceHandle& handle = opened.handle;
+  ASSERT_EQ(DriverStatus(handle, c::IOCTL_CAN_CLAIM), c::kDriverSuccess);
+  ClientRun run;
+  run.pollBudget = 1000;  // cut to one tick by the driver
+  ASSERT_EQ(StartClientRun(handle, run), c::kDriverSuccess);
+
+  Exchanger exchanger(handle);
+  auto buffer = std::make_unique<c::ExchangeBuffer>();
+  auto start = *c::MessageRecordIn(*buffer, kNmtRecord);
+  start.Set(mr::kCode, Code(c::MessageCode::SendOnceAndRelease));
+  start.Set(mr::kCobId, std::uint16_t{0});
+  start.Set(mr::kLength, std::uint8_t{2});
+  start.MutableBytes(mr::kData)[0] = 0x01;
+  start.MutableBytes(mr::kData)[1] = 10;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    if (cycle == kSyncCycle) {
+      auto sync = *c::MessageRecordIn(*buffer, kSyncRecord);
+      sync.Set(mr::kCode, Code(c::MessageCode::SynchronisedBufferedStart));
+      sync.Set(mr::kCobId, kSyncCobId);
+      sync.Set(mr::kSyncAnswerCobId, std::uint32_t{kTimeStampCobId});
+      buffer->Set(eb::kGlobalMaskRequest, 1);
+      buffer->Set(eb::kGlobalStandardMask, 0x7FF);
+    }
+    ASSERT_TRUE(exchanger.Exchange(*buffer)) << "cycle " << cycle;
+  }
+  const auto sync = *c::MessageRecordIn(std::as_const(*buffer), kSyncRecord);
+  EXPECT_EQ(sync.Get(mr::kCode), Code(c::MessageCode::SynchronisationActive));
+  EXPECT_EQ(sync.Get(mr::kResult), c::message_result::kDone) << "polling given up";
+  EXPECT_EQ(DriverStatus(handle, c::IOCTL_CAN_STOP_RUN), c::kDriverSuccess);
+
+  const std::string frames = FrameLog();
+  const auto firstSync = frames.find("can0 080#");
+  const auto poll = frames.find("can0 18A#R");
+  ASSERT_NE(poll, std::string::npos) << "never polled:\n" << frames;
+  EXPECT_LT(firstSync, poll) << "polled before any SYNC";
+  EXPECT_NE(frames.find("can0 18A#0000", poll), std::string::npos) << "never answered:\n" << frames;
+}
+
 TEST_F(DevhostDriversTest, EachDeviceAnswersItsVersion) {
   StartWithMachine(kCardAndAdapter);
   const struct {

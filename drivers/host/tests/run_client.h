@@ -29,6 +29,7 @@ struct ClientRun {
   std::uint8_t bitRateCode = 5;
   std::uint32_t cycleMicroseconds = 2560;
   std::int16_t cycleDivider = -1;  // -1: the kernel's cycle/512 + 1
+  std::int32_t pollBudget = 100;   // microseconds the tick may wait for its SYNC
 };
 
 inline constexpr std::uint8_t kKernelTickDivider = 4;
@@ -52,7 +53,7 @@ inline common::RunRecord MakeClientRunRecord(const ClientRun& run) {
   record.Set(rr::kSendTick, std::int16_t{0});
   record.Set(rr::kFillLimit, rr::kMaxFillLimit);
   record.Set(rr::kPollInterval, std::int32_t{1});
-  record.Set(rr::kPollBudget, std::int32_t{100});
+  record.Set(rr::kPollBudget, run.pollBudget);
   return record;
 }
 

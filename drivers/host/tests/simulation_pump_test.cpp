@@ -7,12 +7,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "drivers/canlayer/controller_82527.h"
+#include "drivers/canlayer/controller_bus.h"
 #include "drivers/host/tests/glue_fixture.h"
 #include "platform/devhost/interrupt_line.h"
 #include "sim/hardware/machine.h"
@@ -151,49 +155,177 @@ TEST_F(SimulationPumpTest, NothingRunsOnceDetached) {
   machine_->Detach();  // twice is harmless
 }
 
-// On the real clock the pump may wake late; it still steps through every
-// tick on its own, so no two ticks merge into one handler call.
-TEST(RealClockPumpTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
-  sim::MachineLoadResult loaded = sim::LoadMachineDescription(kGlueMachine, MachineStationKinds());
-  ASSERT_TRUE(loaded) << loaded.error;
-  devhost::RealClock clock;
-  SimulatedMachine machine(clock, std::move(loaded.machine));
-  devhost::DriverHost host(clock);
-  std::string error;
-  ASSERT_TRUE(machine.Attach(host, error)) << error;
-  devhost::RegisterWindow bridge = *host.Hardware().MapIoSpace(kBridgeWindow, 0x80);
-  devhost::RegisterWindow controller = *host.Hardware().MapIoSpace(kControllerWindow, 0x200);
+// The glue machine on the real clock, attached to a driver runtime.
+class RealClockPumpTest : public ::testing::Test {
+ protected:
+  // The card's first channel shares can0 with a node that acknowledges.
+  static constexpr std::string_view kAcknowledgedCard = R"({
+    "buses": [ { "name": "can0", "bit_rate": 500000,
+                 "stations": [ { "kind": "canopen_io_module", "node_id": 10 } ] },
+               { "name": "can1" } ],
+    "pci_cards": [ { "name": "pci0", "channels": [ { "bus": "can0" }, { "bus": "can1" } ] } ]
+  })";
 
-  std::atomic<std::uint64_t> calls{0};
-  std::shared_ptr<devhost::InterruptObject> connection;
-  devhost::InterruptSettings settings;
-  settings.vector = kCardInterrupt;
-  ASSERT_EQ(host.Interrupt(kCardInterrupt)
-                .Connect(
-                    settings,
-                    [&] {
-                      ++calls;
-                      ClearCardTickEdge(bridge);
-                      // Now and then the handler takes longer than a tick.
-                      if (calls % 16 == 0)
-                        std::this_thread::sleep_for(std::chrono::microseconds(300));
-                      return true;
-                    },
-                    connection),
-            os::kStatusSuccess);
-  StartCardTick(controller, bridge);
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (calls.load() < 64 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  explicit RealClockPumpTest(std::string_view description = kGlueMachine) {
+    sim::MachineLoadResult loaded = sim::LoadMachineDescription(description, MachineStationKinds());
+    EXPECT_TRUE(loaded) << loaded.error;
+    machine_ = std::make_unique<SimulatedMachine>(clock_, std::move(loaded.machine));
+    std::string error;
+    EXPECT_TRUE(machine_->Attach(host_, error)) << error;
+    bridge_ = *host_.Hardware().MapIoSpace(kBridgeWindow, 0x80);
+    controller_ = *host_.Hardware().MapIoSpace(kControllerWindow, 0x200);
   }
-  machine.Detach();
-  connection->Disconnect();
-  const std::uint64_t edges = machine.Models().FindPciCard("pci0")->Interrupt().RisingEdges();
-  EXPECT_GE(calls.load(), 64u);
-  // The last edge may have come after the last pass.
-  EXPECT_GE(calls.load() + 1, edges);
-  EXPECT_LE(calls.load(), edges);
+
+  ~RealClockPumpTest() override {
+    machine_->Detach();
+    if (connection_) connection_->Disconnect();
+  }
+
+  void ConnectHandler(std::function<void()> handler) {
+    devhost::InterruptSettings settings;
+    settings.vector = kCardInterrupt;
+    ASSERT_EQ(host_.Interrupt(kCardInterrupt)
+                  .Connect(
+                      settings,
+                      [handler = std::move(handler)] {
+                        handler();
+                        return true;
+                      },
+                      connection_),
+              os::kStatusSuccess);
+  }
+
+  std::uint64_t Edges() {
+    const SimulationPump::ModelAccess access(machine_->Pump());
+    return machine_->Models().FindPciCard("pci0")->Interrupt().RisingEdges();
+  }
+
+  // Waits (bounded) until `done` holds.
+  template <typename Done>
+  static void WaitFor(Done&& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  devhost::RealClock clock_;
+  devhost::DriverHost host_{clock_};
+  std::unique_ptr<SimulatedMachine> machine_;
+  devhost::RegisterWindow bridge_;
+  devhost::RegisterWindow controller_;
+  std::shared_ptr<devhost::InterruptObject> connection_;
+};
+
+// On the real clock the pump may wake late; it still steps through every
+// tick on its own, so no two ticks merge into one handler call and no tick
+// is swallowed while the card's latch is still set, neither by the
+// handler's own accesses nor by another thread's.
+struct TickCase {
+  const char* name;
+  bool busyAccesses;
+};
+
+class RealClockTickTest : public RealClockPumpTest,
+                          public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(RealClockTickTest, EveryTickRunsTheHandlerEvenWhenThePumpWakesLate) {
+  {
+    const TickCase& test = GetParam();
+    std::atomic<std::uint64_t> calls{0};
+    SimTime firstCall = 0;
+    SimTime lastCall = 0;
+    const std::uint64_t edgesBefore = Edges();
+    ConnectHandler([&] {
+      ++calls;
+      ClearCardTickEdge(bridge_);
+      {
+        const SimulationPump::ModelAccess access(machine_->Pump());
+        lastCall = machine_->Models().Sim().Now();
+        if (calls == 1) firstCall = lastCall;
+      }
+      // Now and then the handler takes longer than a tick.
+      if (calls % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+    });
+    StartCardTick(controller_, bridge_);
+
+    std::atomic<bool> stop{false};
+    std::thread accessor;
+    if (test.busyAccesses) {
+      accessor = std::thread([&] {
+        while (!stop.load()) (void)controller_.Read8(0x00);
+      });
+    }
+    WaitFor([&] { return calls.load() >= 64; });
+    stop.store(true);
+    if (accessor.joinable()) accessor.join();
+    // The bridge's interrupts off: no edge comes after the last call.
+    bridge_.Write32(kInterruptControl, 0);
+    connection_->Disconnect();
+    const std::uint64_t edges = Edges() - edgesBefore;
+    EXPECT_GE(calls.load(), 64u);
+    // The last edge may have come after the last pass.
+    EXPECT_GE(calls.load() + 1, edges);
+    EXPECT_LE(calls.load(), edges);
+    // Each call stands a little after its tick, by what the handler took.
+    const auto ticks =
+        static_cast<std::uint64_t>((lastCall - firstCall) / TicksToSimTime(kTickPeriod)) + 1;
+    EXPECT_GE(calls.load() + 2, ticks) << "ticks swallowed";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Accesses, RealClockTickTest,
+                         ::testing::Values(TickCase{"PumpAlone", false},
+                                           TickCase{"AccessesMeanwhile", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A handler that waits for its controller to send, as the buffered cycle
+// waits for its synchronisation frame before it polls: the controller goes
+// on while the processor spins, so the spin sees the frame leave, and the
+// models never run ahead of the clock.
+class RealClockSendTest : public RealClockPumpTest {
+ protected:
+  RealClockSendTest() : RealClockPumpTest(kAcknowledgedCard) {}
+};
+
+TEST_F(RealClockSendTest, AHandlerSpinningOnATransmissionSeesTheFrameLeave) {
+  canlayer::WindowControllerBus bus(controller_, 0x000);
+  devhost::CardLock card;
+  canlayer::Controller82527 controller(bus, card);
+  ASSERT_TRUE(controller.DetectController());
+  controller.InitControllerClock(4);
+  ASSERT_TRUE(controller.InitControllerBus(5));
+  constexpr int kObject = 1;
+  controller.ConfigureTransmitObject(kObject, 0x080);
+
+  std::atomic<bool> done{false};
+  bool sent = false;
+  SimTime sentAt = 0;
+  SimTime clockAfter = 0;
+  ConnectHandler([&] {
+    ClearCardTickEdge(bridge_);
+    if (done.load()) return;
+    controller.RequestTransmission(kObject);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!sent && std::chrono::steady_clock::now() < giveUp) {
+      sent = controller.GetTransmitState(kObject) == canlayer::TransmitState::kSent;
+    }
+    {
+      const SimulationPump::ModelAccess access(machine_->Pump());
+      sentAt = machine_->Models().Sim().Now();
+    }
+    clockAfter = TicksToSimTime(clock_.Now());
+    done.store(true);
+  });
+  bridge_.Write32(kInterruptControl, kLocal1EdgeActiveHigh);
+  bridge_.Write32(kInterruptControl,
+                  kLocal1EdgeActiveHigh | kClearLocal1Edge | kPciInterruptEnable);
+
+  WaitFor([&] { return done.load(); });
+  connection_->Disconnect();
+  ASSERT_TRUE(done.load()) << "the tick never came";
+  EXPECT_TRUE(sent) << "the frame never left while the handler waited";
+  EXPECT_LE(sentAt, clockAfter) << "the models ran ahead of the clock";
 }
 
 // Stepped by hand (never started), as a test host on the virtual clock
