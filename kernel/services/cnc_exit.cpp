@@ -45,10 +45,14 @@ common::StatusCode TakeDrivesOutOfOperation(Kernel& kernel) {
   static_cast<void>(LockNodeRequestMutexes(nodes));
   static_cast<void>(LockNodeAccessMutexes(nodes));
   const canopen::NodeMask all = nodes.table.AllNodes();
+  // All three run whatever the one before answered; the first failure is
+  // the answer, so that a drive left enabled is never reported as success.
   common::StatusCode result = canopen::ClearDriveOption(context, all);
   host.Sleep(kOptionSettleMs);
-  result = DisableDrivesKeepingEnabledMarks(data, context);
-  result = canopen::SetDriveOption(context, all);
+  const common::StatusCode disabled = DisableDrivesKeepingEnabledMarks(data, context);
+  if (result == common::kKernelSuccess) result = disabled;
+  const common::StatusCode restored = canopen::SetDriveOption(context, all);
+  if (result == common::kKernelSuccess) result = restored;
   UnlockNodeAccessMutexes(nodes);
   UnlockNodeRequestMutexes(nodes);
   return result;

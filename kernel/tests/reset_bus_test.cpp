@@ -245,6 +245,13 @@ class ResetOnTheBusTest : public KernelBusFixture {
     for (std::uint8_t id : {1, 2, 3}) ClearDriveLog(id);
   }
 
+  void SilenceDrive(std::uint8_t id) {
+    Models([&](sim::Machine&) {
+      DriveNode(id).Faults().SilenceAll(true);
+      return 0;
+    });
+  }
+
   Lines LogOf(std::uint8_t id) {
     return Models([&](sim::Machine&) { return DriveNode(id).Log().Lines(); });
   }
@@ -409,12 +416,7 @@ std::ostream& operator<<(std::ostream& out, const FailureCase& c) { return out <
 class FailedResetTest : public ResetOnTheBusTest,
                         public ::testing::WithParamInterface<FailureCase> {
  public:
-  void SilenceDrive(std::uint8_t id) {
-    Models([&](sim::Machine&) {
-      DriveNode(id).Faults().SilenceAll(true);
-      return 0;
-    });
-  }
+  using ResetOnTheBusTest::SilenceDrive;
   void SetDriveDefault(std::uint8_t id, std::uint16_t index, std::uint8_t sub,
                        std::uint64_t value) {
     ASSERT_TRUE(Models([&](sim::Machine&) {
@@ -548,6 +550,15 @@ TEST_F(ResetOnTheBusTest, ACycleEndingMidResetAnswersCycleGone) {
     return 0;
   });
   ExpectMotionRefused();
+}
+
+// Leaving CNC mode with a drive that no longer answers reports the failure:
+// the drive may still be enabled.
+TEST_F(ResetOnTheBusTest, LeavingWithADriveThatDoesNotAnswerIsAFailure) {
+  ASSERT_NO_FATAL_FAILURE(Initialise());
+  ASSERT_EQ(Run(15), kOk);
+  SilenceDrive(1);
+  EXPECT_NE(Run(13), kOk);
 }
 
 }  // namespace
