@@ -179,7 +179,7 @@ class Cycle {
 
   void ErrorPath() noexcept {
     state_.busOk = 0;
-    DropPendingEventsWhenHeld();
+    link_.steps.DropPendingEvents();
     if (state_.velocityOutputActive != 0) link_.steps.ResetVelocityOutputIndexes();
     os::Sleep(link_.timings.errorPauseMs);
   }
@@ -188,16 +188,10 @@ class Cycle {
   // application waits for a cycle that is gone.
   void EndEveryRequest() noexcept {
     state_.cycleRunning = 0;
-    DropPendingEventsWhenHeld();
+    link_.steps.DropPendingEvents();
     link_.steps.CompletePendingRequests();
     if (state_.velocityOutputActive != 0) link_.steps.ResetVelocityOutputIndexes();
     ReleaseApplicationCanRequestMutexes(link_.canRequest, link_.data.nodeConfiguration);
-  }
-
-  // The path's events belong to the kernel data: only with its lock held
-  // may the cycle close them (the CNC exit closes what is left).
-  void DropPendingEventsWhenHeld() noexcept {
-    if (held_.cycleSet) link_.steps.DropPendingEvents();
   }
 
   void TimeoutPath() noexcept { LeaveHoldingExchange(); }
