@@ -38,10 +38,11 @@ common::StatusCode DisableDrivesKeepingEnabledMarks(KernelData& data,
 common::StatusCode TakeDrivesOutOfOperation(Kernel& kernel) {
   KernelData& data = kernel.data;
   NodeConfiguration& nodes = data.nodeConfiguration;
+  // Without nodes (not in CNC mode) there is no drive to take out.
+  if (nodes.BoundedNodeCount() == 0) return common::kKernelSuccess;
   KernelServiceHost host(data, kernel.canObjects);
   canopen::ServiceContext context = host.Context();
   ResetNodeResults(data, context);
-  // With no nodes the waits fail at once and there is nothing to hold.
   static_cast<void>(LockNodeRequestMutexes(nodes));
   static_cast<void>(LockNodeAccessMutexes(nodes));
   const canopen::NodeMask all = nodes.table.AllNodes();
