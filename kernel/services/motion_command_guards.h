@@ -1,0 +1,57 @@
+// The state tests that the path and axis commands run before they act.
+// Each command lists its guards in the order it tests them; the first that
+// fails gives the command's answer.
+#pragma once
+
+#include <span>
+
+#include "common/status_code.h"
+#include "kernel/core/kernel_data.h"
+
+namespace vantor::kernel {
+
+enum class MotionGuard {
+  CycleRunning,                // kCycleNotRunning
+  BusInOrder,                  // kKernelCanBusDisturbed
+  SyncInOrder,                 // kKernelSyncObjectFailed
+  PeripheryPdoInOrder,         // kKernelPeripheryPdoInvalid
+  NoBreak,                     // kKernelBreakModeActive
+  NoQuickStop,                 // `quickStopping` or `stopped`: kKernelQuickStopActive
+  NoBridgeOutsideTest,         // bridge without test mode: kKernelLimitSwitchBridgeActive
+  NoBridgeOutsideTeachOrTest,  // bridge without teach or test mode: the same
+  NoBridge,                    // bridge at all: the same
+  NoMoveOut,                   // kKernelLimitSwitchMoveOutActive
+  NoPowerOff,                  // kKernelManualModeActive
+  NoTeachMode,                 // kKernelTeachInModeActive
+  NodesReady,  // every node ready and homed, node results set: kKernelNodeWasInErrorState
+  NoMotion,    // `motionActive`: kKernelMovementSegmentActive
+  NoMotionOrHandlingMove,  // `motionActive` or a handling axis moving: the same
+  NoSingleMove,            // `motionActive` (outside path mode): kKernelSegmentMotionAlreadyActive
+  PathModeOn,              // kKernelPathModeError when off
+  NoPathStarted,           // kKernelPathModeError
+  NoPathModeOrStart,       // `pathMode` or `pathStarted`: kKernelPathModeError
+  NoStopOnInputRunning,    // `stopOnInputActive`: kKernelStopOnInputInAction
+  NoStopOnInputStop,       // `stopOnInputTriggered`: kKernelStopOnInputStopActive
+  NoHandwheel,             // `handwheelActive`: kKernelHandwheelAlreadyActive
+  NoVelocityOutput,        // kKernelVelPropOutputAlreadyActive
+};
+
+// The checks every path command makes after the CNC initialisation and the
+// reset, from the cycle to the node check.
+inline constexpr MotionGuard kCommonMotionGuards[] = {
+    MotionGuard::CycleRunning,        MotionGuard::BusInOrder, MotionGuard::SyncInOrder,
+    MotionGuard::PeripheryPdoInOrder, MotionGuard::NoBreak,    MotionGuard::NoQuickStop,
+    MotionGuard::NoBridgeOutsideTest, MotionGuard::NoMoveOut,  MotionGuard::NodesReady,
+};
+
+// The answer of one guard: kKernelSuccess when it passes.
+common::StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard);
+
+// The guards in order; the first failure, or kKernelSuccess. The caller
+// holds the kernel data lock.
+common::StatusCode CheckMotionGuards(KernelData& data, std::span<const MotionGuard> guards);
+
+// Before the kernel data lock: the CNC initialisation, then the reset.
+common::StatusCode CheckCommandPreconditions(const KernelData& data);
+
+}  // namespace vantor::kernel
