@@ -6,6 +6,7 @@
 #include "kernel/core/canopen/can_object_cycle.h"
 #include "kernel/core/canopen/global_slot.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/core/motion_cycle.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -59,8 +60,19 @@ void CanObjectCycleSteps::ResetVelocityOutputIndexes() noexcept {
 }
 
 void CanObjectCycleSteps::ProcessMotion(common::ExchangeBuffer& exchange) noexcept {
-  static_cast<void>(exchange);
+  if (!data_.state.IsCncInitialised()) {
+    canopen::CheckCanObjectStates(data_.state.peripheryPdoOk, list_);
+    return;
+  }
+  TrackGlobalSlotReply(data_, exchange);
   canopen::CheckCanObjectStates(data_.state.peripheryPdoOk, list_);
+  if (data_.state.busOk == 0) return;
+  FollowCyclicAnswers(data_);
+  ProcessPathCycle(data_, exchange);
+}
+
+void CanObjectCycleSteps::DropPendingEvents() noexcept {
+  if (data_.state.IsCncInitialised()) DropPathEvents(data_);
 }
 
 common::StatusCode CanObjectCycleSteps::CheckApplicationCanRequest(

@@ -37,6 +37,7 @@ class CanObjectCycleSteps : public CycleSteps {
   // The global slot's installed step.
   void RunGlobalStep(common::ExchangeBuffer& exchange) noexcept override;
   void ProcessMotion(common::ExchangeBuffer& exchange) noexcept override;
+  void DropPendingEvents() noexcept override;
   // The node request slots: every installed step each cycle, and every
   // pending request ended when the cycle ends.
   void RunNodeSteps(common::ExchangeBuffer& exchange) noexcept override;

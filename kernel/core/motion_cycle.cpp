@@ -166,6 +166,17 @@ void KernelPathSignals::SignalMotionState() noexcept {
   if (nodes_.stopDoneEvent.valid()) static_cast<void>(nodes_.stopDoneEvent.Set());
 }
 
+void FollowCyclicAnswers(KernelData& data) noexcept {
+  for (std::uint32_t i = 0; i < NodeCount(data); ++i) {
+    const NodeObject* node = data.nodeConfiguration.Node(i);
+    if (node == nullptr) continue;
+    const canopen::NodeObject& can = *node->can;
+    const bool cyclic =
+        can.cyclicExchange != 0 && can.request.stepFunction == nullptr && can.stopFlag == 0;
+    data.motionRuntime.nodes[i].answerValid = cyclic ? 1 : 0;
+  }
+}
+
 void TrackGlobalSlotReply(KernelData& data, common::ExchangeBuffer& exchange) noexcept {
   canopen::GlobalRequest& slot = data.globalSlot.request;
   if (const auto record = canopen::RecordOf(exchange, slot.record)) {

@@ -28,6 +28,10 @@ class KernelPathSignals final : public motion::PathSignals {
   NodeConfiguration& nodes_;
 };
 
+// Before the drives' answers are read: a node's answer record holds its
+// cyclic data while its records are armed for the cyclic exchange and no
+// request or stop step uses them.
+void FollowCyclicAnswers(KernelData& data) noexcept;
 // Step 1 of the order: the synchronised start's reply flags.
 void TrackGlobalSlotReply(KernelData& data, common::ExchangeBuffer& exchange) noexcept;
 // Steps 3 to 8 and the tail, after the CAN object list's answer step.

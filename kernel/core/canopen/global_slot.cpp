@@ -26,6 +26,11 @@ void GlobalSlotStep(CycleContext& cycle, std::uint32_t) noexcept {
     record->Set(mr::kResult, std::uint8_t{0});
     record->Set(mr::kCobId, global->cobId);
     record->Set(mr::kSyncAnswerCobId, std::uint32_t{global->timeStampCobId});
+    // The synchronised start arms both frames; their replies are tracked
+    // each cycle. The release disarms them, so the cycle sees no
+    // synchronisation until the next start.
+    const std::uint32_t armed = mode == global_slot_mode::kSynchronisedStart ? 1 : 0;
+    global->armed = {armed, armed};
   }
   global->requestResult = result;
   global->stepFunction = nullptr;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -568,7 +569,11 @@ TEST_F(Bench, GlobalRecordCarriesSyncAndTimeStampIdentifiersInBothModes) {
   const auto record = testing::Rec(host.exchange, 13);
   for (const bool start : {true, false}) {
     for (std::size_t i = 28 * 12; i < 28 * 13; ++i) host.exchange.MutableBytes()[i] = 0xEE;
+    host.global.armed = {start ? 0u : 1u, start ? 0u : 1u};
     ASSERT_EQ(ArmGlobalSlot(context, start), kOk);
+    // The start arms both synchronised frames; the release disarms them.
+    const std::array<std::uint32_t, 2> armed{start ? 1u : 0u, start ? 1u : 0u};
+    EXPECT_EQ(host.global.armed, armed) << start;
     EXPECT_EQ(record.Code(), start ? 22 : 0) << start;
     EXPECT_EQ(record.Result(), 0) << start;
     EXPECT_EQ(record.CobId(), 0x80) << start;

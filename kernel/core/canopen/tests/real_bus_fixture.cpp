@@ -94,6 +94,7 @@ void RealBusFixture::RunCycle() {
   const std::vector<std::uint8_t> data = reply->Data();
   std::copy(data.begin(), data.end(), exchange_.WriteData());
   elapsedMicroseconds_ = exchange_.Get(common::exchange_buffer::kCycleMicroseconds);
+  if (afterExchange_) afterExchange_(exchange_);
 }
 
 void RealBusFixture::WaitForAll(std::span<CompletionSignal* const> signals) noexcept {

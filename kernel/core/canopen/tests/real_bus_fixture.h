@@ -111,6 +111,9 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   // wait with this 1-based number; its way out completes the pending
   // slots. `onCycleEnd` looks at the records just before.
   std::optional<int> endCycleInWait_;
+  // Runs after every good exchange on the record just answered, as the
+  // kernel's motion processing does.
+  std::function<void(common::ExchangeBuffer&)> afterExchange_;
   std::function<void()> onCycleEnd_;
   int waits_ = 0;
   std::vector<std::uint32_t> sleeps_;
