@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 constexpr StatusCode kOk = common::kKernelSuccess;
 constexpr std::uint16_t kQuickStopControlword = 0x0002;
 constexpr double kBootWaitMicroseconds = 200000.0;
+constexpr double kPathVelocity = 5000.0;  // units/s
 
 std::vector<BusDrive> Drives() {
   std::vector<BusDrive> drives(3);
@@ -57,6 +58,15 @@ class MotionOnTheBusTest : public KernelBusFixture {
               kOk);
     afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
     ASSERT_EQ(Run(15), kOk);
+    // The drives stand where homing would have left them.
+    {
+      KernelDataLock lock(kernel_.data);
+      for (std::uint32_t i = 0; i < 2; ++i) {
+        canopen::NodeObject& node = *kernel_.data.nodeConfiguration.Node(i)->can;
+        node.latched.Set(StatusFlag::D, true);
+        node.current.Set(StatusFlag::D, true);
+      }
+    }
     for (std::uint8_t id : {1, 2}) ClearDriveLog(id);
   }
 
@@ -112,6 +122,11 @@ class MotionOnTheBusTest : public KernelBusFixture {
         }
         motion::AppendSegment(path.queue, *segment);
       }
+      // As a single move starts: the ramp at rest, the programmed velocity
+      // chosen.
+      path.ramp = {};
+      path.segmentFinished = true;
+      path.programmedVelocity = kPathVelocity;
       data.state.motionActive = 1;
       data.state.pathActive = 1;
       return 0;
@@ -120,6 +135,16 @@ class MotionOnTheBusTest : public KernelBusFixture {
 
   std::int32_t PositionOf(std::uint8_t id) {
     return Models([&](sim::Machine&) { return Drive(id).ReportedPosition(); });
+  }
+
+  // Waits (bounded) until drives 1 and 2 report the positions.
+  bool WaitForPositions(std::int32_t first, std::int32_t second) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (PositionOf(1) == first && PositionOf(2) == second) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
   }
 
   CanObjectCycleSteps steps_{kernel_.data, kernel_.canObjects};
@@ -138,8 +163,7 @@ TEST_F(MotionOnTheBusTest, TheResetLeavesTheDrivesRunningAndTheSynchronisationAr
   }
 }
 
-// Disabled: once the ring starts the driver keeps the exchange beyond the fixture's wait.
-TEST_F(MotionOnTheBusTest, DISABLED_DrivesEndAtTheTargetsOfTheQueuedLines) {
+TEST_F(MotionOnTheBusTest, DrivesEndAtTheTargetsOfTheQueuedLines) {
   QueueLines({{1000.0, 500.0}, {2000.0, -800.0}});
   ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.motionActive == 0; }));
   UnderLock([](KernelData& data) {
@@ -147,12 +171,17 @@ TEST_F(MotionOnTheBusTest, DISABLED_DrivesEndAtTheTargetsOfTheQueuedLines) {
     EXPECT_EQ(data.state.stopped, 0u);
     return 0;
   });
-  EXPECT_EQ(PositionOf(1), 2000);
-  EXPECT_EQ(PositionOf(2), -800);
+  // The motion ends once the drives' buffers are empty; the last set-point
+  // still plays out.
+  EXPECT_TRUE(WaitForPositions(2000, -800))
+      << "drives at " << PositionOf(1) << ", " << PositionOf(2);
+  for (std::uint8_t id : {1, 2}) {
+    EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u)
+        << "drive " << int{id} << " was sent more set-points than its buffer holds";
+  }
 }
 
-// Disabled: once the ring starts the driver keeps the exchange beyond the fixture's wait.
-TEST_F(MotionOnTheBusTest, DISABLED_ADriveFaultMidPathQuickStopsEveryDriveAndEmptiesTheQueue) {
+TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptiesTheQueue) {
   QueueLines({{4000.0, 4000.0}, {8000.0, 0.0}});
   // Under way: the first drive has left its start.
   const auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -173,11 +202,14 @@ TEST_F(MotionOnTheBusTest, DISABLED_ADriveFaultMidPathQuickStopsEveryDriveAndEmp
     return 0;
   });
   EXPECT_LT(PositionOf(1), 8000) << "the path did not run to its end";
-  for (std::uint8_t id : {1, 2}) {
-    const std::vector<std::uint16_t> words = LoggedControlwords(id);
-    EXPECT_NE(std::find(words.begin(), words.end(), kQuickStopControlword), words.end())
-        << "drive " << int{id};
-  }
+  // The drive still enabled is quick-stopped; the faulted one is left in
+  // its fault.
+  const std::vector<std::uint16_t> words = LoggedControlwords(1);
+  EXPECT_NE(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
+  const std::vector<std::uint16_t> faulted = LoggedControlwords(2);
+  EXPECT_EQ(std::find(faulted.begin(), faulted.end(), kQuickStopControlword), faulted.end());
+  EXPECT_EQ(DriveState(1) & 0x6F, 0x07) << "drive 1 quick stop active";
+  EXPECT_NE(DriveState(2) & 0x08, 0) << "drive 2 in its fault (reaction)";
 }
 
 }  // namespace

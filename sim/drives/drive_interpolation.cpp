@@ -45,6 +45,12 @@ void DriveModel::OnSync(SimTime now) {
   Publish();
 }
 
+std::size_t DriveModel::BufferedDepth() const {
+  const std::size_t capacity = Objects().Unsigned(object::kInterpolationBuffer, 1);
+  const std::size_t depth = Objects().Unsigned(object::kInterpolationBuffer, 2);
+  return std::clamp<std::size_t>(depth, 1, std::max<std::size_t>(capacity, 1));
+}
+
 void DriveModel::QueueSetPoint(std::int64_t position) {
   if (position == kSetPointMarker) return;
   const std::size_t capacity = Objects().Unsigned(object::kInterpolationBuffer, 1);

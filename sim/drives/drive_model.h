@@ -113,6 +113,9 @@ class DriveModel final : public canopen::NodeApplication {
   void Step(double seconds);
   void StepOperation(double seconds);
   void ConsumeSetPoint();
+  // Set-points the buffer holds before it reports itself full (0x60C4 sub
+  // 2, at least one, at most the buffer's size).
+  std::size_t BufferedDepth() const;
   bool InterpolationActive() const;
   void StepInterpolation();
   void UpdateSyncWatch();

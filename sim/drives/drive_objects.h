@@ -151,7 +151,10 @@ constexpr std::uint16_t kModeSpecific12 =
     0x1000;  // set-point acknowledged, homing attained, interpolation active
 constexpr std::uint16_t kModeSpecific13 = 0x2000;  // following error, homing error
 constexpr std::uint16_t kLeaving = 0x4000;         // leave move still under way
-constexpr std::uint16_t kBufferEmpty = 0x8000;     // also gantry homing phase 1 done
+// Interpolated position: the buffer holds its buffered depth (0x60C4 sub
+// 2) or more; the controller sends no further set-points until it drops.
+constexpr std::uint16_t kBufferFull = 0x4000;
+constexpr std::uint16_t kBufferEmpty = 0x8000;  // also gantry homing phase 1 done
 }  // namespace statusword
 
 // Bits of the digital inputs 0x60FD and of the input byte in the cyclic PDO.
@@ -159,6 +162,9 @@ namespace inputs {
 constexpr std::uint8_t kNegativeLimit = 0x01;
 constexpr std::uint8_t kPositiveLimit = 0x02;
 constexpr std::uint8_t kHomeSwitch = 0x04;
+// The drive's interlock (enable) input: wired closed on every simulated
+// machine, as the controller expects of a drive ready for motion.
+constexpr std::uint8_t kInterlock = 0x08;
 constexpr std::uint8_t kUserInputsMask = 0xF0;
 }  // namespace inputs
 

@@ -18,7 +18,7 @@ bool DriveModel::LimitsBridged() const {
 }
 
 std::uint8_t DriveModel::Inputs() const {
-  std::uint8_t bits = userInputs_;
+  std::uint8_t bits = userInputs_ | inputs::kInterlock;
   if (NegativeLimitActive()) bits |= inputs::kNegativeLimit;
   if (PositiveLimitActive()) bits |= inputs::kPositiveLimit;
   if (config_.homeSwitch) {
@@ -66,6 +66,7 @@ std::uint16_t DriveModel::ComposeStatusword() const {
       }
       case OperationMode::kInterpolatedPosition:
         if ((controlword_ & controlword::kNewSetPoint) != 0) word |= statusword::kModeSpecific12;
+        if (setPoints_.size() >= BufferedDepth()) word |= statusword::kBufferFull;
         if (setPoints_.empty()) word |= statusword::kBufferEmpty;
         if (setPoints_.empty() && !segment_) word |= statusword::kTargetReached;
         break;

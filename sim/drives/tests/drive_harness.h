@@ -66,6 +66,12 @@ class DriveHarness {
     return static_cast<std::uint16_t>(Upload(0x6041, 0).value_or(0xFFFF));
   }
   std::uint16_t State() { return Statusword() & 0x6F; }
+  // The limit and home switch bits of 0x60FD (the interlock input beside
+  // them is always closed).
+  std::optional<std::uint32_t> SwitchInputs() {
+    const auto inputs = Upload(0x60FD, 0);
+    return inputs ? std::optional<std::uint32_t>(*inputs & 0x07u) : std::nullopt;
+  }
   std::int32_t Position() { return static_cast<std::int32_t>(Upload(0x6064, 0).value_or(0)); }
 
   void Controlword(std::uint16_t value) { Write(0x6040, 0, value, 2); }

@@ -186,12 +186,29 @@ TEST_F(InterpolatedPositionTest, FullBufferRefusesFurtherSetPointsAndCountsThem)
   EXPECT_EQ(harness.Drive().DroppedSetPoints(), 2u);
 }
 
+TEST_F(InterpolatedPositionTest, BufferReportsItselfFullFromItsBufferedDepthOn) {
+  constexpr std::uint16_t kBufferFull = 0x4000;
+  harness.Write(0x60C4, 2, 4, 1);
+  harness.Send(ControlwordFrame(harness.RpdoCobId(1), 0x000F));
+  harness.Sync();
+  harness.Send(SetPointFrame(harness.RpdoCobId(2), 10, 20, 30));
+  EXPECT_EQ(harness.Statusword() & kBufferFull, 0) << "3 of 4";
+  harness.Send(SetPointFrame(harness.RpdoCobId(2), 40, 50, 60));
+  EXPECT_EQ(harness.Statusword() & kBufferFull, kBufferFull) << "6 of 4";
+  harness.Send(ControlwordFrame(harness.RpdoCobId(1), 0x001F));
+  SyncPeriods(2);
+  EXPECT_EQ(harness.Statusword() & kBufferFull, kBufferFull) << "4 of 4";
+  SyncPeriods(1);
+  EXPECT_EQ(harness.Statusword() & kBufferFull, 0) << "3 of 4";
+}
+
 TEST(DigitalInputTest, UserInputsJoinTheSwitchBits) {
   DriveConfig config;
   config.negativeLimit = 0;
   DriveHarness harness(config);
   harness.Drive().SetUserInputs(0x13);
-  EXPECT_EQ(harness.Upload(0x60FD, 0), 0x11u);
+  // Bit 3: the interlock input, wired closed.
+  EXPECT_EQ(harness.Upload(0x60FD, 0), 0x19u);
 }
 
 TEST(LimitSwitchTest, SwitchStopsTheAxisAndBridgingLetsItPass) {
@@ -207,7 +224,7 @@ TEST(LimitSwitchTest, SwitchStopsTheAxisAndBridgingLetsItPass) {
     ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 2000 * kMs));
     EXPECT_EQ(harness.Position(), target / 2);
     EXPECT_EQ(harness.Statusword() & kInternalLimit, kInternalLimit);
-    EXPECT_EQ(harness.Upload(0x60FD, 0), target > 0 ? 0x02u : 0x01u);
+    EXPECT_EQ(harness.SwitchInputs(), target > 0 ? 0x02u : 0x01u);
 
     harness.Write(0x2054, 0, 1, 1);
     harness.Controlword(0x000F);
@@ -231,7 +248,7 @@ TEST(LeaveLimitSwitchTest, LeaveModeMovesOffTheSwitch) {
     harness.Controlword(0x001F);
     ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 2000 * kMs));
     EXPECT_EQ(harness.Statusword() & kLeaving, 0);
-    EXPECT_EQ(harness.Upload(0x60FD, 0), 0u);
+    EXPECT_EQ(harness.SwitchInputs(), 0u);
     EXPECT_GT(harness.Position(), -5000);
     EXPECT_LT(harness.Position(), 5000);
   }

@@ -24,11 +24,11 @@ TEST(DriveWiringTest, ASwitchMovedIntoThePathStopsTheMoveOnIt) {
   ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 2000 * kMs));
   EXPECT_EQ(harness.Position(), 4000);
   EXPECT_EQ(harness.Statusword() & kInternalLimit, kInternalLimit);
-  EXPECT_EQ(harness.Upload(0x60FD, 0), 0x02u);
+  EXPECT_EQ(harness.SwitchInputs(), 0x02u);
 
   // Taken out, the switch lets the next move pass.
   ASSERT_TRUE(harness.Drive().SetSwitchPosition(DriveSwitch::kPositiveLimit, std::nullopt));
-  EXPECT_EQ(harness.Upload(0x60FD, 0), 0u) << "the inputs show the change at once";
+  EXPECT_EQ(harness.SwitchInputs(), 0u) << "the inputs show the change at once";
   harness.Controlword(0x000F);
   harness.Controlword(0x001F);
   ASSERT_TRUE(harness.WaitForStatusBits(kTargetReached, 2000 * kMs));
@@ -43,9 +43,9 @@ TEST(DriveWiringTest, SwitchesPlacedAtTheAxisAreActiveAtOnce) {
   for (const Case& c : {Case{DriveSwitch::kNegativeLimit, 0x01},
                         Case{DriveSwitch::kPositiveLimit, 0x02}, Case{DriveSwitch::kHome, 0x04}}) {
     DriveHarness harness;
-    EXPECT_EQ(harness.Upload(0x60FD, 0), 0u);
+    EXPECT_EQ(harness.SwitchInputs(), 0u);
     ASSERT_TRUE(harness.Drive().SetSwitchPosition(c.which, 0));
-    EXPECT_EQ(harness.Upload(0x60FD, 0), c.inputs);
+    EXPECT_EQ(harness.SwitchInputs(), c.inputs);
   }
 }
 
@@ -56,9 +56,9 @@ TEST(DriveWiringTest, LimitsThatWouldCrossAreRefusedAndChangeNothing) {
   DriveHarness harness(config);
   EXPECT_FALSE(harness.Drive().SetSwitchPosition(DriveSwitch::kNegativeLimit, 5000));
   EXPECT_FALSE(harness.Drive().SetSwitchPosition(DriveSwitch::kPositiveLimit, -6000));
-  EXPECT_EQ(harness.Upload(0x60FD, 0), 0u) << "the axis at 0 still stands between its limits";
+  EXPECT_EQ(harness.SwitchInputs(), 0u) << "the axis at 0 still stands between its limits";
   EXPECT_TRUE(harness.Drive().SetSwitchPosition(DriveSwitch::kNegativeLimit, -100));
-  EXPECT_EQ(harness.Upload(0x60FD, 0), 0u);
+  EXPECT_EQ(harness.SwitchInputs(), 0u);
 }
 
 TEST(DriveWiringTest, TheAnalogueValueIsReadWhereTheFirmwareHasAnAdConverter) {
