@@ -89,7 +89,11 @@ int main(int argc, char** argv) {
   fflush(stdout);
   const LinkoraStatus left = mctl_Exit();
   if (!IsSuccess(left)) {
+    /* The controller left CNC mode but could not take every drive out of
+     * operation; the channel stays open until a second exit ends it. */
     PrintStatus("mctl_Exit", left);
+    const LinkoraStatus closed = mctl_Exit();
+    if (!IsSuccess(closed)) PrintStatus("mctl_Exit", closed);
     return 1;
   }
   printf("CNC mode left\n");

@@ -173,8 +173,11 @@ common::StatusCode ExitCncMode() {
   if (os::WaitForOne(link.cncSemaphore, 0).kind == os::WaitKind::Signalled) {
     link.cncSemaphore.Release();
   } else {
+    // The kernel leaves CNC mode whatever its drive services answered; a
+    // drive that it could not take out is still reported, never hidden
+    // behind a success.
     const auto result = RunStandardRequest(grant, 13, {});
-    if (result == common::kLibraryKernelNotFound) status = result;
+    if (result != common::kKernelSuccess) status = result;
   }
   link.pathBuffer.Close();
   link.cncMode = false;

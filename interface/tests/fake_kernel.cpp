@@ -16,6 +16,8 @@
 //                                  request is answered with instead, while the file exists
 // VANTOR_FAKE_KERNEL_RESET_RESULT  file with a result code (hex) that the reset (15) is
 //                                  answered with in CNC mode, while the file exists
+// VANTOR_FAKE_KERNEL_EXIT_RESULT   file with a result code (hex) that leaving CNC mode (13)
+//                                  is answered with, while the file exists
 // VANTOR_FAKE_KERNEL_PDO_FILE file that the payloads of the PDO commands (47 to 50, 44 bytes
 //                             each) are appended to; code 49 answers 8 data bytes
 //                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
@@ -229,6 +231,7 @@ int main(int argc, char** argv) {
         break;
       case 13:
         cncMode = false;
+        result = ScriptedResult("VANTOR_FAKE_KERNEL_EXIT_RESULT").value_or(common::kKernelSuccess);
         break;
       case 24:
         result = cncMode ? AnswerCompleteStatus(block) : common::kKernelCncNotInitialized;

@@ -640,6 +640,32 @@ TEST_F(KernelLinkTest, CncModeSendsTheRecordWithItsListsAndTheLastUserEndsIt) {
   ExpectChannelGone();
 }
 
+// A kernel that could not take every drive out of operation still leaves
+// CNC mode, and says so: the library reports its code instead of success,
+// and the channel stays open until an exit succeeds.
+TEST_F(KernelLinkTest, LeavingCncModeReportsDrivesTheKernelCouldNotTakeOut) {
+  ::setenv("VANTOR_FAKE_KERNEL_EXIT_RESULT", Path("exit-result").c_str(), 1);
+  std::ofstream(Path("exit-result")) << "C913000D";
+  ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);
+  LinkoraCncInitRecord cnc{};
+  cnc.DllPathPufVecMaxNo = 20;
+
+  ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_specfct_CncExit(), 0xC913000Du);
+  EXPECT_EQ(Commands().back(), 13);
+  EXPECT_EQ(mctl_specfct_CncExit(), 0xC914000Bu) << "CNC mode is left all the same";
+
+  ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);
+  EXPECT_EQ(mctl_Exit(), 0xC913000Du);
+  EXPECT_EQ(Commands().back(), 13) << "the kernel is not ended";
+  EXPECT_TRUE(EventSet(common::KernelModeEventIndex(Channel::CanOne)));
+
+  std::filesystem::remove(Path("exit-result"));
+  EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
+  EXPECT_EQ(Commands().back(), 2);
+  ExpectChannelGone();
+}
+
 TEST_F(KernelLinkTest, PdoExportsMirrorTheirRecordsAndNeedTheCncMode) {
   ::setenv("VANTOR_FAKE_KERNEL_PDO_FILE", Path("pdo").c_str(), 1);
   ASSERT_EQ(Initialise(kFakeKernel), LINKORA_SUCCESS);

@@ -439,6 +439,37 @@ TEST_F(BufferedCycleTest, TheSynchronisationAnswerIsPolledOrGivenUp) {
   }
 }
 
+// The poll counts its reads in the time one read took at the start. A
+// start whose read was held up (another thread or interrupt took the
+// processor meanwhile) must not leave a run whose poll gives up after a
+// read or two, before its synchronisation frame has left, in every cycle.
+TEST_F(BufferedCycleTest, AReadHeldUpAtTheStartDoesNotStarveThePoll) {
+  constexpr devhost::Ticks kHeldUp = devhost::MicrosecondsToTicks(100);
+  std::atomic<bool> starting{true};
+  {
+    const ModelAccess models(pump_);
+    // Register accesses take time on the card, as above.
+    Controller(1).AfterRead(
+        16 * 5 + 1, [this] { machine_.Sim().AdvanceTo(machine_.Sim().Now() + 5 * kMicrosecond); },
+        1'000'000);
+    Controller(1).AfterRead(
+        16 * 1 + 1,
+        [this, &starting] {
+          if (starting.exchange(false)) clock_.Advance(kHeldUp);
+        },
+        1'000'000);
+  }
+  peer_.AnswerRemote(kPollCobId, DataFrame(kPollCobId, {0x05}));
+  StartBufferedRun(498, 1);
+  EXPECT_FALSE(starting.load()) << "the start read object 1";
+  const auto answers = RunCycles(SynchronisationOnly(22), 30);
+  ASSERT_GE(answers.size(), 10u);
+  const auto polls = Heard(kPollCobId);
+  ASSERT_FALSE(polls.empty()) << "never polled";
+  EXPECT_GT(polls.front().at, Heard(kSync).front().at) << "polled after the frame left";
+  EXPECT_EQ(answers.back()[At(5, 1)], 0) << "the answer came";
+}
+
 TEST_F(BufferedCycleTest, SynchronisedSingleSendGoesOutAtTheCycleAndReleasesTheObject) {
   StartBufferedRun();
   c::ExchangeBuffer request = SynchronisationOnly(22);
