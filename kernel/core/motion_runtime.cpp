@@ -16,7 +16,34 @@ double UsableOrZero(double value) noexcept {
   return std::isfinite(value) && value > 0.0 ? value : 0.0;
 }
 
+// Coordinate k moves node k: the set position of node `nodeIndex`'s
+// coordinate, or none.
+motion::PathAxis* CoordinateOfNode(KernelData& data, std::uint32_t nodeIndex) noexcept {
+  const auto coordinates = static_cast<std::uint32_t>(
+      std::clamp<std::int32_t>(data.coordinateCount, 0, motion::kMaxCoordinates));
+  if (nodeIndex >= coordinates || data.nodeConfiguration.Node(nodeIndex) == nullptr) {
+    return nullptr;
+  }
+  return &data.motionRuntime.path.axes[nodeIndex];
+}
+
 }  // namespace
+
+void TakeNodePositionIntoSetPosition(KernelData& data, std::uint32_t nodeIndex) noexcept {
+  if (motion::PathAxis* axis = CoordinateOfNode(data, nodeIndex)) {
+    axis->setPosition = data.nodeConfiguration.Node(nodeIndex)->can->position;
+  }
+}
+
+void TakeNodePositionsIntoSetPositions(KernelData& data) noexcept {
+  for (std::uint32_t k = 0; k < motion::kMaxCoordinates; ++k) {
+    TakeNodePositionIntoSetPosition(data, k);
+  }
+}
+
+void MoveSetPositionWithHome(KernelData& data, std::uint32_t nodeIndex, double shift) noexcept {
+  if (motion::PathAxis* axis = CoordinateOfNode(data, nodeIndex)) axis->setPosition -= shift;
+}
 
 void SetUpMotionRuntime(KernelData& data) noexcept {
   MotionRuntime& runtime = data.motionRuntime;

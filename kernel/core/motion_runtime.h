@@ -57,6 +57,16 @@ struct MotionRuntime {
 // axes and drives taken over, the set positions kept.
 void SetUpMotionRuntime(KernelData& data) noexcept;
 
+// Under the kernel data lock: coordinate k's set position takes node k's
+// position, for every k below both the coordinate and the node count (after
+// homing, the zero is where the drives report).
+void TakeNodePositionsIntoSetPositions(KernelData& data) noexcept;
+// ... for node `nodeIndex` alone.
+void TakeNodePositionIntoSetPosition(KernelData& data, std::uint32_t nodeIndex) noexcept;
+// Under the kernel data lock: node `nodeIndex`'s coordinate set position
+// moves by `shift` units with its home (a home shift of -`shift`).
+void MoveSetPositionWithHome(KernelData& data, std::uint32_t nodeIndex, double shift) noexcept;
+
 // Server thread, under the kernel data lock: frees what the cycle retired.
 void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept;
 

@@ -10,6 +10,7 @@
 #include "kernel/core/canopen/home_shift.h"
 #include "kernel/core/kernel_guards.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/core/motion_runtime.h"
 #include "kernel/services/homing_checks.h"
 #include "kernel/services/kernel_service_host.h"
 #include "kernel/services/node_results.h"
@@ -233,6 +234,7 @@ StatusCode ChangeHomePosition(Kernel& kernel) {
   {
     KernelDataLock lock(data);
     node->position -= applied;
+    MoveSetPositionWithHome(data, index, applied);
   }
   if (gantry) {
     if (const StatusCode coupled = WriteCoupling(context, index, true); Failed(coupled)) {

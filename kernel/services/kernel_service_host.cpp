@@ -6,6 +6,7 @@
 #include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/kernel_guards.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/core/motion_runtime.h"
 #include "platform/os/timing.h"
 
 namespace vantor::kernel {
@@ -57,9 +58,9 @@ void KernelServiceHost::ClearNodeEnableWords(std::uint32_t count) noexcept {
   for (std::uint32_t k = 0; k < count && k < words.size(); ++k) words[k] = 0;
 }
 
-// The axis records of the motion processing do not exist in this kernel
-// yet; there is nothing to take the positions into.
-void KernelServiceHost::TakeNodePositionsIntoAxisRecords() noexcept {}
+void KernelServiceHost::TakeNodePositionsIntoAxisRecords() noexcept {
+  TakeNodePositionsIntoSetPositions(data_);
+}
 
 bool KernelServiceHost::IsResetPending() noexcept { return data_.state.resetPending != 0; }
 
@@ -76,8 +77,9 @@ void KernelServiceHost::StoreConfiguredRpdoNumbers(std::uint32_t nodeIndex,
   setup.motionRpdo = motionRpdo;
 }
 
-// As above: no axis records yet.
-void KernelServiceHost::TakeNodePositionIntoAxisRecord(std::uint32_t) noexcept {}
+void KernelServiceHost::TakeNodePositionIntoAxisRecord(std::uint32_t nodeIndex) noexcept {
+  TakeNodePositionIntoSetPosition(data_, nodeIndex);
+}
 
 canopen::GlobalRequest& KernelServiceHost::GlobalSlot() noexcept {
   return data_.globalSlot.request;
