@@ -64,6 +64,9 @@ struct NodeObject {
   std::unique_ptr<canopen::EventCompletionSignal> completion;
   SlaveAxisState slave;
   HandlingMotion motion;
+  // The node's own workpiece zero point, units: what its position is shown
+  // relative to.
+  double zeroPoint = 0.0;
   // Keeps two services off the node's request slot. Taking and giving back
   // a lock leaves the node as it was, so the locks work on const nodes too.
   mutable os::Mutex requestMutex;
@@ -120,6 +123,9 @@ struct NodeConfiguration {
 
 struct CoordinateRecord {
   CoordinateSettings settings;
+  // The workpiece zero point, units: positions are shown and taken
+  // relative to it.
+  double zeroOffset = 0.0;
   // OK words: 1 while the software limit is not passed.
   std::uint32_t negativeLimitOkLatched = 1;
   std::uint32_t positiveLimitOkLatched = 1;
@@ -155,6 +161,8 @@ struct KernelData {
   MotionRuntime motionRuntime;
   std::int32_t coordinateCount = 0;
   std::array<CoordinateRecord, motion::kMaxCoordinates> coordinates{};
+  // The rotated plane of the programmed coordinates; off until set.
+  motion::PlaneRotation planeRotation;
   NodeConfiguration nodeConfiguration;
   std::int32_t handlingAxisCount = 0;
   std::array<HandlingAxisSettings, kMaxHandlingAxisRecords> handlingAxes{};

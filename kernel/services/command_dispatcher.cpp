@@ -3,16 +3,21 @@
 #include <array>
 
 #include "common/command_codes.h"
+#include "kernel/services/axis_position_commands.h"
 #include "kernel/services/cnc_exit.h"
 #include "kernel/services/cnc_initialize.h"
 #include "kernel/services/complete_status.h"
+#include "kernel/services/drive_mode_commands.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/homing_commands.h"
 #include "kernel/services/link_commands.h"
+#include "kernel/services/motion_state_command.h"
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
 #include "kernel/services/reset_command.h"
+#include "kernel/services/velocity_commands.h"
 #include "kernel/services/velocity_output_commands.h"
+#include "kernel/services/zero_point_commands.h"
 
 namespace vantor::kernel {
 
@@ -44,6 +49,24 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::Reset, HandleReset},
     {CommandCode::Reference, HandleReference},
     {CommandCode::ChangeHomePosition, HandleChangeHomePosition},
+    {CommandCode::GetAxisLastOperationError, HandleGetAxisLastOperationError},
+    {CommandCode::SetVelocity, HandleSetVelocity},
+    {CommandCode::GetVelocity, HandleGetVelocity},
+    {CommandCode::GetPosition, HandleGetPosition},
+    {CommandCode::GetDestinationPos, HandleGetDestinationPos},
+    {CommandCode::GetDesiredPos, HandleGetDesiredPos},
+    {CommandCode::GetAxisPosition, HandleGetAxisPosition},
+    {CommandCode::SetOverride, HandleSetOverride},
+    {CommandCode::GetOverride, HandleGetOverride},
+    {CommandCode::SetMotionState, HandleSetMotionState},
+    {CommandCode::SetPowerState, HandleSetPowerState},
+    {CommandCode::SetTeachMode, HandleSetTeachMode},
+    {CommandCode::HwlsBridge, HandleHwlsBridge},
+    {CommandCode::SetHwlsMoveOutMode, HandleSetHwlsMoveOutMode},
+    {CommandCode::HwlsMoveOut, HandleHwlsMoveOut},
+    {CommandCode::SetActPosWnp, HandleSetActPosWnp},
+    {CommandCode::SetWnp, HandleSetWnp},
+    {CommandCode::GetWnp, HandleGetWnp},
     {CommandCode::GetLatencyTime, HandleGetLatencyTime},
     {CommandCode::GetDataRecord, HandleGetDataRecord},
     {CommandCode::AssignPdo, HandleAssignPdo},

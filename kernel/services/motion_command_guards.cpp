@@ -14,6 +14,14 @@ StatusCode RefusedWhen(bool condition, StatusCode refusal) {
   return condition ? refusal : common::kKernelSuccess;
 }
 
+bool AnyDistanceControl(const NodeConfiguration& nodes) {
+  for (std::uint32_t i = 0; i < nodes.BoundedNodeCount(); ++i) {
+    const NodeObject* node = nodes.Node(i);
+    if (node != nullptr && node->can->regulatorActive != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
@@ -41,6 +49,8 @@ StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
       return RefusedWhen(s.limitSwitchBridge != 0, common::kKernelLimitSwitchBridgeActive);
     case MotionGuard::NoMoveOut:
       return RefusedWhen(s.limitSwitchLeave != 0, common::kKernelLimitSwitchMoveOutActive);
+    case MotionGuard::MoveOutOn:
+      return RefusedWhen(s.limitSwitchLeave == 0, common::kKernelLimitSwitchMoveOutActive);
     case MotionGuard::NoPowerOff:
       return RefusedWhen(s.powerOff != 0, common::kKernelManualModeActive);
     case MotionGuard::NoTeachMode:
@@ -49,6 +59,9 @@ StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
       return RefusedWhen(
           CheckNodeStates(data.nodeConfiguration, s, NodeResults::Set) != common::kKernelSuccess,
           common::kKernelNodeWasInErrorState);
+    case MotionGuard::NodesHomed:
+      return RefusedWhen(!AllNodesHomed(data.nodeConfiguration).allHomed,
+                         common::kKernelNodeWasInErrorState);
     case MotionGuard::NoMotion:
       return RefusedWhen(s.motionActive != 0, common::kKernelMovementSegmentActive);
     case MotionGuard::NoMotionOrHandlingMove:
@@ -68,6 +81,11 @@ StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
       return RefusedWhen(s.stopOnInputTriggered != 0, common::kKernelStopOnInputStopActive);
     case MotionGuard::NoHandwheel:
       return RefusedWhen(s.handwheelActive != 0, common::kKernelHandwheelAlreadyActive);
+    case MotionGuard::NoHandwheelEvaluation:
+      return RefusedWhen(s.handwheelInitialised != 0, common::kKernelHandwheelAlreadyInitialized);
+    case MotionGuard::NoDistanceControl:
+      return RefusedWhen(AnyDistanceControl(data.nodeConfiguration),
+                         common::kKernelDistanceControlActive);
     case MotionGuard::NoVelocityOutput:
       return RefusedWhen(s.velocityOutputActive != 0, common::kKernelVelPropOutputAlreadyActive);
   }

@@ -21,9 +21,11 @@ enum class MotionGuard {
   NoBridgeOutsideTeachOrTest,  // bridge without teach or test mode: the same
   NoBridge,                    // bridge at all: the same
   NoMoveOut,                   // kKernelLimitSwitchMoveOutActive
+  MoveOutOn,                   // move-out mode off: the same
   NoPowerOff,                  // kKernelManualModeActive
   NoTeachMode,                 // kKernelTeachInModeActive
   NodesReady,  // every node ready and homed, node results set: kKernelNodeWasInErrorState
+  NodesHomed,  // every node started, answering and homed (no results set): the same
   NoMotion,    // `motionActive`: kKernelMovementSegmentActive
   NoMotionOrHandlingMove,  // `motionActive` or a handling axis moving: the same
   NoSingleMove,            // `motionActive` (outside path mode): kKernelSegmentMotionAlreadyActive
@@ -33,6 +35,8 @@ enum class MotionGuard {
   NoStopOnInputRunning,    // `stopOnInputActive`: kKernelStopOnInputInAction
   NoStopOnInputStop,       // `stopOnInputTriggered`: kKernelStopOnInputStopActive
   NoHandwheel,             // `handwheelActive`: kKernelHandwheelAlreadyActive
+  NoHandwheelEvaluation,   // `handwheelInitialised`: kKernelHandwheelAlreadyInitialized
+  NoDistanceControl,       // a drive holds its distance itself: kKernelDistanceControlActive
   NoVelocityOutput,        // kKernelVelPropOutputAlreadyActive
 };
 

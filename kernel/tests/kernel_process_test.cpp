@@ -101,7 +101,6 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
-      {17, common::kKernelWrongFunctionNumber},
       {108, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
@@ -116,6 +115,12 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {14, common::kKernelCncNotInitialized},
       {15, common::kKernelCncNotInitialized},
       {16, common::kKernelCncNotInitialized},
+      {17, common::kKernelCncNotInitialized},
+      {20, common::kKernelCncNotInitialized},
+      {27, common::kKernelCncNotInitialized},
+      {28, common::kKernelCncNotInitialized},
+      {32, common::kKernelCncNotInitialized},
+      {34, common::kKernelCncNotInitialized},
       {82, common::kKernelCncNotInitialized},
       {150, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.

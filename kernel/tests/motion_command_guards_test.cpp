@@ -72,6 +72,22 @@ const GuardCase kGuardCases[] = {
     {"NodeNotHomed", MotionGuard::NodesReady,
      [](KernelData& d) { d.nodeConfiguration.Node(0)->can->current.Set(StatusFlag::D, false); },
      common::kKernelNodeWasInErrorState},
+    {"NodeNotHomedForReads", MotionGuard::NodesHomed,
+     [](KernelData& d) { d.nodeConfiguration.Node(0)->can->latched.Set(StatusFlag::D, false); },
+     common::kKernelNodeWasInErrorState,
+     [](KernelData& d) {
+       // Homed is all it asks: a drive that is not ready for motion passes.
+       d.nodeConfiguration.Node(0)->can->latched.Set(StatusFlag::D, true);
+       d.nodeConfiguration.Node(0)->can->current.Set(StatusFlag::K, false);
+     }},
+    {"MoveOutOff", MotionGuard::MoveOutOn, [](KernelData& d) { d.state.limitSwitchLeave = 0; },
+     common::kKernelLimitSwitchMoveOutActive, [](KernelData& d) { d.state.limitSwitchLeave = 1; }},
+    {"HandwheelEvaluation", MotionGuard::NoHandwheelEvaluation,
+     [](KernelData& d) { d.state.handwheelInitialised = 1; },
+     common::kKernelHandwheelAlreadyInitialized},
+    {"DistanceControl", MotionGuard::NoDistanceControl,
+     [](KernelData& d) { d.nodeConfiguration.Node(0)->can->regulatorActive = 1; },
+     common::kKernelDistanceControlActive},
     {"Motion", MotionGuard::NoMotion, [](KernelData& d) { d.state.motionActive = 1; },
      common::kKernelMovementSegmentActive},
     {"SingleMove", MotionGuard::NoSingleMove, [](KernelData& d) { d.state.motionActive = 1; },
@@ -98,7 +114,7 @@ class MotionGuardTest : public testing::TestWithParam<GuardCase> {};
 TEST_P(MotionGuardTest, RefusesItsOwnConditionOnly) {
   const GuardCase& c = GetParam();
   ReadyKernel kernel;
-  if (c.guard != MotionGuard::PathModeOn) {
+  if (c.guard != MotionGuard::PathModeOn && c.guard != MotionGuard::MoveOutOn) {
     ASSERT_EQ(CheckMotionGuard(*kernel.data, c.guard), common::kKernelSuccess);
   }
   c.spoil(*kernel.data);

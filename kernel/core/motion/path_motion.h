@@ -38,6 +38,10 @@ struct PathMotion {
   double programmedVelocity = 0.0;     // units/s
   double linearProcessVelocity = 0.0;  // units/s, or the move-time marker
   double rotaryProcessVelocity = 0.0;  // units/s, or a move time in us
+  double linearTeachVelocity = 0.0;    // units/s
+  double rotaryTeachVelocity = 0.0;    // units/s
+  double linearRapidVelocity = 0.0;    // units/s
+  double rotaryRapidVelocity = 0.0;    // units/s
   double override = 1.0;
   double maxOverride = 1.0;
   // Countdowns of the end of a motion, ms.
