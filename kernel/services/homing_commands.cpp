@@ -10,6 +10,7 @@
 #include "kernel/core/canopen/home_shift.h"
 #include "kernel/core/kernel_guards.h"
 #include "kernel/core/kernel_locks.h"
+#include "kernel/services/all_node_locks.h"
 #include "kernel/services/homing_checks.h"
 #include "kernel/services/kernel_service_host.h"
 #include "kernel/services/node_results.h"
@@ -22,26 +23,6 @@ namespace cb = common::communication_block;
 using common::StatusCode;
 
 bool Failed(StatusCode result) { return result != common::kKernelSuccess; }
-
-// Every node's request mutex, then every access mutex, for a scope.
-class AllNodeLocks {
- public:
-  explicit AllNodeLocks(KernelData& data)
-      : data_(data),
-        requests_(LockNodeRequestMutexes(data.nodeConfiguration).acquired()),
-        access_(LockNodeAccessMutexes(data.nodeConfiguration).acquired()) {}
-  AllNodeLocks(const AllNodeLocks&) = delete;
-  AllNodeLocks& operator=(const AllNodeLocks&) = delete;
-  ~AllNodeLocks() {
-    if (access_) UnlockNodeAccessMutexes(data_.nodeConfiguration);
-    if (requests_) UnlockNodeRequestMutexes(data_.nodeConfiguration);
-  }
-
- private:
-  KernelData& data_;
-  bool requests_;
-  bool access_;
-};
 
 // The selected nodes' access mutexes, held from the checks to the reply.
 class SelectedNodeLocks {
