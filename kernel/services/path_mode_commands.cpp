@@ -106,7 +106,15 @@ StatusCode SwitchPath(Kernel& kernel, Decide decide, Write write, Commit commit)
 StatusCode EnablePath(Kernel& kernel) {
   const bool on = RequestWord(kernel) != 0;
   if (!on) {
+    // Off switches no drive, but holds the nodes as on does.
+    if (const StatusCode refused = CheckCommandPreconditions(kernel.data); Failed(refused)) {
+      return refused;
+    }
+    const AllNodeLocks nodes(kernel.data);
     return UnderPathLock(kernel, [&](KernelData& data) {
+      KernelServiceHost host(data, kernel.canObjects);
+      canopen::ServiceContext context = host.Context();
+      ResetNodeResults(data, context);
       if (data.state.pathMode == 0) return common::kKernelSuccess;
       // A queue that no motion works on is dropped with the mode.
       if (data.state.motionActive == 0 && data.motionRuntime.path.queue.head != nullptr) {
