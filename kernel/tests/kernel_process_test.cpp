@@ -102,7 +102,7 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
       {17, common::kKernelWrongFunctionNumber},
-      {108, common::kKernelWrongFunctionNumber},
+      {70, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
       {4, common::kKernelDriverMissing},
@@ -118,6 +118,9 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {16, common::kKernelCncNotInitialized},
       {82, common::kKernelCncNotInitialized},
       {150, common::kKernelCncNotInitialized},
+      {36, common::kKernelCncNotInitialized},
+      {52, common::kKernelCncNotInitialized},
+      {108, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.
       {13, common::kKernelSuccess},
   };
