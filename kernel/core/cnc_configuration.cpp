@@ -87,6 +87,10 @@ MotionSettings ReadMotion(const FixedPart& record, double cycleSeconds) noexcept
   path.PathError = record.Get(ir::kPathError);
   path.AngleToRadianFac = record.Get(ir::kAngleToRadianFac);
   motion.segmentCapacity = record.Get(ir::kMaxNoBufferedPathVec);
+  motion.linearTeachInVelocity = record.Get(ir::kLinearTeachInVel);
+  motion.rotaryTeachInVelocity = record.Get(ir::kRotationTeachInVel);
+  motion.linearRapidVelocity = record.Get(ir::kLinearFastVel);
+  motion.rotaryRapidVelocity = record.Get(ir::kRotationFastVel);
   motion.linearProcessVelocity = record.Get(ir::kLinearProcessVel);
   motion.rotaryProcessVelocity = record.Get(ir::kRotationProcessVel);
   motion.maxOverride = record.Get(ir::kMaxOverride);

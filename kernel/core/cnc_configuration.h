@@ -54,10 +54,17 @@ struct MotionSettings {
   // As configured; code 70 and the velocity-proportional output change the
   // working copy.
   SetPointFill fill;
+  double linearTeachInVelocity = 0.0;  // LinearTeachInVel, units/s
+  double rotaryTeachInVelocity = 0.0;  // RotationTeachInVel
+  double linearRapidVelocity = 0.0;    // LinearFastVel, units/s
+  double rotaryRapidVelocity = 0.0;    // RotationFastVel
   double linearProcessVelocity = 0.0;  // LinearProcessVel, units/s
   double rotaryProcessVelocity = 0.0;  // RotationProcessVel
-  double maxOverride = 0.0;            // MaxOverride
-  double noMoveVelocity = 0.0;         // NoMoveVel, units/s
+  // The path velocity factor in percent as code 107 gave it; 0 while the
+  // configured factor is in force.
+  std::int32_t pathVelocityPercent = 0;
+  double maxOverride = 0.0;     // MaxOverride
+  double noMoveVelocity = 0.0;  // NoMoveVel, units/s
   // MoveEndMaxWaitTime x 0.001: the reload of the end-wait countdown, which
   // counts down in milliseconds.
   double moveEndMaxWaitTime = 0.0;

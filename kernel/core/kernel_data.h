@@ -24,6 +24,7 @@
 #include "kernel/core/kernel_state.h"
 #include "kernel/core/motion_runtime.h"
 #include "kernel/core/node_status.h"
+#include "kernel/core/path_planning_inputs.h"
 #include "kernel/core/velocity_output.h"
 #include "platform/os/named_objects.h"
 
@@ -159,6 +160,7 @@ struct KernelData {
   MotionSettings motion;
   // The path, the measured motion and the drive stop's halt states.
   MotionRuntime motionRuntime;
+  PathPlanningInputs planning;
   std::int32_t coordinateCount = 0;
   std::array<CoordinateRecord, motion::kMaxCoordinates> coordinates{};
   // The rotated plane of the programmed coordinates; off until set.

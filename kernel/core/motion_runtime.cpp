@@ -56,6 +56,10 @@ void SetUpMotionRuntime(KernelData& data) noexcept {
   path.newTarget = false;
   path.requestedVelocity = 0.0;
   path.programmedVelocity = 0.0;
+  path.linearTeachInVelocity = data.motion.linearTeachInVelocity;
+  path.rotaryTeachInVelocity = data.motion.rotaryTeachInVelocity;
+  path.linearRapidVelocity = data.motion.linearRapidVelocity;
+  path.rotaryRapidVelocity = data.motion.rotaryRapidVelocity;
   path.linearProcessVelocity = data.motion.linearProcessVelocity;
   path.rotaryProcessVelocity = data.motion.rotaryProcessVelocity;
   path.override = 1.0;

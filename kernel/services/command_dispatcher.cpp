@@ -12,6 +12,10 @@
 #include "kernel/services/homing_commands.h"
 #include "kernel/services/link_commands.h"
 #include "kernel/services/motion_state_command.h"
+#include "kernel/services/path_buffer_transfer.h"
+#include "kernel/services/path_mode_commands.h"
+#include "kernel/services/path_move_commands.h"
+#include "kernel/services/path_settings_commands.h"
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
 #include "kernel/services/reset_command.h"
@@ -75,6 +79,23 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::WritePdo, HandleWritePdo},
     {CommandCode::CncInitialize, HandleCncInitialize},
     {CommandCode::GetStatus, HandleGetStatus},
+    {CommandCode::Move, HandleMove},
+    {CommandCode::Circle, HandleCircle},
+    {CommandCode::Helix, HandleHelix},
+    {CommandCode::PathVelocity, HandlePathVelocity},
+    {CommandCode::GetPathCoor, HandleGetPathCoor},
+    {CommandCode::SetPathCoor, HandleSetPathCoor},
+    {CommandCode::EnablePath, HandleEnablePath},
+    {CommandCode::StartPath, HandleStartPath},
+    {CommandCode::SetBufferSize, HandleSetBufferSize},
+    {CommandCode::GetBufferStatus, HandleGetBufferStatus},
+    {CommandCode::EnableDllPathBuffer, HandleEnableDllPathBuffer},
+    {CommandCode::TransferDllPathBuffer, HandleTransferDllPathBuffer},
+    {CommandCode::EventToSet, HandleEventToSet},
+    {CommandCode::SetPlaneRotPar, HandleSetPlaneRotPar},
+    {CommandCode::GetPlaneRotPar, HandleGetPlaneRotPar},
+    {CommandCode::SetPathVelFac, HandleSetPathVelFac},
+    {CommandCode::GetPathVelFac, HandleGetPathVelFac},
     {CommandCode::ActivateVelPropOutputMode, HandleActivateVelPropOutput},
     {CommandCode::DeactivateVelPropOutputMode, HandleDeactivateVelPropOutput},
     {CommandCode::SetVelPropOutputWorkPar, HandleSetVelPropOutputParameters},

@@ -1,5 +1,7 @@
 #include "kernel/services/motion_command_guards.h"
 
+#include <algorithm>
+
 #include "kernel/core/kernel_guards.h"
 #include "kernel/core/kernel_reset.h"
 #include "kernel/core/kernel_status.h"
@@ -20,6 +22,17 @@ bool AnyDistanceControl(const NodeConfiguration& nodes) {
     if (node != nullptr && node->can->regulatorActive != 0) return true;
   }
   return false;
+}
+
+// Coordinates that move interpolated drives: coordinate i moves node i.
+std::int32_t InterpolatedCoordinates(const KernelData& data) {
+  return std::min(data.coordinateCount,
+                  static_cast<std::int32_t>(data.nodeConfiguration.interpolatedNodeCount));
+}
+
+bool QueueFull(const KernelData& data) {
+  const motion::SegmentQueue& queue = data.motionRuntime.path.queue;
+  return queue.capacity <= queue.count;
 }
 
 }  // namespace
@@ -88,6 +101,20 @@ StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
                          common::kKernelDistanceControlActive);
     case MotionGuard::NoVelocityOutput:
       return RefusedWhen(s.velocityOutputActive != 0, common::kKernelVelPropOutputAlreadyActive);
+    case MotionGuard::HasInterpolatedAxis:
+      return RefusedWhen(InterpolatedCoordinates(data) < 1, common::kKernelMovementDataInvalid);
+    case MotionGuard::HasInterpolatedPair:
+      return RefusedWhen(InterpolatedCoordinates(data) < 2, common::kKernelMovementDataInvalid);
+    case MotionGuard::QueueOpenForMove:
+      if (s.pathMode != 0) return RefusedWhen(QueueFull(data), common::kKernelPathBufferError);
+      if (s.motionActive != 0) return common::kKernelSegmentMotionAlreadyActive;
+      return RefusedWhen(s.pathStarted != 0, common::kKernelPathModeError);
+    case MotionGuard::QueueHasRoom:
+      return RefusedWhen(QueueFull(data), common::kKernelPathBufferError);
+    case MotionGuard::PathModeForTransfer:
+      if (s.pathMode != 0) return common::kKernelSuccess;
+      return s.motionActive != 0 ? common::kKernelSegmentMotionAlreadyActive
+                                 : common::kKernelPathModeError;
   }
   return common::kKernelSuccess;
 }

@@ -38,6 +38,16 @@ enum class MotionGuard {
   NoHandwheelEvaluation,   // `handwheelInitialised`: kKernelHandwheelAlreadyInitialized
   NoDistanceControl,       // a drive holds its distance itself: kKernelDistanceControlActive
   NoVelocityOutput,        // kKernelVelPropOutputAlreadyActive
+  HasInterpolatedAxis,     // no interpolated coordinate: kKernelMovementDataInvalid
+  HasInterpolatedPair,     // fewer than two: the same
+  // Path mode on: room in the segment queue, else kKernelPathBufferError.
+  // Off: no single move running (kKernelSegmentMotionAlreadyActive) and no
+  // path started (kKernelPathModeError).
+  QueueOpenForMove,
+  QueueHasRoom,  // queue full: kKernelPathBufferError
+  // Path mode off: kKernelSegmentMotionAlreadyActive while a move runs,
+  // else kKernelPathModeError.
+  PathModeForTransfer,
 };
 
 // The checks every path command makes after the CNC initialisation and the

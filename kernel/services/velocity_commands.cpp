@@ -33,8 +33,8 @@ constexpr MotionGuard kHomedGuards[] = {MotionGuard::NodesHomed};
 // The six velocities in payload order: process, teach-in and rapid, each
 // linear then rotary.
 std::array<double*, kProgrammedVelocities> ProgrammedVelocities(motion::PathMotion& path) {
-  return {&path.linearProcessVelocity, &path.rotaryProcessVelocity, &path.linearTeachVelocity,
-          &path.rotaryTeachVelocity,   &path.linearRapidVelocity,   &path.rotaryRapidVelocity};
+  return {&path.linearProcessVelocity, &path.rotaryProcessVelocity, &path.linearTeachInVelocity,
+          &path.rotaryTeachInVelocity,   &path.linearRapidVelocity,   &path.rotaryRapidVelocity};
 }
 
 struct CurrentVelocity {

@@ -35,8 +35,8 @@ TEST(VelocityCommands, SixVelocitiesGoInAndComeBackInTheirOrder) {
   const motion::PathMotion& path = k.data().motionRuntime.path;
   EXPECT_EQ(path.linearProcessVelocity, 1000.0);
   EXPECT_EQ(path.rotaryProcessVelocity, 2000.0);
-  EXPECT_EQ(path.linearTeachVelocity, 3000.0);
-  EXPECT_EQ(path.rotaryTeachVelocity, 4000.0);
+  EXPECT_EQ(path.linearTeachInVelocity, 3000.0);
+  EXPECT_EQ(path.rotaryTeachInVelocity, 4000.0);
   EXPECT_EQ(path.linearRapidVelocity, 5000.0);
   EXPECT_EQ(path.rotaryRapidVelocity, 6000.0);
   FillPayload(k);

@@ -101,7 +101,8 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
-      {108, common::kKernelWrongFunctionNumber},
+      {46, common::kKernelWrongFunctionNumber},
+      {70, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
       {4, common::kKernelDriverMissing},
@@ -123,6 +124,9 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {34, common::kKernelCncNotInitialized},
       {82, common::kKernelCncNotInitialized},
       {150, common::kKernelCncNotInitialized},
+      {36, common::kKernelCncNotInitialized},
+      {52, common::kKernelCncNotInitialized},
+      {108, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.
       {13, common::kKernelSuccess},
   };

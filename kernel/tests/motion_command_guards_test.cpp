@@ -34,7 +34,15 @@ struct GuardCase {
   std::function<void(KernelData&)> spoil;
   StatusCode refusal;
   std::function<void(KernelData&)> allow = nullptr;  // applied after `spoil`: passes again
+  // The ready kernel already passes the guard.
+  bool readyPasses = true;
 };
+
+void FillQueue(KernelData& d) {
+  d.motionRuntime.path.queue.capacity = 2;
+  d.motionRuntime.path.queue.count = 2;
+}
+void MakeRoom(KernelData& d) { d.motionRuntime.path.queue.count = 1; }
 
 const GuardCase kGuardCases[] = {
     {"Cycle", MotionGuard::CycleRunning, [](KernelData& d) { d.state.cycleRunning = 0; },
@@ -107,6 +115,36 @@ const GuardCase kGuardCases[] = {
     {"VelocityOutput", MotionGuard::NoVelocityOutput,
      [](KernelData& d) { d.state.velocityOutputActive = 1; },
      common::kKernelVelPropOutputAlreadyActive},
+    {"NoInterpolatedAxis", MotionGuard::HasInterpolatedAxis,
+     [](KernelData& d) { d.coordinateCount = 2; }, common::kKernelMovementDataInvalid,
+     [](KernelData& d) { d.nodeConfiguration.interpolatedNodeCount = 1; }, false},
+    {"OneInterpolatedAxisIsNoPair", MotionGuard::HasInterpolatedPair,
+     [](KernelData& d) {
+       d.coordinateCount = 1;
+       d.nodeConfiguration.interpolatedNodeCount = 2;
+     },
+     common::kKernelMovementDataInvalid, [](KernelData& d) { d.coordinateCount = 2; }, false},
+    {"FullQueueInPathMode", MotionGuard::QueueOpenForMove,
+     [](KernelData& d) {
+       d.state.pathMode = 1;
+       FillQueue(d);
+     },
+     common::kKernelPathBufferError, MakeRoom},
+    {"SingleMoveRunning", MotionGuard::QueueOpenForMove,
+     [](KernelData& d) { d.state.motionActive = 1; }, common::kKernelSegmentMotionAlreadyActive,
+     [](KernelData& d) {
+       d.state.pathMode = 1;
+       d.motionRuntime.path.queue.capacity = 1;
+     }},
+    {"StartedWithoutPathMode", MotionGuard::QueueOpenForMove,
+     [](KernelData& d) { d.state.pathStarted = 1; }, common::kKernelPathModeError},
+    {"QueueFull", MotionGuard::QueueHasRoom, FillQueue, common::kKernelPathBufferError, MakeRoom,
+     false},
+    {"TransferWhileSingleMove", MotionGuard::PathModeForTransfer,
+     [](KernelData& d) { d.state.motionActive = 1; }, common::kKernelSegmentMotionAlreadyActive,
+     [](KernelData& d) { d.state.pathMode = 1; }, false},
+    {"TransferWithoutPathMode", MotionGuard::PathModeForTransfer, [](KernelData&) {},
+     common::kKernelPathModeError, [](KernelData& d) { d.state.pathMode = 1; }, false},
 };
 
 class MotionGuardTest : public testing::TestWithParam<GuardCase> {};
@@ -114,7 +152,7 @@ class MotionGuardTest : public testing::TestWithParam<GuardCase> {};
 TEST_P(MotionGuardTest, RefusesItsOwnConditionOnly) {
   const GuardCase& c = GetParam();
   ReadyKernel kernel;
-  if (c.guard != MotionGuard::PathModeOn && c.guard != MotionGuard::MoveOutOn) {
+  if (c.guard != MotionGuard::PathModeOn && c.guard != MotionGuard::MoveOutOn && c.readyPasses) {
     ASSERT_EQ(CheckMotionGuard(*kernel.data, c.guard), common::kKernelSuccess);
   }
   c.spoil(*kernel.data);

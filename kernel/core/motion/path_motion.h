@@ -36,12 +36,12 @@ struct PathMotion {
   // The last path velocity the interpolation asked the ramp for, units/s.
   double requestedVelocity = 0.0;
   double programmedVelocity = 0.0;     // units/s
-  double linearProcessVelocity = 0.0;  // units/s, or the move-time marker
-  double rotaryProcessVelocity = 0.0;  // units/s, or a move time in us
-  double linearTeachVelocity = 0.0;    // units/s
-  double rotaryTeachVelocity = 0.0;    // units/s
+  double linearTeachInVelocity = 0.0;  // units/s
+  double rotaryTeachInVelocity = 0.0;  // units/s
   double linearRapidVelocity = 0.0;    // units/s
   double rotaryRapidVelocity = 0.0;    // units/s
+  double linearProcessVelocity = 0.0;  // units/s, or the move-time marker
+  double rotaryProcessVelocity = 0.0;  // units/s, or a move time in us
   double override = 1.0;
   double maxOverride = 1.0;
   // Countdowns of the end of a motion, ms.
