@@ -46,6 +46,8 @@ common::StatusCode LeaveLimitSwitches(std::uint32_t axisMask) {
   if (Link().popupMenuActive != 0) ShowLibraryMessage("Linkora", kPowerUpHint);
   os::Sleep(kMoveOutModeSettleMs);
   const auto movedOut = request.Send(CommandCode::HwlsMoveOut, OneWordPayload(axisMask).Bytes());
+  // A kernel that is gone switches nothing off.
+  if (movedOut == common::kLibraryKernelNotFound) return movedOut;
   const auto modeOff = request.Send(CommandCode::SetHwlsMoveOutMode, OneWordPayload(0).Bytes());
   if (modeOff != common::kLibrarySuccess) return modeOff;
   return movedOut;
