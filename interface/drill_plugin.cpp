@@ -5,9 +5,10 @@
 
 #include "platform/os/library_path.h"
 
-// The motion exports live elsewhere in this library; until they exist the
-// table hands the plug-in null entries. The references keep the default
-// visibility so that they never narrow the exports' own.
+// The motion exports live in the shared library's export files; where the
+// core is linked without them (its unit tests) the table hands the plug-in
+// null entries. The references keep the default visibility so that they
+// never narrow the exports' own.
 extern "C" {
 __attribute__((weak, visibility("default"))) void mctl_SetVelocity();
 __attribute__((weak, visibility("default"))) void mctl_GetVelocity();

@@ -392,6 +392,51 @@ typedef struct LinkoraPdoData {
   uint32_t Mismatch; /* out: the received data differ from the expected ones */
 } LinkoraPdoData;
 
+/* Velocity record of mctl_SetVelocity and mctl_GetVelocity (32 bytes), in
+ * the units of the initialisation file's velocity keys. The two current
+ * velocities are only read. */
+typedef struct LinkoraVelocityRecord {
+  int32_t LinearProcessVel;
+  int32_t RotationProcessVel;
+  int32_t LinearFastVel;
+  int32_t RotationFastVel;
+  int32_t LinearTeachInVel;
+  int32_t RotationTeachInVel;
+  int32_t CurrentLinearVel;
+  int32_t CurrentRotationVel;
+} LinkoraVelocityRecord;
+
+/* Arc by end point of mctl_CircleAbs and mctl_CircleRel (52 bytes). Plane
+ * 0 XY, 1 XZ, 2 YZ, 3 XZ with the direction turned. */
+typedef struct LinkoraCircleRecord {
+  int32_t Plane;
+  int32_t Direction;
+  int32_t CircleValue[2];
+  int32_t EndPosition[9]; /* the first CoorNo are used */
+} LinkoraCircleRecord;
+
+/* Arc by sweep angle of mctl_HelixAbs and mctl_HelixRel (56 bytes). Plane
+ * 0 XY, 1 XZ, 2 YZ. */
+typedef struct LinkoraHelixRecord {
+  int32_t Plane;
+  int32_t Direction;
+  int32_t HelixValue[3];
+  int32_t EndPosition[9]; /* the first CoorNo are used */
+} LinkoraHelixRecord;
+
+/* Configuration record of mctl_GetConfiguration (188 bytes). */
+typedef struct LinkoraConfigurationRecord {
+  uint32_t Flags;
+  uint32_t EntryCount; /* at most 9 */
+  int32_t Entry[9][5];
+} LinkoraConfigurationRecord;
+
+/* Positions, zero points and targets travel in arrays of nine values, of
+ * which the first CoorNo (axis positions: AxisNo) are used. A coordinate
+ * of LINKORA_NO_MOVE is left as it is. */
+#define LINKORA_POSITION_ARRAY_SIZE (9 * sizeof(int32_t))
+#define LINKORA_NO_MOVE ((int32_t)0x3FFFFFFF)
+
 /* Result codes and texts. */
 LinkoraStatus mctl_GetErrorText(uint32_t code, int32_t language, char* text, uint32_t size);
 
@@ -424,6 +469,45 @@ LinkoraStatus mctl_Reset(void);
 LinkoraStatus mctl_Reference(uint32_t axisMask);
 LinkoraStatus mctl_ReferenceBreak(void);
 LinkoraStatus mctl_ChangeHomePosition(const int32_t* homeShift, uint32_t size);
+/* Velocities, override and the machine's configuration. */
+LinkoraStatus mctl_GetConfiguration(LinkoraConfigurationRecord* record, uint32_t size);
+LinkoraStatus mctl_SetVelocity(const LinkoraVelocityRecord* record, uint32_t size);
+LinkoraStatus mctl_GetVelocity(LinkoraVelocityRecord* record, uint32_t size);
+LinkoraStatus mctl_SetOverride(uint32_t percent);
+LinkoraStatus mctl_GetOverride(uint32_t* percent);
+/* Positions: actual, destination of the motion, set position, per axis. */
+LinkoraStatus mctl_GetPosition(int32_t* position, uint32_t size);
+LinkoraStatus mctl_GetDestinationPos(int32_t* position, uint32_t size);
+LinkoraStatus mctl_GetDesiredPos(int32_t* position, uint32_t size);
+LinkoraStatus mctl_GetAxisPosition(int32_t* position, uint32_t size);
+/* Moves. While the DLL path buffer is on, the feed moves, circles and
+ * helices are stored in it (0xC914000D when full) and rapid moves are
+ * refused. */
+LinkoraStatus mctl_MoveRel(const int32_t* position, uint32_t size);
+LinkoraStatus mctl_MoveAbs(const int32_t* position, uint32_t size);
+LinkoraStatus mctl_FastRel(const int32_t* position, uint32_t size);
+LinkoraStatus mctl_FastAbs(const int32_t* position, uint32_t size);
+LinkoraStatus mctl_CircleRel(const LinkoraCircleRecord* record, uint32_t size);
+LinkoraStatus mctl_CircleAbs(const LinkoraCircleRecord* record, uint32_t size);
+LinkoraStatus mctl_HelixRel(const LinkoraHelixRecord* record, uint32_t size);
+LinkoraStatus mctl_HelixAbs(const LinkoraHelixRecord* record, uint32_t size);
+/* Work zero point. */
+LinkoraStatus mctl_SetActPosWNP(void);
+LinkoraStatus mctl_SetWNPAbs(const int32_t* zeroPoint, uint32_t size);
+LinkoraStatus mctl_SetWNPRel(const int32_t* zeroPoint, uint32_t size);
+LinkoraStatus mctl_GetWNP(int32_t* zeroPoint, uint32_t size);
+LinkoraStatus mctl_ClearWNP(void);
+/* Motion state: 0 continue, 1 stop, 2 break, any other abort; returns when
+ * the motion has reached the state. Power: non-zero switches the drives
+ * on, 0 off. */
+LinkoraStatus mctl_SetMotionState(uint32_t state);
+LinkoraStatus mctl_SetPowerState(uint32_t powerOn);
+LinkoraStatus mctl_SetTeachMode(uint32_t on);
+/* Hardware limit switches: move-out mode, the move out of the axes of the
+ * mask, and both in one (mode on, move out, mode off). */
+LinkoraStatus mctl_SetHwlsMoveOutMode(uint32_t on);
+LinkoraStatus mctl_HwlsMoveOut(uint32_t axisMask);
+LinkoraStatus mctl_LeaveHWLS(uint32_t axisMask, uint32_t unused);
 
 /* Trace output. */
 LinkoraStatus mctl_InitDebugViewOutput(const LinkoraTraceFilter* filter, uint32_t size);

@@ -71,6 +71,34 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "mctl_Reference",
       "mctl_ReferenceBreak",
       "mctl_ChangeHomePosition",
+      "mctl_GetConfiguration",
+      "mctl_SetVelocity",
+      "mctl_GetVelocity",
+      "mctl_SetOverride",
+      "mctl_GetOverride",
+      "mctl_GetPosition",
+      "mctl_GetDestinationPos",
+      "mctl_GetDesiredPos",
+      "mctl_GetAxisPosition",
+      "mctl_MoveRel",
+      "mctl_MoveAbs",
+      "mctl_FastRel",
+      "mctl_FastAbs",
+      "mctl_CircleRel",
+      "mctl_CircleAbs",
+      "mctl_HelixRel",
+      "mctl_HelixAbs",
+      "mctl_SetActPosWNP",
+      "mctl_SetWNPAbs",
+      "mctl_SetWNPRel",
+      "mctl_GetWNP",
+      "mctl_ClearWNP",
+      "mctl_SetMotionState",
+      "mctl_SetPowerState",
+      "mctl_SetTeachMode",
+      "mctl_SetHwlsMoveOutMode",
+      "mctl_HwlsMoveOut",
+      "mctl_LeaveHWLS",
       "mctl_InitDebugViewOutput",
       "cpctl_GetCanInitPar",
       "cpctl_CanInitialize",
@@ -148,6 +176,12 @@ TEST(ExportsTest, ExportsNeedingTheChannelRefuseBeforeInitialisation) {
   EXPECT_EQ(mctl_GetAxisStatus(7, &axis, sizeof axis), 0x09140000u);
   EXPECT_EQ(axis.Ready, 0u);
   EXPECT_EQ(axis.Flags2, 0u);
+  const int32_t target[9] = {};
+  EXPECT_EQ(mctl_MoveAbs(target, LINKORA_POSITION_ARRAY_SIZE), 0xC9140002u);
+  int32_t positions[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
+  EXPECT_EQ(mctl_GetPosition(positions, LINKORA_POSITION_ARRAY_SIZE), 0xC9140002u);
+  EXPECT_EQ(positions[0], 7) << "nothing is written without an answer";
+  EXPECT_EQ(mctl_SetMotionState(1), 0xC9140002u);
   EXPECT_EQ(mctl_Exit(), 0x09140000u);
   EXPECT_EQ(mctl_specfct_CanExit(), 0x09140000u);
   EXPECT_EQ(mctl_Setup(), 0x09140000u);

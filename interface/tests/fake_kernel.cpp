@@ -22,6 +22,15 @@
 //                             each) are appended to; code 49 answers 8 data bytes
 //                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
 //                             0x7FF is answered 0xC9130008 with length 5 and mismatch 1
+// VANTOR_FAKE_KERNEL_MOTION_LOG    file that the motion commands (17 to 46) are appended to:
+//                                  the code (u32) and the first 128 payload bytes. The
+//                                  payload is zeroed after that (and after the CNC
+//                                  initialisation), so without a scripted answer the next
+//                                  entry shows only what its request wrote
+// VANTOR_FAKE_KERNEL_MOTION_ANSWER file whose bytes answer the motion commands from P+0
+// VANTOR_FAKE_KERNEL_MOTION_RESULTS file of lines "<code> <hex result>": the results that
+//                                  motion commands are answered with, in order, one line
+//                                  each; a code without a line left is answered with success
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +38,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/cnc_init_record.h"
@@ -120,6 +130,60 @@ common::StatusCode ServePdoCommand(std::uint32_t code, common::CommunicationBloc
   }
   return common::kKernelSuccess;
 }
+
+constexpr std::size_t kLoggedMotionPayload = 128;
+// Room for the longest scripted answer; zeroed after every motion command.
+constexpr std::size_t kMotionAnswerRoom = 512;
+
+void ClearMotionPayload(common::CommunicationBlockView block) {
+  block.Fill(cb::kPayloadOffset, kMotionAnswerRoom, 0);
+}
+
+// The first result still scripted for `code`; the line is used up.
+std::optional<common::StatusCode> TakeScriptedMotionResult(std::uint32_t code) {
+  const char* path = std::getenv("VANTOR_FAKE_KERNEL_MOTION_RESULTS");
+  if (path == nullptr) return std::nullopt;
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return std::nullopt;
+  std::vector<std::pair<unsigned int, unsigned int>> lines;
+  unsigned int lineCode = 0;
+  unsigned int result = 0;
+  while (std::fscanf(file, "%u %x", &lineCode, &result) == 2) lines.emplace_back(lineCode, result);
+  std::fclose(file);
+  const auto found = std::find_if(lines.begin(), lines.end(),
+                                  [&](const auto& line) { return line.first == code; });
+  if (found == lines.end()) return std::nullopt;
+  const common::StatusCode scripted = found->second;
+  lines.erase(found);
+  if (std::FILE* out = std::fopen(path, "w")) {
+    for (const auto& [c, r] : lines) std::fprintf(out, "%u %X\n", c, r);
+    std::fclose(out);
+  }
+  return scripted;
+}
+
+// Logs the request as the library wrote it, then answers it as scripted.
+common::StatusCode ServeMotionCommand(std::uint32_t code, common::CommunicationBlockView block) {
+  const auto payload = block.MutableBytes().subspan(cb::kPayloadOffset, kMotionAnswerRoom);
+  if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_MOTION_LOG")) {
+    if (std::FILE* file = std::fopen(path, "ab")) {
+      std::fwrite(&code, sizeof code, 1, file);
+      std::fwrite(payload.data(), 1, kLoggedMotionPayload, file);
+      std::fclose(file);
+    }
+  }
+  ClearMotionPayload(block);
+  if (const char* path = std::getenv("VANTOR_FAKE_KERNEL_MOTION_ANSWER")) {
+    if (std::FILE* file = std::fopen(path, "rb")) {
+      const std::size_t length = std::fread(payload.data(), 1, payload.size(), file);
+      static_cast<void>(length);
+      std::fclose(file);
+    }
+  }
+  return TakeScriptedMotionResult(code).value_or(common::kKernelSuccess);
+}
+
+bool IsMotionCommand(std::uint32_t code) { return code >= 17 && code <= 46; }
 
 void LogCommand(std::uint32_t code) {
   const char* path = std::getenv("VANTOR_FAKE_KERNEL_LOG");
@@ -227,6 +291,8 @@ int main(int argc, char** argv) {
         break;
       case 12:
         SaveCncPayload(block);
+        // The first motion command finds a clean payload.
+        ClearMotionPayload(block);
         cncMode = true;
         break;
       case 13:
@@ -275,7 +341,11 @@ int main(int argc, char** argv) {
         block.CopyOut(cb::kPayloadOffset, startRecord.MutableBytes());
         break;
       default:
-        result = common::kKernelWrongFunctionNumber;
+        if (IsMotionCommand(code)) {
+          result = cncMode ? ServeMotionCommand(code, block) : common::kKernelCncNotInitialized;
+        } else {
+          result = common::kKernelWrongFunctionNumber;
+        }
         break;
     }
     block.Set(cb::kResult, result);
