@@ -20,6 +20,7 @@
 //                             each) are appended to; code 49 answers 8 data bytes
 //                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
 //                             0x7FF is answered 0xC9130008 with length 5 and mismatch 1
+// The path commands and their variables: fake_kernel_path.h.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,7 @@
 #include "common/kernel_link_records.h"
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
+#include "interface/tests/fake_kernel_path.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/process.h"
 #include "platform/os/timing.h"
@@ -183,6 +185,7 @@ int main(int argc, char** argv) {
   startRecord.Set(common::can_start_record::kKernelModus, static_cast<std::uint8_t>(*channel));
 
   bool cncMode = false;
+  fake_kernel::FakePath path;
   for (;;) {
     const auto woke = os::WaitForAny({&standardReady, &sdoReady}, 60000);
     if (woke.kind != os::WaitKind::Signalled) return 3;
@@ -225,6 +228,7 @@ int main(int argc, char** argv) {
         break;
       case 12:
         SaveCncPayload(block);
+        path.AttachBuffer(*channel);
         cncMode = true;
         break;
       case 13:
@@ -272,7 +276,9 @@ int main(int argc, char** argv) {
         block.CopyOut(cb::kPayloadOffset, startRecord.MutableBytes());
         break;
       default:
-        result = common::kKernelWrongFunctionNumber;
+        result = fake_kernel::FakePath::Serves(code) && cncMode
+                     ? path.Serve(code, block)
+                     : common::kKernelWrongFunctionNumber;
         break;
     }
     block.Set(cb::kResult, result);
