@@ -169,6 +169,8 @@ inline constexpr StatusCode kLibraryWatchNotFound = 0xC914000A;
 inline constexpr StatusCode kLibraryCncNotInitialized = 0xC914000B;
 inline constexpr StatusCode kLibraryCncAlreadyInitialized = 0xC914000C;
 inline constexpr StatusCode kLibraryDllPathBufferActive = 0xC914000D;
+// The same code from an append to a DLL path buffer that holds no more.
+inline constexpr StatusCode kLibraryPathBufferFull = kLibraryDllPathBufferActive;
 inline constexpr StatusCode kLibraryRecordSizeMismatch = 0xC914000E;  // "Wrong software-version!"
 inline constexpr StatusCode kLibraryBufferTooSmall = 0xC914000F;
 inline constexpr std::uint32_t kLibraryHighestNumber = 0x0F;

@@ -2,6 +2,7 @@
 
 #include "common/path_buffer.h"
 #include "interface/channel_access.h"
+#include "interface/dll_path_buffer.h"
 #include "platform/os/wait.h"
 
 namespace vantor::interface {
@@ -14,13 +15,6 @@ namespace {
 
 std::string_view PathBufferName(common::Channel channel) {
   return common::ChannelObjectName(channel, common::ChannelObject::PathBufferMapping);
-}
-
-// The path-buffer header, or nothing when the mapping is too short for it.
-std::optional<common::PathBufferHeaderView> PathBufferHeader(const os::Mapping& mapping) {
-  if (!mapping.valid()) return std::nullopt;
-  return common::PathBufferHeaderView::Over(
-      std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(mapping.data()), mapping.size()));
 }
 
 // Holds the SDO area's mutex beside the standard one.

@@ -1,6 +1,5 @@
-// Movement records written into the channel's shared path buffer instead of
-// being sent, while the buffer is on. Called with the channel's standard
-// area held.
+// Path moves while the DLL path buffer is on: stored in the channel's shared
+// path buffer instead of being sent.
 #pragma once
 
 #include <cstddef>

@@ -437,6 +437,27 @@ typedef struct LinkoraConfigurationRecord {
 #define LINKORA_POSITION_ARRAY_SIZE (9 * sizeof(int32_t))
 #define LINKORA_NO_MOVE ((int32_t)0x3FFFFFFF)
 
+/* The kernel's path state of mctl_cp_GetBufferStatus (36 bytes). */
+typedef struct LinkoraPathBufferStatus {
+  uint32_t Flags;           /* bit 0 path mode on, bit 1 path started */
+  uint32_t PathBusy;        /* 1 while path mode is on or the path is started */
+  uint32_t MaxBuffer;       /* capacity of the kernel's segment queue */
+  uint32_t SegmentCount;    /* segments queued */
+  uint32_t FreeBuffer;      /* MaxBuffer - SegmentCount, never below 0 */
+  uint32_t ActiveSegmentNo; /* always 0 */
+  uint32_t PathEnable;      /* 1 while path mode is on */
+  uint32_t PathActive;      /* as PathBusy */
+  uint32_t Reserved32;      /* always 0 */
+} LinkoraPathBufferStatus;
+
+/* The DLL path buffer of mctl_cp_GetDllPathBufferStatus (16 bytes). */
+typedef struct LinkoraDllPathBufferStatus {
+  uint32_t Enabled;
+  uint32_t Capacity; /* records */
+  uint32_t Count;    /* records stored */
+  uint32_t Free;     /* Capacity - Count */
+} LinkoraDllPathBufferStatus;
+
 /* Result codes and texts. */
 LinkoraStatus mctl_GetErrorText(uint32_t code, int32_t language, char* text, uint32_t size);
 
@@ -508,6 +529,36 @@ LinkoraStatus mctl_SetTeachMode(uint32_t on);
 LinkoraStatus mctl_SetHwlsMoveOutMode(uint32_t on);
 LinkoraStatus mctl_HwlsMoveOut(uint32_t axisMask);
 LinkoraStatus mctl_LeaveHWLS(uint32_t axisMask, uint32_t unused);
+
+/* Continuous path. All need CNC mode (0xC914000B). The argument of the
+ * switches is not used. Path moves, mctl_cp_SetVelocity and
+ * mctl_cp_EventToSet are stored in the channel's DLL path buffer while it
+ * is on (0xC914000D when it is full) and reach the kernel with
+ * mctl_cp_TransferDllPathBuffer, which takes as many records as the
+ * kernel's queue has room for and keeps the rest in order for the next
+ * call (0xC9130022 with record number 0: start the path, transfer again
+ * later; with a record number: that record was refused and the buffer is
+ * emptied). mctl_cp_EnablePath and mctl_cp_DisablePath are refused while
+ * the DLL path buffer is on, mctl_cp_EndPath while it holds records.
+ *
+ * mctl_cp_SetVelocity takes the eight-word velocity record (32 bytes:
+ * linear and rotation processing velocity, rapid velocity, teach-in
+ * velocity, two current velocities); the path takes the processing pair.
+ * mctl_cp_EventToSet names a manual-reset event (at most 260 bytes are
+ * used) that the kernel sets when the path reaches it; applications wait
+ * for it with vantor_events.h. */
+LinkoraStatus mctl_cp_EnablePath(uint32_t unused);
+LinkoraStatus mctl_cp_DisablePath(uint32_t unused);
+LinkoraStatus mctl_cp_StartPath(uint32_t unused);
+LinkoraStatus mctl_cp_EndPath(uint32_t unused);
+LinkoraStatus mctl_cp_SetBufferSize(int32_t size);
+LinkoraStatus mctl_cp_GetBufferStatus(LinkoraPathBufferStatus* record, uint32_t size);
+LinkoraStatus mctl_cp_SetVelocity(const int32_t* velocity, uint32_t size);
+LinkoraStatus mctl_cp_EventToSet(const char* eventName);
+LinkoraStatus mctl_cp_EnableDllPathBuffer(uint32_t unused);
+LinkoraStatus mctl_cp_DisableDllPathBuffer(uint32_t unused);
+LinkoraStatus mctl_cp_TransferDllPathBuffer(uint32_t* recordNumber);
+LinkoraStatus mctl_cp_GetDllPathBufferStatus(LinkoraDllPathBufferStatus* record, uint32_t size);
 
 /* Trace output. */
 LinkoraStatus mctl_InitDebugViewOutput(const LinkoraTraceFilter* filter, uint32_t size);

@@ -8,5 +8,6 @@ size_t LinkoraCRecordSize(void);
 size_t LinkoraCRecordSize(void) {
   return sizeof(LinkoraCanInitRecord) + LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
          sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
-         sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus);
+         sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus) +
+         sizeof(LinkoraPathBufferStatus) + sizeof(LinkoraDllPathBufferStatus);
 }

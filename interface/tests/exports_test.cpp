@@ -100,6 +100,18 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "mctl_HwlsMoveOut",
       "mctl_LeaveHWLS",
       "mctl_InitDebugViewOutput",
+      "mctl_cp_EnablePath",
+      "mctl_cp_DisablePath",
+      "mctl_cp_StartPath",
+      "mctl_cp_EndPath",
+      "mctl_cp_SetBufferSize",
+      "mctl_cp_GetBufferStatus",
+      "mctl_cp_SetVelocity",
+      "mctl_cp_EventToSet",
+      "mctl_cp_EnableDllPathBuffer",
+      "mctl_cp_DisableDllPathBuffer",
+      "mctl_cp_TransferDllPathBuffer",
+      "mctl_cp_GetDllPathBufferStatus",
       "cpctl_GetCanInitPar",
       "cpctl_CanInitialize",
       "cpctl_Initialize",
@@ -158,6 +170,10 @@ TEST(ExportsTest, ExportsNeedingTheChannelRefuseBeforeInitialisation) {
   EXPECT_EQ(pdo.Mismatch, 0u);
   EXPECT_EQ(cpctl_ClearPdo(0x214), 0xC9140002u);
   EXPECT_EQ(mctl_specfct_CncExit(), 0xC9140002u);
+  std::uint32_t recordNumber = 5;
+  EXPECT_EQ(mctl_cp_TransferDllPathBuffer(&recordNumber), 0xC9140002u);
+  EXPECT_EQ(recordNumber, 5u);
+  EXPECT_EQ(mctl_cp_EventToSet("point"), 0xC9140002u);
   LinkoraCncInitRecord cnc{};
   EXPECT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), 0xC9140002u);
   LinkoraCompleteStatusRecord complete;
@@ -219,7 +235,8 @@ TEST(ExportsTest, CApplicationsSeeTheSameRecords) {
   EXPECT_EQ(LinkoraCRecordSize(),
             sizeof(LinkoraCanInitRecord) + LINKORA_CAN_INIT_RECORD_SHORT_SIZE +
                 sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
-                sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus));
+                sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus) +
+                sizeof(LinkoraPathBufferStatus) + sizeof(LinkoraDllPathBufferStatus));
 }
 
 TEST(ExportsTest, VersionRecordAndInfo) {

@@ -31,6 +31,7 @@
 // VANTOR_FAKE_KERNEL_MOTION_RESULTS file of lines "<code> <hex result>": the results that
 //                                  motion commands are answered with, in order, one line
 //                                  each; a code without a line left is answered with success
+// The path commands and their variables: fake_kernel_path.h.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,7 @@
 #include "common/kernel_link_records.h"
 #include "common/kernel_object_names.h"
 #include "common/status_code.h"
+#include "interface/tests/fake_kernel_path.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/process.h"
 #include "platform/os/timing.h"
@@ -249,6 +251,7 @@ int main(int argc, char** argv) {
   startRecord.Set(common::can_start_record::kKernelModus, static_cast<std::uint8_t>(*channel));
 
   bool cncMode = false;
+  fake_kernel::FakePath path;
   for (;;) {
     const auto woke = os::WaitForAny({&standardReady, &sdoReady}, 60000);
     if (woke.kind != os::WaitKind::Signalled) return 3;
@@ -293,6 +296,7 @@ int main(int argc, char** argv) {
         SaveCncPayload(block);
         // The first motion command finds a clean payload.
         ClearMotionPayload(block);
+        path.AttachBuffer(*channel);
         cncMode = true;
         break;
       case 13:
@@ -341,7 +345,9 @@ int main(int argc, char** argv) {
         block.CopyOut(cb::kPayloadOffset, startRecord.MutableBytes());
         break;
       default:
-        if (IsMotionCommand(code)) {
+        if (fake_kernel::FakePath::Serves(code)) {
+          result = cncMode ? path.Serve(code, block) : common::kKernelWrongFunctionNumber;
+        } else if (IsMotionCommand(code)) {
           result = cncMode ? ServeMotionCommand(code, block) : common::kKernelCncNotInitialized;
         } else {
           result = common::kKernelWrongFunctionNumber;
