@@ -6,6 +6,7 @@
 // the fixed part says. Offsets here are from the record's start.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -97,6 +98,20 @@ inline constexpr std::uint16_t kNodeRequestTemplateWord0Value = 2431;
 inline constexpr std::uint16_t kNodeRequestTemplateWord1Value = 39;
 inline constexpr std::uint16_t kNodeRequestTemplateWord2Value = 0x4000;
 inline constexpr std::array<std::uint8_t, 4> kNodeRequestTemplateByteValues = {11, 8, 8, 8};
+
+// Writes the fixed request templates into a record, or into a window onto
+// one in the communication block.
+template <typename Record>
+void SetFixedRequestTemplates(Record& record) {
+  record.Set(kGlobalRequestTemplateWord, kGlobalRequestTemplateWordValue);
+  record.Set(kGlobalRequestTemplateByte, kGlobalRequestTemplateByteValue);
+  record.Set(kNodeRequestTemplateWord0, kNodeRequestTemplateWord0Value);
+  record.Set(kNodeRequestTemplateWord1, kNodeRequestTemplateWord1Value);
+  record.Set(kNodeRequestTemplateWord2, kNodeRequestTemplateWord2Value);
+  auto bytes = record.MutableBytes(kNodeRequestTemplateBytes);
+  std::copy(kNodeRequestTemplateByteValues.begin(), kNodeRequestTemplateByteValues.end(),
+            bytes.begin());
+}
 
 inline constexpr int kMaxCoordinates = 8;
 inline constexpr int kMaxAxes = 8;

@@ -57,7 +57,7 @@ common::StatusCode InitializeFromFile(const char* path) {
     ExitKernelLink();
     return common::kLibraryInitFileInvalid;
   }
-  SetFixedRequestTemplates(image.record);
+  common::cnc_init_record::SetFixedRequestTemplates(image.record);
   image.record.Set(cir::kMeasureCncCheckTime, 0);
   const auto cnc = InitCncMode(image);
   if (cnc != common::kLibrarySuccess) {

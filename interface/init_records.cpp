@@ -48,15 +48,4 @@ std::optional<std::string> DeviceNameFor(std::uint8_t canInterface, std::uint8_t
   }
 }
 
-void SetFixedRequestTemplates(common::CncInitRecord& record) {
-  record.Set(cir::kGlobalRequestTemplateWord, cir::kGlobalRequestTemplateWordValue);
-  record.Set(cir::kGlobalRequestTemplateByte, cir::kGlobalRequestTemplateByteValue);
-  record.Set(cir::kNodeRequestTemplateWord0, cir::kNodeRequestTemplateWord0Value);
-  record.Set(cir::kNodeRequestTemplateWord1, cir::kNodeRequestTemplateWord1Value);
-  record.Set(cir::kNodeRequestTemplateWord2, cir::kNodeRequestTemplateWord2Value);
-  auto bytes = record.MutableBytes(cir::kNodeRequestTemplateBytes);
-  std::copy(cir::kNodeRequestTemplateByteValues.begin(), cir::kNodeRequestTemplateByteValues.end(),
-            bytes.begin());
-}
-
 }  // namespace vantor::interface

@@ -51,8 +51,4 @@ std::optional<std::vector<std::uint8_t>> PackCncInitPayload(const CncInitImage& 
 // unknown combination.
 std::optional<std::string> DeviceNameFor(std::uint8_t canInterface, std::uint8_t channel);
 
-// Writes the fixed values that the library puts into every record it reads
-// from the initialisation file.
-void SetFixedRequestTemplates(common::CncInitRecord& record);
-
 }  // namespace vantor::interface

@@ -171,7 +171,7 @@ TEST(InitFileReaderTest, CncSectionsOfTheSamplePackToTheHandBuiltImage) {
   CncInitImage image;
   ASSERT_EQ(ReadCncInitSections(kSampleFile.string(), image), common::kFileReaderSuccess)
       << ReaderMessage();
-  SetFixedRequestTemplates(image.record);
+  common::cnc_init_record::SetFixedRequestTemplates(image.record);
   const auto payload = PackCncInitPayload(image);
   ASSERT_TRUE(payload);
   const auto expected = ExpectedCncPayloadOfSample();

@@ -101,14 +101,7 @@ void KernelBusFixture::WriteRecord(const CncRecordShape& shape) {
   record.Set(ir::kResetNodeDelayTime, shape.resetNodeDelayMicroseconds);
   // The library's fixed request templates; the global one names the drive
   // object the time-stamp source sends.
-  record.Set(ir::kGlobalRequestTemplateWord, ir::kGlobalRequestTemplateWordValue);
-  record.Set(ir::kGlobalRequestTemplateByte, ir::kGlobalRequestTemplateByteValue);
-  record.Set(ir::kNodeRequestTemplateWord0, ir::kNodeRequestTemplateWord0Value);
-  record.Set(ir::kNodeRequestTemplateWord1, ir::kNodeRequestTemplateWord1Value);
-  record.Set(ir::kNodeRequestTemplateWord2, ir::kNodeRequestTemplateWord2Value);
-  const auto bytes = record.MutableBytes(ir::kNodeRequestTemplateBytes);
-  std::copy(ir::kNodeRequestTemplateByteValues.begin(), ir::kNodeRequestTemplateByteValues.end(),
-            bytes.begin());
+  ir::SetFixedRequestTemplates(record);
   std::size_t at = cb::PayloadAt(common::kCncInitRecordSize);
   auto put = [&](std::int32_t value) {
     kernel_.Block().Store<std::int32_t>(at, value);

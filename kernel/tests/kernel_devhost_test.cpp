@@ -269,6 +269,7 @@ void WriteCncInitRecord(common::CommunicationBlockView block) {
   record.Set(ir::kTeachInAmplifyMaxNoBufferedDesCoor, std::int16_t{10});
   record.Set(ir::kTeachInLookAheadDesPosiMaxNo, std::int16_t{30});
   record.Set(ir::kCanMsgMaxWaitTime, 100000.0);
+  ir::SetFixedRequestTemplates(record);
   std::size_t at = cb::PayloadAt(common::kCncInitRecordSize);
   for (std::int32_t word : {1, 0, 0, 2, 1, 3}) {
     block.Store<std::int32_t>(at, word);
@@ -523,7 +524,14 @@ TEST_F(KernelDevhostTest, TheVelocityOutputSendsItsOffsetUntilItStops) {
   auto pathBuffer = os::Mapping::CreateOrOpen(
       common::ChannelObjectName(Channel::CanOne, common::ChannelObject::PathBufferMapping), 8192);
   ASSERT_TRUE(pathBuffer);
-  reset_test::WriteCncInitRecordWithoutNodes(block);
+  // The SYNC runs only with a drive that answers its time-stamp poll:
+  // drive 1 alone, given time to boot after the reset's NMT reset.
+  WriteCncInitRecord(block);
+  {
+    auto record = *block.MutableWindow<common::kCncInitRecordSize>(cb::kPayloadOffset);
+    record.Set(common::cnc_init_record::kAxisNo, 1);
+    record.Set(common::cnc_init_record::kResetNodeDelayTime, 200000.0);
+  }
   ASSERT_EQ(client_->Command(CommandCode::CncInitialize).result, common::kKernelSuccess);
   for (CommandCode code : codes) {
     EXPECT_EQ(client_->Command(code).result, common::kKernelResetNotDone) << static_cast<int>(code);
