@@ -5,10 +5,10 @@
 // so a run takes seconds at the drives' own speeds; their dictionaries are
 // read through the driver host's node commands, the frames from its log.
 //
-// Both tests wait for the real-time cycle to hold through a run of seconds:
-// today it ends within seconds of the homing start (the driver does not give
-// an exchange back in time), so they are switched off until it holds; run
-// them with --gtest_also_run_disabled_tests.
+// The killed caller's test is switched off: after the break the cycle's
+// drive supervision quick-stops X (controlword 0x0002) where the test looks
+// for the homing halt (0x010F); which of the two the break leaves is still
+// to be settled. Run it with --gtest_also_run_disabled_tests.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -108,7 +108,7 @@ class HomingChainTest : public ChainTest {
   os::Process user_;
 };
 
-TEST_F(HomingChainTest, DISABLED_AllAxesHomeAndTheGantryPairGoesThroughItsPhases) {
+TEST_F(HomingChainTest, AllAxesHomeAndTheGantryPairGoesThroughItsPhases) {
   const fs::path log = folder_ / "frames.log";
   StartDevhost(kHomingMachine, log.string());
   ASSERT_FALSE(HasFatalFailure());

@@ -482,6 +482,7 @@ void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexce
   if (data.state.resuming == 0) SuperviseMotionStop(data, exchange);
   MotionRuntime& runtime = data.motionRuntime;
   KernelPathSignals signals(data.nodeConfiguration);
+  signals.setPathEvent = runtime.setPathEvent;
   motion::CountDownPendingEvents(runtime.path, signals, exchange.Get(xb::kCycleMicroseconds));
   if (data.state.motionActive == 0) return;
 

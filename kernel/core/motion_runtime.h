@@ -44,6 +44,10 @@ struct NodeAxisRuntime {
 
 struct MotionRuntime {
   motion::PathMotion path;
+  // Sets the event behind a path event's handle on the cycle thread; given
+  // by whoever makes the events. Without it reached events are only
+  // retired.
+  void (*setPathEvent)(motion::PathEventHandle) noexcept = nullptr;
   std::uint32_t holdWord = 0;
   std::uint32_t halting = 0;
   std::uint32_t halted = 0;

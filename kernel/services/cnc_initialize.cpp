@@ -13,6 +13,7 @@
 #include "kernel/core/motion_runtime.h"
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/path_buffer_link.h"
+#include "kernel/services/path_events.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -243,6 +244,7 @@ common::StatusCode Initialize(Kernel& kernel) {
   data.state.cycleRunning = 1;
   data.savedConfiguration = CollectConfiguration(data);
   SetUpMotionRuntime(data);
+  data.motionRuntime.setPathEvent = SetKernelPathEvent;
   SetUpCanObjectList(kernel);
   data.state.SetCncInitialised(true);
   return common::kKernelSuccess;

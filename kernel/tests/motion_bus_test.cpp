@@ -9,8 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "kernel/core/can_object_steps.h"
 #include "kernel/core/kernel_locks.h"
@@ -18,7 +22,9 @@
 #include "kernel/core/motion/segment_preparation.h"
 #include "kernel/core/motion/segment_queue.h"
 #include "kernel/core/motion_runtime.h"
+#include "kernel/services/path_events.h"
 #include "kernel/tests/kernel_bus_fixture.h"
+#include "platform/os/wait.h"
 
 namespace vantor::kernel {
 namespace {
@@ -38,10 +44,6 @@ std::vector<BusDrive> Drives() {
   for (BusDrive& drive : drives) drive.guarding = {100, 3};
   return drives;
 }
-
-struct NoEvents final : motion::PathEventCloser {
-  void ClosePathEvent(motion::PathEventHandle) noexcept override {}
-};
 
 class MotionOnTheBusTest : public KernelBusFixture {
  protected:
@@ -72,10 +74,9 @@ class MotionOnTheBusTest : public KernelBusFixture {
 
   void TearDown() override {
     StopTheCycle();
-    NoEvents events;
     motion::PathFlags flags;
     motion::ClearSegmentQueue(kernel_.data.motionRuntime.path, flags);
-    FreeRetiredSegments(kernel_.data, events);
+    FreeRetiredSegments(kernel_.data, events_);
     KernelBusFixture::TearDown();
   }
 
@@ -133,6 +134,20 @@ class MotionOnTheBusTest : public KernelBusFixture {
     });
   }
 
+  // Queues the named event of a path behind the lines queued so far.
+  void QueueEvent(std::string_view name) {
+    UnderLock([&](KernelData& data) {
+      auto* segment = new motion::PathSegment;
+      if (!motion::PrepareEventSegment(name, *segment, events_)) {
+        delete segment;
+        ADD_FAILURE() << "event " << name << " refused";
+        return 0;
+      }
+      motion::AppendSegment(data.motionRuntime.path.queue, *segment);
+      return 0;
+    });
+  }
+
   std::int32_t PositionOf(std::uint8_t id) {
     return Models([&](sim::Machine&) { return Drive(id).ReportedPosition(); });
   }
@@ -148,6 +163,7 @@ class MotionOnTheBusTest : public KernelBusFixture {
   }
 
   CanObjectCycleSteps steps_{kernel_.data, kernel_.canObjects};
+  KernelPathEvents events_;
 };
 
 TEST_F(MotionOnTheBusTest, TheResetLeavesTheDrivesRunningAndTheSynchronisationArmed) {
@@ -179,6 +195,23 @@ TEST_F(MotionOnTheBusTest, DrivesEndAtTheTargetsOfTheQueuedLines) {
     EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u)
         << "drive " << int{id} << " was sent more set-points than its buffer holds";
   }
+}
+
+TEST_F(MotionOnTheBusTest, APathEventIsSetOnceTheDrivesHavePassedItsPoint) {
+  const std::string name = "motion-bus-event-" + std::to_string(getpid());
+  {
+    KernelDataLock lock(kernel_.data);
+    kernel_.data.motionRuntime.setPathEvent = SetKernelPathEvent;
+  }
+  QueueLines({{1000.0, 0.0}});
+  QueueEvent(name);
+  QueueLines({{2000.0, 0.0}});
+  auto event = os::Event::Open(name);
+  ASSERT_TRUE(event);
+  ASSERT_EQ(os::WaitForOne(event.value(), 60000).kind, os::WaitKind::Signalled);
+  EXPECT_GE(PositionOf(1), 990) << "set before the drive reached the first line's end";
+  EXPECT_LT(PositionOf(1), 2000) << "set only at the end of the path";
+  EXPECT_TRUE(WaitForPositions(2000, 0));
 }
 
 TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptiesTheQueue) {
