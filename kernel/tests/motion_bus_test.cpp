@@ -98,7 +98,8 @@ class MotionOnTheBusTest : public KernelBusFixture {
 
   // Queues absolute lines through the given (X, Y) points and starts the
   // motion as a move command does.
-  void QueueLines(const std::vector<std::array<double, 2>>& points) {
+  enum class Start { Now, Later };
+  void QueueLines(const std::vector<std::array<double, 2>>& points, Start start = Start::Now) {
     UnderLock([&](KernelData& data) {
       std::vector<motion::CoordinateInput> coordinates(2);
       std::vector<motion::NodeLimits> limits(2);
@@ -123,6 +124,7 @@ class MotionOnTheBusTest : public KernelBusFixture {
         }
         motion::AppendSegment(path.queue, *segment);
       }
+      if (start == Start::Later) return 0;
       // As a single move starts: the ramp at rest, the programmed velocity
       // chosen.
       path.ramp = {};
@@ -203,7 +205,8 @@ TEST_F(MotionOnTheBusTest, APathEventIsSetOnceTheDrivesHavePassedItsPoint) {
     KernelDataLock lock(kernel_.data);
     kernel_.data.motionRuntime.setPathEvent = SetKernelPathEvent;
   }
-  QueueLines({{1000.0, 0.0}});
+  // The whole path is queued before the motion starts.
+  QueueLines({{1000.0, 0.0}}, Start::Later);
   QueueEvent(name);
   QueueLines({{2000.0, 0.0}});
   auto event = os::Event::Open(name);
