@@ -24,8 +24,10 @@ common::StatusCode UnderPathLock(Kernel& kernel, Work work) {
   return work(kernel.data);
 }
 
-inline void AnswerPathCommand(Kernel& kernel, common::StatusCode result) {
+// Writes the result; the server goes on serving.
+inline AfterCommand AnswerPathCommand(Kernel& kernel, common::StatusCode result) {
   kernel.Block().Set(common::communication_block::kResult, result);
+  return AfterCommand::KeepServing;
 }
 
 }  // namespace vantor::kernel

@@ -4,8 +4,8 @@
 
 #include "kernel/core/canopen/drive_parameters.h"
 #include "kernel/core/motion/path_interpolation.h"
-#include "kernel/services/node_lock_scopes.h"
 #include "kernel/services/kernel_service_host.h"
+#include "kernel/services/node_lock_scopes.h"
 #include "kernel/services/node_results.h"
 #include "kernel/services/path_command_frame.h"
 #include "kernel/services/path_drive_switch.h"
@@ -207,24 +207,25 @@ StatusCode GetPathCoordinates(Kernel& kernel) {
   return common::kKernelSuccess;
 }
 
-AfterCommand Answered(Kernel& kernel, StatusCode result) {
-  AnswerPathCommand(kernel, result);
-  return AfterCommand::KeepServing;
-}
-
 }  // namespace
 
 AfterCommand HandleGetPathCoor(Kernel& kernel) {
-  return Answered(kernel, GetPathCoordinates(kernel));
+  return AnswerPathCommand(kernel, GetPathCoordinates(kernel));
 }
 AfterCommand HandleSetPathCoor(Kernel& kernel) {
-  return Answered(kernel, SetPathCoordinates(kernel));
+  return AnswerPathCommand(kernel, SetPathCoordinates(kernel));
 }
-AfterCommand HandleEnablePath(Kernel& kernel) { return Answered(kernel, EnablePath(kernel)); }
-AfterCommand HandleStartPath(Kernel& kernel) { return Answered(kernel, StartPath(kernel)); }
-AfterCommand HandleSetBufferSize(Kernel& kernel) { return Answered(kernel, SetBufferSize(kernel)); }
+AfterCommand HandleEnablePath(Kernel& kernel) {
+  return AnswerPathCommand(kernel, EnablePath(kernel));
+}
+AfterCommand HandleStartPath(Kernel& kernel) {
+  return AnswerPathCommand(kernel, StartPath(kernel));
+}
+AfterCommand HandleSetBufferSize(Kernel& kernel) {
+  return AnswerPathCommand(kernel, SetBufferSize(kernel));
+}
 AfterCommand HandleGetBufferStatus(Kernel& kernel) {
-  return Answered(kernel, GetBufferStatus(kernel));
+  return AnswerPathCommand(kernel, GetBufferStatus(kernel));
 }
 
 }  // namespace vantor::kernel

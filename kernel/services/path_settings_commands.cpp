@@ -62,8 +62,7 @@ StatusCode GetPlaneRotation(Kernel& kernel) {
   return UnderRotationLock(kernel, [&](KernelData& data) {
     auto block = kernel.Block();
     static_cast<void>(block.Store<std::uint32_t>(cb::PayloadAt(0), data.planeRotation.plane));
-    static_cast<void>(
-        block.Store<std::int32_t>(cb::PayloadAt(4), data.planeRotation.angleValue));
+    static_cast<void>(block.Store<std::int32_t>(cb::PayloadAt(4), data.planeRotation.angleValue));
     return common::kKernelSuccess;
   });
 }
@@ -107,24 +106,19 @@ StatusCode GetPathVelocityFactor(Kernel& kernel) {
   return common::kKernelSuccess;
 }
 
-AfterCommand Answered(Kernel& kernel, StatusCode result) {
-  AnswerPathCommand(kernel, result);
-  return AfterCommand::KeepServing;
-}
-
 }  // namespace
 
 AfterCommand HandleSetPlaneRotPar(Kernel& kernel) {
-  return Answered(kernel, SetPlaneRotation(kernel));
+  return AnswerPathCommand(kernel, SetPlaneRotation(kernel));
 }
 AfterCommand HandleGetPlaneRotPar(Kernel& kernel) {
-  return Answered(kernel, GetPlaneRotation(kernel));
+  return AnswerPathCommand(kernel, GetPlaneRotation(kernel));
 }
 AfterCommand HandleSetPathVelFac(Kernel& kernel) {
-  return Answered(kernel, SetPathVelocityFactor(kernel));
+  return AnswerPathCommand(kernel, SetPathVelocityFactor(kernel));
 }
 AfterCommand HandleGetPathVelFac(Kernel& kernel) {
-  return Answered(kernel, GetPathVelocityFactor(kernel));
+  return AnswerPathCommand(kernel, GetPathVelocityFactor(kernel));
 }
 
 }  // namespace vantor::kernel
