@@ -243,6 +243,8 @@ common::StatusCode Initialize(Kernel& kernel) {
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);
   data.state.cycleRunning = 1;
   data.savedConfiguration = CollectConfiguration(data);
+  // The drives' limits come with the first reset.
+  data.planning = {};
   SetUpMotionRuntime(data);
   data.motionRuntime.setPathEvent = SetKernelPathEvent;
   SetUpCanObjectList(kernel);

@@ -16,7 +16,9 @@
 #include "kernel/core/canopen/nmt_services.h"
 #include "kernel/core/canopen/pdo_layout.h"
 #include "kernel/core/canopen/startup_probes.h"
+#include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_reset.h"
+#include "kernel/core/planning_limits.h"
 
 namespace vantor::kernel {
 
@@ -106,7 +108,13 @@ StatusCode MapFeedback(ResetRun& run) {
 StatusCode MapTimeStampOut(ResetRun& run) {
   return canopen::MapTimeStampTpdo(run.context, kTimeStampTpdo);
 }
-StatusCode ReadDriveParameters(ResetRun& run) { return canopen::ReadDriveParameters(run.context); }
+// Planning takes the limits of whatever drives answered.
+StatusCode ReadDriveParameters(ResetRun& run) {
+  const StatusCode result = canopen::ReadDriveParameters(run.context);
+  KernelDataLock lock(run.kernel.data);
+  TakeDriveLimitsIntoPlanning(run.kernel.data);
+  return result;
+}
 StatusCode WritePositionOption(ResetRun& run) {
   return canopen::WritePositionOption(run.context, kStartUpPositionOption);
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "kernel/core/motion/segment_preparation.h"
 #include "kernel/core/motion/segment_queue.h"
 #include "kernel/core/motion_runtime.h"
+#include "kernel/core/planning_limits.h"
 #include "kernel/services/path_events.h"
 #include "kernel/tests/kernel_bus_fixture.h"
 #include "platform/os/wait.h"
@@ -102,14 +104,9 @@ class MotionOnTheBusTest : public KernelBusFixture {
   void QueueLines(const std::vector<std::array<double, 2>>& points, Start start = Start::Now) {
     UnderLock([&](KernelData& data) {
       std::vector<motion::CoordinateInput> coordinates(2);
-      std::vector<motion::NodeLimits> limits(2);
-      for (std::size_t i = 0; i < 2; ++i) {
-        coordinates[i].onPath = true;
-        limits[i].maxVelocity = 20000.0;
-        limits[i].maxAcceleration = 200000.0;
-        limits[i].maxJerk = 2000000.0;
-        limits[i].kv = 20.0;
-      }
+      for (motion::CoordinateInput& coordinate : coordinates) coordinate.onPath = true;
+      // The limits the reset took from the drives.
+      const std::span<const motion::NodeLimits> limits(data.planning.nodeLimits.data(), 2);
       const motion::PlaneRotation rotation{};
       const motion::PlanningContext context{data.motion.path, rotation, false, coordinates, limits};
       motion::PathMotion& path = data.motionRuntime.path;
@@ -175,6 +172,26 @@ TEST_F(MotionOnTheBusTest, TheResetLeavesTheDrivesRunningAndTheSynchronisationAr
     EXPECT_EQ(data.state.stopped, 0u);
     return 0;
   });
+  // Planning moves with the limits the drives gave: their maximum velocity
+  // and acceleration, a jerk reaching the full acceleration in the time the
+  // full acceleration takes to the full velocity.
+  for (std::uint8_t id : {1, 2}) {
+    const auto object = [&](std::uint16_t index) {
+      return static_cast<double>(
+          Models([&](sim::Machine&) { return DriveNode(id).Objects().Unsigned(index, 0); }));
+    };
+    const double velocity = object(0x2040);
+    const double acceleration = object(0x60C5);
+    ASSERT_GT(velocity, 0.0);
+    UnderLock([&](KernelData& data) {
+      const motion::NodeLimits& limits = data.planning.nodeLimits[id - 1u];
+      EXPECT_EQ(limits.maxVelocity, velocity) << "drive " << int{id};
+      EXPECT_EQ(limits.maxAcceleration, acceleration);
+      EXPECT_EQ(limits.maxJerk, acceleration * acceleration / velocity);
+      EXPECT_EQ(limits.kv, kAssumedPositionLoopGain);
+      return 0;
+    });
+  }
   for (std::uint8_t id : {1, 2}) {
     EXPECT_EQ(DriveState(id) & 0x6F, 0x27) << "drive " << int{id} << " operation enabled";
     EXPECT_TRUE(LoggedControlwords(id).empty()) << "drive " << int{id};
