@@ -48,6 +48,14 @@ inline std::int16_t TicksForMicroseconds(std::uint32_t microseconds) noexcept {
   return static_cast<std::int16_t>(std::min(ticks, kLargest));
 }
 
+// The driver's cycle for a start record's `InterruptCycle`: whole cycle
+// divider ticks of 512 us. The drives take one set-point per cycle, so this,
+// not the configured value, is the period the kernel plans and times with.
+inline std::uint32_t DriverCycleMicroseconds(std::uint32_t interruptCycle) noexcept {
+  return static_cast<std::uint32_t>(common::run_record::CycleMicroseconds(
+      TicksForMicroseconds(interruptCycle), kKernelTickClockDivider));
+}
+
 common::RunRecord BuildRunRecord(CanStartRecordView start) noexcept;
 
 // `\\.\` and the device name of the start record, bounded to its 20

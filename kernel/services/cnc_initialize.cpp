@@ -183,8 +183,9 @@ common::StatusCode Initialize(Kernel& kernel) {
   // A second initialisation is refused with the same code as a missing one.
   if (data.state.IsCncInitialised()) return common::kKernelCncNotInitialized;
   // A stopped cycle is answered before anything divides by its time.
-  const std::uint32_t cycleMicroseconds = kernel.settings.hardware.Get(hw::kInterruptCycle);
-  if (cycleMicroseconds == 0 || !CycleRuns(kernel)) return kCycleNotRunning;
+  const std::uint32_t interruptCycle = kernel.settings.hardware.Get(hw::kInterruptCycle);
+  if (interruptCycle == 0 || !CycleRuns(kernel)) return kCycleNotRunning;
+  const std::uint32_t cycleMicroseconds = DriverCycleMicroseconds(interruptCycle);
 
   // The record is read from a private copy, so that what was checked is
   // what is built even while the application writes the block.
@@ -236,8 +237,8 @@ common::StatusCode Initialize(Kernel& kernel) {
   ConfigureExternalAxes(c.handlingAxes, c.handlingAxisCount, data.externalAxes);
   data.handwheel = c.handwheel;
   data.driveWorkingValues = c.drive;
-  data.driveWorkingValues.cycleDivider = static_cast<std::uint32_t>(
-      std::max<std::int16_t>(1, TicksForMicroseconds(cycleMicroseconds)));
+  data.driveWorkingValues.cycleDivider =
+      static_cast<std::uint32_t>(std::max<std::int16_t>(1, TicksForMicroseconds(interruptCycle)));
   data.state.syncRunning = 0;
 
   if (!CycleRuns(kernel)) return Fail(kernel, kCycleNotRunning);

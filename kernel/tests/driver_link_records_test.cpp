@@ -79,5 +79,14 @@ TEST(StartRecordTest, TicksRoundDownAfterAddingOne) {
   EXPECT_EQ(TicksForMicroseconds(0xFFFFFFFFu), 32767);
 }
 
+// The cycle the driver runs (and the drives play set-points at) is whole
+// ticks, longer than the configured value.
+TEST(StartRecordTest, TheDriversCycleIsItsWholeTicksOf512Microseconds) {
+  EXPECT_EQ(DriverCycleMicroseconds(2000), 2048u);
+  EXPECT_EQ(DriverCycleMicroseconds(2048), 2560u);
+  EXPECT_EQ(DriverCycleMicroseconds(3000), 3072u);
+  EXPECT_EQ(DriverCycleMicroseconds(0xFFFFFFFFu), 32767u * 512u);
+}
+
 }  // namespace
 }  // namespace vantor::kernel

@@ -28,7 +28,8 @@ const bool kOwnNamespace = [] {
   return setenv("VANTOR_NAMESPACE", name.c_str(), 1) == 0;
 }();
 
-constexpr std::uint32_t kBusCycle = 2000;
+// The driver runs N = 5 ticks of 512 us: 2560 us.
+constexpr std::uint32_t kBusCycle = 2048;
 // About a second of the bus's time.
 constexpr int kExchangeAnswerCycles = 400;
 // Words per coordinate entry and per node entry of the record's lists.
