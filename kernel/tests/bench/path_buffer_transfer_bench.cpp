@@ -1,7 +1,9 @@
 // Code 52 taking a full shared path buffer into an empty queue of the same
 // size: records per second, and the longest the cycle waits for the kernel
 // data lock meanwhile (a thread that takes and gives back the lock as the
-// cycle does, every 100 us).
+// cycle does, every 100 us). The thread's longest oversleep of its own
+// 100 us pause is printed beside it: on a loaded machine the wait includes
+// that much of the scheduler's delay.
 //
 // Usage: kernel_path_buffer_transfer_bench [records]
 //
