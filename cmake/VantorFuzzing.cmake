@@ -108,6 +108,10 @@ function(vantor_add_fuzzer)
     cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE relative)
     string(REGEX REPLACE "[/.]" "_" stem "${relative}")
     set(object ${object_dir}/${stem}.o)
+    # Named from the top build folder, where the compiler runs: the name the
+    # dependency file gives the object is then the one the build knows.
+    cmake_path(RELATIVE_PATH object BASE_DIRECTORY ${PROJECT_BINARY_DIR}
+               OUTPUT_VARIABLE object_name)
     # The target's own source sees every folder and its definitions.
     if(source STREQUAL ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SOURCE})
       set(own_defines ${defines})
@@ -118,15 +122,22 @@ function(vantor_add_fuzzer)
       list(REMOVE_DUPLICATES own_includes)
       list(TRANSFORM own_includes PREPEND -I)
     endif()
+    # Where ccache's base folder shortens the paths, the dependency file
+    # names the files read relative to the top build folder: it is read as
+    # written, not relative to this directory's build folder, or its files
+    # are never found and every build compiles the object again.
+    cmake_policy(PUSH)
+    cmake_policy(SET CMP0116 OLD)
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
-      COMMAND ${VANTOR_FUZZ_COMPILER} ${flags} ${own_includes} ${own_defines} -MD -MF ${object}.d -c ${source} -o ${object}
+      COMMAND ${VANTOR_FUZZ_COMPILER} ${flags} ${own_includes} ${own_defines} -MD -MF ${object}.d -c ${source} -o ${object_name}
       DEPENDS ${source}
       DEPFILE ${object}.d
       WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
       COMMENT "Fuzz object ${relative} (${ARG_NAME})"
       VERBATIM)
+    cmake_policy(POP)
     list(APPEND objects ${object})
   endforeach()
   add_custom_command(

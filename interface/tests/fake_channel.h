@@ -1,7 +1,7 @@
 // A channel served by the scripted kernel: the library initialised on
 // channel CanOne in a namespace of the test's own, the kernel's logs and
-// scripts in a folder of its own, and the shared memory the test looks
-// into.
+// scripts in a folder of its own (each script acts only while its file
+// exists), and the shared memory the test looks into.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,11 @@ class FakeChannelTest : public ::testing::Test {
     ::setenv("VANTOR_FAKE_KERNEL_MOTION_LOG", Path("motion").c_str(), 1);
     ::setenv("VANTOR_FAKE_KERNEL_MOTION_ANSWER", Path("answer").c_str(), 1);
     ::setenv("VANTOR_FAKE_KERNEL_MOTION_RESULTS", Path("results").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_STATUS_FILE", Path("status").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_STATUS_RESULT", Path("status-result").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_RESET_RESULT", Path("reset-result").c_str(), 1);
+    ::setenv("VANTOR_FAKE_KERNEL_PATH_FILE", Path("path").c_str(), 1);
+    SetUpFakeKernel();
 
     hardware_.CanInterface = 2;
     hardware_.KernelModus = 1;
@@ -83,17 +89,27 @@ class FakeChannelTest : public ::testing::Test {
     std::filesystem::remove_all(folder_);
   }
 
+  // Settings of the scripted kernel beyond its files, made before the
+  // channel starts.
+  virtual void SetUpFakeKernel() {}
+
   std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
+  // Axes 1, 2, ... without slaves.
   void EnterCncMode(std::uint32_t coordinates, std::uint32_t axes, std::uint32_t pathBuffer) {
-    std::vector<LinkoraCoordinateEntry> coordinateList(coordinates, {1, 1, 0, 0, 1000.0, -1000.0});
     std::vector<LinkoraAxisEntry> axisList(axes);
     for (std::uint32_t i = 0; i < axes; ++i) axisList[i] = {i + 1, 0, 0};
+    EnterCncMode(coordinates, axisList, pathBuffer);
+  }
+  void EnterCncMode(std::uint32_t coordinates, std::span<const LinkoraAxisEntry> axes,
+                    std::uint32_t pathBuffer) {
+    std::vector<LinkoraCoordinateEntry> coordinateList(coordinates, {1, 1, 0, 0, 1000.0, -1000.0});
+    std::vector<LinkoraAxisEntry> axisList(axes.begin(), axes.end());
     LinkoraCncInitRecord cnc{};
     cnc.CncKernelShared = 1;
     cnc.DllPathPufVecMaxNo = pathBuffer;
     cnc.CoorNo = static_cast<std::int32_t>(coordinates);
-    cnc.AxisNo = static_cast<std::int32_t>(axes);
+    cnc.AxisNo = static_cast<std::int32_t>(axes.size());
     cnc.CoordinateList = coordinateList.data();
     cnc.AxisList = axisList.data();
     ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);

@@ -2,10 +2,10 @@
 // kernel, what the DLL path buffer holds byte for byte, and the hand-over
 // of a program larger than both the buffer and the kernel's queue.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +17,7 @@
 
 #include "common/kernel_object_names.h"
 #include "interface/include/linkora.h"
+#include "interface/tests/fake_channel.h"
 #include "platform/os/named_objects.h"
 
 // Found by the checks through the records' own (global) namespace.
@@ -35,13 +36,8 @@ static void PrintTo(const LinkoraDllPathBufferStatus& s, std::ostream* out) {
   *out << "{" << s.Enabled << " " << s.Capacity << " " << s.Count << " " << s.Free << "}";
 }
 
+namespace linkora_test {
 namespace {
-
-namespace os = vantor::os;
-namespace common = vantor::common;
-
-const std::string kFakeKernel = VANTOR_FAKE_KERNEL;
-const std::string kVigilo = std::string(VANTOR_PROGRAM_FOLDER) + "/Vigilo";
 
 constexpr std::uint32_t kDllCapacity = 5;  // records of the DLL path buffer
 constexpr std::uint32_t kTakeLimit = 3;    // records the kernel takes per hand-over
@@ -97,65 +93,23 @@ std::vector<PathItem> MixedItems() {
           Event(std::string(150, 'a') + std::string(150, 'b'))};
 }
 
-class PathExportsTest : public ::testing::Test {
+class PathExportsTest : public FakeChannelTest {
  protected:
-  void SetUp() override {
-    const std::string tag =
-        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-        std::to_string(::getpid());
-    ::setenv("VANTOR_NAMESPACE", ("linkora-path-" + tag).c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    folder_ = std::filesystem::temp_directory_path() / ("linkora-path-" + tag);
-    std::filesystem::create_directories(folder_);
-    ::setenv("VANTOR_FAKE_KERNEL_LOG", Path("commands").c_str(), 1);
-    ::setenv("VANTOR_FAKE_KERNEL_PATH_FILE", Path("path").c_str(), 1);
+  void SetUpFakeKernel() override {
     ::setenv("VANTOR_FAKE_KERNEL_TAKE_LIMIT", std::to_string(kTakeLimit).c_str(), 1);
-
-    hardware_.CanInterface = 2;
-    hardware_.KernelModus = 1;
-    hardware_.BaudRateForCan = 5;
-    hardware_.InterruptCycle = 3000;
-    hardware_.TimeForGlobalSynPeriod = 300000;
-    hardware_.SynMaxWaitTime = 1000;
-    LinkoraCanInitRecord record{};
-    record.KernelShared = 1;
-    record.HardwareParameters = &hardware_;
-    record.DeviceName = deviceName_.data();
-    record.KernelPath = const_cast<char*>(kFakeKernel.c_str());
-    record.WatchPath = const_cast<char*>(kVigilo.c_str());
-    ASSERT_EQ(mctl_specfct_CanInitialize(&record, sizeof record), LINKORA_SUCCESS);
   }
 
   void TearDown() override {
     buffer_.Close();
-    EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
-    std::filesystem::remove_all(folder_);
+    FakeChannelTest::TearDown();
   }
 
-  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
-
   void EnterCncMode() {
-    LinkoraCoordinateEntry coordinates[1] = {{1, 1, 0, 0, 1000.0, -1000.0}};
-    LinkoraAxisEntry axes[1] = {{1, 0, 0}};
-    LinkoraCncInitRecord cnc{};
-    cnc.CncKernelShared = 1;
-    cnc.DllPathPufVecMaxNo = kDllCapacity;
-    cnc.CoorNo = 1;
-    cnc.AxisNo = 1;
-    cnc.CoordinateList = coordinates;
-    cnc.AxisList = axes;
-    ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);
+    FakeChannelTest::EnterCncMode(1, 1, kDllCapacity);
     buffer_ = os::Mapping::Open(common::ChannelObjectName(common::Channel::CanOne,
                                                           common::ChannelObject::PathBufferMapping))
                   .take();
     ASSERT_TRUE(buffer_.valid());
-  }
-
-  int Requests(int wanted) const {
-    std::ifstream in(Path("commands"));
-    int code = 0, count = 0;
-    while (in >> code) count += code == wanted ? 1 : 0;
-    return count;
   }
 
   // Every record the kernel took, in the order it took them.
@@ -194,9 +148,6 @@ class PathExportsTest : public ::testing::Test {
     return status;
   }
 
-  std::filesystem::path folder_;
-  std::string deviceName_ = "tarnis1";
-  LinkoraCanHardwareParameters hardware_{};
   os::Mapping buffer_;
 };
 
@@ -444,3 +395,4 @@ TEST_F(PathExportsTest, HeaderWordsCountOnlyAsFarAsTheMappingHoldsRecords) {
 }
 
 }  // namespace
+}  // namespace linkora_test

@@ -1,7 +1,6 @@
 // The status exports against the scripted kernel: what the kernel answers
 // to the complete status request, and what the exports make of it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -15,82 +14,25 @@
 
 #include "common/kernel_object_names.h"
 #include "interface/include/linkora.h"
+#include "interface/tests/fake_channel.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/wait.h"
 
+namespace linkora_test {
 namespace {
 
-namespace os = vantor::os;
-namespace common = vantor::common;
-
-const std::string kFakeKernel = VANTOR_FAKE_KERNEL;
-const std::string kVigilo = std::string(VANTOR_PROGRAM_FOLDER) + "/Vigilo";
-
-class StatusExportsTest : public ::testing::Test {
+class StatusExportsTest : public FakeChannelTest {
  protected:
-  void SetUp() override {
-    const std::string tag =
-        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-        std::to_string(::getpid());
-    ::setenv("VANTOR_NAMESPACE", ("linkora-status-" + tag).c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    folder_ = std::filesystem::temp_directory_path() / ("linkora-status-" + tag);
-    std::filesystem::create_directories(folder_);
-    ::setenv("VANTOR_FAKE_KERNEL_LOG", Path("commands").c_str(), 1);
-    ::setenv("VANTOR_FAKE_KERNEL_STATUS_FILE", Path("status").c_str(), 1);
-    ::setenv("VANTOR_FAKE_KERNEL_STATUS_RESULT", Path("result").c_str(), 1);
-    ::setenv("VANTOR_FAKE_KERNEL_RESET_RESULT", Path("reset-result").c_str(), 1);
-
-    hardware_.CanInterface = 2;
-    hardware_.KernelModus = 1;
-    hardware_.BaudRateForCan = 5;
-    hardware_.InterruptCycle = 3000;
-    hardware_.TimeForGlobalSynPeriod = 300000;
-    hardware_.SynMaxWaitTime = 1000;
-    LinkoraCanInitRecord record{};
-    record.KernelShared = 1;
-    record.HardwareParameters = &hardware_;
-    record.DeviceName = deviceName_.data();
-    record.KernelPath = const_cast<char*>(kFakeKernel.c_str());
-    record.WatchPath = const_cast<char*>(kVigilo.c_str());
-    ASSERT_EQ(mctl_specfct_CanInitialize(&record, sizeof record), LINKORA_SUCCESS);
-  }
-
-  void TearDown() override {
-    EXPECT_EQ(mctl_Exit(), LINKORA_SUCCESS);
-    std::filesystem::remove_all(folder_);
-  }
-
-  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
-
   // Two axes (the second with a slave axis) on one coordinate.
   void EnterCncMode() {
-    LinkoraCoordinateEntry coordinates[1] = {{1, 1, 0, 0, 1000.0, -1000.0}};
-    LinkoraAxisEntry axes[2] = {{1, 0, 0}, {2, 1, 3}};
-    LinkoraCncInitRecord cnc{};
-    cnc.CncKernelShared = 1;
-    cnc.DllPathPufVecMaxNo = 20;
-    cnc.CoorNo = 1;
-    cnc.AxisNo = 2;
-    cnc.CoordinateList = coordinates;
-    cnc.AxisList = axes;
-    ASSERT_EQ(mctl_specfct_CncInitialize(&cnc, sizeof cnc), LINKORA_SUCCESS);
+    const LinkoraAxisEntry axes[2] = {{1, 0, 0}, {2, 1, 3}};
+    FakeChannelTest::EnterCncMode(1, axes, 20);
   }
 
-  void ScriptResult(const char* code) { std::ofstream(Path("result")) << code; }
-  void ScriptAnswer() { std::filesystem::remove(Path("result")); }
+  void ScriptResult(const char* code) { std::ofstream(Path("status-result")) << code; }
+  void ScriptAnswer() { std::filesystem::remove(Path("status-result")); }
 
-  int Requests(int wanted) const {
-    std::ifstream in(Path("commands"));
-    int code = 0, count = 0;
-    while (in >> code) count += code == wanted ? 1 : 0;
-    return count;
-  }
   int StatusRequests() const { return Requests(24); }
-
-  std::filesystem::path folder_;
-  std::string deviceName_ = "tarnis1";
-  LinkoraCanHardwareParameters hardware_{};
 };
 
 std::string_view Name(common::ChannelObject object) {
@@ -367,3 +309,4 @@ TEST_F(StatusExportsTest, HomingExports) {
 }
 
 }  // namespace
+}  // namespace linkora_test

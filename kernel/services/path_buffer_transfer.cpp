@@ -1,12 +1,14 @@
 #include "kernel/services/path_buffer_transfer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
 #include <span>
 
 #include "common/path_buffer.h"
-#include "kernel/core/motion/path_interpolation.h"
+#include "kernel/core/motion/segment_queue.h"
+#include "kernel/services/cycle_turns.h"
 #include "kernel/services/path_command_frame.h"
 
 namespace vantor::kernel {
@@ -86,65 +88,201 @@ std::span<const std::uint8_t> CopyRecord(const SharedBuffer& buffer, std::size_t
   return event ? record.first(kEventRecordLength) : record;
 }
 
-StatusCode Transfer(Kernel& kernel) {
-  return UnderPathLock(kernel, [&](KernelData& data) -> StatusCode {
+// Records prepared in one hold of the kernel data lock: no hold grows with
+// the buffer, and between holds the cycle gets the lock.
+constexpr std::uint32_t kRecordsPerHold = 32;
+// A hand-over that finds the queue's tail gone after a hold (the path ran
+// out or was stopped meanwhile) starts again against the new tail, at most
+// this often; then it takes nothing and the library hands over again.
+constexpr int kHandOverAttempts = 3;
+
+// The later holds of the kernel data lock: the command's preconditions and
+// guards again, since the cycle may have stopped the machine in between.
+// Retired segments are not freed here: the tail found may be among them.
+template <typename Work>
+StatusCode InNextHold(Kernel& kernel, Work work) {
+  if (const StatusCode refused = CheckCommandPreconditions(kernel.data); Failed(refused)) {
+    return refused;
+  }
+  KernelDataLock lock(kernel.data);
+  if (!lock.held()) return common::kKernelCncNotInitialized;
+  if (const StatusCode refused = CheckMotionGuards(kernel.data, kTransferGuards); Failed(refused)) {
+    return refused;
+  }
+  return work(kernel.data);
+}
+
+// Segments prepared from the buffer's records, linked behind the tail the
+// hand-over found but not queued: the cycle sees none of them before every
+// record is prepared, so a failing record leaves the queue as it was found.
+// Whatever was not queued is freed with the list.
+class PreparedSegments {
+ public:
+  explicit PreparedSegments(PathSegment* foundTail) : foundTail_(foundTail) {}
+  PreparedSegments(const PreparedSegments&) = delete;
+  PreparedSegments& operator=(const PreparedSegments&) = delete;
+  ~PreparedSegments() {
+    KernelPathEvents events;
+    motion::FreeSegments(list_, events);
+  }
+
+  // The segment the next record is prepared behind.
+  PathSegment* Newest() const { return list_.last != nullptr ? list_.last : foundTail_; }
+  void Add(PathSegment& segment) {
+    motion::PushSegment(list_, segment);
+    // The preparation looks back from here into the queue.
+    if (list_.first == &segment) segment.previous = foundTail_;
+  }
+  std::uint32_t count() const { return list_.count; }
+
+  // Under the lock, with the queue's tail still the one found.
+  void AppendTo(motion::SegmentQueue& queue) {
+    PathSegment* segment = list_.first;
+    for (std::uint32_t i = 0; i < list_.count && segment != nullptr; ++i) {
+      PathSegment* const next = segment->next;
+      motion::AppendSegment(queue, *segment);
+      segment = next;
+    }
+    list_ = motion::SegmentList{};
+  }
+
+ private:
+  PathSegment* const foundTail_;
+  motion::SegmentList list_;
+};
+
+// One hand-over: the buffer's records prepared a few per hold, then queued
+// in one hold.
+class HandOver {
+ public:
+  explicit HandOver(Kernel& kernel) : kernel_(kernel) {}
+
+  // The result, or nothing when the queue's tail went away meanwhile.
+  std::optional<StatusCode> Run() {
+    if (const StatusCode opened =
+            UnderPathLock(kernel_, [&](KernelData& data) { return Open(data); });
+        Failed(opened)) {
+      return opened;
+    }
+    prepared_.emplace(foundTail_);
+    while (taken_ < room_) {
+      turns_.BetweenHolds();
+      const StatusCode step =
+          InNextHold(kernel_, [&](KernelData& data) { return PrepareSome(data); });
+      if (tailGone_) return std::nullopt;
+      if (Failed(step)) return failedRecord_ ? TakeBack(step) : step;
+    }
+    turns_.BetweenHolds();
+    const StatusCode queued = InNextHold(kernel_, [&](KernelData& data) { return Queue(data); });
+    if (tailGone_) return std::nullopt;
+    if (Failed(queued)) return queued;
+    KeepRecordsLeft();
+    // A full queue is told to the library as well: it keeps its records
+    // and hands them over again.
+    return left_ > 0 || queueFull_ ? common::kKernelPathBufferError : common::kKernelSuccess;
+  }
+
+ private:
+  StatusCode Open(KernelData& data) {
     if (const StatusCode refused = CheckMotionGuards(data, kTransferGuards); Failed(refused)) {
       return refused;
     }
-    const auto buffer = MappedBuffer(kernel);
-    if (!buffer) return common::kKernelPathBufferError;
-    auto header = buffer->Header();
-    const std::uint32_t count = header.Get(pb::kCount);
+    buffer_ = MappedBuffer(kernel_);
+    if (!buffer_) return common::kKernelPathBufferError;
+    const auto header = buffer_->Header();
+    count_ = header.Get(pb::kCount);
     // Counts beyond the mapping are not the library's: nothing is taken.
-    if (count > buffer->recordRoom || header.Get(pb::kCapacity) > buffer->recordRoom) {
+    if (count_ > buffer_->recordRoom || header.Get(pb::kCapacity) > buffer_->recordRoom) {
       return common::kKernelPathBufferError;
     }
-    motion::PathMotion& path = data.motionRuntime.path;
-    motion::SegmentQueue& queue = path.queue;
-    PathSegment* const foundTail = queue.tail;
-    const std::int64_t queuedBefore = queue.count;
-    const PathPlanningView view(data, PathCoordinateCount(kernel));
+    const motion::SegmentQueue& queue = data.motionRuntime.path.queue;
+    foundTail_ = queue.tail;
+    const std::int64_t free = std::int64_t{queue.capacity} - queue.count;
+    room_ = static_cast<std::uint32_t>(std::clamp<std::int64_t>(free, 0, count_));
+    return common::kKernelSuccess;
+  }
+
+  StatusCode PrepareSome(KernelData& data) {
+    if (data.motionRuntime.path.queue.tail != foundTail_) {
+      tailGone_ = true;
+      return common::kKernelSuccess;
+    }
+    const PathPlanningView view(data, PathCoordinateCount(kernel_));
     KernelPathEvents events;
-    const auto takeBack = [&](std::uint32_t index, StatusCode result) {
-      (void)kernel.Block().Store<std::uint32_t>(kFailedRecordNumber, index + 1);
-      header.Set(pb::kCount, 0u);
-      motion::PathFlags flags;
-      flags.pathActive = data.state.pathActive;
-      motion::TruncateSegmentQueue(path, flags, foundTail);
-      data.state.pathActive = flags.pathActive;
-      return result;
-    };
-    std::uint32_t taken = 0;
-    std::uint32_t added = 0;
     common::PathBufferRecord copy;
-    for (; taken < count && queue.capacity > queuedBefore + taken; ++taken) {
+    for (const std::uint32_t end = std::min(room_, taken_ + kRecordsPerHold); taken_ < end;
+         ++taken_) {
       PathSegment* segment = NewPathSegment();
-      if (segment == nullptr) return takeBack(taken, common::kKernelOutOfResources);
-      const auto record = CopyRecord(*buffer, taken, copy);
-      if (!motion::PrepareSegment(record, queue.tail, *segment, view.Context(), events)) {
+      if (segment == nullptr) {
+        failedRecord_ = true;
+        return common::kKernelOutOfResources;
+      }
+      const auto record = CopyRecord(*buffer_, taken_, copy);
+      if (!motion::PrepareSegment(record, prepared_->Newest(), *segment, view.Context(), events)) {
         const StatusCode result = motion::ResultOfSegmentError(segment->error);
         DiscardPathSegment(*segment);
-        if (Failed(result)) return takeBack(taken, result);
+        if (Failed(result)) {
+          failedRecord_ = true;
+          return result;
+        }
         continue;
       }
-      motion::AppendSegment(queue, *segment);
-      ++added;
+      prepared_->Add(*segment);
     }
-    const std::uint32_t left = count - taken;
-    if (taken > 0) {
-      std::memmove(buffer->Record(0), buffer->Record(taken),
-                   std::size_t{left} * common::kPathBufferRecordSize);
-      header.Set(pb::kCount, left);
+    return common::kKernelSuccess;
+  }
+
+  StatusCode Queue(KernelData& data) {
+    motion::SegmentQueue& queue = data.motionRuntime.path.queue;
+    if (queue.tail != foundTail_) {
+      tailGone_ = true;
+      return common::kKernelSuccess;
     }
-    if (added > 0) {
+    if (prepared_->count() > 0) {
+      prepared_->AppendTo(queue);
       JoinStartedPath(data.state);
       PlanQueuedPath(data);
     }
-    // A full queue is told to the library as well: it keeps its records
-    // and hands them over again.
-    if (left > 0 || queue.capacity == queue.count) return common::kKernelPathBufferError;
+    queueFull_ = queue.capacity == queue.count;
     return common::kKernelSuccess;
-  });
+  }
+
+  // The failing record is named; the buffer is emptied and nothing queued.
+  StatusCode TakeBack(StatusCode result) {
+    prepared_.reset();
+    (void)kernel_.Block().Store<std::uint32_t>(kFailedRecordNumber, taken_ + 1);
+    buffer_->Header().Set(pb::kCount, 0u);
+    return result;
+  }
+
+  // The records not taken move to the front of the buffer.
+  void KeepRecordsLeft() {
+    left_ = count_ - taken_;
+    if (taken_ == 0) return;
+    std::memmove(buffer_->Record(0), buffer_->Record(taken_),
+                 std::size_t{left_} * common::kPathBufferRecordSize);
+    buffer_->Header().Set(pb::kCount, left_);
+  }
+
+  Kernel& kernel_;
+  CycleTurns turns_;
+  std::optional<SharedBuffer> buffer_;
+  std::uint32_t count_ = 0;  // records in the buffer
+  std::uint32_t room_ = 0;   // records the queue has room for
+  std::uint32_t taken_ = 0;  // records prepared or skipped
+  std::uint32_t left_ = 0;
+  PathSegment* foundTail_ = nullptr;
+  std::optional<PreparedSegments> prepared_;
+  bool tailGone_ = false;
+  bool failedRecord_ = false;
+  bool queueFull_ = false;
+};
+
+StatusCode Transfer(Kernel& kernel) {
+  for (int attempt = 0; attempt < kHandOverAttempts; ++attempt) {
+    if (const std::optional<StatusCode> result = HandOver(kernel).Run()) return *result;
+  }
+  return common::kKernelPathBufferError;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/look_ahead.h"
 #include "kernel/core/motion_runtime.h"
+#include "kernel/services/cycle_turns.h"
 
 namespace vantor::kernel {
 
@@ -16,11 +17,13 @@ class KernelLookAheadLock final : public motion::LookAheadLock {
   explicit KernelLookAheadLock(KernelData& data) : data_(data) {}
   void ReleaseAndRetake() override {
     UnlockKernelData(data_);
+    turns_.BetweenHolds();
     static_cast<void>(LockKernelData(data_));
   }
 
  private:
   KernelData& data_;
+  CycleTurns turns_;
 };
 
 }  // namespace

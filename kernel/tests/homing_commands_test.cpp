@@ -3,7 +3,6 @@
 // mark the kernel takes back when command 16 ends.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -12,70 +11,44 @@
 #include "kernel/core/kernel_status.h"
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/homing_checks.h"
-#include "kernel/tests/kernel_stand_in.h"
+#include "kernel/tests/axis_kernel_stand_in.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
 namespace {
 
-namespace cb = common::communication_block;
 using common::StatusCode;
+using testing::Condition;
 
-// A kernel in CNC mode after its reset, with a plain node 0 and a gantry
-// node 1 (slave id 3), every flag good and no motion.
-struct HomingKernel {
+// The axis commands' stand-in kernel (a plain node 0 and a gantry node 1
+// with slave id 3, every flag good, no motion) with what homing reads
+// besides: its events, and drives that take a home shift through a 3:10
+// gear.
+struct HomingKernel : testing::AxisKernel {
   HomingKernel() {
-    testing::CreateStandardRequestArea(kernel_);
-    KernelData& data = kernel_.data;
-    testing::CreateKernelDataLocks(data);
-    NodeConfiguration& nodes = data.nodeConfiguration;
+    NodeConfiguration& nodes = data().nodeConfiguration;
     nodes.homingActiveEvent = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
     nodes.homingBreakEvent = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-    nodes.Place(0, canopen::NodeSetup{.nodeId = 1});
-    canopen::NodeSetup gantry{.nodeId = 2};
-    gantry.axisCount = 1;
-    gantry.axisNodeIds[0] = 3;
-    nodes.Place(1, gantry);
-    nodes.table.nodeCount = 2;
-    nodes.table.UpdateLargestAxisCount();
-    nodes.interpolatedNodeCount = 2;
     for (std::uint32_t k = 0; k < 2; ++k) {
-      NodeObject& record = nodes.records[k];
-      record.requestMutex = os::Mutex::CreateUnnamed(false).take();
-      record.accessMutex = os::Mutex::CreateUnnamed(false).take();
-      record.can->latched.SetAll(true);
-      record.can->current.SetAll(true);
-      record.can->homeShiftCapable = 1;
-      record.can->gear = {3, 10, 0};
+      Node(k).homeShiftCapable = 1;
+      Node(k).gear = {3, 10, 0};
     }
-    nodes.records[1].can->axes[0].gear = {3, 10, 0};
-    KernelStateFlags& s = data.state;
-    s.cycleRunning = s.busOk = s.syncRunning = s.peripheryPdoOk = 1;
-    s.SetCncInitialised(true);
-  }
-
-  canopen::NodeObject& Node(std::uint32_t k) {
-    return *kernel_.data.nodeConfiguration.records[k].can;
+    Node(1).axes[0].gear = {3, 10, 0};
   }
 
   StatusCode CheckReference(canopen::NodeMask mask) {
-    KernelDataLock lock(kernel_.data);
-    return CheckReferenceRequest(kernel_.data, mask);
+    KernelDataLock lock(data());
+    return CheckReferenceRequest(data(), mask);
   }
   StatusCode CheckShift(std::int32_t index, double shift) {
-    KernelDataLock lock(kernel_.data);
-    return CheckHomeShiftRequest(kernel_.data, index, shift);
+    KernelDataLock lock(data());
+    return CheckHomeShiftRequest(data(), index, shift);
   }
   StatusCode Dispatch(std::uint32_t code, std::uint32_t first, std::uint32_t second = 0) {
-    kernel_.Block().Set(cb::kCommandCode, code);
-    kernel_.Block().Set(cb::kResult, common::kKernelSuccess);
-    static_cast<void>(kernel_.Block().Store<std::uint32_t>(cb::PayloadAt(0), first));
-    static_cast<void>(kernel_.Block().Store<std::uint32_t>(cb::PayloadAt(4), second));
-    static_cast<void>(DispatchCommand(kernel_));
-    return kernel_.Block().Get(cb::kResult);
+    PutWord(0, first);
+    PutWord(4, second);
+    return Run(code);
   }
-
-  Kernel kernel_;
 };
 
 class HomingCommandsTest : public ::testing::Test {
@@ -87,12 +60,6 @@ class HomingCommandsTest : public ::testing::Test {
   std::unique_ptr<HomingKernel> kernel = std::make_unique<HomingKernel>();
 };
 
-struct Condition {
-  const char* name;
-  std::function<void(KernelData&)> apply;
-  StatusCode answer;
-};
-
 // Case i applies condition i and every later one: each is answered before
 // all that follow it.
 template <typename Check>
@@ -100,7 +67,7 @@ void ExpectEachInItsOrder(const std::vector<Condition>& conditions, Check&& chec
   for (std::size_t i = 0; i < conditions.size(); ++i) {
     SCOPED_TRACE(conditions[i].name);
     HomingKernel fresh;
-    for (std::size_t j = i; j < conditions.size(); ++j) conditions[j].apply(fresh.kernel_.data);
+    for (std::size_t j = i; j < conditions.size(); ++j) conditions[j].apply(fresh.data());
     EXPECT_EQ(check(fresh), conditions[i].answer);
   }
 }
@@ -138,8 +105,8 @@ TEST_F(HomingCommandsTest, ReferenceConditionsInTheirOrder) {
   ExpectEachInItsOrder(conditions, [](HomingKernel& k) { return k.CheckReference(0b11); });
   HomingKernel& k = *kernel;
   EXPECT_EQ(k.CheckReference(0b11), common::kKernelSuccess);
-  k.kernel_.data.motion.cartesianCoordinates = 1;
-  k.kernel_.data.state.testMode = 1;
+  k.data().motion.cartesianCoordinates = 1;
+  k.data().state.testMode = 1;
   EXPECT_EQ(k.CheckReference(0b11), common::kKernelSuccess) << "test mode with Cartesian axes";
 }
 
@@ -206,7 +173,7 @@ TEST_F(HomingCommandsTest, HomeShiftRangeAndNodeIndex) {
   k.Node(0).gear.numerator = 3;
   k.Node(0).handlingAxis = 1;
   k.Node(0).handlingMode = 1;
-  k.kernel_.data.nodeConfiguration.records[0].motion.standing = 0;
+  k.data().nodeConfiguration.records[0].motion.standing = 0;
   EXPECT_EQ(k.CheckShift(0, 1.0), common::kKernelSegmentMotionAlreadyActive)
       << "a handling axis still on its way";
 }
@@ -247,19 +214,19 @@ TEST(HomeShiftSplit, IncrementsAndRemainders) {
 
 TEST_F(HomingCommandsTest, GatesAnswerFirstAndTheHomingMarkIsTakenBack) {
   HomingKernel& k = *kernel;
-  ASSERT_TRUE(k.kernel_.data.nodeConfiguration.homingActiveEvent.Set());
-  k.kernel_.data.state.resetPending = 1;
+  ASSERT_TRUE(k.data().nodeConfiguration.homingActiveEvent.Set());
+  k.data().state.resetPending = 1;
   EXPECT_EQ(k.Dispatch(16, 0b11), common::kKernelResetNotDone);
-  EXPECT_EQ(os::WaitForOne(k.kernel_.data.nodeConfiguration.homingActiveEvent, 0).kind,
+  EXPECT_EQ(os::WaitForOne(k.data().nodeConfiguration.homingActiveEvent, 0).kind,
             os::WaitKind::Timeout)
       << "a dead caller's mark does not outlive the command";
   EXPECT_EQ(k.Dispatch(82, 0, 5), common::kKernelResetNotDone);
-  k.kernel_.data.state.resetPending = 0;
-  k.kernel_.data.state.cycleRunning = 0;
+  k.data().state.resetPending = 0;
+  k.data().state.cycleRunning = 0;
   EXPECT_EQ(k.Dispatch(16, 0b11), kCycleNotRunning);
   EXPECT_EQ(k.Dispatch(82, 0, 5), kCycleNotRunning);
-  k.kernel_.data.state.cycleRunning = 1;
-  k.kernel_.data.state.handwheelActive = 1;
+  k.data().state.cycleRunning = 1;
+  k.data().state.handwheelActive = 1;
   EXPECT_EQ(k.Dispatch(16, 0b11), common::kKernelHandwheelAlreadyActive);
   EXPECT_EQ(k.Dispatch(82, 7, 5), common::kKernelAxisNumberInvalid);
 }

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -26,10 +30,10 @@ enum class Kind { Line, Still, Unknown, EndlessEvent };
 
 class BufferKernel : public PathKernel {
  public:
-  BufferKernel() {
-    const auto size = pb::MappingSize(kBufferCapacity);
+  explicit BufferKernel(std::uint32_t capacity = kBufferCapacity) {
+    const auto size = pb::MappingSize(capacity);
     kernel().link.pathBufferMapping = os::Mapping::CreateUnnamed(*size).take();
-    Header().Set(pb::kCapacity, kBufferCapacity);
+    Header().Set(pb::kCapacity, capacity);
     Header().Set(pb::kEnabled, 1u);
     state().pathMode = 1;
   }
@@ -214,6 +218,118 @@ TEST(PathBufferTransferTest, WithoutTheMappingTheBufferIsRefused) {
   k.state().pathMode = 1;
   EXPECT_EQ(k.SetWord(CommandCode::EnableDllPathBuffer, 1), common::kKernelPathBufferError);
   EXPECT_EQ(k.Run(CommandCode::TransferDllPathBuffer), common::kKernelPathBufferError);
+}
+
+// A stand-in for the cycle while a long buffer is handed over: it takes the
+// kernel data lock every 100 us and counts the takes that find the queue and
+// the buffer as the hand-over found them, so inside the hand-over before its
+// records are queued. At a chosen take it may change the machine, as the
+// cycle can between two holds of the hand-over.
+class CycleStandIn {
+ public:
+  using Change = std::function<void(BufferKernel&)>;
+  static constexpr int kChangeAtTake = 3;
+
+  CycleStandIn(BufferKernel& k, Change change) : k_(k), change_(std::move(change)) {
+    queuedBefore_ = k.queue().count;
+    countBefore_ = k.Header().Get(pb::kCount);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~CycleStandIn() {
+    done_.store(true);
+    thread_.join();
+  }
+  int Takes() const { return takes_.load(); }
+
+ private:
+  void Run() {
+    while (!done_.load()) {
+      if (!LockKernelData(k_.data())) return;
+      if (k_.queue().count == queuedBefore_ && k_.Header().Get(pb::kCount) == countBefore_) {
+        if (++takes_ == kChangeAtTake && change_) change_(k_);
+      }
+      UnlockKernelData(k_.data());
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  }
+
+  BufferKernel& k_;
+  Change change_;
+  std::int32_t queuedBefore_ = 0;
+  std::uint32_t countBefore_ = 0;
+  std::atomic<bool> done_{false};
+  std::atomic<int> takes_{0};
+  std::thread thread_;
+};
+
+constexpr std::uint32_t kLongBuffer = 4000;
+
+// A buffer of `kLongBuffer` lines behind one queued line, in a queue with
+// room for all of them.
+void FillLongBuffer(BufferKernel& k) {
+  k.queue().capacity = static_cast<std::int32_t>(kLongBuffer) + 2;
+  ASSERT_EQ(k.Move({100, 0, 0}), common::kKernelSuccess);
+  k.Fill(std::vector<Kind>(kLongBuffer, Kind::Line));
+}
+
+TEST(PathBufferTransferTest, TheCycleTakesTheLockWhileALongBufferIsPrepared) {
+  BufferKernel k(kLongBuffer);
+  FillLongBuffer(k);
+  int takes = 0;
+  {
+    CycleStandIn cycle(k, {});
+    ASSERT_EQ(k.Transfer(), common::kKernelSuccess);
+    takes = cycle.Takes();
+  }
+  // Taken in one hold, the cycle could only come in before it.
+  EXPECT_GE(takes, 5);
+  EXPECT_EQ(k.queue().count, static_cast<std::int32_t>(kLongBuffer) + 1);
+  EXPECT_EQ(k.Header().Get(pb::kCount), 0u);
+  EXPECT_EQ(k.QueuedEnds().back(), 100 + kLongBuffer * (kLongBuffer + 1) / 2);
+}
+
+struct MeanwhileCase {
+  const char* name;
+  CycleStandIn::Change change;
+  StatusCode result;
+  std::int32_t queuedAfter;
+  std::uint32_t left;
+  double firstQueuedEnd;  // of the line queued first after the hand-over
+};
+
+TEST(PathBufferTransferTest, WhatTheCycleChangesBetweenHoldsIsHeeded) {
+  const MeanwhileCase cases[] = {
+      // The guards hold again at every hold: nothing is queued, the
+      // library keeps its records.
+      {"break", [](BufferKernel& k) { k.state().motionBreak = 1; }, common::kKernelBreakModeActive,
+       1, kLongBuffer, 100},
+      // The path ran out: the lines are prepared again from where the
+      // drives stand, not from the end of the line that is gone.
+      {"queue run out",
+       [](BufferKernel& k) {
+         motion::PathFlags flags;
+         motion::ClearSegmentQueue(k.data().motionRuntime.path, flags);
+       },
+       common::kKernelSuccess, static_cast<std::int32_t>(kLongBuffer), 0, 1},
+  };
+  for (const MeanwhileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BufferKernel k(kLongBuffer);
+    FillLongBuffer(k);
+    int takes = 0;
+    StatusCode result = 0;
+    {
+      CycleStandIn cycle(k, c.change);
+      result = k.Transfer();
+      takes = cycle.Takes();
+    }
+    ASSERT_GE(takes, CycleStandIn::kChangeAtTake);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(k.queue().count, c.queuedAfter);
+    EXPECT_EQ(k.Header().Get(pb::kCount), c.left);
+    ASSERT_FALSE(k.QueuedEnds().empty());
+    EXPECT_EQ(k.QueuedEnds().front(), c.firstQueuedEnd);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <future>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,12 @@ std::vector<BusDrive> Drives() {
   return drives;
 }
 
+Lines Join(std::initializer_list<Lines> parts) {
+  Lines joined;
+  for (const Lines& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
 // What each drive must have seen of the first reset, in this order (each
 // line the start of a line of its log): the 0x2047 probe, the NMT reset,
 // the identification, the guarding values, the second NMT reset and the
@@ -56,162 +63,103 @@ std::vector<BusDrive> Drives() {
 // receive PDOs emptied and mapped, the transmit PDOs emptied before the
 // state PDO is mapped, the feedback PDO, the drive parameters read, the
 // working values written and the drive enabled.
-const Lines kFirstResetOfDrive1 = {
-    "upload 2047:00",
-    "NMT 0x81",
-    "upload 100A:00 25",
-    "upload 100C:00",
-    "upload 100D:00",
-    "NMT 0x81",
-    "NMT 0x01",
-    "upload 2055:01",
-    "upload 2056:01",
-    "upload 6510:14",
-    "upload 2043:0E",
-    "upload 205C:01",
-    "upload 6510:12",
-    "upload 2043:01",
-    "download 2043:01 1 0x00",
-    "download 6060:00 1 0x07",
-    "download 1400:01 4 0x00000201",
-    "download 1600:01 4 0x60400010",
-    "download 1601:01 4 0x60C10120",
-    "download 1800:01 4 0x00000181",
-    "download 1803:02 1 0xF1",
-    "download 1A00:01 4 0x60640020",
-    "download 1A01:01 4 0x20530020",
-    "upload 607F:00",
-    "upload 607E:00",
-    "download 6083:00",
-    "download 60C4:02 1 0x14",
-    "download 60C2:01 2 0x0A00",
-    "download 60C0:00 2 0xFFFF",
-    "download 2054:00 1 0x00",
-    "upload 6041:00",
-    "download 6040:00 2 0x0006",
-    "download 6040:00 2 0x000F",
-    "upload 6041:00 2 0x8627",
-};
+const Lines kProbeAndReset = {"upload 2047:00", "NMT 0x81"};
+const Lines kGuardingAndStart = {"upload 100C:00", "upload 100D:00", "NMT 0x81", "NMT 0x01"};
+const Lines kMakerProbes = {"upload 2055:01", "upload 2056:01", "upload 6510:14", "upload 2043:0E",
+                            "upload 205C:01"};
+const Lines kChainUncoupled = {"upload 2043:01", "download 2043:01 1 0x00"};
+const Lines kReceivePdos = {"download 1600:01 4 0x60400010", "download 1601:01 4 0x60C10120"};
+const Lines kParameters = {"upload 607F:00", "upload 607E:00", "download 6083:00"};
+const Lines kWorkingValues = {"download 60C4:02 1 0x14", "download 60C2:01 2 0x0A00",
+                              "download 60C0:00 2 0xFFFF", "download 2054:00 1 0x00"};
+const Lines kEnable = {"upload 6041:00", "download 6040:00 2 0x0006", "download 6040:00 2 0x000F",
+                       "upload 6041:00 2 0x8627"};
+
+// Drive 1's mode and PDOs.
+const Lines kModeAndPdosOfDrive1 = Join({
+    {"download 6060:00 1 0x07", "download 1400:01 4 0x00000201"},
+    kReceivePdos,
+    {"download 1800:01 4 0x00000181", "download 1803:02 1 0xF1", "download 1A00:01 4 0x60640020",
+     "download 1A01:01 4 0x20530020"},
+});
+
+const Lines kFirstResetOfDrive1 = Join({
+    kProbeAndReset,
+    {"upload 100A:00 25"},
+    kGuardingAndStart,
+    kMakerProbes,
+    {"upload 6510:12"},
+    kChainUncoupled,
+    kModeAndPdosOfDrive1,
+    kParameters,
+    kWorkingValues,
+    kEnable,
+});
 // The dual drive cuts its long text off: the kernel aborts the transfer
 // and asks which power stage it is.
-const Lines kFirstResetOfDrive2 = {
-    "upload 2047:00",
-    "NMT 0x81",
-    "upload 100A:00 aborted by client",
-    "upload 6510:0A",
-    "upload 100C:00",
-    "upload 100D:00",
-    "NMT 0x81",
-    "NMT 0x01",
-    "upload 2055:01",
-    "upload 2056:01",
-    "upload 6510:14",
-    "upload 2043:0E",
-    "upload 205C:01",
-    "upload 6510:12",
-    "upload 2043:01",
-    "download 2043:01 1 0x00",
-    "download 2054:00 1 0x00",
-    "download 6060:00 1 0x07",
-    "download 1400:01 4 0x00000202",
-    "download 1600:01 4 0x60400010",
-    "download 1601:01 4 0x60C10120",
-    "download 1602:01 4 0x10130020",
-    "download 1800:01 4 0x00000182",
-    "download 1803:02 1 0xF1",
-    "download 1A03:01 4 0x20430620",
-    "download 1A00:01 4 0x60640020",
-    "upload 607F:00",
-    "upload 607E:00",
-    "download 6083:00",
-    "download 607C:00",
-    "download 60C4:02 1 0x14",
-    "download 60C2:01 2 0x0A00",
-    "download 60C0:00 2 0xFFFF",
-    "download 2054:00 1 0x00",
-    "download 2043:01 1 0x02",
-    "upload 6041:00",
-    "download 6040:00 2 0x0006",
-    "download 6040:00 2 0x000F",
-    "upload 6041:00 2 0x8627",
-};
+const Lines kFirstResetOfDrive2 = Join({
+    kProbeAndReset,
+    {"upload 100A:00 aborted by client", "upload 6510:0A"},
+    kGuardingAndStart,
+    kMakerProbes,
+    {"upload 6510:12"},
+    kChainUncoupled,
+    {"download 2054:00 1 0x00", "download 6060:00 1 0x07", "download 1400:01 4 0x00000202"},
+    kReceivePdos,
+    {"download 1602:01 4 0x10130020", "download 1800:01 4 0x00000182", "download 1803:02 1 0xF1",
+     "download 1A03:01 4 0x20430620", "download 1A00:01 4 0x60640020"},
+    kParameters,
+    {"download 607C:00"},
+    kWorkingValues,
+    {"download 2043:01 1 0x02"},
+    kEnable,
+});
 // The gantry slave is reached through node 2's slot: its receive PDOs
 // carry node 2's identifiers, its transmit PDOs its own.
-const Lines kFirstResetOfDrive3 = {
-    "upload 2047:00",
-    "NMT 0x81",
-    "upload 100A:00 25",
-    "upload 100C:00",
-    "upload 100D:00",
-    "NMT 0x81",
-    "NMT 0x01",
-    "upload 2055:01",
-    "upload 2056:01",
-    "upload 6510:14",
-    "upload 2043:0E",
-    "upload 205C:01",
-    "upload 2043:01",
-    "download 2043:01 1 0x00",
-    "download 2054:00 1 0x00",
-    "download 6060:00 1 0x07",
-    "download 1400:01 4 0x00000202",
-    "download 1600:01 4 0x60400010",
-    "download 1601:01 4 0x60C10120",
-    "download 1602:01 4 0x10130020",
-    "download 1800:01 4 0x00000183",
-    "download 1803:02 1 0xF1",
-    "download 1A03:01 4 0x20430620",
-    "upload 607F:00",
-    "upload 607E:00",
-    "download 6083:00",
-    "download 607C:00",
-    "download 60C4:02 1 0x14",
-    "download 60C2:01 2 0x0A00",
-    "download 60C0:00 2 0xFFFF",
-    "download 2054:00 1 0x00",
-    "download 2043:01 1 0x01",
-    "upload 6041:00",
-    "download 6040:00 2 0x0006",
-    "download 6040:00 2 0x000F",
-    "upload 6041:00 2 0x8627",
-};
+const Lines kFirstResetOfDrive3 = Join({
+    kProbeAndReset,
+    {"upload 100A:00 25"},
+    kGuardingAndStart,
+    kMakerProbes,
+    kChainUncoupled,
+    {"download 2054:00 1 0x00", "download 6060:00 1 0x07", "download 1400:01 4 0x00000202"},
+    kReceivePdos,
+    {"download 1602:01 4 0x10130020", "download 1800:01 4 0x00000183", "download 1803:02 1 0xF1",
+     "download 1A03:01 4 0x20430620"},
+    kParameters,
+    {"download 607C:00"},
+    kWorkingValues,
+    {"download 2043:01 1 0x01"},
+    kEnable,
+});
 
 // A later reset leaves drive 1 alone where it stands started and enabled:
 // no NMT, no enable; the rest it gets again.
-const Lines kLaterResetOfDrive1 = {
-    "upload 100C:00",
-    "upload 100D:00",
-    "upload 2043:01",
-    "download 2043:01 1 0x00",
-    "download 6060:00 1 0x07",
-    "download 1400:01 4 0x00000201",
-    "download 1600:01 4 0x60400010",
-    "download 1601:01 4 0x60C10120",
-    "download 1800:01 4 0x00000181",
-    "download 1803:02 1 0xF1",
-    "download 1A00:01 4 0x60640020",
-    "download 1A01:01 4 0x20530020",
-    "download 6083:00",
-    "download 60C4:02 1 0x14",
-    "download 60C2:01 2 0x0A00",
-    "download 60C0:00 2 0xFFFF",
-    "download 2054:00 1 0x00",
-    "upload 6041:00 2 0x8627",
-};
+const Lines kLaterResetOfDrive1 = Join({
+    {"upload 100C:00", "upload 100D:00"},
+    kChainUncoupled,
+    kModeAndPdosOfDrive1,
+    {"download 6083:00"},
+    kWorkingValues,
+    {"upload 6041:00 2 0x8627"},
+});
 
 // What only the first reset after an initialisation asks of the drives.
-const std::vector<std::string_view> kFirstResetOnly = {
+constexpr std::string_view kFirstResetOnly[] = {
     "upload 2047:",   "upload 100A:",   "upload 6510:0A", "upload 2055:", "upload 2056:",
     "upload 6510:14", "upload 6510:15", "upload 2043:0E", "upload 205C:", "upload 6510:12",
     "upload 607F:",   "upload 6093:",   "upload 607E:",
 };
 
+bool StartsWithAny(std::string_view line, std::span<const std::string_view> prefixes) {
+  return std::any_of(prefixes.begin(), prefixes.end(),
+                     [&](std::string_view prefix) { return line.starts_with(prefix); });
+}
+
 Lines WithoutFirstResetOnly(const Lines& lines) {
   Lines kept;
   for (const std::string& line : lines) {
-    bool firstOnly = false;
-    for (std::string_view prefix : kFirstResetOnly) firstOnly |= line.starts_with(prefix);
-    if (!firstOnly) kept.push_back(line);
+    if (!StartsWithAny(line, kFirstResetOnly)) kept.push_back(line);
   }
   return kept;
 }
@@ -241,6 +189,14 @@ class ResetOnTheBusTest : public KernelBusFixture {
     ClearDriveLogs();
   }
 
+  // Initialised, then `resets` resets that get through; the drives' logs
+  // hold only what comes after.
+  void InitialiseAndReset(int resets) {
+    ASSERT_NO_FATAL_FAILURE(Initialise());
+    for (int k = 0; k < resets; ++k) ASSERT_EQ(Run(15), kOk) << "reset " << k;
+    ClearDriveLogs();
+  }
+
   void ClearDriveLogs() {
     for (std::uint8_t id : {1, 2, 3}) ClearDriveLog(id);
   }
@@ -254,6 +210,15 @@ class ResetOnTheBusTest : public KernelBusFixture {
 
   Lines LogOf(std::uint8_t id) {
     return Models([&](sim::Machine&) { return DriveNode(id).Log().Lines(); });
+  }
+
+  // The lines of drive `id`'s log that start with one of `prefixes`.
+  Lines LinesStartingWith(std::uint8_t id, std::span<const std::string_view> prefixes) {
+    Lines found;
+    for (const std::string& line : LogOf(id)) {
+      if (StartsWithAny(line, prefixes)) found.push_back(line);
+    }
+    return found;
   }
 
   std::uint64_t DriveObject(std::uint8_t id, std::uint16_t index) {
@@ -283,10 +248,13 @@ class ResetOnTheBusTest : public KernelBusFixture {
     return look(kernel_.data);
   }
 
-  void ExpectMotionRefused() {
-    UnderLock([](KernelData& data) {
-      EXPECT_EQ(data.state.driveEnable, 0u);
-      EXPECT_EQ(data.state.haltOk, 0u);
+  // Whether the reset is still pending, and whether motion is allowed
+  // (drive enable and halt) or refused.
+  void ExpectResetMarks(bool pending, bool motionAllowed) {
+    UnderLock([&](KernelData& data) {
+      EXPECT_EQ(data.state.resetPending, pending ? 1u : 0u);
+      EXPECT_EQ(data.state.driveEnable, motionAllowed ? 1u : 0u);
+      EXPECT_EQ(data.state.haltOk, motionAllowed ? 1u : 0u);
       return 0;
     });
   }
@@ -338,9 +306,7 @@ class ResetInTheDrivesLogsTest : public ResetOnTheBusTest,
 
 TEST_P(ResetInTheDrivesLogsTest, BringsEveryDriveUpInTheStartUpOrder) {
   const ResetCase& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(Initialise());
-  for (int k = 0; k < c.earlierResets; ++k) ASSERT_EQ(Run(15), kOk) << "earlier reset " << k;
-  ClearDriveLogs();
+  ASSERT_NO_FATAL_FAILURE(InitialiseAndReset(c.earlierResets));
 
   ASSERT_EQ(Run(15), kOk);
 
@@ -349,18 +315,12 @@ TEST_P(ResetInTheDrivesLogsTest, BringsEveryDriveUpInTheStartUpOrder) {
   ExpectInTheLog(3, c.drive3);
   if (c.earlierResets > 0) {
     for (std::uint8_t id : {1, 2, 3}) {
-      for (const std::string& line : LogOf(id)) {
-        for (std::string_view prefix : kFirstResetOnly) {
-          EXPECT_FALSE(line.starts_with(prefix)) << "drive " << int{id} << ": " << line;
-        }
-      }
+      EXPECT_EQ(LinesStartingWith(id, kFirstResetOnly), Lines{}) << "drive " << int{id};
     }
   }
   ExpectEveryDriveEnabledInInterpolatedPosition();
+  ExpectResetMarks(false, true);
   UnderLock([](KernelData& data) {
-    EXPECT_EQ(data.state.resetPending, 0u);
-    EXPECT_EQ(data.state.driveEnable, 1u);
-    EXPECT_EQ(data.state.haltOk, 1u);
     // The dual drive's text, cut at 49 characters, still names it.
     EXPECT_STREQ(data.nodeConfiguration.table.nodes[1]->description.data(), "ZEB44_K905_01.62.00");
     EXPECT_STREQ(data.nodeConfiguration.table.nodes[0]->description.data(), "ZEB11_K905_01.60.03");
@@ -450,15 +410,13 @@ class FailedResetTest : public ResetOnTheBusTest,
 
 TEST_P(FailedResetTest, ReArmsTheRecordsAndLeavesMotionRefused) {
   const FailureCase& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(Initialise());
-  for (int k = 0; k < c.earlierResets; ++k) ASSERT_EQ(Run(15), kOk) << "earlier reset " << k;
-  ClearDriveLogs();
+  ASSERT_NO_FATAL_FAILURE(InitialiseAndReset(c.earlierResets));
   c.disturb(*this);
 
   EXPECT_EQ(Run(15), c.result);
 
+  ExpectResetMarks(c.pendingAfter, false);
   UnderLock([&](KernelData& data) {
-    EXPECT_EQ(data.state.resetPending != 0, c.pendingAfter);
     const canopen::NodeObject& node = *data.nodeConfiguration.table.nodes[c.node];
     if (c.nodeResult) {
       EXPECT_EQ(node.request.lastResult, *c.nodeResult);
@@ -468,13 +426,10 @@ TEST_P(FailedResetTest, ReArmsTheRecordsAndLeavesMotionRefused) {
     }
     return 0;
   });
-  ExpectMotionRefused();
-  for (std::uint8_t id : {1, 2, 3}) {
-    const Lines log = LogOf(id);
-    const bool reset = std::any_of(log.begin(), log.end(),
-                                   [](const std::string& l) { return l.starts_with("NMT 0x81"); });
-    if (c.drivesReset) {
-      EXPECT_EQ(reset, *c.drivesReset) << "drive " << int{id};
+  if (c.drivesReset) {
+    constexpr std::string_view kNmtReset[] = {"NMT 0x81"};
+    for (std::uint8_t id : {1, 2, 3}) {
+      EXPECT_EQ(!LinesStartingWith(id, kNmtReset).empty(), *c.drivesReset) << "drive " << int{id};
     }
   }
   // No drive stays enabled: none got there, or the enable took them all
@@ -521,11 +476,7 @@ TEST_F(ResetOnTheBusTest, WithoutNodesSucceedsAndLeavesTheDrivesAlone) {
 
   EXPECT_EQ(Run(15), kOk);
 
-  UnderLock([](KernelData& data) {
-    EXPECT_EQ(data.state.resetPending, 0u);
-    EXPECT_EQ(data.state.driveEnable, 1u);
-    return 0;
-  });
+  ExpectResetMarks(false, true);
   for (std::uint8_t id : {1, 2, 3}) EXPECT_EQ(LogOf(id), Lines{}) << "drive " << int{id};
 }
 
@@ -544,19 +495,17 @@ TEST_F(ResetOnTheBusTest, ACycleEndingMidResetAnswersCycleGone) {
   }
 
   EXPECT_EQ(reset.get(), kCycleNotRunning);
+  ExpectResetMarks(true, false);
   UnderLock([](KernelData& data) {
-    EXPECT_EQ(data.state.resetPending, 1u);
     EXPECT_EQ(data.state.cycleRunning, 0u);
     return 0;
   });
-  ExpectMotionRefused();
 }
 
 // Leaving CNC mode with a drive that no longer answers reports the failure:
 // the drive may still be enabled.
 TEST_F(ResetOnTheBusTest, LeavingWithADriveThatDoesNotAnswerIsAFailure) {
-  ASSERT_NO_FATAL_FAILURE(Initialise());
-  ASSERT_EQ(Run(15), kOk);
+  ASSERT_NO_FATAL_FAILURE(InitialiseAndReset(1));
   SilenceDrive(1);
   EXPECT_NE(Run(13), kOk);
 }

@@ -4,36 +4,19 @@
 // Reports median, p99 and worst microseconds per cycle, entries written per
 // cycle and the allocator calls made inside the cycles (goal: 0).
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "common/exchange_buffer.h"
 #include "kernel/core/motion/look_ahead.h"
 #include "kernel/core/motion/path_interpolation.h"
 #include "kernel/core/motion/segment_preparation.h"
+#include "kernel/core/motion/tests/counting_allocator.h"
 #include "kernel/core/motion/tests/machine_fixture.h"
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -91,10 +74,12 @@ struct Bench {
     exchange->Set(xb::kCycleMicroseconds, 1000u);
     PathCycle cycle{flags, signals, *exchange, 0.001, 50.0, 12, 3, true, true};
     const auto start = Clock::now();
-    gCounting = true;
-    CountDownPendingEvents(motion, signals, 1000);
-    if (RunMotionTail(motion, cycle) == TailAction::kInterpolate) InterpolationStep(motion, cycle);
-    gCounting = false;
+    {
+      const testing::AllocationCounting counting;
+      CountDownPendingEvents(motion, signals, 1000);
+      if (RunMotionTail(motion, cycle) == TailAction::kInterpolate)
+        InterpolationStep(motion, cycle);
+    }
     cycleMicroseconds.push_back(
         std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     entries += std::max<std::int16_t>(exchange->Get(xb::kSetpointCount), 0);
@@ -111,7 +96,7 @@ struct Bench {
         "%-14s cycles %8zu  median %7.2f us  p99 %7.2f us  worst %8.2f us  "
         "entries/cycle %.2f  allocations in cycles %ld\n",
         name, sorted.size(), at(0.5), at(0.99), sorted.back(),
-        static_cast<double>(entries) / sorted.size(), gAllocations.load());
+        static_cast<double>(entries) / sorted.size(), testing::CountedAllocations());
   }
 };
 

@@ -3,29 +3,8 @@
 // allocator watches; segments are made and freed outside the steps.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "kernel/core/motion/tests/counting_allocator.h"
 #include "kernel/core/motion/tests/path_cycle_fixture.h"
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-// The replacements pair malloc with free; the compiler cannot see that
-// every delete here meets a pointer of this new.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (gCounting.load()) ++gAllocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
 
 namespace vantor::motion {
 namespace {
@@ -36,9 +15,8 @@ using testing::PathRun;
 // One cycle with the allocator watched while the kernel's steps run.
 void CountedStep(PathRun& run) {
   run.driver.Exchange(*run.exchange);
-  gCounting = true;
+  const testing::AllocationCounting counting;
   run.KernelStep();
-  gCounting = false;
 }
 
 TEST(PathCycleAllocation, NoAllocatorCallInsideTheCycle) {
@@ -66,7 +44,7 @@ TEST(PathCycleAllocation, NoAllocatorCallInsideTheCycle) {
     CountedStep(run);
   }
   EXPECT_EQ(run.flags.motionActive, 0u);
-  EXPECT_EQ(gAllocations.load(), 0);
+  EXPECT_EQ(testing::CountedAllocations(), 0);
   EXPECT_GT(run.motion.retired.count, 40u);
 }
 
