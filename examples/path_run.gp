@@ -6,7 +6,7 @@ if (!exists("csv")) csv = "path_run.csv"
 if (!exists("png")) png = "path_run.png"
 
 set datafile separator ","
-set terminal pngcairo size 1400,640 font ",10"
+set terminal pngcairo size 1400,640 font ",10" noenhanced
 set output png
 set multiplot layout 1,2 title "path_run: commanded and actual positions"
 
