@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev qt6-base-dev
-  xvfb
+  xvfb gnuplot-nox
   python3-can
 )
 

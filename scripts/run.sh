@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # The main job: builds the system, starts the driver host on the simulated
-# hardware of the default machine (one PCI CAN card, three DS402 drives, an
+# hardware of the default machine (one PCI CAN card, four DS402 drives, an
 # I/O module and a handwheel gateway) unless one already serves the
-# namespace, runs channel_probe (channel 1 up, device type and identification
-# text of every drive, channel down) and stops the driver host again if it
-# started it.
+# namespace, runs path_run (CNC mode, reset, homing, a part program of lines,
+# arcs and a helix through the path buffer, a log of the commanded and actual
+# positions), plots the log, stops the driver host again if it started it
+# and names the two files.
+#
+#   scripts/run.sh [OUTPUT-FOLDER]    (default: the working directory)
 set -euo pipefail
+output=$(realpath -m "${1:-.}")
 cd "$(dirname "$0")/.."
+mkdir -p "$output"
 
 scripts/install-deps.sh
 
@@ -63,13 +68,14 @@ fi
 
 echo
 status=0
-"$build/bin/channel_probe" "$@" || status=$?
-echo
-if ((status == 0)); then
-  echo "channel_probe: every drive answered."
-else
-  echo "channel_probe failed (exit code $status)." >&2
-fi
+"$build/bin/path_run" "$output" || status=$?
 stop_host
 trap - EXIT
-exit "$status"
+echo
+if ((status != 0)); then
+  echo "path_run failed (exit code $status)." >&2
+  exit "$status"
+fi
+gnuplot -e "csv='$output/path_run.csv'; png='$output/path_run.png'" "$build/bin/path_run.gp"
+echo "Positions: $output/path_run.csv"
+echo "Plot:      $output/path_run.png"

@@ -12,6 +12,8 @@ constexpr std::int8_t kWithoutIndexShift = 16;
 // A search that passes the whole position range has no switch to find: the
 // run fails where a real axis would end on its mechanical stop.
 constexpr double kTravelRangeIncrements = 2147483647.0;
+// The smallest step of a position.
+constexpr double kIncrement = 1.0;
 }  // namespace
 
 bool IsSupportedHomingMethod(std::int8_t method) {
@@ -129,23 +131,25 @@ std::optional<double> HomingRun::FindEvent(const Leg& leg, double from, double t
         return std::max(to, std::min(from, static_cast<double>(*machine_.negativeLimit)));
       }
       return std::nullopt;
-    case Event::kNegativeLimitReleased:
-      if (!machine_.negativeLimit || to > *machine_.negativeLimit) {
-        return machine_.negativeLimit ? std::max(from, static_cast<double>(*machine_.negativeLimit))
-                                      : from;
-      }
+    case Event::kNegativeLimitReleased: {
+      // The switch reads active at its own position too: it is released
+      // one increment beyond.
+      if (!machine_.negativeLimit) return from;
+      const double released = static_cast<double>(*machine_.negativeLimit) + kIncrement;
+      if (to >= released) return std::max(from, released);
       return std::nullopt;
+    }
     case Event::kPositiveLimitActive:
       if (machine_.positiveLimit && to >= *machine_.positiveLimit) {
         return std::min(to, std::max(from, static_cast<double>(*machine_.positiveLimit)));
       }
       return std::nullopt;
-    case Event::kPositiveLimitReleased:
-      if (!machine_.positiveLimit || to < *machine_.positiveLimit) {
-        return machine_.positiveLimit ? std::min(from, static_cast<double>(*machine_.positiveLimit))
-                                      : from;
-      }
+    case Event::kPositiveLimitReleased: {
+      if (!machine_.positiveLimit) return from;
+      const double released = static_cast<double>(*machine_.positiveLimit) - kIncrement;
+      if (to <= released) return std::min(from, released);
       return std::nullopt;
+    }
     case Event::kHomeEdge: {
       if (!machine_.homeSwitch) return std::nullopt;
       const double edge = *machine_.homeSwitch;

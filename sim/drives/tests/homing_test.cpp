@@ -23,8 +23,8 @@ constexpr SimTime kPoll = 10 * kMs;
 constexpr SimTime kHomingTimeout = 20000 * kMs;
 constexpr std::int32_t kHomeOffset = 300;
 
-// Switches at +-50000, home switch edge at 10000, index pulses at
-// 100 + k * 4096.
+// Switches at +-50000 (active at and beyond), home switch edge at 10000,
+// index pulses at 100 + k * 4096.
 DriveConfig Machine() {
   DriveConfig config;
   config.negativeLimit = -50000;
@@ -38,6 +38,7 @@ DriveConfig Machine() {
 struct MethodCase {
   std::int8_t method;
   double reference;  // on the machine's scale, worked out from the layout above
+  std::int32_t homeOffset = kHomeOffset;
 };
 
 void PrintTo(const MethodCase& value, std::ostream* out) { *out << "method " << int{value.method}; }
@@ -51,13 +52,13 @@ TEST_P(HomingMethodTest, EndsAtTheHomePositionWithBit12) {
   DriveHarness harness(Machine());
   harness.Enable();
   harness.Write(0x6098, 0, static_cast<std::uint8_t>(method.method), 1);
-  harness.Write(0x607C, 0, static_cast<std::uint32_t>(kHomeOffset), 4);
+  harness.Write(0x607C, 0, static_cast<std::uint32_t>(method.homeOffset), 4);
   harness.Mode(6);
   harness.Controlword(0x001F);
   ASSERT_TRUE(harness.WaitForStatusBits(kAttained | kTargetReached, kHomingTimeout, kPoll));
   EXPECT_EQ(harness.Statusword() & (0x6F | kHomingError), 0x27);
   EXPECT_EQ(harness.Position(), 0);
-  const double offset = method.method == 34 ? 0.0 : kHomeOffset;
+  const double offset = method.method == 34 ? 0.0 : method.homeOffset;
   EXPECT_DOUBLE_EQ(harness.Drive().MachinePosition(), method.reference + offset);
   harness.Controlword(0x000F);
   harness.Mode(7);
@@ -67,11 +68,27 @@ TEST_P(HomingMethodTest, EndsAtTheHomePositionWithBit12) {
 INSTANTIATE_TEST_SUITE_P(
     KernelMethods, HomingMethodTest,
     ::testing::Values(MethodCase{1, -49052}, MethodCase{2, 49252}, MethodCase{3, 8292},
-                      MethodCase{6, 8292}, MethodCase{17, -50000}, MethodCase{18, 50000},
-                      MethodCase{19, 10000}, MethodCase{20, 10000}, MethodCase{21, 10000},
-                      MethodCase{22, 10000}, MethodCase{4, 12388}, MethodCase{5, 12388},
-                      MethodCase{33, -3996}, MethodCase{34, 0}),
+                      MethodCase{6, 8292}, MethodCase{17, -49999},
+                      MethodCase{18, 49999, -kHomeOffset}, MethodCase{19, 10000},
+                      MethodCase{20, 10000}, MethodCase{21, 10000}, MethodCase{22, 10000},
+                      MethodCase{4, 12388}, MethodCase{5, 12388}, MethodCase{33, -3996},
+                      MethodCase{34, 0}),
     [](const auto& info) { return "Method" + std::to_string(info.param.method); });
+
+// Homing onto a limit switch without a home offset ends where the switch
+// has let go: a drive left on its switch could not move.
+TEST(HomingTest, LimitSwitchMethodsEndOffTheSwitch) {
+  for (const std::int8_t method : {1, 2, 17, 18}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    DriveHarness harness(Machine());
+    harness.Enable();
+    harness.Write(0x6098, 0, static_cast<std::uint8_t>(method), 1);
+    harness.Mode(6);
+    harness.Controlword(0x001F);
+    ASSERT_TRUE(harness.WaitForStatusBits(kAttained | kTargetReached, kHomingTimeout, kPoll));
+    EXPECT_EQ(harness.Upload(0x60FD, 0).value_or(0xFF) & 0x03u, 0u);
+  }
+}
 
 TEST(HomingTest, ReachingTheWrongSwitchSetsBit13) {
   DriveConfig outOfReach = Machine();
@@ -193,11 +210,11 @@ TEST_F(GantryHomingTest, PairGoesThroughItsPhases) {
   ControlFrame(0x000F, 0, 0);
   ControlFrame(0x001F, 0, 0);
   ASSERT_TRUE(BothReport(kPhaseA));
-  // The switch is found; the drives wait for the first phase byte.
+  // The switch is found and let go; the drives wait for the first phase byte.
   master.Advance(500 * kMs);
   EXPECT_EQ(master.Statusword() & (kPhaseB | kAttained), 0);
-  EXPECT_DOUBLE_EQ(master.Drive().MachinePosition(), -50000);
-  EXPECT_DOUBLE_EQ(slave.Drive().MachinePosition(), -50000);
+  EXPECT_DOUBLE_EQ(master.Drive().MachinePosition(), -49999);
+  EXPECT_DOUBLE_EQ(slave.Drive().MachinePosition(), -49999);
 
   ControlFrame(0x001F, 1, 0);
   ASSERT_TRUE(BothReport(kPhaseB));
