@@ -12,6 +12,7 @@
 #include "kernel/core/drive_status.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/tolerances.h"
+#include "kernel/core/velocity_output_cycle.h"
 
 namespace vantor::kernel {
 
@@ -68,7 +69,11 @@ bool AllPositionsValid(const KernelData& data) noexcept {
   return true;
 }
 
-bool NodeMutexesTaken(const NodeConfiguration& nodes) noexcept {
+// Both mutex sets, tried for 1 ms each; never while an application's raw
+// request is on the bus.
+bool NodeMutexesTaken(const KernelData& data) noexcept {
+  if (data.motionRuntime.applicationRequestPending != 0) return false;
+  const NodeConfiguration& nodes = data.nodeConfiguration;
   if (!LockNodeRequestMutexes(nodes, kNodeMutexTryMs).acquired()) return false;
   if (!LockNodeAccessMutexes(nodes, kNodeMutexTryMs).acquired()) {
     UnlockNodeRequestMutexes(nodes);
@@ -77,7 +82,8 @@ bool NodeMutexesTaken(const NodeConfiguration& nodes) noexcept {
   return true;
 }
 
-void ReleaseNodeMutexes(const NodeConfiguration& nodes) noexcept {
+void ReleaseNodeMutexes(NodeConfiguration& nodes) noexcept {
+  nodes.stoppingWord = 0;
   UnlockNodeAccessMutexes(nodes);
   UnlockNodeRequestMutexes(nodes);
 }
@@ -350,11 +356,12 @@ void SuperviseMotionStop(KernelData& data, common::ExchangeBuffer& exchange) noe
   if (!allowed) {
     if (s.stopped != 0) return;
     motion::DropPendingEvents(runtime.path);
-    if (!NodeMutexesTaken(nodes)) {
+    if (!NodeMutexesTaken(data)) {
       // Retried next cycle; meanwhile nothing runs.
       EndMotionAtStop(data, exchange);
       return;
     }
+    nodes.stoppingWord = 1;
     // The handling-axes waiters are released: their axes stop too.
     if (nodes.motionDoneEvent.valid()) static_cast<void>(nodes.motionDoneEvent.Set());
     for (std::uint32_t i = 0; i < NodeCount(data); ++i) {
@@ -369,7 +376,7 @@ void SuperviseMotionStop(KernelData& data, common::ExchangeBuffer& exchange) noe
     motion::PathFlags flags = PathFlagsOf(data);
     motion::StopPathAtOnce(runtime.path, flags);
     StorePathFlags(data, flags);
-    // velocity output: stopped here when it is on (not wired yet).
+    if (s.velocityOutputActive != 0) StopVelocityOutputAtDriveStop(data);
     return;
   }
   if (s.stopped != 0 || runtime.halted != 0) return;
@@ -381,7 +388,8 @@ void SuperviseMotionStop(KernelData& data, common::ExchangeBuffer& exchange) noe
         handlingReady && AllDriveFlagsOk(node->can->latched, node->can->current, s.powerOff != 0);
   }
   if (handlingReady) return;
-  if (!NodeMutexesTaken(nodes)) return;
+  if (!NodeMutexesTaken(data)) return;
+  nodes.stoppingWord = 1;
   for (std::uint32_t i = 0; i < NodeCount(data); ++i) {
     NodeObject* node = nodes.Node(i);
     if (node == nullptr || node->can->handlingAxis == 0) continue;
@@ -407,7 +415,8 @@ void ResumeAfterStop(KernelData& data, common::ExchangeBuffer& exchange) noexcep
   NodeConfiguration& nodes = data.nodeConfiguration;
   const std::uint32_t interpolated = InterpolatedCount(data);
   if (s.resuming == 0) {
-    if (!NodeMutexesTaken(nodes)) return;
+    if (!NodeMutexesTaken(data)) return;
+    nodes.stoppingWord = 1;
     for (std::uint32_t i = 0; i < interpolated; ++i) {
       NodeObject* node = nodes.Node(i);
       if (node == nullptr) continue;
@@ -491,6 +500,8 @@ void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexce
   const double wait = std::isfinite(data.motion.moveEndMaxWaitTime)
                           ? std::max(data.motion.moveEndMaxWaitTime, 0.0)
                           : 0.0;
+  const bool output = data.state.velocityOutputActive != 0;
+  VelocityOutputEntries outputEntries(data);
   motion::PathCycle cycle{flags,
                           signals,
                           exchange,
@@ -499,20 +510,31 @@ void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexce
                           data.motion.fill.FillLevelInForce(teach),
                           data.motion.fill.DriveBufferDepthInForce(teach),
                           AllNodesReady(data),
-                          AllDrivesReportBit15(data)};
-  // velocity output: its bookkeeping comes here, before the end of motion
-  // is looked at (not wired yet).
-  if (motion::RunMotionTail(runtime.path, cycle) == motion::TailAction::kInterpolate) {
+                          AllDrivesReportBit15(data),
+                          output ? &outputEntries : nullptr};
+  const std::int16_t reportedQueued = exchange.Get(xb::kSetpointCount);
+  if (output) BeginVelocityOutputCycle(data, reportedQueued, exchange);
+  const motion::TailAction action = motion::RunMotionTail(runtime.path, cycle);
+  if (output) FollowMotionTail(data, action, reportedQueued);
+  bool interpolated = false;
+  if (action == motion::TailAction::kInterpolate) {
     if (exchange.Get(xb::kRingControl) == xb::kRingNotInUse) {
       StorePathFlags(data, flags);
       ResumeAfterStop(data, exchange);
       flags = PathFlagsOf(data);
     }
     if (exchange.Get(xb::kRingControl) != xb::kRingNotInUse) {
+      if (output) BeforeInterpolation(data, reportedQueued, exchange);
       motion::InterpolationStep(runtime.path, cycle);
+      interpolated = true;
     }
   }
   StorePathFlags(data, flags);
+  if (output) {
+    const std::int16_t written = interpolated ? exchange.Get(xb::kSetpointCount) : 0;
+    EndVelocityOutputCycle(data, data.state.motionActive == 0,
+                           static_cast<std::uint32_t>(std::max<std::int16_t>(written, 0)));
+  }
 }
 
 }  // namespace vantor::kernel

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kernel/core/kernel_data.h"
+#include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/interpolation_rules.h"
 #include "kernel/core/motion/path_interpolation.h"
 
@@ -117,6 +118,14 @@ void SetUpMotionRuntime(KernelData& data) noexcept {
 
 void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept {
   motion::FreeSegments(data.motionRuntime.path.retired, events);
+}
+
+void SweepRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept {
+  if (!data.state.IsCncInitialised() || !LockKernelData(data)) return;
+  motion::SegmentList taken;
+  motion::SpliceSegments(taken, data.motionRuntime.path.retired);
+  UnlockKernelData(data);
+  motion::FreeSegments(taken, events);
 }
 
 }  // namespace vantor::kernel

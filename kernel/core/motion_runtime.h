@@ -49,6 +49,10 @@ struct MotionRuntime {
   // retired.
   void (*setPathEvent)(motion::PathEventHandle) noexcept = nullptr;
   std::uint32_t holdWord = 0;
+  // An application's raw request is on the bus (the cycle notes it before
+  // the motion steps): a drive stop or resumption waits for its end, since
+  // the request may hold the nodes' access mutexes on this very thread.
+  std::uint32_t applicationRequestPending = 0;
   std::uint32_t halting = 0;
   std::uint32_t halted = 0;
   VelocityMeasure pathMeasure;
@@ -73,5 +77,10 @@ void MoveSetPositionWithHome(KernelData& data, std::uint32_t nodeIndex, double s
 
 // Server thread, under the kernel data lock: frees what the cycle retired.
 void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept;
+// Server thread, between commands: takes the kernel data lock only to take
+// the retired list over in one splice, and frees it after releasing the
+// lock, so a long list never holds up the cycle. Does nothing before the
+// CNC initialisation or when the lock cannot be taken.
+void SweepRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept;
 
 }  // namespace vantor::kernel

@@ -305,6 +305,9 @@ bool CheckPathEnd(PathMotion& motion, PathCycle& cycle) noexcept {
   }
   SetEntryCount(cycle.exchange, 0);
   SetEndFlag(cycle.exchange, true);
+  if (!cycle.allDrivesReached && cycle.entryObserver != nullptr) {
+    cycle.entryObserver->WindDown();
+  }
   return true;
 }
 
@@ -411,16 +414,16 @@ TailAction RunMotionTail(PathMotion& motion, PathCycle& cycle) noexcept {
     if (QueuedEntries(cycle.exchange) != 0) {
       ReloadEndWait(motion, cycle);
       SetEntryCount(cycle.exchange, 0);
-      return TailAction::kNothing;
+      return TailAction::kEntriesStillQueued;
     }
     if (cycle.exchange.Get(xb::kRingControl) != xb::kRingNotInUse &&
         !DrivesReached(motion, cycle)) {
       ReloadEndWait(motion, cycle);
-      return TailAction::kNothing;
+      return TailAction::kAwaitingDrives;
     }
     if (flags.moving != 0 && motion.endWait_ms > 0.0) {
       motion.endWait_ms -= CycleMilliseconds(cycle);
-      return TailAction::kNothing;
+      return TailAction::kSettling;
     }
     flags.motionActive = 0;
     flags.moving = 0;
@@ -433,13 +436,13 @@ TailAction RunMotionTail(PathMotion& motion, PathCycle& cycle) noexcept {
       cycle.signals.SignalMotionState();
     }
     ReloadReachedWait(motion, cycle);
-    return TailAction::kNothing;
+    return TailAction::kMotionEnded;
   }
   ReloadReachedWait(motion, cycle);
   if (flags.pathMode != 0 && flags.pathStarted == 0) {
     ReloadEndWait(motion, cycle);
     SetEntryCount(cycle.exchange, 0);
-    return TailAction::kNothing;
+    return TailAction::kHeldUntilStarted;
   }
   return TailAction::kInterpolate;
 }
@@ -463,6 +466,9 @@ void InterpolationStep(PathMotion& motion, PathCycle& cycle) noexcept {
   const double cycleTime = cycle.cycleTime;
   double timeLeft = cycleTime;
   std::int32_t written = 0;
+  if (cycle.entryObserver != nullptr && cycle.exchange.Get(xb::kRingControl) == xb::kRingStart) {
+    written = std::clamp(cycle.entryObserver->WriteStartEntries(cycle.exchange, wanted), 0, wanted);
+  }
   // Each pass writes an entry or uses up a segment; the bound only guards
   // against links that are not a list.
   const std::int32_t passes = wanted + std::max(motion.queue.count, 0) + 2;
@@ -490,9 +496,8 @@ void InterpolationStep(PathMotion& motion, PathCycle& cycle) noexcept {
         head == motion.queue.tail && head->state != 0) {
       RunOutOfSegments(motion, flags);
     }
-    // velocity output: its own entries go first and the entry index moves
-    // behind them (not wired yet).
     WriteEntry(motion, cycle.exchange, written, work);
+    if (cycle.entryObserver != nullptr) cycle.entryObserver->EntryWritten(motion.ramp.velocity);
     ++written;
     previous = work;
     timeLeft = cycleTime;

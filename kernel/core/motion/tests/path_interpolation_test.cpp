@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "kernel/core/motion/tests/path_cycle_fixture.h"
 
@@ -40,6 +41,51 @@ void ExpectNoDipAtCruise(const PathRun& run, std::size_t axis, double velocity) 
   ASSERT_GT(first, 0u) << "never reached the programmed velocity";
   for (std::size_t k = first; k <= last; ++k) {
     EXPECT_GE(static_cast<double>(StepOf(run, k, axis)), cruise - 1.0) << "dip at entry " << k;
+  }
+}
+
+// Writes its own entries at the ring's start (the given position) and
+// keeps the path velocity of every entry of the path.
+struct RecordingObserver final : EntryObserver {
+  std::int32_t startEntries = 0;
+  std::int32_t startPosition = 0;
+  std::vector<double> velocities;
+  int windDowns = 0;
+
+  std::int32_t WriteStartEntries(common::ExchangeBuffer& exchange,
+                                 std::int32_t room) noexcept override {
+    const std::int32_t count = std::min(startEntries, room);
+    for (std::int32_t i = 0; i < count; ++i) {
+      static_cast<void>(exchange.Store<std::int32_t>(
+          common::exchange_buffer::SetpointValueOffset(static_cast<std::size_t>(i), kX),
+          startPosition));
+    }
+    return count;
+  }
+  void EntryWritten(double pathVelocity) noexcept override { velocities.push_back(pathVelocity); }
+  void WindDown() noexcept override { ++windDowns; }
+};
+
+TEST(PathInterpolation, TheOutputsStartEntriesComeFirstAndEveryPathEntryReportsItsVelocity) {
+  for (const std::int32_t lead : {0, 5, 12, 30}) {
+    PathRun run;
+    RecordingObserver observer;
+    observer.startEntries = lead;
+    observer.startPosition = 0;
+    run.observer = &observer;
+    run.Line({3.0, 0, 0, kUnset, kUnset});
+    ASSERT_TRUE(run.RunToEnd()) << lead;
+    const std::size_t held = static_cast<std::size_t>(std::min<std::int32_t>(lead, run.fillLevel));
+    ASSERT_GT(run.driver.played.size(), held);
+    for (std::size_t k = 0; k < held; ++k) EXPECT_EQ(run.driver.played[k][kX], 0) << lead;
+    // Every entry of the path is reported once, with the ramp's velocity.
+    EXPECT_EQ(observer.velocities.size(), run.driver.played.size() - held) << lead;
+    EXPECT_NEAR(run.driver.played.back()[kX], 3.0 * kScale, 1.0) << lead;
+    ASSERT_FALSE(observer.velocities.empty());
+    EXPECT_NEAR(*std::max_element(observer.velocities.begin(), observer.velocities.end()), 20.0,
+                1e-6)
+        << lead;
+    EXPECT_NEAR(observer.velocities.back(), 0.0, 1e-6) << lead;
   }
 }
 
