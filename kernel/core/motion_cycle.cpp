@@ -9,7 +9,9 @@
 #include "kernel/core/canopen/node_steps.h"
 #include "kernel/core/canopen/received_data_condition.h"
 #include "kernel/core/canopen/request_record.h"
+#include "kernel/core/drive_answer_watches.h"
 #include "kernel/core/drive_status.h"
+#include "kernel/core/handling_axes_cycle.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/tolerances.h"
 #include "kernel/core/velocity_output_cycle.h"
@@ -49,16 +51,6 @@ bool FirstReplyFlag(const KernelData& data) noexcept {
 
 double ScaleOf(const canopen::NodeObject& node) noexcept {
   return node.scalingOn != 0 ? node.scalingDivisor : 1.0;
-}
-
-void Measure(VelocityMeasure& measure, double change) noexcept {
-  measure.distance += std::fabs(change);
-  if (measure.clock_s >= measure.window_s) {
-    measure.velocity =
-        measure.clock_s < motion::kNegligibleMagnitude ? 0.0 : measure.distance / measure.clock_s;
-    measure.distance = 0.0;
-    measure.clock_s = 0.0;
-  }
 }
 
 bool AllPositionsValid(const KernelData& data) noexcept {
@@ -214,9 +206,12 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
     NodeAxisRuntime& axis = runtime.nodes[i];
     const auto answer = canopen::RecordOf(exchange, can.answerRecord);
     const auto send = canopen::RecordOf(exchange, can.sendRecord);
+    axis.answered = 0;
     if (axis.answerValid == 0 || !replied || !answer || !send) {
       axis.change = 0.0;
     } else {
+      axis.answered = 1;
+      axis.answerLength = answer->Get(mr::kLength);
       const auto bytes = answer->GetBytes(mr::kData);
       std::int32_t raw = 0;
       std::memcpy(&raw, bytes.data(), sizeof raw);
@@ -240,6 +235,8 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
     drivesOk = drivesOk && AllDriveFlagsOk(can.latched, can.current, data.state.powerOff != 0);
   }
   data.state.drivesOk = drivesOk ? 1 : 0;
+  WatchStopOnInput(data);
+  ReadHandwheelFlagBytes(data);
 
   if (AllPositionsValid(data) && replied) {
     for (std::uint32_t i = 0; i < runtime.path.axisCount && i < NodeCount(data); ++i) {
@@ -248,7 +245,6 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
     }
   }
 
-  bool limitsOk = true;
   for (std::uint32_t i = 0; i < runtime.path.axisCount; ++i) {
     CoordinateRecord& coordinate = data.coordinates[i];
     const double actual = runtime.axes[i].actual;
@@ -259,24 +255,23 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
       coordinate.negativeLimitOkCurrent = below ? 0 : 1;
       if (above) coordinate.positiveLimitOkLatched = 0;
       coordinate.positiveLimitOkCurrent = above ? 0 : 1;
-      limitsOk = limitsOk && coordinate.negativeLimitOkLatched != 0 &&
-                 coordinate.positiveLimitOkLatched != 0 && !below && !above;
     } else {
       coordinate.negativeLimitOkCurrent = 1;
       coordinate.positiveLimitOkCurrent = 1;
     }
   }
-  data.state.limitsOk = limitsOk ? 1 : 0;
+  WatchDriveLimitStops(data);
+  data.state.limitsOk = AllSoftwareLimitsOk(data) ? 1 : 0;
 }
 
 void MeasureVelocities(KernelData& data) noexcept {
   MotionRuntime& runtime = data.motionRuntime;
   double pathStep = 0.0;
   for (std::uint32_t i = 0; i < runtime.path.axisCount; ++i) {
-    Measure(runtime.axes[i].measure, runtime.axes[i].change);
+    MeasureDistance(runtime.axes[i].measure, runtime.axes[i].change);
     if (runtime.path.axes[i].onPath) pathStep += runtime.axes[i].change * runtime.axes[i].change;
   }
-  Measure(runtime.pathMeasure, std::sqrt(pathStep));
+  MeasureDistance(runtime.pathMeasure, std::sqrt(pathStep));
   const double cycleTime = data.motion.path.cycleTime;
   const bool valid = AllPositionsValid(data);
   double drivesStep = 0.0;
@@ -284,12 +279,18 @@ void MeasureVelocities(KernelData& data) noexcept {
     const NodeObject* node = data.nodeConfiguration.Node(i);
     if (node == nullptr) continue;
     NodeAxisRuntime& axis = runtime.nodes[i];
-    Measure(axis.measure, axis.change);
+    const bool interpolated = i < InterpolatedCount(data);
+    // The handling nodes are measured with their own step.
+    if (interpolated) MeasureDistance(axis.measure, axis.change);
     const double scaledChange = axis.change * ScaleOf(*node->can);
-    if (i < InterpolatedCount(data)) drivesStep += scaledChange * scaledChange;
+    if (interpolated) drivesStep += scaledChange * scaledChange;
     const double speed =
         cycleTime >= motion::kNegligibleMagnitude ? std::fabs(scaledChange) / cycleTime : 0.0;
-    axis.inMotion = valid && speed > data.motion.noMoveVelocity ? 1 : 0;
+    bool inMotion = speed > data.motion.noMoveVelocity;
+    if (HandlingAxisWithoutPosition(data, i)) {
+      inMotion = axis.targetReached == 0 || node->motion.commandedVelocity != 0.0;
+    }
+    axis.inMotion = valid && inMotion ? 1 : 0;
   }
   double speed = std::sqrt(drivesStep);
   if (cycleTime >= motion::kNegligibleMagnitude) speed /= cycleTime;
@@ -486,8 +487,8 @@ void DropPathEvents(KernelData& data) noexcept {
 void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexcept {
   UpdateAxesFromDrives(data, exchange);
   MeasureVelocities(data);
-  // Handling axes: their velocities and stopped event are served with the
-  // handling moves.
+  MeasureHandlingAxisVelocities(data);
+  SignalHandlingAxesStopped(data);
   if (data.state.resuming == 0) SuperviseMotionStop(data, exchange);
   MotionRuntime& runtime = data.motionRuntime;
   KernelPathSignals signals(data.nodeConfiguration);
@@ -497,9 +498,7 @@ void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexce
 
   motion::PathFlags flags = PathFlagsOf(data);
   const bool teach = data.state.teachMode != 0;
-  const double wait = std::isfinite(data.motion.moveEndMaxWaitTime)
-                          ? std::max(data.motion.moveEndMaxWaitTime, 0.0)
-                          : 0.0;
+  const double wait = MoveEndMaxWaitMs(data);
   const bool output = data.state.velocityOutputActive != 0;
   VelocityOutputEntries outputEntries(data);
   motion::PathCycle cycle{flags,

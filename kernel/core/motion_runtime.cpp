@@ -7,6 +7,7 @@
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/interpolation_rules.h"
 #include "kernel/core/motion/path_interpolation.h"
+#include "kernel/core/motion/tolerances.h"
 
 namespace vantor::kernel {
 
@@ -114,6 +115,16 @@ void SetUpMotionRuntime(KernelData& data) noexcept {
   runtime.holdWord = 0;
   runtime.halting = 0;
   runtime.halted = 0;
+}
+
+void MeasureDistance(VelocityMeasure& measure, double change) noexcept {
+  measure.distance += std::fabs(change);
+  if (measure.clock_s >= measure.window_s) {
+    measure.velocity =
+        measure.clock_s < motion::kNegligibleMagnitude ? 0.0 : measure.distance / measure.clock_s;
+    measure.distance = 0.0;
+    measure.clock_s = 0.0;
+  }
 }
 
 void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept {
