@@ -421,7 +421,9 @@ void ResumeAfterStop(KernelData& data, common::ExchangeBuffer& exchange) noexcep
     for (std::uint32_t i = 0; i < interpolated; ++i) {
       NodeObject* node = nodes.Node(i);
       if (node == nullptr) continue;
-      InstallStep(*node->can, canopen::EnableOperationStep);
+      // A node with further axes enables their drives too.
+      InstallStep(*node->can, node->can->axisCount > 0 ? canopen::MultiAxisEnableOperationStep
+                                                       : canopen::EnableOperationStep);
       node->can->stopFlag = 1;
       runtime.nodes[i].answerValid = 0;
     }
