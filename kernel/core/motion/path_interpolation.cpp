@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kernel/core/motion/header_entries.h"
 #include "kernel/core/motion/numeric.h"
 #include "kernel/core/motion/path_velocity_ramp.h"
 #include "kernel/core/motion/tolerances.h"
@@ -154,6 +155,7 @@ Take TakeNextSegment(PathMotion& motion, PathCycle& cycle, std::int32_t queued,
       StartMotionSegment(motion, cycle, *head);
       Retire(motion, motion.kept);
       motion.kept = nullptr;
+      motion.headerDue = motion.headerMode != 0;
       return Take::kStarted;
     }
     PathSegment* taken = UnlinkHead(motion);
@@ -481,6 +483,23 @@ void InterpolationStep(PathMotion& motion, PathCycle& cycle) noexcept {
       }
     }
     if (flags.pathActive == 0 && timeLeft >= cycleTime) break;
+    if (motion.headerDue) {
+      // The headers open an entry of their own; a segment that starts
+      // inside an entry has none.
+      if (timeLeft < cycleTime || motion.queue.head == nullptr) {
+        motion.headerDue = false;
+      } else if (wanted - written <= kHeaderEntryCount) {
+        break;
+      } else {
+        WriteHeaderEntries(motion, cycle.exchange, written);
+        for (std::int32_t k = 0; k < kHeaderEntryCount; ++k) {
+          if (cycle.entryObserver != nullptr)
+            cycle.entryObserver->EntryWritten(motion.ramp.velocity);
+        }
+        written += kHeaderEntryCount;
+        motion.headerDue = false;
+      }
+    }
     if (timeLeft > 0.0 && motion.queue.head != nullptr && !motion.segmentFinished) {
       AdvancePath(motion, work, timeLeft);
     }

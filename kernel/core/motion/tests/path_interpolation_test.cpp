@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "kernel/core/motion/header_entries.h"
 #include "kernel/core/motion/tests/path_cycle_fixture.h"
 
 namespace vantor::motion {
 namespace {
 
+using testing::Entry;
 using testing::kU;
 using testing::kUnset;
 using testing::kX;
@@ -86,6 +88,46 @@ TEST(PathInterpolation, TheOutputsStartEntriesComeFirstAndEveryPathEntryReportsI
                 1e-6)
         << lead;
     EXPECT_NEAR(observer.velocities.back(), 0.0, 1e-6) << lead;
+  }
+}
+
+// With the header mode on, a segment whose first entry opens a cycle's
+// entry is preceded by the marker entry and the axes' velocities; one that
+// starts inside an entry has none, and the positions around them stay
+// those of the path.
+TEST(PathInterpolation, HeaderEntriesOpenASegmentThatStartsWithItsOwnEntry) {
+  for (const std::uint16_t fill : {3, 12}) {
+    PathRun run;
+    run.fillLevel = fill;
+    run.motion.headerMode = 1;
+    run.motion.maxOverride = 1.5;
+    run.motion.entryAxes[1].velocityUnit = 2.0;
+    run.motion.entryAxes[1].velocityFactor = -3.0;
+    run.motion.entryAxes[1].velocityOffset = -0.5;
+    run.Line({0.6, 0.8, 0, kUnset, kUnset});
+    run.Line({0.10037, 0, 0, kUnset, kUnset});
+    ASSERT_TRUE(run.RunToEnd()) << fill;
+    std::vector<std::size_t> markers;
+    for (std::size_t k = 0; k < run.driver.played.size(); ++k) {
+      bool marker = true;
+      for (std::uint32_t a = 0; a < run.motion.entryAxisCount; ++a) {
+        marker = marker && run.driver.played[k][a] == kHeaderMarker;
+      }
+      if (marker) markers.push_back(k);
+    }
+    ASSERT_EQ(markers.size(), 1u) << fill;
+    ASSERT_EQ(markers[0], 0u) << fill;
+    const Entry& velocities = run.driver.played.at(1);
+    EXPECT_EQ(velocities[kX], static_cast<std::int32_t>(0.6 * 20.0 * 1.5 * kScale)) << fill;
+    // (0.8 x 20 x 1.5 / 2 x -3| + |-0.5|) x scale
+    EXPECT_EQ(velocities[1], static_cast<std::int32_t>((36.0 + 0.5) * kScale)) << fill;
+    EXPECT_EQ(velocities[2], 0) << fill;
+    // The path's entries follow from where the drives stood.
+    for (std::size_t k = 2; k < run.driver.played.size(); ++k) {
+      EXPECT_LE(std::abs(run.driver.played[k][kX]), static_cast<std::int32_t>(0.71 * kScale)) << k;
+    }
+    EXPECT_NEAR(run.driver.played.back()[kX], 0.70037 * kScale, 1.0) << fill;
+    EXPECT_NEAR(run.driver.played.back()[1], 0.8 * kScale, 1.0) << fill;
   }
 }
 
