@@ -62,6 +62,7 @@ class Cycle {
             if (state_.busOk == 0) {
               ErrorPath();
             } else {
+              link_.data.motionRuntime.applicationRequestPending = link_.canRequest.busy;
               link_.steps.ProcessMotion(link_.exchange);
             }
           }

@@ -45,6 +45,7 @@ class CanObjectCycleSteps : public CycleSteps {
   // The output's ring, emptied when the exchange fails or stalls.
   void ResetVelocityOutputIndexes() noexcept override;
   FreeRecordTable* CanObjectFreeRecords() noexcept override { return &list_.freeRecords; }
+  bool NodesStopping() noexcept override { return data_.nodeConfiguration.stoppingWord != 0; }
   common::StatusCode CheckApplicationCanRequest(ApplicationCanRequest& request) noexcept override;
 
  private:

@@ -92,6 +92,9 @@ struct NodeConfiguration {
   // Cleared when a drive enters a fault reaction, when it leaves a limit
   // switch and by the reset before it starts.
   std::array<std::uint32_t, 3> enableWords{};
+  // Set while the cycle's drive stop, halt or resumption owns the nodes: an
+  // application's raw frame to a node waits meanwhile.
+  std::uint32_t stoppingWord = 0;
   // The complete status's refresh marks: what it has read from the drives
   // since the last reset.
   std::uint32_t driveErrorsRead = 0;
@@ -187,6 +190,8 @@ struct KernelData {
   LockWaiters lockWaiters;
   // The velocity-proportional output; zero while it is off.
   VelocityOutput velocityOutput;
+  // The cycle's counters beside it; zero when the output starts.
+  VelocityOutputBookkeeping velocityOutputBookkeeping;
 
   std::span<canopen::ExternalAxis> ConfiguredExternalAxes() noexcept {
     const std::int32_t count = std::clamp(handlingAxisCount, 0, kMaxHandlingAxisRecords);

@@ -9,9 +9,12 @@
 #include "kernel/core/canopen/node_steps.h"
 #include "kernel/core/canopen/received_data_condition.h"
 #include "kernel/core/canopen/request_record.h"
+#include "kernel/core/drive_answer_watches.h"
 #include "kernel/core/drive_status.h"
+#include "kernel/core/handling_axes_cycle.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/tolerances.h"
+#include "kernel/core/velocity_output_cycle.h"
 
 namespace vantor::kernel {
 
@@ -50,16 +53,6 @@ double ScaleOf(const canopen::NodeObject& node) noexcept {
   return node.scalingOn != 0 ? node.scalingDivisor : 1.0;
 }
 
-void Measure(VelocityMeasure& measure, double change) noexcept {
-  measure.distance += std::fabs(change);
-  if (measure.clock_s >= measure.window_s) {
-    measure.velocity =
-        measure.clock_s < motion::kNegligibleMagnitude ? 0.0 : measure.distance / measure.clock_s;
-    measure.distance = 0.0;
-    measure.clock_s = 0.0;
-  }
-}
-
 bool AllPositionsValid(const KernelData& data) noexcept {
   for (std::uint32_t i = 0; i < NodeCount(data); ++i) {
     const NodeObject* node = data.nodeConfiguration.Node(i);
@@ -68,7 +61,11 @@ bool AllPositionsValid(const KernelData& data) noexcept {
   return true;
 }
 
-bool NodeMutexesTaken(const NodeConfiguration& nodes) noexcept {
+// Both mutex sets, tried for 1 ms each; never while an application's raw
+// request is on the bus.
+bool NodeMutexesTaken(const KernelData& data) noexcept {
+  if (data.motionRuntime.applicationRequestPending != 0) return false;
+  const NodeConfiguration& nodes = data.nodeConfiguration;
   if (!LockNodeRequestMutexes(nodes, kNodeMutexTryMs).acquired()) return false;
   if (!LockNodeAccessMutexes(nodes, kNodeMutexTryMs).acquired()) {
     UnlockNodeRequestMutexes(nodes);
@@ -77,7 +74,8 @@ bool NodeMutexesTaken(const NodeConfiguration& nodes) noexcept {
   return true;
 }
 
-void ReleaseNodeMutexes(const NodeConfiguration& nodes) noexcept {
+void ReleaseNodeMutexes(NodeConfiguration& nodes) noexcept {
+  nodes.stoppingWord = 0;
   UnlockNodeAccessMutexes(nodes);
   UnlockNodeRequestMutexes(nodes);
 }
@@ -208,9 +206,12 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
     NodeAxisRuntime& axis = runtime.nodes[i];
     const auto answer = canopen::RecordOf(exchange, can.answerRecord);
     const auto send = canopen::RecordOf(exchange, can.sendRecord);
+    axis.answered = 0;
     if (axis.answerValid == 0 || !replied || !answer || !send) {
       axis.change = 0.0;
     } else {
+      axis.answered = 1;
+      axis.answerLength = answer->Get(mr::kLength);
       const auto bytes = answer->GetBytes(mr::kData);
       std::int32_t raw = 0;
       std::memcpy(&raw, bytes.data(), sizeof raw);
@@ -234,6 +235,8 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
     drivesOk = drivesOk && AllDriveFlagsOk(can.latched, can.current, data.state.powerOff != 0);
   }
   data.state.drivesOk = drivesOk ? 1 : 0;
+  WatchStopOnInput(data);
+  ReadHandwheelFlagBytes(data);
 
   if (AllPositionsValid(data) && replied) {
     for (std::uint32_t i = 0; i < runtime.path.axisCount && i < NodeCount(data); ++i) {
@@ -242,7 +245,6 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
     }
   }
 
-  bool limitsOk = true;
   for (std::uint32_t i = 0; i < runtime.path.axisCount; ++i) {
     CoordinateRecord& coordinate = data.coordinates[i];
     const double actual = runtime.axes[i].actual;
@@ -253,24 +255,23 @@ void UpdateAxesFromDrives(KernelData& data, common::ExchangeBuffer& exchange) no
       coordinate.negativeLimitOkCurrent = below ? 0 : 1;
       if (above) coordinate.positiveLimitOkLatched = 0;
       coordinate.positiveLimitOkCurrent = above ? 0 : 1;
-      limitsOk = limitsOk && coordinate.negativeLimitOkLatched != 0 &&
-                 coordinate.positiveLimitOkLatched != 0 && !below && !above;
     } else {
       coordinate.negativeLimitOkCurrent = 1;
       coordinate.positiveLimitOkCurrent = 1;
     }
   }
-  data.state.limitsOk = limitsOk ? 1 : 0;
+  WatchDriveLimitStops(data);
+  data.state.limitsOk = AllSoftwareLimitsOk(data) ? 1 : 0;
 }
 
 void MeasureVelocities(KernelData& data) noexcept {
   MotionRuntime& runtime = data.motionRuntime;
   double pathStep = 0.0;
   for (std::uint32_t i = 0; i < runtime.path.axisCount; ++i) {
-    Measure(runtime.axes[i].measure, runtime.axes[i].change);
+    MeasureDistance(runtime.axes[i].measure, runtime.axes[i].change);
     if (runtime.path.axes[i].onPath) pathStep += runtime.axes[i].change * runtime.axes[i].change;
   }
-  Measure(runtime.pathMeasure, std::sqrt(pathStep));
+  MeasureDistance(runtime.pathMeasure, std::sqrt(pathStep));
   const double cycleTime = data.motion.path.cycleTime;
   const bool valid = AllPositionsValid(data);
   double drivesStep = 0.0;
@@ -278,12 +279,18 @@ void MeasureVelocities(KernelData& data) noexcept {
     const NodeObject* node = data.nodeConfiguration.Node(i);
     if (node == nullptr) continue;
     NodeAxisRuntime& axis = runtime.nodes[i];
-    Measure(axis.measure, axis.change);
+    const bool interpolated = i < InterpolatedCount(data);
+    // The handling nodes are measured with their own step.
+    if (interpolated) MeasureDistance(axis.measure, axis.change);
     const double scaledChange = axis.change * ScaleOf(*node->can);
-    if (i < InterpolatedCount(data)) drivesStep += scaledChange * scaledChange;
+    if (interpolated) drivesStep += scaledChange * scaledChange;
     const double speed =
         cycleTime >= motion::kNegligibleMagnitude ? std::fabs(scaledChange) / cycleTime : 0.0;
-    axis.inMotion = valid && speed > data.motion.noMoveVelocity ? 1 : 0;
+    bool inMotion = speed > data.motion.noMoveVelocity;
+    if (HandlingAxisWithoutPosition(data, i)) {
+      inMotion = axis.targetReached == 0 || node->motion.commandedVelocity != 0.0;
+    }
+    axis.inMotion = valid && inMotion ? 1 : 0;
   }
   double speed = std::sqrt(drivesStep);
   if (cycleTime >= motion::kNegligibleMagnitude) speed /= cycleTime;
@@ -350,11 +357,12 @@ void SuperviseMotionStop(KernelData& data, common::ExchangeBuffer& exchange) noe
   if (!allowed) {
     if (s.stopped != 0) return;
     motion::DropPendingEvents(runtime.path);
-    if (!NodeMutexesTaken(nodes)) {
+    if (!NodeMutexesTaken(data)) {
       // Retried next cycle; meanwhile nothing runs.
       EndMotionAtStop(data, exchange);
       return;
     }
+    nodes.stoppingWord = 1;
     // The handling-axes waiters are released: their axes stop too.
     if (nodes.motionDoneEvent.valid()) static_cast<void>(nodes.motionDoneEvent.Set());
     for (std::uint32_t i = 0; i < NodeCount(data); ++i) {
@@ -369,7 +377,7 @@ void SuperviseMotionStop(KernelData& data, common::ExchangeBuffer& exchange) noe
     motion::PathFlags flags = PathFlagsOf(data);
     motion::StopPathAtOnce(runtime.path, flags);
     StorePathFlags(data, flags);
-    // velocity output: stopped here when it is on (not wired yet).
+    if (s.velocityOutputActive != 0) StopVelocityOutputAtDriveStop(data);
     return;
   }
   if (s.stopped != 0 || runtime.halted != 0) return;
@@ -381,7 +389,8 @@ void SuperviseMotionStop(KernelData& data, common::ExchangeBuffer& exchange) noe
         handlingReady && AllDriveFlagsOk(node->can->latched, node->can->current, s.powerOff != 0);
   }
   if (handlingReady) return;
-  if (!NodeMutexesTaken(nodes)) return;
+  if (!NodeMutexesTaken(data)) return;
+  nodes.stoppingWord = 1;
   for (std::uint32_t i = 0; i < NodeCount(data); ++i) {
     NodeObject* node = nodes.Node(i);
     if (node == nullptr || node->can->handlingAxis == 0) continue;
@@ -407,11 +416,14 @@ void ResumeAfterStop(KernelData& data, common::ExchangeBuffer& exchange) noexcep
   NodeConfiguration& nodes = data.nodeConfiguration;
   const std::uint32_t interpolated = InterpolatedCount(data);
   if (s.resuming == 0) {
-    if (!NodeMutexesTaken(nodes)) return;
+    if (!NodeMutexesTaken(data)) return;
+    nodes.stoppingWord = 1;
     for (std::uint32_t i = 0; i < interpolated; ++i) {
       NodeObject* node = nodes.Node(i);
       if (node == nullptr) continue;
-      InstallStep(*node->can, canopen::EnableOperationStep);
+      // A node with further axes enables their drives too.
+      InstallStep(*node->can, node->can->axisCount > 0 ? canopen::MultiAxisEnableOperationStep
+                                                       : canopen::EnableOperationStep);
       node->can->stopFlag = 1;
       runtime.nodes[i].answerValid = 0;
     }
@@ -477,8 +489,8 @@ void DropPathEvents(KernelData& data) noexcept {
 void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexcept {
   UpdateAxesFromDrives(data, exchange);
   MeasureVelocities(data);
-  // Handling axes: their velocities and stopped event are served with the
-  // handling moves.
+  MeasureHandlingAxisVelocities(data);
+  SignalHandlingAxesStopped(data);
   if (data.state.resuming == 0) SuperviseMotionStop(data, exchange);
   MotionRuntime& runtime = data.motionRuntime;
   KernelPathSignals signals(data.nodeConfiguration);
@@ -488,9 +500,9 @@ void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexce
 
   motion::PathFlags flags = PathFlagsOf(data);
   const bool teach = data.state.teachMode != 0;
-  const double wait = std::isfinite(data.motion.moveEndMaxWaitTime)
-                          ? std::max(data.motion.moveEndMaxWaitTime, 0.0)
-                          : 0.0;
+  const double wait = MoveEndMaxWaitMs(data);
+  const bool output = data.state.velocityOutputActive != 0;
+  VelocityOutputEntries outputEntries(data);
   motion::PathCycle cycle{flags,
                           signals,
                           exchange,
@@ -499,20 +511,31 @@ void ProcessPathCycle(KernelData& data, common::ExchangeBuffer& exchange) noexce
                           data.motion.fill.FillLevelInForce(teach),
                           data.motion.fill.DriveBufferDepthInForce(teach),
                           AllNodesReady(data),
-                          AllDrivesReportBit15(data)};
-  // velocity output: its bookkeeping comes here, before the end of motion
-  // is looked at (not wired yet).
-  if (motion::RunMotionTail(runtime.path, cycle) == motion::TailAction::kInterpolate) {
+                          AllDrivesReportBit15(data),
+                          output ? &outputEntries : nullptr};
+  const std::int16_t reportedQueued = exchange.Get(xb::kSetpointCount);
+  if (output) BeginVelocityOutputCycle(data, reportedQueued, exchange);
+  const motion::TailAction action = motion::RunMotionTail(runtime.path, cycle);
+  if (output) FollowMotionTail(data, action, reportedQueued);
+  bool interpolated = false;
+  if (action == motion::TailAction::kInterpolate) {
     if (exchange.Get(xb::kRingControl) == xb::kRingNotInUse) {
       StorePathFlags(data, flags);
       ResumeAfterStop(data, exchange);
       flags = PathFlagsOf(data);
     }
     if (exchange.Get(xb::kRingControl) != xb::kRingNotInUse) {
+      if (output) BeforeInterpolation(data, reportedQueued, exchange);
       motion::InterpolationStep(runtime.path, cycle);
+      interpolated = true;
     }
   }
   StorePathFlags(data, flags);
+  if (output) {
+    const std::int16_t written = interpolated ? exchange.Get(xb::kSetpointCount) : 0;
+    EndVelocityOutputCycle(data, data.state.motionActive == 0,
+                           static_cast<std::uint32_t>(std::max<std::int16_t>(written, 0)));
+  }
 }
 
 }  // namespace vantor::kernel

@@ -4,8 +4,10 @@
 #include <cmath>
 
 #include "kernel/core/kernel_data.h"
+#include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/interpolation_rules.h"
 #include "kernel/core/motion/path_interpolation.h"
+#include "kernel/core/motion/tolerances.h"
 
 namespace vantor::kernel {
 
@@ -115,8 +117,26 @@ void SetUpMotionRuntime(KernelData& data) noexcept {
   runtime.halted = 0;
 }
 
+void MeasureDistance(VelocityMeasure& measure, double change) noexcept {
+  measure.distance += std::fabs(change);
+  if (measure.clock_s >= measure.window_s) {
+    measure.velocity =
+        measure.clock_s < motion::kNegligibleMagnitude ? 0.0 : measure.distance / measure.clock_s;
+    measure.distance = 0.0;
+    measure.clock_s = 0.0;
+  }
+}
+
 void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept {
   motion::FreeSegments(data.motionRuntime.path.retired, events);
+}
+
+void SweepRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept {
+  if (!data.state.IsCncInitialised() || !LockKernelData(data)) return;
+  motion::SegmentList taken;
+  motion::SpliceSegments(taken, data.motionRuntime.path.retired);
+  UnlockKernelData(data);
+  motion::FreeSegments(taken, events);
 }
 
 }  // namespace vantor::kernel

@@ -22,6 +22,11 @@ struct VelocityMeasure {
   double velocity = 0.0;  // units/s
 };
 
+// Adds a cycle's distance; once the clock has reached the window the
+// velocity is taken (0 over a clock too short to divide by) and the sums
+// start again.
+void MeasureDistance(VelocityMeasure& measure, double change) noexcept;
+
 struct MotionAxisRuntime {
   double actual = 0.0;  // units
   double change = 0.0;  // units in the last cycle
@@ -40,6 +45,40 @@ struct NodeAxisRuntime {
   std::uint16_t statusword = 0;
   std::uint8_t inputByte = 0;
   std::uint8_t flagByte = 0;
+  // This cycle's answer held cyclic data and the synchronisation replied.
+  std::uint32_t answered = 0;
+  std::uint8_t answerLength = 0;
+  // The drive's digital inputs as the stop-on-input watch last took them.
+  std::uint8_t inputPort = 0;
+  // The watched inputs matched their pattern.
+  std::uint32_t inputHit = 0;
+  // The drive reports hand operation (its flag byte's bit 3).
+  std::uint32_t handFlag = 0;
+};
+
+// What the stop-on-input commands set for the cycle's watch of the
+// drives' inputs.
+struct StopOnInputWatch {
+  std::uint32_t armed = 0;
+  std::uint8_t inputMask = 0;
+  std::uint8_t inputPattern = 0;
+};
+
+// What the handwheel commands set for the cycle's reading of the drives'
+// flag bytes, and what the cycle reads from them.
+struct HandwheelFlags {
+  // The flag bytes are evaluated.
+  std::uint32_t evaluate = 0;
+  // Cleared by a flag byte's bit 2.
+  std::uint32_t handStep = 0;
+};
+
+// The wait for handling axes to stand: the nodes the waiting request
+// selected (bit k = node k; its handler sets them before it waits) and the
+// settle countdown, ms.
+struct HandlingAxesWait {
+  canopen::NodeMask selected = 0;
+  double settle_ms = 0.0;
 };
 
 struct MotionRuntime {
@@ -49,8 +88,15 @@ struct MotionRuntime {
   // retired.
   void (*setPathEvent)(motion::PathEventHandle) noexcept = nullptr;
   std::uint32_t holdWord = 0;
+  // An application's raw request is on the bus (the cycle notes it before
+  // the motion steps): a drive stop or resumption waits for its end, since
+  // the request may hold the nodes' access mutexes on this very thread.
+  std::uint32_t applicationRequestPending = 0;
   std::uint32_t halting = 0;
   std::uint32_t halted = 0;
+  StopOnInputWatch stopOnInput;
+  HandwheelFlags handwheel;
+  HandlingAxesWait handlingWait;
   VelocityMeasure pathMeasure;
   std::array<MotionAxisRuntime, motion::kMaxCoordinates> axes{};
   std::array<NodeAxisRuntime, canopen::kMaxNodes> nodes{};
@@ -73,5 +119,10 @@ void MoveSetPositionWithHome(KernelData& data, std::uint32_t nodeIndex, double s
 
 // Server thread, under the kernel data lock: frees what the cycle retired.
 void FreeRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept;
+// Server thread, between commands: takes the kernel data lock only to take
+// the retired list over in one splice, and frees it after releasing the
+// lock, so a long list never holds up the cycle. Does nothing before the
+// CNC initialisation or when the lock cannot be taken.
+void SweepRetiredSegments(KernelData& data, motion::PathEventCloser& events) noexcept;
 
 }  // namespace vantor::kernel

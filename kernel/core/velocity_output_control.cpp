@@ -30,6 +30,7 @@ void StopWithoutChecks(KernelData& data, canopen::CanObjectList& canObjects) noe
   owners.velocityOutputContext = nullptr;
   data.motion.fill.fillLevel = output.savedFillLevel;
   output = VelocityOutput{};
+  data.velocityOutputBookkeeping = VelocityOutputBookkeeping{};
 }
 
 }  // namespace

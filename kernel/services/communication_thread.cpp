@@ -3,7 +3,9 @@
 #include <array>
 #include <span>
 
+#include "kernel/core/motion_runtime.h"
 #include "kernel/services/command_dispatcher.h"
+#include "kernel/services/path_events.h"
 #include "kernel/services/request_areas.h"
 #include "platform/os/debug_output.h"
 #include "platform/os/timing.h"
@@ -17,6 +19,28 @@ bool IsSet(const os::Waitable& object) { return os::WaitForOne(object, 0).acquir
 
 // Retry pace while the main loop's queue is full.
 constexpr std::uint32_t kExitPostRetryMs = 1;
+
+// The cycle retires the segments it has run, and never frees them itself:
+// the thread frees them on its own schedule, so a long path that no command
+// interrupts does not pile them up.
+class RetiredSegmentSweep {
+ public:
+  // How long the thread may wait for its areas before the next sweep.
+  std::uint32_t WaitMs() const {
+    const std::uint32_t since = os::TicksBetween(last_, os::GetTickCount());
+    return since >= kRetiredSegmentSweepMs ? 0 : kRetiredSegmentSweepMs - since;
+  }
+
+  void SweepWhenDue(Kernel& kernel) {
+    if (WaitMs() != 0) return;
+    last_ = os::GetTickCount();
+    KernelPathEvents events;
+    SweepRetiredSegments(kernel.data, events);
+  }
+
+ private:
+  std::uint32_t last_ = os::GetTickCount();
+};
 
 // The main thread's loop may be busy for a moment; the exit command must
 // reach it all the same. A teardown that has begun meanwhile needs it no
@@ -57,8 +81,10 @@ void AwaitTeardown(const Kernel& kernel) {
 
 std::uint32_t CommunicationThread(Kernel& kernel) {
   bool sdoPending = false;
+  RetiredSegmentSweep sweep;
   for (;;) {
     if (IsSet(kernel.link.stopEvent)) return 0;
+    sweep.SweepWhenDue(kernel);
 
     // The stop event is in the set too, so a teardown not started by
     // command 2 never waits for an application that does not come.
@@ -71,7 +97,8 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
     if (sdoPending && cycle != nullptr) waitSet[count++] = cycle;
     waitSet[count++] = &kernel.link.stopEvent;
     const auto woken =
-        os::WaitForAny(std::span<const os::Waitable* const>(waitSet.data(), count), os::kInfinite);
+        os::WaitForAny(std::span<const os::Waitable* const>(waitSet.data(), count), sweep.WaitMs());
+    if (woken.kind == os::WaitKind::Timeout) continue;
     if (woken.kind == os::WaitKind::Failed) {
       // A kernel that can no longer wait for its applications ends, so that
       // they see it gone instead of waiting for an answer forever.

@@ -16,6 +16,10 @@ namespace vantor::kernel {
 // debug output and ends.
 std::uint32_t CommunicationThread(Kernel& kernel);
 
+// Between requests, at least this often, the thread frees the path
+// segments the cycle has retired.
+inline constexpr std::uint32_t kRetiredSegmentSweepMs = 50;
+
 // The name the system shows for the server thread.
 inline constexpr const char* kServerThreadName = "server";
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/command_codes.h"
+#include "kernel/core/kernel_locks.h"
 #include "platform/os/message_loop.h"
 #include "platform/os/thread.h"
 #include "platform/os/timing.h"
@@ -221,6 +222,28 @@ TEST_F(CommunicationThreadTest, StopEventEndsAnIdleThread) {
   StartServer();
   kernel_.link.stopEvent.Set();
   EXPECT_TRUE(os::WaitForOne(server_, kDeadlineMs).acquired());
+}
+
+// The cycle only retires the segments it has run; a path that runs long
+// without a command must not keep them, so the thread frees them between
+// requests without being asked.
+TEST_F(CommunicationThreadTest, FreesRetiredSegmentsWithoutACommand) {
+  kernel_.data.motionMutex = os::Mutex::CreateUnnamed(false).take();
+  kernel_.data.nodeConfiguration.mutex = os::Mutex::CreateUnnamed(false).take();
+  kernel_.data.state.SetCncInitialised(true);
+  motion::SegmentList& retired = kernel_.data.motionRuntime.path.retired;
+  for (int i = 0; i < 3; ++i) motion::PushSegment(retired, *new motion::PathSegment{});
+  StartServer();
+  const std::uint32_t start = os::GetTickCount();
+  bool freed = false;
+  while (!freed && os::TicksBetween(start, os::GetTickCount()) < kDeadlineMs) {
+    os::Sleep(1);
+    ASSERT_TRUE(LockKernelData(kernel_.data));
+    freed = retired.empty();
+    UnlockKernelData(kernel_.data);
+  }
+  EXPECT_TRUE(freed);
+  EXPECT_EQ(retired.count, 0u);
 }
 
 // Sends the debug output of this process to a file of its own for a scope.

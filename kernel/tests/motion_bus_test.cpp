@@ -24,6 +24,7 @@
 #include "kernel/core/motion/segment_queue.h"
 #include "kernel/core/motion_runtime.h"
 #include "kernel/core/planning_limits.h"
+#include "kernel/core/velocity_output.h"
 #include "kernel/services/path_events.h"
 #include "kernel/tests/kernel_bus_fixture.h"
 #include "platform/os/wait.h"
@@ -263,6 +264,47 @@ TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptie
   EXPECT_EQ(std::find(faulted.begin(), faulted.end(), kQuickStopControlword), faulted.end());
   EXPECT_EQ(DriveState(1) & 0x6F, 0x07) << "drive 1 quick stop active";
   EXPECT_NE(DriveState(2) & 0x08, 0) << "drive 2 in its fault (reaction)";
+}
+
+// The velocity-proportional output follows the path: its value rises with
+// the path velocity while the drives move and falls back to its offset once
+// the motion has ended; its lead entries at the start cost no set-point.
+TEST_F(MotionOnTheBusTest, TheVelocityOutputFollowsThePathAndFallsToItsOffsetAtTheEnd) {
+  constexpr double kOffset = 7.0;
+  UnderLock([&](KernelData& data) {
+    VelocityOutput& output = data.velocityOutput;
+    output.gain = 1.0;
+    output.divisor = 1.0;
+    output.offset = kOffset;
+    output.dataLength = 4;
+    output.delayCycles = 5;
+    data.state.velocityOutputActive = 1;
+    return 0;
+  });
+  QueueLines({{3000.0, 1500.0}});
+  std::int32_t largest = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  bool ended = false;
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    UnderLock([&](KernelData& data) {
+      largest = std::max(largest, VelocityOutputValue(data.velocityOutput));
+      ended = data.state.motionActive == 0;
+      return 0;
+    });
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_GT(largest, 100 + kOffset) << "the output never followed the path";
+  EXPECT_LE(largest, kPathVelocity + kOffset + 1.0);
+  UnderLock([&](KernelData& data) {
+    EXPECT_EQ(VelocityOutputValue(data.velocityOutput), kOffset);
+    return 0;
+  });
+  EXPECT_TRUE(WaitForPositions(3000, 1500))
+      << "drives at " << PositionOf(1) << ", " << PositionOf(2);
+  for (std::uint8_t id : {1, 2}) {
+    EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u);
+  }
 }
 
 }  // namespace

@@ -204,5 +204,45 @@ TEST(SuperviseMotionStop, NodeMutexesHeldElsewherePostponeTheStopWithTheRingStop
   EXPECT_EQ(kernel.Node().request.stepFunction, &canopen::QuickStopStep);
 }
 
+// An application's raw request may hold the nodes' access mutexes on the
+// cycle thread itself, where a retaken mutex would not keep the stop out:
+// the stop and the resumption wait for its end, and while they own the
+// nodes the stopping word keeps the next raw frame to a node back.
+TEST(SuperviseMotionStop, AnApplicationRequestOnTheBusPostponesTheStopAndTheResumption) {
+  enum class Step { Stop, Resume };
+  for (const Step step : {Step::Stop, Step::Resume}) {
+    RunningPath kernel;
+    KernelStateFlags& s = kernel.data->state;
+    const auto run = [&] {
+      if (step == Step::Stop) {
+        SuperviseMotionStop(*kernel.data, *kernel.exchange);
+      } else {
+        ResumeAfterStop(*kernel.data, *kernel.exchange);
+      }
+    };
+    if (step == Step::Stop) s.driveEnable = 0;
+    kernel.data->motionRuntime.applicationRequestPending = 1;
+    run();
+    EXPECT_EQ(kernel.Node().request.stepFunction, nullptr) << int(step);
+    EXPECT_EQ(kernel.data->nodeConfiguration.stoppingWord, 0u) << int(step);
+    EXPECT_EQ(s.quickStopping + s.resuming, 0u) << int(step);
+    if (step == Step::Stop) {
+      EXPECT_EQ(s.motionActive, 0u);
+      EXPECT_EQ(kernel.exchange->Get(xb::kRingControl), xb::kRingNotInUse);
+    }
+
+    kernel.data->motionRuntime.applicationRequestPending = 0;
+    run();
+    EXPECT_NE(kernel.Node().request.stepFunction, nullptr) << int(step);
+    EXPECT_EQ(kernel.data->nodeConfiguration.stoppingWord, 1u) << int(step);
+
+    kernel.Node().request.stepFunction = nullptr;
+    kernel.Node().request.requestResult = common::kKernelSuccess;
+    run();
+    EXPECT_EQ(kernel.data->nodeConfiguration.stoppingWord, 0u) << int(step);
+    EXPECT_EQ(s.quickStopping + s.resuming, 0u) << int(step);
+  }
+}
+
 }  // namespace
 }  // namespace vantor::kernel

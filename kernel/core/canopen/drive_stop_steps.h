@@ -17,6 +17,12 @@ void QuickStopStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept;
 // Writes controlword 0x000F (enable operation).
 void EnableOperationStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept;
 
+// Enables operation on the node's own drive and then, one after the other,
+// on the drive of each of its further axes, the node's SDO identifiers
+// pointed at that axis for its write and back at the node after it. The
+// first failure ends the step.
+void MultiAxisEnableOperationStep(CycleContext& cycle, std::uint32_t nodeNumber) noexcept;
+
 // Ends the node's stop step with `result`: an invalid message clears the
 // node's answer flags (C), any other failure its send flags (B), both
 // rows. True for success.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kernel/core/motion/header_entries.h"
 #include "kernel/core/motion/numeric.h"
 #include "kernel/core/motion/path_velocity_ramp.h"
 #include "kernel/core/motion/tolerances.h"
@@ -154,6 +155,7 @@ Take TakeNextSegment(PathMotion& motion, PathCycle& cycle, std::int32_t queued,
       StartMotionSegment(motion, cycle, *head);
       Retire(motion, motion.kept);
       motion.kept = nullptr;
+      motion.headerDue = motion.headerMode != 0;
       return Take::kStarted;
     }
     PathSegment* taken = UnlinkHead(motion);
@@ -305,6 +307,9 @@ bool CheckPathEnd(PathMotion& motion, PathCycle& cycle) noexcept {
   }
   SetEntryCount(cycle.exchange, 0);
   SetEndFlag(cycle.exchange, true);
+  if (!cycle.allDrivesReached && cycle.entryObserver != nullptr) {
+    cycle.entryObserver->WindDown();
+  }
   return true;
 }
 
@@ -411,16 +416,16 @@ TailAction RunMotionTail(PathMotion& motion, PathCycle& cycle) noexcept {
     if (QueuedEntries(cycle.exchange) != 0) {
       ReloadEndWait(motion, cycle);
       SetEntryCount(cycle.exchange, 0);
-      return TailAction::kNothing;
+      return TailAction::kEntriesStillQueued;
     }
     if (cycle.exchange.Get(xb::kRingControl) != xb::kRingNotInUse &&
         !DrivesReached(motion, cycle)) {
       ReloadEndWait(motion, cycle);
-      return TailAction::kNothing;
+      return TailAction::kAwaitingDrives;
     }
     if (flags.moving != 0 && motion.endWait_ms > 0.0) {
       motion.endWait_ms -= CycleMilliseconds(cycle);
-      return TailAction::kNothing;
+      return TailAction::kSettling;
     }
     flags.motionActive = 0;
     flags.moving = 0;
@@ -433,13 +438,13 @@ TailAction RunMotionTail(PathMotion& motion, PathCycle& cycle) noexcept {
       cycle.signals.SignalMotionState();
     }
     ReloadReachedWait(motion, cycle);
-    return TailAction::kNothing;
+    return TailAction::kMotionEnded;
   }
   ReloadReachedWait(motion, cycle);
   if (flags.pathMode != 0 && flags.pathStarted == 0) {
     ReloadEndWait(motion, cycle);
     SetEntryCount(cycle.exchange, 0);
-    return TailAction::kNothing;
+    return TailAction::kHeldUntilStarted;
   }
   return TailAction::kInterpolate;
 }
@@ -463,6 +468,9 @@ void InterpolationStep(PathMotion& motion, PathCycle& cycle) noexcept {
   const double cycleTime = cycle.cycleTime;
   double timeLeft = cycleTime;
   std::int32_t written = 0;
+  if (cycle.entryObserver != nullptr && cycle.exchange.Get(xb::kRingControl) == xb::kRingStart) {
+    written = std::clamp(cycle.entryObserver->WriteStartEntries(cycle.exchange, wanted), 0, wanted);
+  }
   // Each pass writes an entry or uses up a segment; the bound only guards
   // against links that are not a list.
   const std::int32_t passes = wanted + std::max(motion.queue.count, 0) + 2;
@@ -475,6 +483,23 @@ void InterpolationStep(PathMotion& motion, PathCycle& cycle) noexcept {
       }
     }
     if (flags.pathActive == 0 && timeLeft >= cycleTime) break;
+    if (motion.headerDue) {
+      // The headers open an entry of their own; a segment that starts
+      // inside an entry has none.
+      if (timeLeft < cycleTime || motion.queue.head == nullptr) {
+        motion.headerDue = false;
+      } else if (wanted - written <= kHeaderEntryCount) {
+        break;
+      } else {
+        WriteHeaderEntries(motion, cycle.exchange, written);
+        for (std::int32_t k = 0; k < kHeaderEntryCount; ++k) {
+          if (cycle.entryObserver != nullptr)
+            cycle.entryObserver->EntryWritten(motion.ramp.velocity);
+        }
+        written += kHeaderEntryCount;
+        motion.headerDue = false;
+      }
+    }
     if (timeLeft > 0.0 && motion.queue.head != nullptr && !motion.segmentFinished) {
       AdvancePath(motion, work, timeLeft);
     }
@@ -490,9 +515,8 @@ void InterpolationStep(PathMotion& motion, PathCycle& cycle) noexcept {
         head == motion.queue.tail && head->state != 0) {
       RunOutOfSegments(motion, flags);
     }
-    // velocity output: its own entries go first and the entry index moves
-    // behind them (not wired yet).
     WriteEntry(motion, cycle.exchange, written, work);
+    if (cycle.entryObserver != nullptr) cycle.entryObserver->EntryWritten(motion.ramp.velocity);
     ++written;
     previous = work;
     timeLeft = cycleTime;

@@ -39,6 +39,25 @@ class PathSignals {
   ~PathSignals() = default;
 };
 
+// Follows the entries as the interpolation writes them: the
+// velocity-proportional output, which keeps the path velocity of each entry
+// and leads the drives by a delay. Absent while that output is off.
+class EntryObserver {
+ public:
+  // In the cycle that started the ring, before the first entry: writes up
+  // to `room` entries of its own from entry 0 on and says how many; the
+  // path's entries follow them.
+  virtual std::int32_t WriteStartEntries(common::ExchangeBuffer& exchange,
+                                         std::int32_t room) noexcept = 0;
+  // An entry of the path was written at `pathVelocity` (units/s).
+  virtual void EntryWritten(double pathVelocity) noexcept = 0;
+  // An aborted path waits for the drives to play out their buffers.
+  virtual void WindDown() noexcept = 0;
+
+ protected:
+  ~EntryObserver() = default;
+};
+
 struct PathCycle {
   PathFlags& flags;
   PathSignals& signals;
@@ -52,6 +71,7 @@ struct PathCycle {
   // Every interpolated drive reports its set-point reached (statusword
   // bit 15).
   bool allDrivesReached = true;
+  EntryObserver* entryObserver = nullptr;
 };
 
 // Sets and retires the pending events whose delay ran out in the
@@ -69,10 +89,22 @@ void TruncateSegmentQueue(PathMotion& motion, PathFlags& flags, PathSegment* seg
 void StopPathAtOnce(PathMotion& motion, PathFlags& flags) noexcept;
 
 enum class TailAction : std::uint32_t {
+  // No motion.
   kNothing = 0,
   // Motion to do: with the ring idle the drives are resumed, with the ring
   // running `InterpolationStep` runs.
   kInterpolate,
+  // Path mode holds the path until it is started.
+  kHeldUntilStarted,
+  // The queue has run out; the driver still holds entries.
+  kEntriesStillQueued,
+  // ... the driver's entries are played; the drives have not yet reported
+  // their set-points reached.
+  kAwaitingDrives,
+  // ... they have, and the wait for them to stand runs down.
+  kSettling,
+  // The motion ended this cycle.
+  kMotionEnded,
 };
 
 // The tail of the motion processing, run while `motionActive` is set.

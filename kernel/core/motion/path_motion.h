@@ -24,6 +24,11 @@ struct EntryAxis {
   double scalingFactor = 1.0;  // drive increments per unit
   std::uint32_t slot = 0;      // 0..5, see EntrySlotOfAxis
   std::int32_t lastSent = 0;   // drive increments
+  // What the velocity header entry makes of the axis's programmed velocity
+  // (see header_entries.h); the defaults leave it in units/s.
+  double velocityUnit = 0.0;
+  double velocityFactor = 1.0;
+  double velocityOffset = 0.0;
 };
 
 struct PathMotion {
@@ -53,8 +58,11 @@ struct PathMotion {
   std::int32_t holdCounter = 0;
   // The head segment's look-ahead flag when it was taken.
   bool lookAhead = false;
-  // Entries begin with two header entries (never switched on so far).
+  // Each segment's entries begin with two header entries (nothing switches
+  // it on so far).
   std::uint32_t headerMode = 0;
+  // The head segment started and its header entries are still to come.
+  bool headerDue = false;
   // The motion segment before the head, until the head took its velocity.
   PathSegment* kept = nullptr;
   SegmentList pending;

@@ -72,6 +72,29 @@ TEST(EnableOperationStep, WritesEnableOperation) {
   EXPECT_EQ(bench.drive.state(), 0x27);
 }
 
+// A node with a further axis: its own drive (5) and the axis's drive (6),
+// which may be silent.
+TEST(MultiAxisEnableOperationStep, EnablesEachAxisDriveAndKeepsTheNodesAddressing) {
+  for (const bool axisAnswers : {true, false}) {
+    SCOPED_TRACE(axisAnswers ? "axis drive answers" : "axis drive silent");
+    Bench bench(0x23, true);
+    testing::Ds402Drive axisDrive(6, 0x23);
+    if (axisAnswers) bench.bus.Attach(axisDrive.server());
+    NodeObject& node = bench.nodes[0];
+    node.axisCount = 1;
+    node.axes[0].sdoRequestCobId = 0x606;
+    node.axes[0].sdoResponseCobId = 0x586;
+    const std::uint16_t ownRequest = node.sdoRequestCobId;
+    const std::uint16_t ownResponse = node.sdoResponseCobId;
+    const common::StatusCode result = bench.Run(MultiAxisEnableOperationStep);
+    EXPECT_EQ(result == kOk, axisAnswers);
+    EXPECT_EQ(bench.drive.controlwords(), Words{0x0F});
+    EXPECT_EQ(axisDrive.controlwords(), axisAnswers ? Words{0x0F} : Words{});
+    EXPECT_EQ(node.sdoRequestCobId, ownRequest);
+    EXPECT_EQ(node.sdoResponseCobId, ownResponse);
+  }
+}
+
 TEST(DriveStopSteps, SilentDriveIsAskedThreeTimesAndMarked) {
   for (const NodeStepFunction step : {QuickStopStep, EnableOperationStep}) {
     Bench bench(0x27, false);

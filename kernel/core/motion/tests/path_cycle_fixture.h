@@ -92,6 +92,8 @@ struct PathRun {
   std::uint16_t driveBufferDepth = 3;
   double moveEndMaxWait_ms = 50.0;
   bool allDrivesReached = true;
+  // Follows the entries (the kernel's velocity-proportional output).
+  EntryObserver* observer = nullptr;
 
   // `extraAxis`: a sixth coordinate, linear and off the path.
   explicit PathRun(bool extraAxis = false) {
@@ -120,7 +122,8 @@ struct PathRun {
                      fillLevel,
                      driveBufferDepth,
                      true,
-                     allDrivesReached};
+                     allDrivesReached,
+                     observer};
   }
 
   // Appends a relative line and plans the queue as a path command would.
@@ -189,7 +192,8 @@ struct PathRun {
       // Stands in for the resumption, which starts the ring.
       exchange->Set(xb::kRingControl, xb::kRingStart);
       exchange->Set(xb::kSetpointCount, 0);
-      return;
+      // The kernel interpolates in the cycle that starts the ring.
+      if (observer == nullptr) return;
     }
     InterpolationStep(motion, cycle);
   }

@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
+#include "kernel/core/motion/header_entries.h"
 #include "kernel/core/motion/tests/path_cycle_fixture.h"
 
 namespace vantor::motion {
 namespace {
 
+using testing::Entry;
 using testing::kU;
 using testing::kUnset;
 using testing::kX;
@@ -40,6 +43,91 @@ void ExpectNoDipAtCruise(const PathRun& run, std::size_t axis, double velocity) 
   ASSERT_GT(first, 0u) << "never reached the programmed velocity";
   for (std::size_t k = first; k <= last; ++k) {
     EXPECT_GE(static_cast<double>(StepOf(run, k, axis)), cruise - 1.0) << "dip at entry " << k;
+  }
+}
+
+// Writes its own entries at the ring's start (the given position) and
+// keeps the path velocity of every entry of the path.
+struct RecordingObserver final : EntryObserver {
+  std::int32_t startEntries = 0;
+  std::int32_t startPosition = 0;
+  std::vector<double> velocities;
+  int windDowns = 0;
+
+  std::int32_t WriteStartEntries(common::ExchangeBuffer& exchange,
+                                 std::int32_t room) noexcept override {
+    const std::int32_t count = std::min(startEntries, room);
+    for (std::int32_t i = 0; i < count; ++i) {
+      static_cast<void>(exchange.Store<std::int32_t>(
+          common::exchange_buffer::SetpointValueOffset(static_cast<std::size_t>(i), kX),
+          startPosition));
+    }
+    return count;
+  }
+  void EntryWritten(double pathVelocity) noexcept override { velocities.push_back(pathVelocity); }
+  void WindDown() noexcept override { ++windDowns; }
+};
+
+TEST(PathInterpolation, TheOutputsStartEntriesComeFirstAndEveryPathEntryReportsItsVelocity) {
+  for (const std::int32_t lead : {0, 5, 12, 30}) {
+    PathRun run;
+    RecordingObserver observer;
+    observer.startEntries = lead;
+    observer.startPosition = 0;
+    run.observer = &observer;
+    run.Line({3.0, 0, 0, kUnset, kUnset});
+    ASSERT_TRUE(run.RunToEnd()) << lead;
+    const std::size_t held = static_cast<std::size_t>(std::min<std::int32_t>(lead, run.fillLevel));
+    ASSERT_GT(run.driver.played.size(), held);
+    for (std::size_t k = 0; k < held; ++k) EXPECT_EQ(run.driver.played[k][kX], 0) << lead;
+    // Every entry of the path is reported once, with the ramp's velocity.
+    EXPECT_EQ(observer.velocities.size(), run.driver.played.size() - held) << lead;
+    EXPECT_NEAR(run.driver.played.back()[kX], 3.0 * kScale, 1.0) << lead;
+    ASSERT_FALSE(observer.velocities.empty());
+    EXPECT_NEAR(*std::max_element(observer.velocities.begin(), observer.velocities.end()), 20.0,
+                1e-6)
+        << lead;
+    EXPECT_NEAR(observer.velocities.back(), 0.0, 1e-6) << lead;
+  }
+}
+
+// With the header mode on, a segment whose first entry opens a cycle's
+// entry is preceded by the marker entry and the axes' velocities; one that
+// starts inside an entry has none, and the positions around them stay
+// those of the path.
+TEST(PathInterpolation, HeaderEntriesOpenASegmentThatStartsWithItsOwnEntry) {
+  for (const std::uint16_t fill : {3, 12}) {
+    PathRun run;
+    run.fillLevel = fill;
+    run.motion.headerMode = 1;
+    run.motion.maxOverride = 1.5;
+    run.motion.entryAxes[1].velocityUnit = 2.0;
+    run.motion.entryAxes[1].velocityFactor = -3.0;
+    run.motion.entryAxes[1].velocityOffset = -0.5;
+    run.Line({0.6, 0.8, 0, kUnset, kUnset});
+    run.Line({0.10037, 0, 0, kUnset, kUnset});
+    ASSERT_TRUE(run.RunToEnd()) << fill;
+    std::vector<std::size_t> markers;
+    for (std::size_t k = 0; k < run.driver.played.size(); ++k) {
+      bool marker = true;
+      for (std::uint32_t a = 0; a < run.motion.entryAxisCount; ++a) {
+        marker = marker && run.driver.played[k][a] == kHeaderMarker;
+      }
+      if (marker) markers.push_back(k);
+    }
+    ASSERT_EQ(markers.size(), 1u) << fill;
+    ASSERT_EQ(markers[0], 0u) << fill;
+    const Entry& velocities = run.driver.played.at(1);
+    EXPECT_EQ(velocities[kX], static_cast<std::int32_t>(0.6 * 20.0 * 1.5 * kScale)) << fill;
+    // (0.8 x 20 x 1.5 / 2 x -3| + |-0.5|) x scale
+    EXPECT_EQ(velocities[1], static_cast<std::int32_t>((36.0 + 0.5) * kScale)) << fill;
+    EXPECT_EQ(velocities[2], 0) << fill;
+    // The path's entries follow from where the drives stood.
+    for (std::size_t k = 2; k < run.driver.played.size(); ++k) {
+      EXPECT_LE(std::abs(run.driver.played[k][kX]), static_cast<std::int32_t>(0.71 * kScale)) << k;
+    }
+    EXPECT_NEAR(run.driver.played.back()[kX], 0.70037 * kScale, 1.0) << fill;
+    EXPECT_NEAR(run.driver.played.back()[1], 0.8 * kScale, 1.0) << fill;
   }
 }
 
