@@ -127,19 +127,34 @@ class HomingOnTheBusTest : public KernelBusFixture {
 };
 
 // After homing every coordinate's set position is its node's position (the
-// drives' new zero); a home shift moves the shifted node's set position with
-// the home and leaves the others.
-TEST_F(HomingOnTheBusTest, SetPositionsFollowHomingAndTheHomeShift) {
+// drives' new zero) and no workpiece zero point is left; a home shift moves
+// the shifted node's set position with the home and leaves the others and
+// the zero points.
+TEST_F(HomingOnTheBusTest, PositionsAndZeroPointsFollowHomingAndTheHomeShift) {
   UnderLock([](KernelData& data) {
     data.motionRuntime.path.axes[0].setPosition = 12.5;
     data.motionRuntime.path.axes[1].setPosition = -3.0;
+    data.coordinates[0].zeroOffset = 4.0;
+    data.coordinates[1].zeroOffset = -2.0;
+    data.nodeConfiguration.records[0].zeroPoint = 4.0;
+    data.nodeConfiguration.records[1].zeroPoint = -2.0;
     return 0;
   });
+  const auto expectNoZeroPoints = [&] {
+    UnderLock([](KernelData& data) {
+      for (std::uint32_t k : {0u, 1u}) {
+        EXPECT_EQ(data.coordinates[k].zeroOffset, 0.0) << k;
+        EXPECT_EQ(data.nodeConfiguration.records[k].zeroPoint, 0.0) << k;
+      }
+      return 0;
+    });
+  };
   ASSERT_EQ(Reference(0b11), kOk);
   for (std::uint32_t k : {0u, 1u}) {
     EXPECT_TRUE(Homed(k)) << k;
     EXPECT_EQ(SetPosition(k), 0.0) << k;
   }
+  expectNoZeroPoints();
   EXPECT_EQ(DriveObject(kMaster, 0x6061, 0), 7u);
 
   ASSERT_EQ(ShiftHome(0, 25), kOk);
@@ -147,6 +162,7 @@ TEST_F(HomingOnTheBusTest, SetPositionsFollowHomingAndTheHomeShift) {
   EXPECT_EQ(SetPosition(0), -25.0);
   EXPECT_EQ(UnderLock([&](KernelData&) { return Node(0).position; }), -25.0);
   EXPECT_EQ(SetPosition(1), 0.0) << "the pair's coordinate is not shifted";
+  expectNoZeroPoints();
 }
 
 // The cycle's motion processing runs beside the homing of X. The node's
