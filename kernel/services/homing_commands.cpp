@@ -91,6 +91,9 @@ StatusCode Reference(Kernel& kernel) {
                                  data.nodeConfiguration.table.AllNodes();
   const SelectedNodeLocks selected(data, mask);
   KernelServiceHost host(data, kernel.canObjects);
+  // A run lasts as long as the drives search: applications' SDO exchanges
+  // go on meanwhile.
+  host.ServeWhileWaiting(kernel.sdoAreaServer);
   canopen::ServiceContext context = host.Context();
   {
     KernelDataLock lock(data);
