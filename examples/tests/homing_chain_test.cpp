@@ -6,11 +6,14 @@
 // read through the driver host's node commands, the frames from its log.
 //
 // Both tests are switched off; run them with --gtest_also_run_disabled_tests.
-// The homing of all axes passes alone and beside a CPU load, but failed once
-// beside a second whole suite, for a cause not yet found. In the killed
-// caller's test the cycle's drive supervision quick-stops X after the break
-// (controlword 0x0002) where the test looks for the homing halt (0x010F);
-// which of the two the break leaves is still to be settled.
+// On a loaded machine the kernel's cycle sometimes ends in the middle of a
+// homing run (or of the exit after it): the driver holds the exchange past
+// the kernel's exchange time-out (1.5 s), and every later request answers
+// 0xC9100008. Seen in both tests, most often in the second homing of the
+// killed caller's test, while other suites' driver hosts and kernels ran
+// their real-time threads on the same processors (never beside a load of
+// normal priority): most likely those threads keep this driver host's
+// clock and deferred calls from running, which is still to be shown.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -18,7 +21,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +55,26 @@ constexpr std::uint32_t kModeInterpolated = 7;
 constexpr std::uint32_t kHalt = 0x010F;
 // A bound for anything that should take seconds; a hang fails, not a slow machine.
 constexpr auto kGenerous = 120s;
+// One SDO exchange, however loaded the machine.
+constexpr auto kSdoAnswerBound = 30s;
+constexpr std::uint32_t kSdoTimeoutMicroseconds = 200000;
+
+// The I/O module's device type (0x1000), read by the application's own
+// SDO exchange: the module is no drive of the homing, so nothing of the
+// run stands in the exchange's way.
+constexpr std::uint8_t kIoModule = 10;
+std::uint32_t ReadModuleDeviceType(std::uint8_t& firstByte) {
+  LinkoraSdoFrame frame{};
+  frame.RequestCobId = 0x600 + kIoModule;
+  const std::uint8_t request[8] = {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0};
+  std::memcpy(frame.RequestData, request, sizeof request);
+  frame.RequestLength = 8;
+  frame.ResponseCobId = 0x580 + kIoModule;
+  frame.Timeout = kSdoTimeoutMicroseconds;
+  const std::uint32_t result = cpctl_ComViaSdo(&frame, sizeof frame);
+  firstByte = frame.ResponseData[0];
+  return result;
+}
 
 class HomingChainTest : public ChainTest {
  protected:
@@ -153,8 +178,20 @@ TEST_F(HomingChainTest, DISABLED_AKilledHomingCallerLeavesTheChannelToTheNextOne
   ASSERT_TRUE(Await([&] { return Read(1, 0x6061, 0) == "ok " + std::to_string(kModeHoming); }))
       << "X never started homing; the application wrote:\n"
       << ReadText(state);
+  // The run holds the standard area; this process's own SDO exchange goes
+  // on beside it.
+  std::uint8_t answer = 0;
+  auto exchange = std::async(std::launch::async, [&] { return ReadModuleDeviceType(answer); });
+  const bool answered = exchange.wait_for(kSdoAnswerBound) == std::future_status::ready;
+  // Else the break ends the run, and with it the exchange's wait.
+  if (!answered) static_cast<void>(mctl_ReferenceBreak());
+  ASSERT_TRUE(answered) << "the SDO exchange waited for the homing run";
+  EXPECT_EQ(exchange.get(), LINKORA_SUCCESS);
+  EXPECT_EQ(answer, 0x43) << "an expedited upload's answer";
   ASSERT_EQ(::kill(static_cast<pid_t>(user_.id()), SIGKILL), 0);
   ASSERT_EQ(os::WaitForOne(user_, 10000).kind, os::WaitKind::Signalled);
+  // Its handle would count as something left behind.
+  user_.Close();
 
   LinkoraMotionControlStatus status;
   EXPECT_EQ(StatusAnswer(status), kHomingActive) << "the dead caller's run still goes on";

@@ -7,6 +7,7 @@
 #include "kernel/services/command_dispatcher.h"
 #include "kernel/services/path_events.h"
 #include "kernel/services/request_areas.h"
+#include "kernel/services/sdo_area_server.h"
 #include "platform/os/debug_output.h"
 #include "platform/os/timing.h"
 #include "platform/os/wait.h"
@@ -77,10 +78,27 @@ void AwaitTeardown(const Kernel& kernel) {
   }
 }
 
+// The SDO area's server is the kernel's for as long as the thread serves.
+class ServedSdoArea {
+ public:
+  explicit ServedSdoArea(Kernel& kernel) : kernel_(kernel), server_(kernel) {
+    kernel_.sdoAreaServer = &server_;
+  }
+  ServedSdoArea(const ServedSdoArea&) = delete;
+  ServedSdoArea& operator=(const ServedSdoArea&) = delete;
+  ~ServedSdoArea() { kernel_.sdoAreaServer = nullptr; }
+  SdoAreaServer& server() { return server_; }
+
+ private:
+  Kernel& kernel_;
+  SdoAreaServer server_;
+};
+
 }  // namespace
 
 std::uint32_t CommunicationThread(Kernel& kernel) {
-  bool sdoPending = false;
+  ServedSdoArea served(kernel);
+  SdoAreaServer& sdo = served.server();
   RetiredSegmentSweep sweep;
   for (;;) {
     if (IsSet(kernel.link.stopEvent)) return 0;
@@ -88,13 +106,11 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
 
     // The stop event is in the set too, so a teardown not started by
     // command 2 never waits for an application that does not come.
-    const os::Waitable* cycle = kernel.driverLink->CycleThread();
-    std::array<const os::Waitable*, 4> waitSet{};
+    std::array<const os::Waitable*, 2 + canopen::WaitCompanion::kMaxWakeObjects> waitSet{};
     std::size_t count = 0;
     waitSet[count++] = &kernel.standard.applicationReady;
-    waitSet[count++] = sdoPending ? static_cast<const os::Waitable*>(&kernel.sdo.completion)
-                                  : &kernel.sdo.applicationReady;
-    if (sdoPending && cycle != nullptr) waitSet[count++] = cycle;
+    count +=
+        sdo.WakeObjects(std::span(waitSet.data() + count, canopen::WaitCompanion::kMaxWakeObjects));
     waitSet[count++] = &kernel.link.stopEvent;
     const auto woken =
         os::WaitForAny(std::span<const os::Waitable* const>(waitSet.data(), count), sweep.WaitMs());
@@ -119,15 +135,7 @@ std::uint32_t CommunicationThread(Kernel& kernel) {
       if (IsSet(kernel.link.stopEvent)) return 0;
     }
 
-    if (!sdoPending) {
-      if (IsSet(kernel.sdo.applicationReady)) sdoPending = StartSdoRequest(kernel);
-    } else if (IsSet(kernel.sdo.completion)) {
-      FinishSdoRequest(kernel);
-      sdoPending = false;
-    } else if (cycle == nullptr || os::WaitForOne(*cycle, 0).kind != os::WaitKind::Timeout) {
-      FailSdoRequest(kernel);
-      sdoPending = false;
-    }
+    sdo.Serve();
   }
 }
 

@@ -49,6 +49,15 @@ StatusCode Answer(Kernel& kernel, StatusCode result) {
   return result;
 }
 
+// After a successful run the drives' references are the zero of every
+// coordinate and node: the homed positions become the set positions and
+// no workpiece zero point is left from before.
+void TakeHomedPositions(KernelData& data, canopen::ServiceContext& context) {
+  context.host.TakeNodePositionsIntoAxisRecords();
+  for (CoordinateRecord& coordinate : data.coordinates) coordinate.zeroOffset = 0.0;
+  for (NodeObject& node : data.nodeConfiguration.records) node.zeroPoint = 0.0;
+}
+
 StatusCode Home(Kernel& kernel, canopen::ServiceContext& context, canopen::NodeMask mask) {
   KernelData& data = kernel.data;
   HomingBreakEvent breakEvent(data.nodeConfiguration);
@@ -61,7 +70,7 @@ StatusCode Home(Kernel& kernel, canopen::ServiceContext& context, canopen::NodeM
   if (result == common::kKernelSuccess) {
     {
       KernelDataLock lock(data);
-      context.host.TakeNodePositionsIntoAxisRecords();
+      TakeHomedPositions(data, context);
     }
     return canopen::ArmAllNodeRecords(context, canopen::RecordArming::Arm, true);
   }
@@ -82,6 +91,9 @@ StatusCode Reference(Kernel& kernel) {
                                  data.nodeConfiguration.table.AllNodes();
   const SelectedNodeLocks selected(data, mask);
   KernelServiceHost host(data, kernel.canObjects);
+  // A run lasts as long as the drives search: applications' SDO exchanges
+  // go on meanwhile.
+  host.ServeWhileWaiting(kernel.sdoAreaServer);
   canopen::ServiceContext context = host.Context();
   {
     KernelDataLock lock(data);

@@ -23,6 +23,10 @@
 #include "platform/os/thread.h"
 #include "platform/os/timing.h"
 
+namespace vantor::canopen {
+class WaitCompanion;
+}
+
 namespace vantor::kernel {
 
 // The channel's parameters as code 3 reports them; code 4 saves a copy
@@ -79,6 +83,9 @@ struct Kernel {
   DriverLinkPort* driverLink = nullptr;
   // The main thread's loop, to which the exit command goes.
   const os::MessageLoop* mainLoop = nullptr;
+  // The server thread's side of the SDO area while the thread runs; a
+  // command that waits long for the drives serves it meanwhile.
+  canopen::WaitCompanion* sdoAreaServer = nullptr;
   // The millisecond tick that paces the status's drive reads; tests step
   // their own.
   std::function<std::uint32_t()> millisecondTick = os::GetTickCount;

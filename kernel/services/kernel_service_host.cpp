@@ -24,7 +24,9 @@ void KernelServiceHost::UnlockCanObjects() noexcept { UnlockCanObjectList(data_)
 bool KernelServiceHost::IsCycleRunning() noexcept { return data_.state.cycleRunning != 0; }
 
 void KernelServiceHost::WaitForAll(std::span<canopen::CompletionSignal* const> signals) noexcept {
-  static_cast<void>(canopen::WaitForCompletion(signals, [this] { return IsCanBusRunning(data_); }));
+  static_cast<void>(canopen::WaitForCompletion(
+      signals, [this] { return IsCanBusRunning(data_); }, canopen::kCycleLookMilliseconds,
+      companion_));
 }
 
 canopen::CompletionSignal* KernelServiceHost::SpareCompletionSignal() noexcept {

@@ -51,9 +51,13 @@ class KernelServiceHost final : public canopen::NodeServiceHost {
 
   canopen::ServiceContext Context() noexcept { return {*this, data_.nodeConfiguration.table}; }
 
+  // Work its waits on the drives do on the side (none by default).
+  void ServeWhileWaiting(canopen::WaitCompanion* companion) noexcept { companion_ = companion; }
+
  private:
   KernelData& data_;
   canopen::CanObjectList& canObjects_;
+  canopen::WaitCompanion* companion_ = nullptr;
   // Made when a service first asks for it.
   std::unique_ptr<canopen::EventCompletionSignal> spareSignal_;
 };

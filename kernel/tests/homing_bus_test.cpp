@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
+#include "kernel/core/can_object_steps.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_status.h"
 #include "kernel/tests/kernel_bus_fixture.h"
@@ -20,6 +23,7 @@ namespace cb = common::communication_block;
 using canopen::testing::BusDrive;
 using common::StatusCode;
 using testing::KernelBusFixture;
+using namespace std::chrono_literals;
 
 constexpr StatusCode kOk = common::kKernelSuccess;
 constexpr std::uint8_t kMaster = 2;
@@ -85,6 +89,17 @@ class HomingOnTheBusTest : public KernelBusFixture {
     });
   }
 
+  // Lets `count` more cycles pass (bounded by real time).
+  bool LetCyclesPass(int count, std::atomic<int>& cycles) {
+    const int until = cycles.load() + count;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (cycles.load() < until) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
+
   // The pair after a failed run: flags D and N gone, both drives coupled
   // again, enabled in interpolated position mode with their own homing
   // values.
@@ -112,19 +127,34 @@ class HomingOnTheBusTest : public KernelBusFixture {
 };
 
 // After homing every coordinate's set position is its node's position (the
-// drives' new zero); a home shift moves the shifted node's set position with
-// the home and leaves the others.
-TEST_F(HomingOnTheBusTest, SetPositionsFollowHomingAndTheHomeShift) {
+// drives' new zero) and no workpiece zero point is left; a home shift moves
+// the shifted node's set position with the home and leaves the others and
+// the zero points.
+TEST_F(HomingOnTheBusTest, PositionsAndZeroPointsFollowHomingAndTheHomeShift) {
   UnderLock([](KernelData& data) {
     data.motionRuntime.path.axes[0].setPosition = 12.5;
     data.motionRuntime.path.axes[1].setPosition = -3.0;
+    data.coordinates[0].zeroOffset = 4.0;
+    data.coordinates[1].zeroOffset = -2.0;
+    data.nodeConfiguration.records[0].zeroPoint = 4.0;
+    data.nodeConfiguration.records[1].zeroPoint = -2.0;
     return 0;
   });
+  const auto expectNoZeroPoints = [&] {
+    UnderLock([](KernelData& data) {
+      for (std::uint32_t k : {0u, 1u}) {
+        EXPECT_EQ(data.coordinates[k].zeroOffset, 0.0) << k;
+        EXPECT_EQ(data.nodeConfiguration.records[k].zeroPoint, 0.0) << k;
+      }
+      return 0;
+    });
+  };
   ASSERT_EQ(Reference(0b11), kOk);
   for (std::uint32_t k : {0u, 1u}) {
     EXPECT_TRUE(Homed(k)) << k;
     EXPECT_EQ(SetPosition(k), 0.0) << k;
   }
+  expectNoZeroPoints();
   EXPECT_EQ(DriveObject(kMaster, 0x6061, 0), 7u);
 
   ASSERT_EQ(ShiftHome(0, 25), kOk);
@@ -132,6 +162,60 @@ TEST_F(HomingOnTheBusTest, SetPositionsFollowHomingAndTheHomeShift) {
   EXPECT_EQ(SetPosition(0), -25.0);
   EXPECT_EQ(UnderLock([&](KernelData&) { return Node(0).position; }), -25.0);
   EXPECT_EQ(SetPosition(1), 0.0) << "the pair's coordinate is not shifted";
+  expectNoZeroPoints();
+}
+
+// The cycle's motion processing runs beside the homing of X. The node's
+// records carry SDO exchanges meanwhile; none of their answers may be read
+// as the drive's state: the drives stay fit for motion, no quick stop
+// follows, and X keeps the controlword the run left it (halted after a
+// break).
+TEST_F(HomingOnTheBusTest, HomingLeavesTheDrivesFitForMotion) {
+  struct Case {
+    const char* name;
+    bool breakTheRun;
+    StatusCode answer;
+    std::uint64_t controlword;
+  };
+  const Case cases[] = {
+      {"broken", true, common::kKernelOperationFailed, 0x010F},
+      {"homed", false, kOk, 0x000F},
+  };
+  // Homing on the index pulse above the switch leaves X off its switch.
+  ASSERT_TRUE(
+      Models([&](sim::Machine&) { return DriveNode(1).Objects().SetUnsigned(0x6098, 0, 1); }));
+  CanObjectCycleSteps steps{kernel_.data, kernel_.canObjects};
+  afterExchange_ = [&](common::ExchangeBuffer& exchange) { steps.ProcessMotion(exchange); };
+  std::atomic<int> cycles{0};
+  std::atomic<bool> breakTheRun{false};
+  // The plain steps see the kernel's break event and both nodes as
+  // interpolated axes, as in the kernel's own cycle.
+  HomingBreakEvent breakEvent(kernel_.data.nodeConfiguration);
+  beforeEveryCycle_ = [&] {
+    homing_ = {.breakSignal = &breakEvent, .interpolatedNodeCount = 2};
+    ++cycles;
+    if (breakTheRun.load() && Drive(1).MachinePosition() < kStart - 500) {
+      static_cast<void>(kernel_.data.nodeConfiguration.homingBreakEvent.Set());
+      breakTheRun = false;
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    breakTheRun = c.breakTheRun;
+    EXPECT_EQ(Reference(0b01), c.answer);
+    ASSERT_TRUE(LetCyclesPass(100, cycles));
+    UnderLock([&](KernelData& data) {
+      EXPECT_EQ(data.state.quickStopping, 0u);
+      EXPECT_EQ(data.state.stopped, 0u);
+      for (std::uint32_t k : {0u, 1u}) {
+        EXPECT_TRUE(Node(k).latched.Has(StatusFlag::G)) << "node " << k;
+      }
+      return 0;
+    });
+    EXPECT_EQ(DriveObject(1, 0x6040, 0), c.controlword);
+  }
+  beforeEveryCycle_ = nullptr;
+  afterExchange_ = nullptr;
 }
 
 // A break while the pair searches its switches ends the run with the break;

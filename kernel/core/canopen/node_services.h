@@ -60,6 +60,10 @@ common::StatusCode RunOnNodes(ServiceContext& context, NodeMask mask, NodeStepFu
       NodeObject* node = context.nodes.nodes[k];
       if (node == nullptr || (mask & (NodeMask{1} << k)) == 0 || !takesPart(*node)) continue;
       prepare(*node, k);
+      // The request frames its own exchanges in the node's records: until
+      // they are armed for the feedback again, the cycle must not read
+      // their answers as the drive's.
+      node->cyclicExchange = 0;
       ArmNodeRequest(*node, step, startStep);
       armed.nodes[armed.count++] = node;
     }
