@@ -116,11 +116,9 @@ StatusCode EnablePath(Kernel& kernel) {
       canopen::ServiceContext context = host.Context();
       ResetNodeResults(data, context);
       if (data.state.pathMode == 0) return common::kKernelSuccess;
-      // A queue that no motion works on is dropped with the mode, and freed
-      // at once: its events go with it, and nothing is left for a later path.
+      // A queue that no motion works on is dropped with the mode.
       if (data.state.motionActive == 0 && data.motionRuntime.path.queue.head != nullptr) {
         ClearQueue(data);
-        FreeFinishedSegments(data);
       }
       data.state.pathMode = 0;
       SelectTimerPeriod(kernel.settings, false);
