@@ -140,7 +140,7 @@ void RealClock::RunTimers() {
       timerCondition_.notify_all();
     }
     const Ticks spellEnd = Now();
-    RestUntil(lock, spellEnd + std::max(kShortestRest, spellEnd - spellStart));
+    RestUntil(lock, spellEnd + std::clamp(spellEnd - spellStart, kShortestRest, kLongestRest));
   }
 }
 

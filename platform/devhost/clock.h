@@ -128,17 +128,22 @@ class TimerTable {
 // processor for good: a simulated card raises its tick every 128 us, and on
 // a virtual machine each wake of a thread costs about as much. So the timer
 // thread works in spells and rests after each: a spell runs every callback
-// due, for at most kLongestBusySpell; the rest that follows lasts at least
-// as long as the spell and at least kShortestRest. Timers that fall due
-// during a rest run together in the next spell, in due order, each once per
-// period. The thread thus takes at most half a processor, and wakes at most
-// once per kShortestRest, however many timers are due.
+// due, for at most kLongestBusySpell; the rest that follows lasts as long
+// as the spell, at least kShortestRest and at most kLongestRest. Timers that
+// fall due during a rest run together in the next spell, in due order, each
+// once per period. The thread thus takes at most half a processor while its
+// callbacks are short, and wakes at most once per kShortestRest, however
+// many timers are due. A single callback that runs long (a simulation
+// catching up after the machine let it wait) is followed by kLongestRest
+// only: a rest as long as the callback would leave the next callback more
+// to catch up, and the clock would fall further behind each time.
 class RealClock final : public Clock {
  public:
   // The timer thread's name, as the system shows it.
   static constexpr const char* kTimerThreadName = "devhost-clock";
   static constexpr Ticks kLongestBusySpell = MillisecondsToTicks(2);
   static constexpr Ticks kShortestRest = MicrosecondsToTicks(500);
+  static constexpr Ticks kLongestRest = MillisecondsToTicks(5);
 
   RealClock();
   ~RealClock() override;

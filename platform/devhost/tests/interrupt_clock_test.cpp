@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -345,6 +346,34 @@ INSTANTIATE_TEST_SUITE_P(
                       BusyTimerCase{"CallbacksSlowerThanTheirPeriod", MillisecondsToTicks(1),
                                     std::chrono::microseconds(3000)}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A callback that ran long once (a simulation catching up) is followed by
+// a short rest, not by one as long as itself: otherwise each catch-up leaves
+// the next one more to do and the clock falls behind for good.
+TEST(RealClockTest, ALongCallbackIsFollowedByAShortRestOnly) {
+  constexpr auto kLongWork = std::chrono::milliseconds(300);
+  RealClock clock;
+  std::mutex mutex;
+  std::optional<std::chrono::steady_clock::time_point> longEnded;
+  std::promise<std::chrono::steady_clock::duration> nextAfterLong;
+  bool done = false;
+  const TimerId slow = clock.StartTimer(clock.Now(), 0, [&] {
+    std::this_thread::sleep_for(kLongWork);
+    std::lock_guard lock(mutex);
+    longEnded = std::chrono::steady_clock::now();
+  });
+  const TimerId periodic = clock.StartTimer(clock.Now() + 1, MillisecondsToTicks(1), [&] {
+    std::lock_guard lock(mutex);
+    if (done || !longEnded) return;
+    done = true;
+    nextAfterLong.set_value(std::chrono::steady_clock::now() - *longEnded);
+  });
+  auto gap = nextAfterLong.get_future();
+  ASSERT_EQ(gap.wait_for(kTestDeadline), std::future_status::ready);
+  clock.CancelTimer(periodic);
+  clock.CancelTimer(slow);
+  EXPECT_LT(gap.get(), kLongWork / 2) << "the clock rested about as long as the callback ran";
+}
 
 using TickTest = HostFixture;
 
