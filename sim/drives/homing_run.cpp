@@ -12,6 +12,10 @@ constexpr std::int8_t kWithoutIndexShift = 16;
 // A search that passes the whole position range has no switch to find: the
 // run fails where a real axis would end on its mechanical stop.
 constexpr double kTravelRangeIncrements = 2147483647.0;
+
+// The nearest positions past a switch's edge.
+double JustAbove(std::int32_t edge) { return std::nextafter(static_cast<double>(edge), HUGE_VAL); }
+double JustBelow(std::int32_t edge) { return std::nextafter(static_cast<double>(edge), -HUGE_VAL); }
 }  // namespace
 
 bool IsSupportedHomingMethod(std::int8_t method) {
@@ -129,10 +133,11 @@ std::optional<double> HomingRun::FindEvent(const Leg& leg, double from, double t
         return std::max(to, std::min(from, static_cast<double>(*machine_.negativeLimit)));
       }
       return std::nullopt;
+    // A switch reads active up to and on its edge: it has released only
+    // past it, so the run stops there and the homed drive stands free.
     case Event::kNegativeLimitReleased:
       if (!machine_.negativeLimit || to > *machine_.negativeLimit) {
-        return machine_.negativeLimit ? std::max(from, static_cast<double>(*machine_.negativeLimit))
-                                      : from;
+        return machine_.negativeLimit ? std::max(from, JustAbove(*machine_.negativeLimit)) : from;
       }
       return std::nullopt;
     case Event::kPositiveLimitActive:
@@ -142,8 +147,7 @@ std::optional<double> HomingRun::FindEvent(const Leg& leg, double from, double t
       return std::nullopt;
     case Event::kPositiveLimitReleased:
       if (!machine_.positiveLimit || to < *machine_.positiveLimit) {
-        return machine_.positiveLimit ? std::min(from, static_cast<double>(*machine_.positiveLimit))
-                                      : from;
+        return machine_.positiveLimit ? std::min(from, JustBelow(*machine_.positiveLimit)) : from;
       }
       return std::nullopt;
     case Event::kHomeEdge: {
@@ -162,10 +166,15 @@ std::optional<double> HomingRun::FindEvent(const Leg& leg, double from, double t
 }
 
 bool HomingRun::HitsUnexpectedLimit(const Leg& leg, double from, double to) const {
+  // The travel by the home offset may go back onto the switch the run
+  // homed on.
+  const bool offsetTravel = leg.kind == LegKind::kOffsetTravel;
   const bool lookingForNegative =
-      leg.kind == LegKind::kSearch && leg.event == Event::kNegativeLimitActive;
+      (leg.kind == LegKind::kSearch && leg.event == Event::kNegativeLimitActive) ||
+      (offsetTravel && machine_.negativeLimit && reference_ == JustAbove(*machine_.negativeLimit));
   const bool lookingForPositive =
-      leg.kind == LegKind::kSearch && leg.event == Event::kPositiveLimitActive;
+      (leg.kind == LegKind::kSearch && leg.event == Event::kPositiveLimitActive) ||
+      (offsetTravel && machine_.positiveLimit && reference_ == JustBelow(*machine_.positiveLimit));
   if (!lookingForNegative && machine_.negativeLimit && to < from && to <= *machine_.negativeLimit &&
       from > *machine_.negativeLimit) {
     return true;

@@ -73,6 +73,29 @@ INSTANTIATE_TEST_SUITE_P(
                       MethodCase{33, -3996}, MethodCase{34, 0}),
     [](const auto& info) { return "Method" + std::to_string(info.param.method); });
 
+// Homed on a limit switch without a home offset, the drive stands where
+// the switch released: its input reads free and no internal limit is set.
+TEST(HomingTest, ALimitSwitchRunEndsOffTheSwitch) {
+  struct SwitchCase {
+    std::int8_t method;
+    std::uint8_t input;  // bit of 0x60FD
+  };
+  constexpr std::uint16_t kInternalLimit = 0x0800;
+  for (const SwitchCase& run : {SwitchCase{17, 0x01}, SwitchCase{18, 0x02}}) {
+    SCOPED_TRACE("method " + std::to_string(run.method));
+    DriveHarness harness(Machine());
+    harness.Enable();
+    harness.Write(0x6098, 0, static_cast<std::uint8_t>(run.method), 1);
+    harness.Mode(6);
+    harness.Controlword(0x001F);
+    ASSERT_TRUE(harness.WaitForStatusBits(kAttained | kTargetReached, kHomingTimeout, kPoll));
+    EXPECT_EQ(harness.Upload(0x60FD, 0).value_or(0xFF) & run.input, 0u);
+    harness.Controlword(0x000F);
+    harness.Mode(7);
+    EXPECT_EQ(harness.Statusword() & kInternalLimit, 0);
+  }
+}
+
 TEST(HomingTest, ReachingTheWrongSwitchSetsBit13) {
   DriveConfig outOfReach = Machine();
   outOfReach.homeSwitch = 60000;  // beyond the positive limit switch
