@@ -2,6 +2,9 @@
 // driver host on a machine whose drives stand a short way above their
 // negative limit switches, CNC mode on from machine.ini, the drives reset
 // and every axis homed, so that a test starts on a machine ready to move.
+// The drives home on their negative limit switches, and the cycle keeps
+// what it saw of a switch until a reset: a second reset after homing lets
+// the drives move.
 #pragma once
 
 #include <array>

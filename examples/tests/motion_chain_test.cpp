@@ -275,8 +275,7 @@ TEST_F(MotionChainTest, DISABLED_BreakPowerTeachModeAndZeroPoints) {
   MoveTo({35000, 10000, 5000});
   ASSERT_EQ(mctl_SetTeachMode(0), LINKORA_SUCCESS);
 
-  // Machine position (35000, 10000, 5000) seen from the zero points.
-  const Coordinates machine{35000, 10000, 5000};
+  // The machine stands at (35000, 10000, 5000); seen from the zero points:
   const Coordinates zero{5000, 4000, 3000};
   ASSERT_EQ(mctl_SetWNPAbs(zero.data(), sizeof zero), LINKORA_SUCCESS);
   EXPECT_TRUE(Near(Position(), {30000, 6000, 2000}, kStandingTolerance)) << Text(Position());
@@ -295,7 +294,6 @@ TEST_F(MotionChainTest, DISABLED_BreakPowerTeachModeAndZeroPoints) {
   EXPECT_TRUE(Near(Position(), {0, 0, 0}, kStandingTolerance)) << Text(Position());
   ASSERT_EQ(mctl_GetWNP(shown.data(), sizeof shown), LINKORA_SUCCESS);
   EXPECT_TRUE(Near(shown, {10000, 5000, 4000}, kStandingTolerance)) << Text(shown);
-  static_cast<void>(machine);
 
   ExitAndExpectNothingLeft();
 }
@@ -311,8 +309,8 @@ TEST_F(MotionChainTest, DISABLED_ADriveOnItsLimitSwitchLeavesItByTheMoveOut) {
   EXPECT_EQ(Status().HWLSActive, 1u);
 
   ASSERT_EQ(mctl_LeaveHWLS(0b001, 0), LINKORA_SUCCESS);
-  EXPECT_EQ(ReadObject(1, 0x60FD, 0).rfind("ok ", 0), 0u);
   const std::string inputs = ReadObject(1, 0x60FD, 0);
+  ASSERT_EQ(inputs.rfind("ok ", 0), 0u) << inputs;
   EXPECT_EQ(std::strtoul(inputs.c_str() + 3, nullptr, 0) & 0x02u, 0u) << inputs;
   EXPECT_LT(Position()[0], 19500);
   EXPECT_EQ(Status().PosHWLSMask & 0b001, 0u);
