@@ -4,16 +4,6 @@
 // stand a short way above their negative limit switches (homing_machine),
 // so a run takes seconds at the drives' own speeds; their dictionaries are
 // read through the driver host's node commands, the frames from its log.
-//
-// Both tests are switched off; run them with --gtest_also_run_disabled_tests.
-// On a loaded machine the kernel's cycle sometimes ends in the middle of a
-// homing run (or of the exit after it): the driver holds the exchange past
-// the kernel's exchange time-out (1.5 s), and every later request answers
-// 0xC9100008. Seen in both tests, most often in the second homing of the
-// killed caller's test, while other suites' driver hosts and kernels ran
-// their real-time threads on the same processors (never beside a load of
-// normal priority): most likely those threads keep this driver host's
-// clock and deferred calls from running, which is still to be shown.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -135,7 +125,7 @@ class HomingChainTest : public ChainTest {
   os::Process user_;
 };
 
-TEST_F(HomingChainTest, DISABLED_AllAxesHomeAndTheGantryPairGoesThroughItsPhases) {
+TEST_F(HomingChainTest, AllAxesHomeAndTheGantryPairGoesThroughItsPhases) {
   const fs::path log = folder_ / "frames.log";
   StartDevhost(kHomingMachine, log.string());
   ASSERT_FALSE(HasFatalFailure());
@@ -164,7 +154,7 @@ TEST_F(HomingChainTest, DISABLED_AllAxesHomeAndTheGantryPairGoesThroughItsPhases
 // The homing application dies with its request in the kernel: others are
 // told that homing runs, a break from this process ends the run and gives
 // the channel back, and after a reset the axes home again.
-TEST_F(HomingChainTest, DISABLED_AKilledHomingCallerLeavesTheChannelToTheNextOne) {
+TEST_F(HomingChainTest, AKilledHomingCallerLeavesTheChannelToTheNextOne) {
   StartDevhost(kHomingMachine);
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_NO_FATAL_FAILURE(InitialiseAndReset());

@@ -5,14 +5,6 @@
 // machine, homed first; the initialisation file is machine.ini with small
 // buffers. X rises along the whole program, so "the drives passed a point"
 // is a comparison of X.
-//
-// Both tests are switched off; run them with --gtest_also_run_disabled_tests.
-// The program through the shared buffer passes on a quiet machine. On a
-// loaded one the driver host's simulation falls behind real time while the
-// drives move (homing or path), the cycle's wait for its exchange runs out
-// and the cycle ends (0xC9100008); and a reset after the homing, needed to
-// clear the homing run's latched "not operation enabled", now and then loses
-// the references again (a missed drive answer clears the homed flag).
 #include <gtest/gtest.h>
 #include <vantor_events.h>
 
@@ -365,7 +357,7 @@ class PathBufferChainTest : public ChainTest {
 
 // The hand-over protocol: records go to the shared buffer; a full buffer is
 // handed over; a full queue starts the path and is handed over again later.
-TEST_F(PathBufferChainTest, DISABLED_AProgramLargerThanBothBuffersRunsThroughTheSharedBuffer) {
+TEST_F(PathBufferChainTest, AProgramLargerThanBothBuffersRunsThroughTheSharedBuffer) {
   ASSERT_NO_FATAL_FAILURE(StartHomedMachine(SmallBufferIni(folder_)));
   const std::vector<PathStep>& program = Program();
   ASSERT_GT(program.size(), 2 * kSharedBufferRecords);
@@ -437,7 +429,7 @@ TEST_F(PathBufferChainTest, DISABLED_AProgramLargerThanBothBuffersRunsThroughThe
 
 // Without the shared buffer each record goes to the kernel at once; a full
 // queue refuses it until the running path has made room.
-TEST_F(PathBufferChainTest, DISABLED_WithoutTheSharedBufferAFullQueueRefusesUntilThePathMakesRoom) {
+TEST_F(PathBufferChainTest, WithoutTheSharedBufferAFullQueueRefusesUntilThePathMakesRoom) {
   ASSERT_NO_FATAL_FAILURE(StartHomedMachine(SmallBufferIni(folder_)));
   const std::vector<PathStep>& program = Program();
   EventWatch events(program);

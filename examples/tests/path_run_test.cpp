@@ -4,17 +4,6 @@
 // and actual positions; the test checks the log against the programmed
 // geometry, the plot file, and, from the driver host's frame log, every
 // set-point the drives received against the limits the drives reported.
-//
-// Switched off; run it with --gtest_also_run_disabled_tests. Two faults of
-// the chain stop it. After homing, every move answers 0xC913000F: while the
-// homing run's SDO requests use a node's message records, the cycle reads
-// their answers as the drive's state, and the lost operation-enabled stays
-// latched. And on a machine under heavy load (load average about twice the
-// number of processors) the kernel's exchange with the driver goes
-// unanswered for longer than RealTimeThreadIntWaitTime during homing or the
-// path, and every later request answers 0xC9100008. With the records kept
-// out of the cycle during node requests and a wait of 5000 ms the test
-// passes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -221,7 +210,7 @@ class PathRunTest : public ChainTest {
   PathRunTest() : ChainTest("path-run") {}
 };
 
-TEST_F(PathRunTest, DISABLED_ThePartProgramRunsAlongItsPathWithinTheDrivesLimits) {
+TEST_F(PathRunTest, ThePartProgramRunsAlongItsPathWithinTheDrivesLimits) {
   const fs::path frames = folder_ / "frames.log";
   const fs::path output = folder_ / "output";
   fs::create_directories(output);
