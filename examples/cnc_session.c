@@ -24,6 +24,8 @@
 #include "example_support.h"
 #include "linkora.h"
 
+static const char kProgram[] = "cnc_session";
+
 enum {
   kMaxAxes = 8,
   /* The machine's I/O module and the PDOs of its two bytes (CiA 401). */
@@ -46,18 +48,6 @@ enum { kKernelReceives = 0, kKernelTransmits = 1 };
 
 static const uint8_t kOutputs[kIoBytes] = {0x5A, 0xC3};
 
-static void PrintStatus(const char* what, LinkoraStatus status) {
-  char text[kTextCapacity];
-  StatusText(status, text, sizeof text);
-  fprintf(stderr, "cnc_session: %s failed with 0x%08X:\n%s\n", what, (unsigned)status, text);
-}
-
-static int Succeeded(const char* what, LinkoraStatus status) {
-  if (IsSuccess(status)) return 1;
-  PrintStatus(what, status);
-  return 0;
-}
-
 static void SleepMilliseconds(long milliseconds) {
   struct timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
   while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
@@ -71,7 +61,7 @@ static void PrintField(const char* label, const char* field, size_t capacity) {
 
 static int ShowCompleteStatus(LinkoraCompleteStatusRecord* record) {
   memset(record, 0, sizeof *record);
-  if (!Succeeded("mctl_specfct_GetCompleteStatus",
+  if (!Succeeded(kProgram, "mctl_specfct_GetCompleteStatus",
                  mctl_specfct_GetCompleteStatus(record, sizeof *record))) {
     return 0;
   }
@@ -98,7 +88,7 @@ static int ShowCompleteStatus(LinkoraCompleteStatusRecord* record) {
 static int ShowStatus(void) {
   LinkoraMotionControlStatus status;
   memset(&status, 0, sizeof status);
-  if (!Succeeded("mctl_GetStatus", mctl_GetStatus(&status, sizeof status))) return 0;
+  if (!Succeeded(kProgram, "mctl_GetStatus", mctl_GetStatus(&status, sizeof status))) return 0;
   printf("initialised: %u, reference run needed: %u\n", (unsigned)status.IsInitialized,
          (unsigned)status.NeedReferenceRun);
   return 1;
@@ -113,7 +103,8 @@ static int StartNode(uint8_t node) {
   frame.RequestData[1] = node;
   frame.RequestLength = 2;
   frame.Timeout = kNmtTimeoutMicroseconds;
-  if (!Succeeded("cpctl_ComViaSdo (start the I/O module)", cpctl_ComViaSdo(&frame, sizeof frame))) {
+  if (!Succeeded(kProgram, "cpctl_ComViaSdo (start the I/O module)",
+                 cpctl_ComViaSdo(&frame, sizeof frame))) {
     return 0;
   }
   printf("I/O module %u started\n", (unsigned)node);
@@ -138,7 +129,7 @@ static void PrintBytes(const uint8_t* bytes, size_t count) {
 }
 
 static int WriteOutputs(uint16_t cobId) {
-  if (!Succeeded("cpctl_AssignPdo (outputs)",
+  if (!Succeeded(kProgram, "cpctl_AssignPdo (outputs)",
                  AssignPdo(kKernelTransmits, kIoModuleNode, cobId, kIoBytes))) {
     return 0;
   }
@@ -147,7 +138,7 @@ static int WriteOutputs(uint16_t cobId) {
   data.CobId = cobId;
   memcpy(data.Data, kOutputs, kIoBytes);
   data.Length = kIoBytes;
-  if (!Succeeded("cpctl_WritePdo", cpctl_WritePdo(&data, sizeof data))) return 0;
+  if (!Succeeded(kProgram, "cpctl_WritePdo", cpctl_WritePdo(&data, sizeof data))) return 0;
   printf("outputs 0x%03X written:", (unsigned)cobId);
   PrintBytes(kOutputs, kIoBytes);
   return 1;
@@ -156,7 +147,7 @@ static int WriteOutputs(uint16_t cobId) {
 /* The kernel asks the module for its inputs once per period; the first
  * answer is waited for, within a bound. */
 static int ReadInputs(uint16_t cobId) {
-  if (!Succeeded("cpctl_AssignPdo (inputs)",
+  if (!Succeeded(kProgram, "cpctl_AssignPdo (inputs)",
                  AssignPdo(kKernelReceives, kIoModuleNode, cobId, kIoBytes))) {
     return 0;
   }
@@ -164,7 +155,7 @@ static int ReadInputs(uint16_t cobId) {
   for (long waited = 0; waited <= kInputsWaitMilliseconds; waited += kInputsPollMilliseconds) {
     memset(&data, 0, sizeof data);
     data.CobId = cobId;
-    if (!Succeeded("cpctl_ReadPdo", cpctl_ReadPdo(&data, sizeof data))) return 0;
+    if (!Succeeded(kProgram, "cpctl_ReadPdo", cpctl_ReadPdo(&data, sizeof data))) return 0;
     if (data.Length == kIoBytes) {
       printf("inputs 0x%03X read:", (unsigned)cobId);
       PrintBytes(data.Data, kIoBytes);
@@ -211,20 +202,20 @@ int main(int argc, char** argv) {
   char defaultIni[kPathCapacity];
   const char* iniPath = NULL;
   const int refused =
-      IniFileArgument("cnc_session", argc, argv, defaultIni, sizeof defaultIni, &iniPath);
+      IniFileArgument(kProgram, argc, argv, defaultIni, sizeof defaultIni, &iniPath);
   if (refused != 0) return refused;
 
   const LinkoraStatus status = mctl_Initialize(iniPath);
   if (!IsSuccess(status)) {
     fprintf(stderr, "cnc_session: initialisation file %s\n", iniPath);
-    PrintStatus("mctl_Initialize", status);
+    PrintFailure(kProgram, "mctl_Initialize", status);
     return 1;
   }
   printf("CNC mode on\n");
   fflush(stdout);
   const int good = RunSession();
   fflush(stdout);
-  if (!Succeeded("mctl_Exit", mctl_Exit())) return 1;
+  if (!Succeeded(kProgram, "mctl_Exit", mctl_Exit())) return 1;
   printf("CNC mode left\n");
   return good ? 0 : 1;
 }

@@ -25,11 +25,7 @@
 #include "example_support.h"
 #include "linkora.h"
 
-static void PrintStatus(const char* what, LinkoraStatus status) {
-  char text[kTextCapacity];
-  StatusText(status, text, sizeof text);
-  fprintf(stderr, "cnc_session_reset: %s failed with 0x%08X:\n%s\n", what, (unsigned)status, text);
-}
+static const char kProgram[] = "cnc_session_reset";
 
 static long MillisecondsSince(const struct timespec* start) {
   struct timespec now;
@@ -46,7 +42,7 @@ static int Reset(const char* label) {
   printf("%s: 0x%08X in %ld ms\n", label, (unsigned)status, MillisecondsSince(&start));
   fflush(stdout);
   if (IsSuccess(status)) return 1;
-  PrintStatus("mctl_Reset", status);
+  PrintFailure(kProgram, "mctl_Reset", status);
   return 0;
 }
 
@@ -57,7 +53,7 @@ static int CheckCommunication(void) {
   memset(&status, 0, sizeof status);
   const LinkoraStatus result = mctl_GetStatus(&status, sizeof status);
   if (!IsSuccess(result)) {
-    PrintStatus("mctl_GetStatus", result);
+    PrintFailure(kProgram, "mctl_GetStatus", result);
     return 0;
   }
   printf("initialised: %u, communication failure: %u\n", (unsigned)status.IsInitialized,
@@ -73,13 +69,13 @@ int main(int argc, char** argv) {
   char defaultIni[kPathCapacity];
   const char* iniPath = NULL;
   const int refused =
-      IniFileArgument("cnc_session_reset", argc, argv, defaultIni, sizeof defaultIni, &iniPath);
+      IniFileArgument(kProgram, argc, argv, defaultIni, sizeof defaultIni, &iniPath);
   if (refused != 0) return refused;
 
   const LinkoraStatus status = mctl_Initialize(iniPath);
   if (!IsSuccess(status)) {
     fprintf(stderr, "cnc_session_reset: initialisation file %s\n", iniPath);
-    PrintStatus("mctl_Initialize", status);
+    PrintFailure(kProgram, "mctl_Initialize", status);
     return 1;
   }
   printf("CNC mode on\n");
@@ -91,9 +87,9 @@ int main(int argc, char** argv) {
   if (!IsSuccess(left)) {
     /* The controller left CNC mode but could not take every drive out of
      * operation; the channel stays open until a second exit ends it. */
-    PrintStatus("mctl_Exit", left);
+    PrintFailure(kProgram, "mctl_Exit", left);
     const LinkoraStatus closed = mctl_Exit();
-    if (!IsSuccess(closed)) PrintStatus("mctl_Exit", closed);
+    if (!IsSuccess(closed)) PrintFailure(kProgram, "mctl_Exit", closed);
     return 1;
   }
   printf("CNC mode left\n");

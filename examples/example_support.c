@@ -26,6 +26,18 @@ int ProgramFolder(char* folder, size_t capacity) {
   return 1;
 }
 
+void PrintFailure(const char* program, const char* what, LinkoraStatus status) {
+  char text[kTextCapacity];
+  StatusText(status, text, sizeof text);
+  fprintf(stderr, "%s: %s failed with 0x%08X:\n%s\n", program, what, (unsigned)status, text);
+}
+
+int Succeeded(const char* program, const char* what, LinkoraStatus status) {
+  if (IsSuccess(status)) return 1;
+  PrintFailure(program, what, status);
+  return 0;
+}
+
 int IniFileArgument(const char* program, int argc, char** argv, char* buffer, size_t capacity,
                     const char** path) {
   if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {

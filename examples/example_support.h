@@ -19,6 +19,13 @@ int IsSuccess(LinkoraStatus status);
  * when the library has none. */
 void StatusText(LinkoraStatus status, char* text, size_t capacity);
 
+/* "<program>: <what> failed with 0x<code>:" and the library's text, on
+ * standard error. */
+void PrintFailure(const char* program, const char* what, LinkoraStatus status);
+
+/* 1 for a success; else prints the failure as PrintFailure does and gives 0. */
+int Succeeded(const char* program, const char* what, LinkoraStatus status);
+
 /* The folder of the running program, with a trailing slash; 0 when it
  * cannot be found or does not fit. */
 int ProgramFolder(char* folder, size_t capacity);

@@ -31,6 +31,8 @@
 #include "linkora.h"
 #include "part_program.h"
 
+static const char kProgram[] = "path_run";
+
 enum {
   kAllAxes = 0x7, /* X, Y and Z */
   kProcessVelocity = 30000,
@@ -45,18 +47,6 @@ enum {
 };
 
 static const char kLogName[] = "path_run.csv";
-
-static void PrintFailure(const char* what, LinkoraStatus status) {
-  char text[kTextCapacity];
-  StatusText(status, text, sizeof text);
-  fprintf(stderr, "path_run: %s failed with 0x%08X:\n%s\n", what, (unsigned)status, text);
-}
-
-static int Succeeded(const char* what, LinkoraStatus status) {
-  if (IsSuccess(status)) return 1;
-  PrintFailure(what, status);
-  return 0;
-}
 
 static double SecondsSince(const struct timespec* start) {
   struct timespec now;
@@ -77,8 +67,9 @@ static int IsBefore(const struct timespec* a, const struct timespec* b) {
 }
 
 static int ReadPositions(int32_t commanded[9], int32_t actual[9]) {
-  return Succeeded("mctl_GetDesiredPos", mctl_GetDesiredPos(commanded, 9 * sizeof(int32_t))) &&
-         Succeeded("mctl_GetPosition", mctl_GetPosition(actual, 9 * sizeof(int32_t)));
+  return Succeeded(kProgram, "mctl_GetDesiredPos",
+                   mctl_GetDesiredPos(commanded, 9 * sizeof(int32_t))) &&
+         Succeeded(kProgram, "mctl_GetPosition", mctl_GetPosition(actual, 9 * sizeof(int32_t)));
 }
 
 /* The kernel's cycle period from the initialisation file, in ns. */
@@ -88,7 +79,8 @@ static int CyclePeriod(const char* iniPath, long* nanoseconds) {
   LinkoraCanInitRecord record;
   memset(&record, 0, sizeof record);
   record.HardwareParameters = &hardware;
-  if (!Succeeded("cpctl_GetCanInitPar", cpctl_GetCanInitPar(&record, sizeof record, iniPath))) {
+  if (!Succeeded(kProgram, "cpctl_GetCanInitPar",
+                 cpctl_GetCanInitPar(&record, sizeof record, iniPath))) {
     return 0;
   }
   if (hardware.InterruptCycle == 0 || hardware.InterruptCycle > 1000000) {
@@ -106,8 +98,9 @@ static int PrintStatus(double seconds, const int32_t commanded[9]) {
   memset(&status, 0, sizeof status);
   LinkoraPathBufferStatus path;
   memset(&path, 0, sizeof path);
-  if (!Succeeded("mctl_GetStatus", mctl_GetStatus(&status, sizeof status)) ||
-      !Succeeded("mctl_cp_GetBufferStatus", mctl_cp_GetBufferStatus(&path, sizeof path))) {
+  if (!Succeeded(kProgram, "mctl_GetStatus", mctl_GetStatus(&status, sizeof status)) ||
+      !Succeeded(kProgram, "mctl_cp_GetBufferStatus",
+                 mctl_cp_GetBufferStatus(&path, sizeof path))) {
     return 0;
   }
   printf("%6.2f s  busy %u, path flags 0x%X, queued %u, commanded (%d, %d, %d)\n", seconds,
@@ -123,8 +116,9 @@ static int PathStillRuns(int* runs) {
   memset(&status, 0, sizeof status);
   LinkoraPathBufferStatus path;
   memset(&path, 0, sizeof path);
-  if (!Succeeded("mctl_GetStatus", mctl_GetStatus(&status, sizeof status)) ||
-      !Succeeded("mctl_cp_GetBufferStatus", mctl_cp_GetBufferStatus(&path, sizeof path))) {
+  if (!Succeeded(kProgram, "mctl_GetStatus", mctl_GetStatus(&status, sizeof status)) ||
+      !Succeeded(kProgram, "mctl_cp_GetBufferStatus",
+                 mctl_cp_GetBufferStatus(&path, sizeof path))) {
     return 0;
   }
   *runs = status.InMotion != 0 || status.IsMoving != 0 || path.SegmentCount != 0;
@@ -156,7 +150,7 @@ static int RunPath(const PathMove* moves, size_t count, long cycleNs, FILE* log)
         const char* what = "";
         const LinkoraStatus fed = FeedPath(&feeder, &what);
         if (fed != LINKORA_SUCCESS) {
-          PrintFailure(what, fed);
+          PrintFailure(kProgram, what, fed);
           if (feeder.failedRecord != 0) {
             fprintf(stderr, "path_run: the controller refused move %u\n",
                     (unsigned)feeder.failedRecord);
@@ -196,11 +190,11 @@ static long MillisecondsSince(const struct timespec* start) {
 static int ResetAndHome(void) {
   struct timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
-  if (!Succeeded("mctl_Reset", mctl_Reset())) return 0;
+  if (!Succeeded(kProgram, "mctl_Reset", mctl_Reset())) return 0;
   printf("reset in %ld ms\n", MillisecondsSince(&start));
   fflush(stdout);
   clock_gettime(CLOCK_MONOTONIC, &start);
-  if (!Succeeded("mctl_Reference", mctl_Reference(kAllAxes))) return 0;
+  if (!Succeeded(kProgram, "mctl_Reference", mctl_Reference(kAllAxes))) return 0;
   printf("homed in %ld ms\n", MillisecondsSince(&start));
   fflush(stdout);
   return 1;
@@ -209,11 +203,12 @@ static int ResetAndHome(void) {
 static int SetProcessVelocity(void) {
   LinkoraVelocityRecord velocity;
   memset(&velocity, 0, sizeof velocity);
-  if (!Succeeded("mctl_GetVelocity", mctl_GetVelocity(&velocity, sizeof velocity))) return 0;
+  if (!Succeeded(kProgram, "mctl_GetVelocity", mctl_GetVelocity(&velocity, sizeof velocity)))
+    return 0;
   velocity.LinearProcessVel = kProcessVelocity;
   velocity.LinearFastVel = kRapidVelocity;
   velocity.LinearTeachInVel = kTeachVelocity;
-  return Succeeded("mctl_SetVelocity", mctl_SetVelocity(&velocity, sizeof velocity));
+  return Succeeded(kProgram, "mctl_SetVelocity", mctl_SetVelocity(&velocity, sizeof velocity));
 }
 
 /* Path mode with a short segment queue and the library's path buffer, the
@@ -227,13 +222,13 @@ static int RunProgram(long cycleNs, FILE* log, const char* logPath) {
   printf("path of %zu moves from (%d, %d, %d)\n", count, (int)start[0], (int)start[1],
          (int)start[2]);
   fflush(stdout);
-  if (!Succeeded("mctl_cp_EnablePath", mctl_cp_EnablePath(0)) ||
-      !Succeeded("mctl_cp_SetBufferSize", mctl_cp_SetBufferSize(kQueueCapacity)) ||
-      !Succeeded("mctl_cp_EnableDllPathBuffer", mctl_cp_EnableDllPathBuffer(0)) ||
+  if (!Succeeded(kProgram, "mctl_cp_EnablePath", mctl_cp_EnablePath(0)) ||
+      !Succeeded(kProgram, "mctl_cp_SetBufferSize", mctl_cp_SetBufferSize(kQueueCapacity)) ||
+      !Succeeded(kProgram, "mctl_cp_EnableDllPathBuffer", mctl_cp_EnableDllPathBuffer(0)) ||
       !RunPath(moves, count, cycleNs, log) ||
-      !Succeeded("mctl_cp_DisableDllPathBuffer", mctl_cp_DisableDllPathBuffer(0)) ||
-      !Succeeded("mctl_cp_EndPath", mctl_cp_EndPath(0)) ||
-      !Succeeded("mctl_cp_DisablePath", mctl_cp_DisablePath(0))) {
+      !Succeeded(kProgram, "mctl_cp_DisableDllPathBuffer", mctl_cp_DisableDllPathBuffer(0)) ||
+      !Succeeded(kProgram, "mctl_cp_EndPath", mctl_cp_EndPath(0)) ||
+      !Succeeded(kProgram, "mctl_cp_DisablePath", mctl_cp_DisablePath(0))) {
     return 0;
   }
   int32_t commanded[9];
@@ -292,7 +287,7 @@ int main(int argc, char** argv) {
   const LinkoraStatus initialised = mctl_Initialize(iniPath);
   if (!IsSuccess(initialised)) {
     fprintf(stderr, "path_run: initialisation file %s\n", iniPath);
-    PrintFailure("mctl_Initialize", initialised);
+    PrintFailure(kProgram, "mctl_Initialize", initialised);
     fclose(log);
     return 1;
   }
@@ -305,9 +300,9 @@ int main(int argc, char** argv) {
   }
   const LinkoraStatus left = mctl_Exit();
   if (!IsSuccess(left)) {
-    PrintFailure("mctl_Exit", left);
+    PrintFailure(kProgram, "mctl_Exit", left);
     const LinkoraStatus closed = mctl_Exit();
-    if (!IsSuccess(closed)) PrintFailure("mctl_Exit", closed);
+    if (!IsSuccess(closed)) PrintFailure(kProgram, "mctl_Exit", closed);
     return 1;
   }
   printf("CNC mode left\n");
