@@ -215,7 +215,6 @@ int main(int argc, char** argv) {
   fflush(stdout);
   const int good = RunSession();
   fflush(stdout);
-  if (!Succeeded(kProgram, "mctl_Exit", mctl_Exit())) return 1;
-  printf("CNC mode left\n");
+  if (!LeaveCncMode(kProgram)) return 1;
   return good ? 0 : 1;
 }

@@ -83,15 +83,6 @@ int main(int argc, char** argv) {
   /* The second reset runs only after a good first one and status. */
   const int good = Reset("reset") && CheckCommunication() && Reset("second reset");
   fflush(stdout);
-  const LinkoraStatus left = mctl_Exit();
-  if (!IsSuccess(left)) {
-    /* The controller left CNC mode but could not take every drive out of
-     * operation; the channel stays open until a second exit ends it. */
-    PrintFailure(kProgram, "mctl_Exit", left);
-    const LinkoraStatus closed = mctl_Exit();
-    if (!IsSuccess(closed)) PrintFailure(kProgram, "mctl_Exit", closed);
-    return 1;
-  }
-  printf("CNC mode left\n");
+  if (!LeaveCncMode(kProgram)) return 1;
   return good ? 0 : 1;
 }

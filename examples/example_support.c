@@ -38,6 +38,18 @@ int Succeeded(const char* program, const char* what, LinkoraStatus status) {
   return 0;
 }
 
+int LeaveCncMode(const char* program) {
+  const LinkoraStatus left = mctl_Exit();
+  if (!IsSuccess(left)) {
+    PrintFailure(program, "mctl_Exit", left);
+    const LinkoraStatus closed = mctl_Exit();
+    if (!IsSuccess(closed)) PrintFailure(program, "mctl_Exit", closed);
+    return 0;
+  }
+  printf("CNC mode left\n");
+  return 1;
+}
+
 int IniFileArgument(const char* program, int argc, char** argv, char* buffer, size_t capacity,
                     const char** path) {
   if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {

@@ -26,6 +26,12 @@ void PrintFailure(const char* program, const char* what, LinkoraStatus status);
 /* 1 for a success; else prints the failure as PrintFailure does and gives 0. */
 int Succeeded(const char* program, const char* what, LinkoraStatus status);
 
+/* Leaves CNC mode and prints "CNC mode left"; 1 on success. When the
+ * controller left CNC mode but could not take every drive out of operation,
+ * the channel stays open until a second exit ends it: both failures are
+ * printed and 0 is returned. */
+int LeaveCncMode(const char* program);
+
 /* The folder of the running program, with a trailing slash; 0 when it
  * cannot be found or does not fit. */
 int ProgramFolder(char* folder, size_t capacity);

@@ -92,17 +92,20 @@ static int CyclePeriod(const char* iniPath, long* nanoseconds) {
   return 1;
 }
 
+/* The controller's status and the path buffer's, read together. */
+static int ReadRunState(LinkoraMotionControlStatus* status, LinkoraPathBufferStatus* path) {
+  memset(status, 0, sizeof *status);
+  memset(path, 0, sizeof *path);
+  return Succeeded(kProgram, "mctl_GetStatus", mctl_GetStatus(status, sizeof *status)) &&
+         Succeeded(kProgram, "mctl_cp_GetBufferStatus",
+                   mctl_cp_GetBufferStatus(path, sizeof *path));
+}
+
 /* The status line: busy, the path flags, the commanded position. */
 static int PrintStatus(double seconds, const int32_t commanded[9]) {
   LinkoraMotionControlStatus status;
-  memset(&status, 0, sizeof status);
   LinkoraPathBufferStatus path;
-  memset(&path, 0, sizeof path);
-  if (!Succeeded(kProgram, "mctl_GetStatus", mctl_GetStatus(&status, sizeof status)) ||
-      !Succeeded(kProgram, "mctl_cp_GetBufferStatus",
-                 mctl_cp_GetBufferStatus(&path, sizeof path))) {
-    return 0;
-  }
+  if (!ReadRunState(&status, &path)) return 0;
   printf("%6.2f s  busy %u, path flags 0x%X, queued %u, commanded (%d, %d, %d)\n", seconds,
          (unsigned)status.IsBusy, (unsigned)path.Flags, (unsigned)path.SegmentCount,
          (int)commanded[0], (int)commanded[1], (int)commanded[2]);
@@ -113,14 +116,8 @@ static int PrintStatus(double seconds, const int32_t commanded[9]) {
 /* Whether the path still moves or holds segments. */
 static int PathStillRuns(int* runs) {
   LinkoraMotionControlStatus status;
-  memset(&status, 0, sizeof status);
   LinkoraPathBufferStatus path;
-  memset(&path, 0, sizeof path);
-  if (!Succeeded(kProgram, "mctl_GetStatus", mctl_GetStatus(&status, sizeof status)) ||
-      !Succeeded(kProgram, "mctl_cp_GetBufferStatus",
-                 mctl_cp_GetBufferStatus(&path, sizeof path))) {
-    return 0;
-  }
+  if (!ReadRunState(&status, &path)) return 0;
   *runs = status.InMotion != 0 || status.IsMoving != 0 || path.SegmentCount != 0;
   return 1;
 }
@@ -298,14 +295,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "path_run: cannot write %s: %s\n", logPath, strerror(errno));
     good = 0;
   }
-  const LinkoraStatus left = mctl_Exit();
-  if (!IsSuccess(left)) {
-    PrintFailure(kProgram, "mctl_Exit", left);
-    const LinkoraStatus closed = mctl_Exit();
-    if (!IsSuccess(closed)) PrintFailure(kProgram, "mctl_Exit", closed);
-    return 1;
-  }
-  printf("CNC mode left\n");
+  if (!LeaveCncMode(kProgram)) return 1;
   if (!good) return 1;
   printf("positions: %s\n", logPath);
   return 0;
