@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interface/tests/homing_holder.h"
 #include "interface/tests/motion_log_fixture.h"
 
 namespace linkora_test {
@@ -364,6 +365,13 @@ TEST_F(MachineExportsTest, WithoutCncModeOnlyTheTimerPeriodsAreSent) {
   const auto logged = Logged();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0].code, 83u);
+}
+
+TEST_F(MachineExportsTest, WhileAHomingRunHoldsTheChannelNothingIsSent) {
+  EnterCncMode(3, 4, 2);
+  const HomingHolder holder;
+  for (const auto& c : PayloadCases()) EXPECT_EQ(c.call(), 0xC9130016u) << c.name;
+  EXPECT_TRUE(Logged().empty());
 }
 
 TEST_F(MachineExportsTest, WrongSizesAndMissingRecordsAreRefusedFirst) {
