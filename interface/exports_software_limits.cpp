@@ -122,8 +122,6 @@ LINKORA_EXPORT LinkoraStatus mctl_EnableSWLS(uint32_t coordinateMask, uint32_t e
 LINKORA_EXPORT LinkoraStatus mctl_ClearSWLS(void) {
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_ClearSWLS", [] {
-    return interface::SendMotionCommand(
-        common::CommandCode::ClearSwls, interface::PathBufferUse::Ignore,
-        [](interface::ChannelCounts) { return interface::Payload(); });
+    return interface::SendBareCommand(common::CommandCode::ClearSwls);
   });
 }

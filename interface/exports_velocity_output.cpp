@@ -116,9 +116,7 @@ mctl_ActivateVelPropOutputMode(const LinkoraVelPropOutputRecord* record, uint32_
 LINKORA_EXPORT LinkoraStatus mctl_DeactivateVelPropOutputMode(void) {
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_DeactivateVelPropOutputMode", [] {
-    return interface::SendMotionCommand(
-        common::CommandCode::DeactivateVelPropOutputMode, interface::PathBufferUse::Ignore,
-        [](interface::ChannelCounts) { return interface::Payload(); });
+    return interface::SendBareCommand(common::CommandCode::DeactivateVelPropOutputMode);
   });
 }
 

@@ -43,6 +43,10 @@ common::StatusCode MotionRequest::Send(common::CommandCode code, PathBufferUse u
   return Send(code, payload.Bytes());
 }
 
+common::StatusCode SendBareCommand(common::CommandCode code) {
+  return SendMotionCommand(code, PathBufferUse::Ignore, [](ChannelCounts) { return Payload(); });
+}
+
 common::StatusCode SendWordCommand(common::CommandCode code, PathBufferUse use,
                                    std::uint32_t word) {
   return SendMotionCommand(code, use, [&](ChannelCounts) { return OneWordPayload(word); });

@@ -76,6 +76,9 @@ common::StatusCode ReadMotionAnswer(common::CommandCode code, Read read) {
       code, PathBufferUse::Ignore, [](ChannelCounts) { return Payload(); }, read);
 }
 
+// A command without payload whose answer is the result alone.
+common::StatusCode SendBareCommand(common::CommandCode code);
+
 // A command of one word whose answer is the result alone.
 common::StatusCode SendWordCommand(common::CommandCode code, PathBufferUse use, std::uint32_t word);
 
