@@ -65,6 +65,19 @@ ChannelCounts ReadChannelCounts(common::ConstCommunicationBlockView block) {
   return {coordinates, std::min(block.Get(cb::kAxisCount), kMaxAxes)};
 }
 
+Payload& Payload::U8(std::uint8_t value) {
+  if (size_ < kCapacity) bytes_[size_++] = value;
+  return *this;
+}
+
+Payload& Payload::U16(std::uint16_t value) {
+  if (size_ + sizeof value <= kCapacity) {
+    common::StoreLittleEndian(bytes_.data() + size_, value);
+    size_ += sizeof value;
+  }
+  return *this;
+}
+
 Payload& Payload::U32(std::uint32_t value) {
   if (size_ + sizeof value <= kCapacity) {
     common::StoreLittleEndian(bytes_.data() + size_, value);
@@ -178,19 +191,18 @@ Payload VelocityPayload(std::span<const std::int32_t, kVelocityWords> velocities
   return payload;
 }
 
-namespace {
-std::int32_t WireValueAt(common::ConstCommunicationBlockView block, std::size_t payloadOffset) {
+std::int32_t AnswerWireValue(common::ConstCommunicationBlockView block, std::size_t payloadOffset) {
   return common::WireToInt32(block.Load<std::int64_t>(cb::PayloadAt(payloadOffset)).value_or(0));
 }
-std::uint32_t WordAt(common::ConstCommunicationBlockView block, std::size_t payloadOffset) {
+
+std::uint32_t AnswerWord(common::ConstCommunicationBlockView block, std::size_t payloadOffset) {
   return block.Load<std::uint32_t>(cb::PayloadAt(payloadOffset)).value_or(0);
 }
-}  // namespace
 
 VelocityRecord ReadVelocityAnswer(common::ConstCommunicationBlockView block) {
   VelocityRecord record{};
   for (std::size_t slot = 0; slot < kVelocityWords; ++slot) {
-    record[kVelocityWireOrder[slot]] = WireValueAt(block, 8 * slot);
+    record[kVelocityWireOrder[slot]] = AnswerWireValue(block, 8 * slot);
   }
   return record;
 }
@@ -198,7 +210,7 @@ VelocityRecord ReadVelocityAnswer(common::ConstCommunicationBlockView block) {
 void ReadWireValues(common::ConstCommunicationBlockView block, std::uint32_t count,
                     std::span<std::int32_t, kPositionSlots> target) {
   for (std::uint32_t i = 0; i < std::min<std::size_t>(count, kPositionSlots); ++i) {
-    target[i] = WireValueAt(block, 8 * i);
+    target[i] = AnswerWireValue(block, 8 * i);
   }
 }
 
@@ -212,20 +224,20 @@ ConfigurationRecord ReadConfigurationAnswer(common::ConstCommunicationBlockView 
   ConfigurationRecord record{};
   std::uint32_t flags = 0;
   for (std::size_t k = 0; k < kFlagBits.size(); ++k) {
-    if (WordAt(block, 4 * k) != 0) flags |= 1u << kFlagBits[k];
+    if (AnswerWord(block, 4 * k) != 0) flags |= 1u << kFlagBits[k];
   }
   record[0] = static_cast<std::int32_t>(flags);
   const std::uint32_t count =
-      std::min<std::uint32_t>(WordAt(block, kCountOffset), kConfigurationEntries);
+      std::min<std::uint32_t>(AnswerWord(block, kCountOffset), kConfigurationEntries);
   record[1] = static_cast<std::int32_t>(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::size_t at = kEntriesOffset + kEntryBlockSize * i;
     std::int32_t* entry = record.data() + 2 + kConfigurationEntryWords * i;
-    entry[0] = WordAt(block, at + 4) == 0 ? 1 : 0;
-    entry[1] = WordAt(block, at) != 0 ? 1 : 0;
-    entry[2] = static_cast<std::int32_t>(WordAt(block, at + 8));
-    entry[3] = WireValueAt(block, at + 16);
-    entry[4] = WireValueAt(block, at + 24);
+    entry[0] = AnswerWord(block, at + 4) == 0 ? 1 : 0;
+    entry[1] = AnswerWord(block, at) != 0 ? 1 : 0;
+    entry[2] = static_cast<std::int32_t>(AnswerWord(block, at + 8));
+    entry[3] = AnswerWireValue(block, at + 16);
+    entry[4] = AnswerWireValue(block, at + 24);
   }
   return record;
 }

@@ -33,6 +33,8 @@ class Payload {
  public:
   static constexpr std::size_t kCapacity = 264;
 
+  Payload& U8(std::uint8_t value);
+  Payload& U16(std::uint16_t value);
   Payload& U32(std::uint32_t value);
   Payload& I64(std::int64_t value);
   // A 32-bit value as a 64-bit wire value (the no-move marker widened).
@@ -45,6 +47,9 @@ class Payload {
   std::array<std::uint8_t, kCapacity> bytes_{};
   std::size_t size_ = 0;
 };
+
+// A condition as a flag word: 1 or 0.
+constexpr std::uint32_t FlagWord(bool on) { return on ? 1 : 0; }
 
 // A flag, a state or a mask: one 32-bit word.
 Payload OneWordPayload(std::uint32_t value);
@@ -78,6 +83,11 @@ using VelocityRecord = std::array<std::int32_t, kVelocityWords>;
 Payload VelocityPayload(std::span<const std::int32_t, kVelocityWords> velocities);
 // The answer of code 19 into the record's word order.
 VelocityRecord ReadVelocityAnswer(common::ConstCommunicationBlockView block);
+
+// Answer values at payload offset `payloadOffset`: a plain 32-bit word, and
+// a 64-bit wire value for the 32-bit interface.
+std::uint32_t AnswerWord(common::ConstCommunicationBlockView block, std::size_t payloadOffset);
+std::int32_t AnswerWireValue(common::ConstCommunicationBlockView block, std::size_t payloadOffset);
 
 // `count` 64-bit values from the payload into the first slots of `target`.
 void ReadWireValues(common::ConstCommunicationBlockView block, std::uint32_t count,

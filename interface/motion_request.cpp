@@ -43,4 +43,23 @@ common::StatusCode MotionRequest::Send(common::CommandCode code, PathBufferUse u
   return Send(code, payload.Bytes());
 }
 
+common::StatusCode SendBareCommand(common::CommandCode code) {
+  return SendMotionCommand(code, PathBufferUse::Ignore, [](ChannelCounts) { return Payload(); });
+}
+
+common::StatusCode SendWordCommand(common::CommandCode code, PathBufferUse use,
+                                   std::uint32_t word) {
+  return SendMotionCommand(code, use, [&](ChannelCounts) { return OneWordPayload(word); });
+}
+
+common::StatusCode ReadWordAnswer(common::CommandCode code, PathBufferUse use,
+                                  std::uint32_t* word) {
+  if (word == nullptr) return common::kLibraryCallParameterInvalid;
+  return ExchangeMotionCommand(
+      code, use, [](ChannelCounts) { return Payload(); },
+      [&](common::ConstCommunicationBlockView answer, ChannelCounts) {
+        *word = AnswerWord(answer, 0);
+      });
+}
+
 }  // namespace vantor::interface

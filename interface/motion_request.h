@@ -50,16 +50,40 @@ common::StatusCode SendMotionCommand(common::CommandCode code, PathBufferUse use
   return request.Send(code, use, build(request.counts()));
 }
 
+// A command built by `build` whose answer `read` takes from the block on
+// kernel success only: (ChannelCounts) -> Payload and
+// (ConstCommunicationBlockView, ChannelCounts) -> void. `use` is Refuse or
+// Ignore: a command that has an answer is never stored in the DLL path
+// buffer, so Append counts as Ignore.
+template <typename Build, typename Read>
+common::StatusCode ExchangeMotionCommand(common::CommandCode code, PathBufferUse use, Build build,
+                                         Read read) {
+  MotionRequest request;
+  const common::StatusCode opened = request.Open();
+  if (opened != common::kLibrarySuccess) return opened;
+  const PathBufferUse sent =
+      use == PathBufferUse::Refuse ? PathBufferUse::Refuse : PathBufferUse::Ignore;
+  const common::StatusCode result = request.Send(code, sent, build(request.counts()));
+  if (result == common::kLibrarySuccess) read(request.answer(), request.counts());
+  return result;
+}
+
 // A command without payload whose answer `read` takes from the block on
 // success: (ConstCommunicationBlockView, ChannelCounts) -> void.
 template <typename Read>
 common::StatusCode ReadMotionAnswer(common::CommandCode code, Read read) {
-  MotionRequest request;
-  const common::StatusCode opened = request.Open();
-  if (opened != common::kLibrarySuccess) return opened;
-  const common::StatusCode result = request.Send(code, {});
-  if (result == common::kLibrarySuccess) read(request.answer(), request.counts());
-  return result;
+  return ExchangeMotionCommand(
+      code, PathBufferUse::Ignore, [](ChannelCounts) { return Payload(); }, read);
 }
+
+// A command without payload whose answer is the result alone.
+common::StatusCode SendBareCommand(common::CommandCode code);
+
+// A command of one word whose answer is the result alone.
+common::StatusCode SendWordCommand(common::CommandCode code, PathBufferUse use, std::uint32_t word);
+
+// A command without payload whose answer is one word at P+0, written to
+// `word` on success only; 0xC9140006 for a missing `word`, nothing sent.
+common::StatusCode ReadWordAnswer(common::CommandCode code, PathBufferUse use, std::uint32_t* word);
 
 }  // namespace vantor::interface

@@ -458,6 +458,97 @@ typedef struct LinkoraDllPathBufferStatus {
   uint32_t Free;     /* Capacity - Count */
 } LinkoraDllPathBufferStatus;
 
+/* Gear ratio of an axis without slave axes (8 bytes). */
+typedef struct LinkoraGearRatio {
+  uint32_t Numerator;
+  uint32_t Denominator;
+} LinkoraGearRatio;
+
+/* Gear ratios of a gantry axis and of its slave axis (16 bytes). */
+typedef struct LinkoraSynAxisGearRatio {
+  uint32_t Numerator;
+  uint32_t Denominator;
+  uint32_t SlaveNumerator;
+  uint32_t SlaveDenominator;
+} LinkoraSynAxisGearRatio;
+
+/* Software limit switches of the coordinates (88 bytes). Bit j of a mask
+ * stands for coordinate j; the first CoorNo limits are used. A limit of
+ * LINKORA_NO_MOVE keeps the limit in force. mctl_GetSWLSStatus also fills
+ * the warning masks and LimitReached from the present status. */
+typedef struct LinkoraSwlsRecord {
+  uint32_t EnableMask;
+  uint32_t NegWarningMask; /* out: coordinates at their negative limit */
+  uint32_t PosWarningMask; /* out: coordinates at their positive limit */
+  int32_t NegLimit[9];
+  int32_t PosLimit[9];
+  uint32_t LimitReached; /* out: 1 when any coordinate is at a limit */
+} LinkoraSwlsRecord;
+
+/* Ramp of one axis as mctl_GetAxisRamp reads it (52 bytes). */
+typedef struct LinkoraAxisRamp {
+  uint32_t AxisWord;
+  int32_t RampValue[3];
+  uint32_t OverridePercent[9]; /* three sets of velocity, acceleration and jerk */
+} LinkoraAxisRamp;
+
+/* Ramp overrides of one interpolated axis (36 bytes): nine percentages,
+ * each 5 to 100, in the order of LinkoraAxisRamp. */
+typedef struct LinkoraAxisRampOverride {
+  uint32_t Percent[9];
+} LinkoraAxisRampOverride;
+
+/* Velocity-proportional output of mctl_ActivateVelPropOutputMode (52
+ * bytes): the output's mode and delay, then the CAN object that carries the
+ * value, described as for cpctl_AssignPdo. The unused bytes are not sent. */
+typedef struct LinkoraVelPropOutputRecord {
+  uint32_t Mode; /* 1 or 2 */
+  uint32_t DelayMicroseconds;
+  uint32_t Direction; /* not 0 */
+  uint32_t Guarding;  /* 0 */
+  uint8_t NodeId;
+  uint8_t Unused17;
+  uint16_t CobId;
+  uint8_t DataLength; /* 1..4 */
+  uint8_t Unused21[3];
+  uint32_t Compare;
+  uint8_t Mask[8];
+  uint8_t Expected[8];
+  uint32_t AnswerTimeout;
+  uint32_t Period; /* cycles */
+} LinkoraVelPropOutputRecord;
+
+/* Working parameters of the velocity-proportional output (20 bytes): the
+ * value sent is the delayed path velocity x Gain / Divisor + Offset. */
+typedef struct LinkoraVelPropOutputWorkPar {
+  uint32_t Enable;
+  int32_t Gain;
+  int32_t Divisor; /* not 0 */
+  int32_t Offset;
+  uint32_t DelayMicroseconds; /* at most the delay it was activated with */
+} LinkoraVelPropOutputWorkPar;
+
+/* State of the velocity-proportional output (40 bytes). */
+typedef struct LinkoraVelPropOutputActPar {
+  uint32_t Active;
+  uint32_t Mode;
+  uint32_t LargestDelayMicroseconds;
+  uint32_t SmallestDelayMicroseconds;
+  uint32_t DelayMicroseconds;
+  uint32_t Enable;
+  int32_t Gain;
+  int32_t Divisor;
+  int32_t Offset;
+  uint32_t EffectiveDelayMicroseconds;
+} LinkoraVelPropOutputActPar;
+
+/* Rotation of the working plane (8 bytes): plane 0 (off), 1, 2 or 3 and
+ * the angle; angle 0 also switches the rotation off. */
+typedef struct LinkoraPlaneRotation {
+  uint32_t Plane;
+  int32_t Angle;
+} LinkoraPlaneRotation;
+
 /* Result codes and texts. */
 LinkoraStatus mctl_GetErrorText(uint32_t code, int32_t language, char* text, uint32_t size);
 
@@ -529,6 +620,58 @@ LinkoraStatus mctl_SetTeachMode(uint32_t on);
 LinkoraStatus mctl_SetHwlsMoveOutMode(uint32_t on);
 LinkoraStatus mctl_HwlsMoveOut(uint32_t axisMask);
 LinkoraStatus mctl_LeaveHWLS(uint32_t axisMask, uint32_t unused);
+
+/* Machine functions. All need CNC mode (0xC914000B) except
+ * mctl_SetCncTimeLimitation, which also works before it and returns the
+ * kernel's own success 0x09130000. Those marked "PB" are refused with
+ * 0xC914000D while the DLL path buffer is on. Flags count as on when not 0. */
+LinkoraStatus mctl_HWLSBridge(uint32_t on);                   /* PB */
+LinkoraStatus mctl_GetPathCoor(uint32_t* pathCoordinateMask); /* PB */
+LinkoraStatus mctl_SetPathCoor(uint32_t pathCoordinateMask);  /* PB */
+LinkoraStatus mctl_GetAxisGearRatio(uint32_t axis, LinkoraGearRatio* ratio, uint32_t size);
+LinkoraStatus mctl_SetAxisGearRatio(uint32_t axis, const LinkoraGearRatio* ratio, uint32_t size);
+/* The path ramp: four values, 16 bytes. */
+LinkoraStatus mctl_GetRamp(int32_t* ramp, uint32_t size);
+LinkoraStatus mctl_SetRamp(const int32_t* ramp, uint32_t size);
+/* The cylinder radius of a rotational coordinate: one value, 4 bytes. */
+LinkoraStatus mctl_SetCylinderPar(uint32_t coordinate, const int32_t* radius, uint32_t size);
+LinkoraStatus mctl_GetSWLSStatus(LinkoraSwlsRecord* record, uint32_t size);
+LinkoraStatus mctl_SetSWLS(const LinkoraSwlsRecord* record, uint32_t size);
+/* Switches the limits of the coordinates in the mask on (bit set in
+ * enableBits) or off. */
+LinkoraStatus mctl_EnableSWLS(uint32_t coordinateMask, uint32_t enableBits);
+LinkoraStatus mctl_ClearSWLS(void);
+LinkoraStatus mctl_SetTestMode(uint32_t on);
+/* The look-ahead fill levels: pairSelect 0 names the teach-in pair of
+ * levels, else the normal pair; levelSelect 0 puts the pair's enlarged
+ * level in force, else its normal one. The status reads 0 while the named
+ * pair's enlarged level is in force, else 1. */
+LinkoraStatus mctl_ChangeLookAheadBuffer(uint32_t pairSelect, uint32_t levelSelect); /* PB */
+LinkoraStatus mctl_GetLookAheadBufferStatus(uint32_t pairSelect, uint32_t* status);
+LinkoraStatus mctl_ExchangeInterAxis(uint32_t axisA, uint32_t axisB); /* PB */
+LinkoraStatus mctl_GetSynAxisGearRatio(uint32_t axis, LinkoraSynAxisGearRatio* ratio,
+                                       uint32_t size);
+LinkoraStatus mctl_SetSynAxisGearRatio(uint32_t axis, const LinkoraSynAxisGearRatio* ratio,
+                                       uint32_t size);
+/* The kernel's timer periods in milliseconds (1 to 50 each, else
+ * 0xC9130039): in ordinary and in path operation. */
+LinkoraStatus mctl_SetCncTimeLimitation(uint32_t timerResolution, uint32_t pathTimerResolution);
+/* Clears the homed flag of the axes of the mask (bit k: axis k). */
+LinkoraStatus mctl_ResetReferenceFlag(uint32_t axisMask); /* PB */
+LinkoraStatus mctl_GetAxisRamp(uint32_t axis, LinkoraAxisRamp* ramp, uint32_t size);
+LinkoraStatus mctl_SetAxisRampOverride(uint32_t axis, const LinkoraAxisRampOverride* rampOverride,
+                                       uint32_t size);
+LinkoraStatus mctl_ActivateVelPropOutputMode(const LinkoraVelPropOutputRecord* record,
+                                             uint32_t size);
+LinkoraStatus mctl_DeactivateVelPropOutputMode(void);
+LinkoraStatus mctl_SetVelPropOutputWorkPar(const LinkoraVelPropOutputWorkPar* record,
+                                           uint32_t size);
+LinkoraStatus mctl_GetVelPropOutputActPar(LinkoraVelPropOutputActPar* record, uint32_t size);
+LinkoraStatus mctl_SetPlaneRotPar(const LinkoraPlaneRotation* rotation, uint32_t size);
+LinkoraStatus mctl_GetPlaneRotPar(LinkoraPlaneRotation* rotation, uint32_t size);
+/* The path velocity factor in percent. */
+LinkoraStatus mctl_SetPathVelFac(uint32_t factor);
+LinkoraStatus mctl_GetPathVelFac(uint32_t* factor);
 
 /* Continuous path. All need CNC mode (0xC914000B). The argument of the
  * switches is not used. Path moves, mctl_cp_SetVelocity and

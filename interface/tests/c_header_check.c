@@ -11,3 +11,12 @@ size_t LinkoraCRecordSize(void) {
          sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus) +
          sizeof(LinkoraPathBufferStatus) + sizeof(LinkoraDllPathBufferStatus);
 }
+
+size_t LinkoraCMachineRecordSize(void);
+
+size_t LinkoraCMachineRecordSize(void) {
+  return sizeof(LinkoraGearRatio) + sizeof(LinkoraSynAxisGearRatio) + sizeof(LinkoraSwlsRecord) +
+         sizeof(LinkoraAxisRamp) + sizeof(LinkoraAxisRampOverride) +
+         sizeof(LinkoraVelPropOutputRecord) + sizeof(LinkoraVelPropOutputWorkPar) +
+         sizeof(LinkoraVelPropOutputActPar) + sizeof(LinkoraPlaneRotation);
+}

@@ -15,6 +15,7 @@
 #include "interface/include/linkora_drill.h"
 
 extern "C" size_t LinkoraCRecordSize(void);
+extern "C" size_t LinkoraCMachineRecordSize(void);
 
 namespace {
 
@@ -99,6 +100,36 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "mctl_SetHwlsMoveOutMode",
       "mctl_HwlsMoveOut",
       "mctl_LeaveHWLS",
+      "mctl_HWLSBridge",
+      "mctl_GetPathCoor",
+      "mctl_SetPathCoor",
+      "mctl_GetAxisGearRatio",
+      "mctl_SetAxisGearRatio",
+      "mctl_GetRamp",
+      "mctl_SetRamp",
+      "mctl_SetCylinderPar",
+      "mctl_GetSWLSStatus",
+      "mctl_SetSWLS",
+      "mctl_EnableSWLS",
+      "mctl_ClearSWLS",
+      "mctl_SetTestMode",
+      "mctl_ChangeLookAheadBuffer",
+      "mctl_GetLookAheadBufferStatus",
+      "mctl_ExchangeInterAxis",
+      "mctl_GetSynAxisGearRatio",
+      "mctl_SetSynAxisGearRatio",
+      "mctl_SetCncTimeLimitation",
+      "mctl_ResetReferenceFlag",
+      "mctl_GetAxisRamp",
+      "mctl_SetAxisRampOverride",
+      "mctl_ActivateVelPropOutputMode",
+      "mctl_DeactivateVelPropOutputMode",
+      "mctl_SetVelPropOutputWorkPar",
+      "mctl_GetVelPropOutputActPar",
+      "mctl_SetPlaneRotPar",
+      "mctl_GetPlaneRotPar",
+      "mctl_SetPathVelFac",
+      "mctl_GetPathVelFac",
       "mctl_InitDebugViewOutput",
       "mctl_cp_EnablePath",
       "mctl_cp_DisablePath",
@@ -237,6 +268,8 @@ TEST(ExportsTest, CApplicationsSeeTheSameRecords) {
                 sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
                 sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus) +
                 sizeof(LinkoraPathBufferStatus) + sizeof(LinkoraDllPathBufferStatus));
+  // The machine functions' records: 8, 16, 88, 52, 36, 52, 20, 40 and 8 bytes.
+  EXPECT_EQ(LinkoraCMachineRecordSize(), 320u);
 }
 
 TEST(ExportsTest, VersionRecordAndInfo) {

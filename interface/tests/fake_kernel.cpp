@@ -22,11 +22,12 @@
 //                             each) are appended to; code 49 answers 8 data bytes
 //                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
 //                             0x7FF is answered 0xC9130008 with length 5 and mismatch 1
-// VANTOR_FAKE_KERNEL_MOTION_LOG    file that the motion commands (17 to 46) are appended to:
-//                                  the code (u32) and the first 128 payload bytes. The
-//                                  payload is zeroed after that (and after the CNC
-//                                  initialisation), so without a scripted answer the next
-//                                  entry shows only what its request wrote
+// VANTOR_FAKE_KERNEL_MOTION_LOG    file that the motion and machine-function commands (17 to
+//                                  46, 53 to 108) are appended to: the code (u32) and the
+//                                  first 256 payload bytes. The payload is zeroed after
+//                                  that (and after the CNC initialisation), so without a
+//                                  scripted answer the next entry shows only what its
+//                                  request wrote. Code 83 is served also before CNC mode
 // VANTOR_FAKE_KERNEL_MOTION_ANSWER file whose bytes answer the motion commands from P+0
 // VANTOR_FAKE_KERNEL_MOTION_RESULTS file of lines "<code> <hex result>": the results that
 //                                  motion commands are answered with, in order, one line
@@ -133,7 +134,7 @@ common::StatusCode ServePdoCommand(std::uint32_t code, common::CommunicationBloc
   return common::kKernelSuccess;
 }
 
-constexpr std::size_t kLoggedMotionPayload = 128;
+constexpr std::size_t kLoggedMotionPayload = 256;
 // Room for the longest scripted answer; zeroed after every motion command.
 constexpr std::size_t kMotionAnswerRoom = 512;
 
@@ -185,7 +186,12 @@ common::StatusCode ServeMotionCommand(std::uint32_t code, common::CommunicationB
   return TakeScriptedMotionResult(code).value_or(common::kKernelSuccess);
 }
 
-bool IsMotionCommand(std::uint32_t code) { return code >= 17 && code <= 46; }
+bool IsMotionCommand(std::uint32_t code) {
+  return (code >= 17 && code <= 46) || (code >= 53 && code <= 108);
+}
+
+// The timer periods are the one machine function served before CNC mode.
+constexpr std::uint32_t kTimeLimitationCode = 83;
 
 void LogCommand(std::uint32_t code) {
   const char* path = std::getenv("VANTOR_FAKE_KERNEL_LOG");
@@ -348,7 +354,8 @@ int main(int argc, char** argv) {
         if (fake_kernel::FakePath::Serves(code)) {
           result = cncMode ? path.Serve(code, block) : common::kKernelWrongFunctionNumber;
         } else if (IsMotionCommand(code)) {
-          result = cncMode ? ServeMotionCommand(code, block) : common::kKernelCncNotInitialized;
+          result = cncMode || code == kTimeLimitationCode ? ServeMotionCommand(code, block)
+                                                          : common::kKernelCncNotInitialized;
         } else {
           result = common::kKernelWrongFunctionNumber;
         }

@@ -12,58 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "interface/tests/fake_channel.h"
+#include "interface/tests/motion_log_fixture.h"
 
 namespace linkora_test {
 namespace {
 
-constexpr std::size_t kLoggedPayload = 128;
 constexpr std::uint32_t kNoMove = 0x3FFFFFFF;
 constexpr std::int64_t kNoMoveWire = 0x3FFFFFFFFFFFFFFF;
 constexpr std::size_t kCoordinateCountAt = 0x08;
 constexpr std::size_t kConfiguredCoordinateCountAt = 0x04;
 constexpr std::size_t kAxisCountAt = 0x0C;
 
-// Little-endian bytes written independently of the library.
-class Wire {
- public:
-  Wire& U32(std::uint32_t value) { return Put(value, 4); }
-  Wire& I64(std::int64_t value) { return Put(static_cast<std::uint64_t>(value), 8); }
-  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-
- private:
-  Wire& Put(std::uint64_t value, int length) {
-    for (int i = 0; i < length; ++i) bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    return *this;
-  }
-  std::vector<std::uint8_t> bytes_;
-};
-
-struct LoggedRequest {
-  std::uint32_t code = 0;
-  std::array<std::uint8_t, kLoggedPayload> payload{};
-};
-
-class MotionExportsTest : public FakeChannelTest {
- protected:
-  std::vector<LoggedRequest> Logged() const {
-    std::vector<LoggedRequest> requests;
-    std::ifstream in(Path("motion"), std::ios::binary);
-    LoggedRequest request;
-    while (in.read(reinterpret_cast<char*>(&request.code), 4) &&
-           in.read(reinterpret_cast<char*>(request.payload.data()), kLoggedPayload)) {
-      requests.push_back(request);
-    }
-    return requests;
-  }
-  void ForgetLogged() { std::filesystem::remove(Path("motion")); }
-  void ScriptAnswer(const Wire& answer) {
-    std::ofstream(Path("answer"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(answer.bytes().data()),
-               static_cast<std::streamsize>(answer.bytes().size()));
-  }
-  void ScriptResults(const std::string& lines) { std::ofstream(Path("results")) << lines; }
-};
+class MotionExportsTest : public MotionLogTest {};
 
 // Nine slots of which the fixture's three coordinates are used: a plain
 // value, a negative one that must be sign-extended and the no-move marker.

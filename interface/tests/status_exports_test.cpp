@@ -15,6 +15,7 @@
 #include "common/kernel_object_names.h"
 #include "interface/include/linkora.h"
 #include "interface/tests/fake_channel.h"
+#include "interface/tests/homing_holder.h"
 #include "platform/os/named_objects.h"
 #include "platform/os/wait.h"
 
@@ -33,43 +34,6 @@ class StatusExportsTest : public FakeChannelTest {
   void ScriptAnswer() { std::filesystem::remove(Path("status-result")); }
 
   int StatusRequests() const { return Requests(24); }
-};
-
-std::string_view Name(common::ChannelObject object) {
-  return common::ChannelObjectName(common::Channel::CanOne, object);
-}
-
-// A homing caller in another thread: it holds the standard area and marks
-// the channel as homing, as a homing run does, until the break is set or
-// the holder goes.
-class HomingHolder {
- public:
-  HomingHolder() {
-    std::promise<void> holding;
-    thread_ = std::thread([this, &holding] {
-      auto mutex = os::Mutex::Open(Name(common::ChannelObject::StandardMutex)).take();
-      auto homing = os::Event::Open(Name(common::ChannelObject::HomingActiveEvent)).take();
-      auto homingBreak = os::Event::Open(Name(common::ChannelObject::HomingBreakEvent)).take();
-      const bool held = os::WaitForOne(mutex, kGenerousMs).acquired();
-      static_cast<void>(homing.Set());
-      holding.set_value();
-      static_cast<void>(os::WaitForAny({&homingBreak, &stop_}, kGenerousMs));
-      static_cast<void>(homing.Reset());
-      if (held) static_cast<void>(mutex.Release());
-    });
-    holding.get_future().wait();
-  }
-  HomingHolder(const HomingHolder&) = delete;
-  HomingHolder& operator=(const HomingHolder&) = delete;
-  ~HomingHolder() {
-    static_cast<void>(stop_.Set());
-    thread_.join();
-  }
-
- private:
-  static constexpr std::uint32_t kGenerousMs = 30000;
-  os::Event stop_ = os::Event::CreateUnnamed(os::EventReset::Manual, false).take();
-  std::thread thread_;
 };
 
 // A complete status as a kernel in CNC mode writes it: every condition
@@ -270,7 +234,7 @@ TEST_F(StatusExportsTest, ResetBreaksAHomingRunThatHoldsTheChannel) {
 TEST_F(StatusExportsTest, AHomingMarkNobodyHoldsIsTakenBack) {
   EnterCncMode();
   // Left by a homing caller that died after its run had ended.
-  auto homing = os::Event::Open(Name(common::ChannelObject::HomingActiveEvent)).take();
+  auto homing = os::Event::Open(CanOneObjectName(common::ChannelObject::HomingActiveEvent)).take();
   ASSERT_TRUE(homing.Set());
   LinkoraMotionControlStatus status{};
   EXPECT_NE(mctl_GetStatus(&status, sizeof status), 0xC9130016u);
@@ -278,8 +242,9 @@ TEST_F(StatusExportsTest, AHomingMarkNobodyHoldsIsTakenBack) {
 }
 
 TEST_F(StatusExportsTest, HomingExports) {
-  auto homing = os::Event::Open(Name(common::ChannelObject::HomingActiveEvent)).take();
-  auto homingBreak = os::Event::Open(Name(common::ChannelObject::HomingBreakEvent)).take();
+  auto homing = os::Event::Open(CanOneObjectName(common::ChannelObject::HomingActiveEvent)).take();
+  auto homingBreak =
+      os::Event::Open(CanOneObjectName(common::ChannelObject::HomingBreakEvent)).take();
   const std::int32_t shift[2] = {1, -5};
   EXPECT_EQ(mctl_Reference(0b11), 0xC914000Bu);
   EXPECT_EQ(mctl_ReferenceBreak(), 0xC914000Bu);
