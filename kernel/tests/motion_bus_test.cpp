@@ -8,8 +8,12 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <future>
+#include <memory>
 #include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,6 +21,9 @@
 
 #include <unistd.h>
 
+#include "common/command_codes.h"
+#include "common/communication_block.h"
+#include "common/velocity_output_records.h"
 #include "kernel/core/can_object_steps.h"
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/path_interpolation.h"
@@ -42,37 +49,57 @@ constexpr std::uint16_t kQuickStopControlword = 0x0002;
 constexpr double kBootWaitMicroseconds = 200000.0;
 constexpr double kPathVelocity = 5000.0;  // units/s
 
-std::vector<BusDrive> Drives() {
-  std::vector<BusDrive> drives(3);
+std::vector<BusDrive> Drives(std::size_t count) {
+  std::vector<BusDrive> drives(count);
   for (BusDrive& drive : drives) drive.guarding = {100, 3};
   return drives;
 }
 
-class MotionOnTheBusTest : public KernelBusFixture {
+// The drives on the bus and how the kernel is configured over them: nodes
+// 1 to `nodes`, the first `axes` of them interpolated (one coordinate each,
+// the first `pathAxes` on the path), the rest handling axes.
+struct BusShape {
+  std::size_t drives = 3;
+  std::uint8_t nodes = 2;
+  std::uint8_t axes = 2;
+  std::uint8_t pathAxes = 2;
+  std::uint8_t bitRateCode = 5;
+};
+
+class MotionOnTheBus : public KernelBusFixture {
  protected:
   // While the ring runs the driver holds the exchange until the drives
   // have taken their queued entries.
-  MotionOnTheBusTest() : KernelBusFixture(Drives()) { exchangeAnswerCycles_ = 200; }
+  explicit MotionOnTheBus(const BusShape& shape)
+      : KernelBusFixture(Drives(shape.drives)), shape_(shape) {
+    exchangeAnswerCycles_ = 200;
+    bitRateCode_ = shape.bitRateCode;
+  }
 
-  // X on drive 1, Y on drive 2; the cycle's motion processing runs after
-  // every exchange from the reset on.
+  // The cycle's motion processing runs after every exchange from the
+  // reset on.
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(StartKernel());
-    ASSERT_EQ(InitialiseAndStartTheCycle(
-                  {.nodes = {{1, 0}, {2, 0}}, .resetNodeDelayMicroseconds = kBootWaitMicroseconds}),
-              kOk);
+    testing::CncRecordShape record;
+    record.resetNodeDelayMicroseconds = kBootWaitMicroseconds;
+    for (std::uint8_t id = 1; id <= shape_.nodes; ++id) record.nodes.push_back({id, 0});
+    record.interpolatedCount = shape_.axes;
+    record.pathCount = shape_.pathAxes;
+    ASSERT_EQ(InitialiseAndStartTheCycle(record), kOk);
+    // Handling axes stand homed from before: the reset keeps that, and the
+    // cycle has no cause to halt them.
+    {
+      KernelDataLock lock(kernel_.data);
+      for (std::uint32_t i = shape_.axes; i < shape_.nodes; ++i) SetHomed(kernel_.data, i, true);
+    }
     afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
     ASSERT_EQ(Run(15), kOk);
     // The drives stand where homing would have left them.
     {
       KernelDataLock lock(kernel_.data);
-      for (std::uint32_t i = 0; i < 2; ++i) {
-        canopen::NodeObject& node = *kernel_.data.nodeConfiguration.Node(i)->can;
-        node.latched.Set(StatusFlag::D, true);
-        node.current.Set(StatusFlag::D, true);
-      }
+      for (std::uint32_t i = 0; i < shape_.nodes; ++i) SetHomed(kernel_.data, i, true);
     }
-    for (std::uint8_t id : {1, 2}) ClearDriveLog(id);
+    for (std::uint8_t id = 1; id <= shape_.nodes; ++id) ClearDriveLog(id);
   }
 
   void TearDown() override {
@@ -80,7 +107,18 @@ class MotionOnTheBusTest : public KernelBusFixture {
     motion::PathFlags flags;
     motion::ClearSegmentQueue(kernel_.data.motionRuntime.path, flags);
     FreeRetiredSegments(kernel_.data, events_);
+    if (busLog_)
+      Models([](sim::Machine& machine) {
+        machine.FindBus("can0")->SetLog(nullptr);
+        return 0;
+      });
     KernelBusFixture::TearDown();
+  }
+
+  static void SetHomed(KernelData& data, std::uint32_t node, bool homed) {
+    canopen::NodeObject& can = *data.nodeConfiguration.Node(node)->can;
+    can.latched.Set(StatusFlag::D, homed);
+    can.current.Set(StatusFlag::D, homed);
   }
 
   template <typename Look>
@@ -99,20 +137,27 @@ class MotionOnTheBusTest : public KernelBusFixture {
     return false;
   }
 
-  // Queues absolute lines through the given (X, Y) points and starts the
-  // motion as a move command does.
+  // Queues absolute lines through the given points (one value per axis)
+  // and starts the motion as a move command does.
   enum class Start { Now, Later };
-  void QueueLines(const std::vector<std::array<double, 2>>& points, Start start = Start::Now) {
+  void QueueLines(const std::vector<std::vector<double>>& points, Start start = Start::Now,
+                  double velocity = kPathVelocity) {
     UnderLock([&](KernelData& data) {
-      std::vector<motion::CoordinateInput> coordinates(2);
-      for (motion::CoordinateInput& coordinate : coordinates) coordinate.onPath = true;
+      motion::PathMotion& path = data.motionRuntime.path;
+      // Lines start where the last set-points left the axes.
+      std::vector<motion::CoordinateInput> coordinates(shape_.axes);
+      for (std::size_t axis = 0; axis < shape_.axes; ++axis) {
+        coordinates[axis].onPath = axis < shape_.pathAxes;
+        coordinates[axis].position = path.axes[axis].setPosition;
+      }
       // The limits the reset took from the drives.
-      const std::span<const motion::NodeLimits> limits(data.planning.nodeLimits.data(), 2);
+      const std::span<const motion::NodeLimits> limits(data.planning.nodeLimits.data(),
+                                                       shape_.axes);
       const motion::PlaneRotation rotation{};
       const motion::PlanningContext context{data.motion.path, rotation, false, coordinates, limits};
-      motion::PathMotion& path = data.motionRuntime.path;
       for (const auto& point : points) {
-        const std::vector<motion::CommandValue> values{{point[0], true}, {point[1], true}};
+        std::vector<motion::CommandValue> values;
+        for (double value : point) values.push_back({value, true});
         auto* segment = new motion::PathSegment;
         const motion::LinearMove move{false, true, false, values};
         if (!motion::PrepareLinearSegment(move, path.queue.tail, *segment, context)) {
@@ -127,7 +172,7 @@ class MotionOnTheBusTest : public KernelBusFixture {
       // chosen.
       path.ramp = {};
       path.segmentFinished = true;
-      path.programmedVelocity = kPathVelocity;
+      path.programmedVelocity = velocity;
       data.state.motionActive = 1;
       data.state.pathActive = 1;
       return 0;
@@ -152,18 +197,70 @@ class MotionOnTheBusTest : public KernelBusFixture {
     return Models([&](sim::Machine&) { return Drive(id).ReportedPosition(); });
   }
 
-  // Waits (bounded) until drives 1 and 2 report the positions.
-  bool WaitForPositions(std::int32_t first, std::int32_t second) {
+  // Waits (bounded) until drives 1, 2, ... report the positions.
+  bool WaitForPositions(const std::vector<std::int32_t>& positions) {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const auto reached = [&] {
+      for (std::size_t k = 0; k < positions.size(); ++k) {
+        if (PositionOf(static_cast<std::uint8_t>(k + 1)) != positions[k]) return false;
+      }
+      return true;
+    };
     while (std::chrono::steady_clock::now() < deadline) {
-      if (PositionOf(1) == first && PositionOf(2) == second) return true;
+      if (reached()) return true;
       std::this_thread::sleep_for(5ms);
     }
     return false;
   }
+  bool WaitForPositions(std::int32_t first, std::int32_t second) {
+    return WaitForPositions(std::vector<std::int32_t>{first, second});
+  }
 
+  // Waits (bounded) until the drive under way has left its start.
+  bool WaitUntilUnderWay(std::uint8_t id, std::int32_t position) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (PositionOf(id) < position && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(2ms);
+    }
+    return PositionOf(id) >= position;
+  }
+
+  // Every frame on the bus from now on, in candump's format.
+  void LogTheBus() {
+    busLog_ = std::make_unique<std::ostringstream>();
+    Models([&](sim::Machine& machine) {
+      machine.FindBus("can0")->SetLog(busLog_.get());
+      return 0;
+    });
+  }
+  std::string BusLog() {
+    return Models([&](sim::Machine&) { return busLog_->str(); });
+  }
+
+  void InjectFault(std::uint8_t id) {
+    Models([&](sim::Machine&) {
+      Drive(id).InjectFault(0x8611);
+      return 0;
+    });
+  }
+
+  bool RingStopped() {
+    return UnderLock([&](KernelData&) {
+      return ExchangeRecord().Get(common::exchange_buffer::kRingControl) ==
+             common::exchange_buffer::kRingNotInUse;
+    });
+  }
+
+  BusShape shape_;
   CanObjectCycleSteps steps_{kernel_.data, kernel_.canObjects};
   KernelPathEvents events_;
+  std::unique_ptr<std::ostringstream> busLog_;
+};
+
+// X on drive 1, Y on drive 2; drive 3 on the bus but not configured.
+class MotionOnTheBusTest : public MotionOnTheBus {
+ protected:
+  MotionOnTheBusTest() : MotionOnTheBus({}) {}
 };
 
 TEST_F(MotionOnTheBusTest, TheResetLeavesTheDrivesRunningAndTheSynchronisationArmed) {
@@ -236,7 +333,16 @@ TEST_F(MotionOnTheBusTest, APathEventIsSetOnceTheDrivesHavePassedItsPoint) {
 }
 
 TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptiesTheQueue) {
-  QueueLines({{4000.0, 4000.0}, {8000.0, 0.0}});
+  const std::string name = "motion-bus-dropped-" + std::to_string(getpid());
+  UnderLock([](KernelData& data) {
+    data.motionRuntime.setPathEvent = SetKernelPathEvent;
+    return 0;
+  });
+  QueueLines({{4000.0, 4000.0}}, Start::Later);
+  QueueEvent(name);
+  QueueLines({{8000.0, 0.0}});
+  auto event = os::Event::Open(name);
+  ASSERT_TRUE(event);
   // Under way: the first drive has left its start.
   const auto deadline = std::chrono::steady_clock::now() + 60s;
   while (PositionOf(1) < 500 && std::chrono::steady_clock::now() < deadline) {
@@ -264,6 +370,117 @@ TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptie
   EXPECT_EQ(std::find(faulted.begin(), faulted.end(), kQuickStopControlword), faulted.end());
   EXPECT_EQ(DriveState(1) & 0x6F, 0x07) << "drive 1 quick stop active";
   EXPECT_NE(DriveState(2) & 0x08, 0) << "drive 2 in its fault (reaction)";
+  // The event behind the stop point was dropped, never set.
+  EXPECT_EQ(os::WaitForOne(event.value(), 0).kind, os::WaitKind::Timeout);
+}
+
+// A caller waiting in code 27 for the path to come to rest is released by
+// a drive fault that stops the drives before the ramp has ended.
+TEST_F(MotionOnTheBusTest, ADriveFaultReleasesACallerWaitingForTheStop) {
+  // So fast that the ramp down takes many cycles.
+  constexpr double kFast = 200000.0;
+  QueueLines({{400000.0, 0.0}}, Start::Now, kFast);
+  ASSERT_TRUE(WaitUntilUnderWay(1, 20000));
+  // The fault comes in the first cycle after the caller asked for the stop.
+  bool injected = false;
+  UnderLock([&](KernelData& data) {
+    beforeEveryCycle_ = [&] {
+      if (injected || data.state.motionStop == 0) return;
+      InjectFault(2);
+      injected = true;
+    };
+    return 0;
+  });
+  kernel_.Block().Store<std::uint32_t>(common::communication_block::kPayloadOffset, 1u);
+  auto waiter = std::async(std::launch::async, [&] {
+    const common::StatusCode result = Run(27);
+    return std::pair{result, UnderLock([](KernelData& data) { return data.state.stopped; })};
+  });
+  if (waiter.wait_for(60s) != std::future_status::ready) {
+    ADD_FAILURE() << "the caller was never released";
+    UnderLock([&](KernelData&) {
+      beforeEveryCycle_ = [&] { EndTheCycle(); };
+      return 0;
+    });
+  }
+  const auto [result, stoppedWhenAnswered] = waiter.get();
+  EXPECT_EQ(result, kOk);
+  EXPECT_EQ(stoppedWhenAnswered, 1u) << "released by the ramp's end, not by the drive stop";
+  UnderLock([&](KernelData& data) {
+    beforeEveryCycle_ = nullptr;
+    EXPECT_TRUE(injected);
+    EXPECT_EQ(data.state.motionStop, 0u);
+    EXPECT_EQ(data.motionRuntime.path.queue.head, nullptr);
+    return 0;
+  });
+  const std::vector<std::uint16_t> words = LoggedControlwords(1);
+  EXPECT_NE(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
+  EXPECT_LT(PositionOf(1), 400000);
+}
+
+// Node mutexes held by a command elsewhere keep the stop and the drives'
+// resumption back, with the ring stopped, until they are free again.
+TEST_F(MotionOnTheBusTest, NodeMutexesHeldElsewherePostponeResumptionAndStop) {
+  std::promise<void> taken;
+  std::promise<void> release;
+  auto holder = std::async(std::launch::async, [&] {
+    const NodeObject& node = *kernel_.data.nodeConfiguration.Node(1);
+    const bool acquired = os::WaitForOne(node.accessMutex, 10000).acquired();
+    taken.set_value();
+    release.get_future().wait();
+    if (acquired) static_cast<void>(node.accessMutex.Release());
+    return acquired;
+  });
+  taken.get_future().wait();
+  QueueLines({{3000.0, 0.0}});
+  // A while of the bus's time: nothing resumes, nothing moves.
+  const int from = cycles_;
+  ASSERT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= from + 100; }));
+  UnderLock([&](KernelData& data) {
+    EXPECT_EQ(data.state.resuming, 0u);
+    EXPECT_EQ(data.motionRuntime.nodes[0].answerValid, 1u);
+    return 0;
+  });
+  EXPECT_TRUE(RingStopped());
+  EXPECT_EQ(PositionOf(1), 0);
+  release.set_value();
+  ASSERT_TRUE(holder.get());
+  ASSERT_TRUE(WaitForPositions(3000, 0));
+
+  // Now the stop: the node held again while the path runs, a fault stops
+  // the ring at once but the drives only once the node is free.
+  QueueLines({{12000.0, 0.0}});
+  ASSERT_TRUE(WaitUntilUnderWay(1, 3500));
+  std::promise<void> takenAgain;
+  std::promise<void> releaseAgain;
+  auto secondHolder = std::async(std::launch::async, [&] {
+    const NodeObject& node = *kernel_.data.nodeConfiguration.Node(1);
+    const bool acquired = os::WaitForOne(node.accessMutex, 10000).acquired();
+    takenAgain.set_value();
+    releaseAgain.get_future().wait();
+    if (acquired) static_cast<void>(node.accessMutex.Release());
+    return acquired;
+  });
+  takenAgain.get_future().wait();
+  ClearDriveLog(1);
+  InjectFault(2);
+  ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.motionActive == 0; }));
+  const int faulted = cycles_;
+  ASSERT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= faulted + 100; }));
+  UnderLock([](KernelData& data) {
+    EXPECT_EQ(data.state.quickStopping, 0u);
+    EXPECT_EQ(data.state.stopped, 0u);
+    EXPECT_EQ(data.state.motionActive, 0u);
+    return 0;
+  });
+  EXPECT_TRUE(RingStopped());
+  EXPECT_TRUE(LoggedControlwords(1).empty()) << "no quick stop while the node is held";
+  releaseAgain.set_value();
+  ASSERT_TRUE(secondHolder.get());
+  ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.stopped != 0; }));
+  EXPECT_LT(PositionOf(1), 12000);
+  const std::vector<std::uint16_t> words = LoggedControlwords(1);
+  EXPECT_NE(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
 }
 
 // The velocity-proportional output follows the path: its value rises with
@@ -304,6 +521,172 @@ TEST_F(MotionOnTheBusTest, TheVelocityOutputFollowsThePathAndFallsToItsOffsetAtT
       << "drives at " << PositionOf(1) << ", " << PositionOf(2);
   for (std::uint8_t id : {1, 2}) {
     EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u);
+  }
+}
+
+// The velocity-proportional output as codes 101 and 103 set it up, its
+// object served and scheduled by the cycle: its frames on the bus carry the
+// offset at rest, the path velocity scaled while the path runs, capped to
+// the object's two bytes with its sign kept, and the offset again after
+// the end.
+TEST_F(MotionOnTheBusTest, TheVelocityOutputsFramesFollowThePathScaledAndCapped) {
+  namespace cb = common::communication_block;
+  namespace vs = common::velocity_output_start;
+  namespace vp = common::velocity_output_parameters;
+  namespace vr = common::velocity_output_state;
+  constexpr std::uint16_t kOutputCobId = 0x214;  // no node's identifier here
+  constexpr std::int32_t kOffset = 100;
+  LogTheBus();
+  UnderLock([&](KernelData&) {
+    beforeExchange_ = [this](common::ExchangeBuffer& exchange) {
+      steps_.ServeCanObjectList(exchange);
+      steps_.ScheduleCanObjects(exchange);
+    };
+    return 0;
+  });
+  auto block = kernel_.Block();
+  ASSERT_EQ(Run(static_cast<std::uint32_t>(common::CommandCode::GetVelPropOutputActPar)), kOk);
+  const std::uint32_t delay = block.Get(vr::kSmallestDelayMicroseconds);
+  block.Fill(cb::kPayloadOffset, vs::kRecordSize, 0);
+  block.Set(vs::kMode, 1u);
+  block.Set(vs::kDelayMicroseconds, delay);
+  block.Set(vs::kDirection, 1u);
+  block.Set(vs::kNodeId, std::uint8_t{20});
+  block.Set(vs::kCobId, kOutputCobId);
+  block.Set(vs::kDataLength, 2u);
+  block.Set(vs::kAnswerTimeout, 20000u);
+  block.Set(vs::kPeriod, 2000u);
+  ASSERT_EQ(Run(static_cast<std::uint32_t>(common::CommandCode::ActivateVelPropOutputMode)), kOk);
+  const auto setParameters = [&](std::int32_t gain, std::int32_t divisor) {
+    block.Set(vp::kEnable, 1u);
+    block.Set(vp::kGain, gain);
+    block.Set(vp::kDivisor, divisor);
+    block.Set(vp::kOffset, kOffset);
+    block.Set(vp::kDelayMicroseconds, delay);
+    return Run(static_cast<std::uint32_t>(common::CommandCode::SetVelPropOutputWorkPar));
+  };
+  // The values the output sent since the last look.
+  std::size_t seen = 0;
+  const auto sentValues = [&] {
+    const std::string log = BusLog();
+    std::vector<std::int16_t> values;
+    const std::string tag = " can0 214#";
+    for (std::size_t at = log.find(tag, seen); at != std::string::npos;
+         at = log.find(tag, at + 1)) {
+      const auto word = std::stoul(log.substr(at + tag.size(), 4), nullptr, 16);
+      values.push_back(static_cast<std::int16_t>(((word & 0xFF) << 8) | (word >> 8)));
+    }
+    seen = log.size();
+    return values;
+  };
+  const auto waitForMotionEnd = [&] {
+    return WaitFor([](KernelData& data) { return data.state.motionActive == 0; });
+  };
+
+  // 5000 units/s x 3 / 2 + 100 = 7600.
+  ASSERT_EQ(setParameters(3, 2), kOk);
+  QueueLines({{6000.0, 0.0}});
+  ASSERT_TRUE(waitForMotionEnd());
+  ASSERT_TRUE(WaitForPositions(6000, 0));
+  const int ended = cycles_;
+  ASSERT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= ended + 20; }));
+  std::vector<std::int16_t> values = sentValues();
+  ASSERT_GT(values.size(), 100u);
+  EXPECT_EQ(values.front(), kOffset) << "at rest before the path";
+  EXPECT_EQ(*std::max_element(values.begin(), values.end()), 7600) << "at the path velocity";
+  EXPECT_EQ(*std::min_element(values.begin(), values.end()), kOffset);
+  EXPECT_EQ(values.back(), kOffset) << "at rest after the path";
+
+  // 5000 units/s x -10 + 100 lies beyond two bytes: -32767.
+  ASSERT_EQ(setParameters(-10, 1), kOk);
+  QueueLines({{0.0, 0.0}});
+  ASSERT_TRUE(waitForMotionEnd());
+  ASSERT_TRUE(WaitForPositions(0, 0));
+  values = sentValues();
+  ASSERT_FALSE(values.empty());
+  EXPECT_EQ(*std::min_element(values.begin(), values.end()), -32767);
+  EXPECT_EQ(*std::max_element(values.begin(), values.end()), kOffset);
+  for (std::uint8_t id : {1, 2}) {
+    EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u);
+  }
+  UnderLock([&](KernelData&) {
+    beforeExchange_ = nullptr;
+    return 0;
+  });
+}
+
+// Six interpolated drives, three of them on the path, on a bus at 1 Mbit/s:
+// six nearly fill 500 kbit/s at this cycle.
+class SixAxesOnTheBusTest : public MotionOnTheBus {
+ protected:
+  SixAxesOnTheBusTest()
+      : MotionOnTheBus({.drives = 6, .nodes = 6, .axes = 6, .pathAxes = 3, .bitRateCode = 7}) {}
+};
+
+TEST_F(SixAxesOnTheBusTest, SixDrivesEndAtTheTargetsOfTheQueuedLines) {
+  const std::vector<std::int32_t> targets = {-300, 1200, 900, 2500, 0, -700};
+  QueueLines({{1000.0, -500.0, 250.0, 2000.0, -1500.0, 700.0},
+              {-300.0, 1200.0, 900.0, 2500.0, 0.0, -700.0}});
+  ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.motionActive == 0; }));
+  UnderLock([](KernelData& data) {
+    EXPECT_EQ(data.state.quickStopping, 0u);
+    EXPECT_EQ(data.state.stopped, 0u);
+    return 0;
+  });
+  EXPECT_TRUE(WaitForPositions(targets));
+  for (std::uint8_t id = 1; id <= 6; ++id) {
+    EXPECT_EQ(PositionOf(id), targets[id - 1u]) << "drive " << int{id};
+    EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u)
+        << "drive " << int{id} << " was sent more set-points than its buffer holds";
+  }
+}
+
+// Drives 1 and 2 interpolated, drive 3 a handling axis.
+class HandlingAxisOnTheBusTest : public MotionOnTheBus {
+ protected:
+  HandlingAxisOnTheBusTest() : MotionOnTheBus({.drives = 3, .nodes = 3}) {}
+};
+
+// A handling axis that is no longer ready while the path may move is
+// halted by a controlword frame on its receive PDO: 0x080F with its mode
+// word set, else 0x010F; the interpolated drives are left running.
+TEST_F(HandlingAxisOnTheBusTest, AHandlingAxisNoLongerReadyIsHaltedByAControlwordFrame) {
+  struct Case {
+    std::int32_t modeWord;
+    const char* data;  // the controlword, low byte first
+  };
+  for (const Case& c : {Case{0, "0F01"}, Case{1, "0F08"}}) {
+    if (c.modeWord != 0) {
+      // The halt holds until a reset.
+      ASSERT_EQ(Run(15), kOk);
+      UnderLock([&](KernelData& data) {
+        EXPECT_EQ(data.motionRuntime.halted, 0u);
+        SetHomed(data, 2, true);
+        return 0;
+      });
+    }
+    LogTheBus();
+    const std::uint16_t cobId = UnderLock([&](KernelData& data) {
+      EXPECT_EQ(data.motionRuntime.halted, 0u) << c.modeWord;
+      canopen::NodeObject& can = *data.nodeConfiguration.Node(2)->can;
+      can.handlingMode = c.modeWord;
+      // Its reference lost.
+      SetHomed(data, 2, false);
+      return can.controlRpdoCobId;
+    });
+    ASSERT_TRUE(WaitFor([](KernelData& data) { return data.motionRuntime.halted != 0; }));
+    UnderLock([&](KernelData& data) {
+      EXPECT_EQ(data.state.haltOk, 1u) << c.modeWord;
+      EXPECT_EQ(data.state.quickStopping + data.state.stopped, 0u) << c.modeWord;
+      return 0;
+    });
+    char frame[32];
+    std::snprintf(frame, sizeof frame, " can0 %03X#%s\n", unsigned{cobId}, c.data);
+    EXPECT_NE(BusLog().find(frame), std::string::npos) << frame << "\n" << BusLog().substr(0, 4000);
+    for (std::uint8_t id : {1, 2}) {
+      const std::vector<std::uint16_t> words = LoggedControlwords(id);
+      EXPECT_EQ(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
+    }
   }
 }
 
