@@ -32,8 +32,8 @@ struct ConfiguredNode {
 // otherwise); the first node gives the SYNC.
 struct CncRecordShape {
   std::vector<ConfiguredNode> nodes;
-  std::optional<std::int32_t> interpolatedCount;
-  std::optional<std::int32_t> pathCount;
+  std::optional<std::int32_t> interpolatedCount = std::nullopt;
+  std::optional<std::int32_t> pathCount = std::nullopt;
   // How long the kernel lets a drive boot after an NMT reset (real time:
   // the kernel sleeps while the cycle goes on).
   double resetNodeDelayMicroseconds = 0.0;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
@@ -235,6 +236,32 @@ class MotionOnTheBus : public KernelBusFixture {
   }
   std::string BusLog() {
     return Models([&](sim::Machine&) { return busLog_->str(); });
+  }
+  struct LoggedFrame {
+    double seconds = 0.0;
+    unsigned cobId = 0;
+    std::vector<std::uint8_t> data;
+  };
+  // The frames logged since `seen` (a place in the log, moved on).
+  std::vector<LoggedFrame> FramesSince(std::size_t& seen) {
+    std::istringstream lines(BusLog().substr(seen));
+    std::vector<LoggedFrame> frames;
+    std::string line;
+    while (std::getline(lines, line)) {
+      seen += line.size() + 1;
+      LoggedFrame frame;
+      char bytes[17] = {};
+      if (std::sscanf(line.c_str(), "(%lf) can0 %x#%16s", &frame.seconds, &frame.cobId, bytes) <
+          2) {
+        continue;
+      }
+      for (std::size_t at = 0; bytes[at] != 0 && bytes[at + 1] != 0; at += 2) {
+        frame.data.push_back(
+            static_cast<std::uint8_t>(std::stoul(std::string(bytes + at, 2), nullptr, 16)));
+      }
+      frames.push_back(std::move(frame));
+    }
+    return frames;
   }
 
   void InjectFault(std::uint8_t id) {
@@ -526,7 +553,8 @@ TEST_F(MotionOnTheBusTest, TheVelocityOutputFollowsThePathAndFallsToItsOffsetAtT
 
 // The velocity-proportional output as codes 101 and 103 set it up, its
 // object served and scheduled by the cycle: its frames on the bus carry the
-// offset at rest, the path velocity scaled while the path runs, capped to
+// offset at rest, the path velocity scaled while the path runs (ahead of
+// the drives' set-points by the delay, with them without one), capped to
 // the object's two bytes with its sign kept, and the offset again after
 // the end.
 TEST_F(MotionOnTheBusTest, TheVelocityOutputsFramesFollowThePathScaledAndCapped) {
@@ -557,55 +585,74 @@ TEST_F(MotionOnTheBusTest, TheVelocityOutputsFramesFollowThePathScaledAndCapped)
   block.Set(vs::kAnswerTimeout, 20000u);
   block.Set(vs::kPeriod, 2000u);
   ASSERT_EQ(Run(static_cast<std::uint32_t>(common::CommandCode::ActivateVelPropOutputMode)), kOk);
-  const auto setParameters = [&](std::int32_t gain, std::int32_t divisor) {
+  std::size_t seen = 0;
+  // What the output sent during one line: its values, and when it first
+  // left its offset against when drive 1 was first sent a set-point away
+  // from its start.
+  struct Sent {
+    std::vector<std::int16_t> values;
+    double firstMovedSeconds = -1.0;
+    double firstSetpointMovedSeconds = -1.0;
+    double Lead() const { return firstSetpointMovedSeconds - firstMovedSeconds; }
+  };
+  const std::uint16_t setpointCobId = UnderLock(
+      [](KernelData& data) { return data.nodeConfiguration.Node(0)->can->setpointRpdoCobId; });
+  const auto line = [&](double target, std::int32_t gain, std::int32_t divisor,
+                        std::uint32_t delayMicroseconds) {
     block.Set(vp::kEnable, 1u);
     block.Set(vp::kGain, gain);
     block.Set(vp::kDivisor, divisor);
     block.Set(vp::kOffset, kOffset);
-    block.Set(vp::kDelayMicroseconds, delay);
-    return Run(static_cast<std::uint32_t>(common::CommandCode::SetVelPropOutputWorkPar));
-  };
-  // The values the output sent since the last look.
-  std::size_t seen = 0;
-  const auto sentValues = [&] {
-    const std::string log = BusLog();
-    std::vector<std::int16_t> values;
-    const std::string tag = " can0 214#";
-    for (std::size_t at = log.find(tag, seen); at != std::string::npos;
-         at = log.find(tag, at + 1)) {
-      const auto word = std::stoul(log.substr(at + tag.size(), 4), nullptr, 16);
-      values.push_back(static_cast<std::int16_t>(((word & 0xFF) << 8) | (word >> 8)));
+    block.Set(vp::kDelayMicroseconds, delayMicroseconds);
+    Sent result;
+    EXPECT_EQ(Run(static_cast<std::uint32_t>(common::CommandCode::SetVelPropOutputWorkPar)), kOk);
+    const std::int32_t position = static_cast<std::int32_t>(target);
+    QueueLines({{target, 0.0}});
+    EXPECT_TRUE(WaitFor([](KernelData& data) { return data.state.motionActive == 0; }));
+    EXPECT_TRUE(WaitForPositions(position, 0));
+    const int ended = cycles_;
+    EXPECT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= ended + 20; }));
+    const std::int32_t start = position == 0 ? 6000 : 0;
+    for (const LoggedFrame& frame : FramesSince(seen)) {
+      if (frame.cobId == kOutputCobId && frame.data.size() == 2) {
+        const auto value = static_cast<std::int16_t>(frame.data[0] | (frame.data[1] << 8));
+        result.values.push_back(value);
+        if (value != kOffset && result.firstMovedSeconds < 0.0) {
+          result.firstMovedSeconds = frame.seconds;
+        }
+      } else if (frame.cobId == setpointCobId && frame.data.size() >= 4 &&
+                 result.firstSetpointMovedSeconds < 0.0) {
+        std::int32_t sent = 0;
+        std::memcpy(&sent, frame.data.data(), sizeof sent);
+        if (sent != start) result.firstSetpointMovedSeconds = frame.seconds;
+      }
     }
-    seen = log.size();
-    return values;
+    EXPECT_GE(result.firstMovedSeconds, 0.0);
+    EXPECT_GE(result.firstSetpointMovedSeconds, 0.0);
+    return result;
   };
-  const auto waitForMotionEnd = [&] {
-    return WaitFor([](KernelData& data) { return data.state.motionActive == 0; });
-  };
+  constexpr double kCycleSeconds = 0.00256;
 
-  // 5000 units/s x 3 / 2 + 100 = 7600.
-  ASSERT_EQ(setParameters(3, 2), kOk);
-  QueueLines({{6000.0, 0.0}});
-  ASSERT_TRUE(waitForMotionEnd());
-  ASSERT_TRUE(WaitForPositions(6000, 0));
-  const int ended = cycles_;
-  ASSERT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= ended + 20; }));
-  std::vector<std::int16_t> values = sentValues();
-  ASSERT_GT(values.size(), 100u);
-  EXPECT_EQ(values.front(), kOffset) << "at rest before the path";
-  EXPECT_EQ(*std::max_element(values.begin(), values.end()), 7600) << "at the path velocity";
-  EXPECT_EQ(*std::min_element(values.begin(), values.end()), kOffset);
-  EXPECT_EQ(values.back(), kOffset) << "at rest after the path";
+  // 5000 units/s x 3 / 2 + 100 = 7600, at the start's delay.
+  const Sent delayed = line(6000.0, 3, 2, delay);
+  ASSERT_GT(delayed.values.size(), 100u);
+  EXPECT_EQ(delayed.values.front(), kOffset) << "at rest before the path";
+  EXPECT_EQ(*std::max_element(delayed.values.begin(), delayed.values.end()), 7600)
+      << "at the path velocity";
+  EXPECT_EQ(*std::min_element(delayed.values.begin(), delayed.values.end()), kOffset);
+  EXPECT_EQ(delayed.values.back(), kOffset) << "at rest after the path";
+
+  // Without a delay the output changes with the set-points the drives are
+  // sent; the delay moves it ahead of them.
+  const Sent undelayed = line(0.0, 3, 2, 0);
+  EXPECT_EQ(*std::max_element(undelayed.values.begin(), undelayed.values.end()), 7600);
+  EXPECT_NEAR(undelayed.Lead(), 0.0, 4 * kCycleSeconds);
+  EXPECT_GT(delayed.Lead(), undelayed.Lead() + 10 * kCycleSeconds);
 
   // 5000 units/s x -10 + 100 lies beyond two bytes: -32767.
-  ASSERT_EQ(setParameters(-10, 1), kOk);
-  QueueLines({{0.0, 0.0}});
-  ASSERT_TRUE(waitForMotionEnd());
-  ASSERT_TRUE(WaitForPositions(0, 0));
-  values = sentValues();
-  ASSERT_FALSE(values.empty());
-  EXPECT_EQ(*std::min_element(values.begin(), values.end()), -32767);
-  EXPECT_EQ(*std::max_element(values.begin(), values.end()), kOffset);
+  const Sent capped = line(6000.0, -10, 1, delay);
+  EXPECT_EQ(*std::min_element(capped.values.begin(), capped.values.end()), -32767);
+  EXPECT_EQ(*std::max_element(capped.values.begin(), capped.values.end()), kOffset);
   for (std::uint8_t id : {1, 2}) {
     EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u);
   }
