@@ -53,7 +53,7 @@ void KernelBusFixture::StartKernel() {
   kernel_.driverLink = &link_;
   kernel_.instance = {common::InterfaceType::Pci, common::Channel::CanOne};
   kernel_.settings.hardware.Set(hw::kInterruptCycle, kBusCycle);
-  kernel_.settings.hardware.Set(hw::kBaudRateForCan, std::uint8_t{5});
+  kernel_.settings.hardware.Set(hw::kBaudRateForCan, bitRateCode_);
   kernel_.settings.hardware.Set(hw::kLookAheadDesPosiMaxNo, std::int16_t{40});
   // The kernel measures its seconds on the bus's clock.
   kernel_.millisecondTick = [this] { return static_cast<std::uint32_t>(MonotonicMilliseconds()); };
@@ -88,9 +88,10 @@ void KernelBusFixture::StopTheCycle() {
 
 void KernelBusFixture::WriteRecord(const CncRecordShape& shape) {
   const auto count = static_cast<std::int32_t>(shape.nodes.size());
+  const std::int32_t interpolated = shape.interpolatedCount.value_or(count);
   auto record = *kernel_.Block().MutableWindow<common::kCncInitRecordSize>(cb::kPayloadOffset);
-  record.Set(ir::kCoorNo, count);
-  record.Set(ir::kInterAxisNo, count);
+  record.Set(ir::kCoorNo, interpolated);
+  record.Set(ir::kInterAxisNo, interpolated);
   record.Set(ir::kAxisNo, count);
   record.Set(ir::kHandlingAxisNo, 0);
   record.Set(ir::kSynNodeNo, count > 0 ? shape.nodes[0].nodeId : 0);
@@ -108,8 +109,9 @@ void KernelBusFixture::WriteRecord(const CncRecordShape& shape) {
     kernel_.Block().Store<std::int32_t>(at, value);
     at += 4;
   };
-  for (std::int32_t c = 0; c < count; ++c) {
-    for (int word = 0; word < kCoordinateWords; ++word) put(word == 1 ? 1 : 0);
+  const std::int32_t onPath = shape.pathCount.value_or(interpolated);
+  for (std::int32_t c = 0; c < interpolated; ++c) {
+    for (int word = 0; word < kCoordinateWords; ++word) put(word == 1 && c < onPath ? 1 : 0);
   }
   for (const ConfiguredNode& node : shape.nodes) {
     put(node.nodeId);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,10 +26,14 @@ struct ConfiguredNode {
   std::int32_t slaveNodeId = 0;
 };
 
-// What the initialisation record of a test says: every node interpolated,
-// one coordinate each, the first node gives the SYNC.
+// What the initialisation record of a test says: the first nodes
+// interpolated (all unless told otherwise), one coordinate each, the rest
+// handling axes; the first coordinates on the path (all unless told
+// otherwise); the first node gives the SYNC.
 struct CncRecordShape {
   std::vector<ConfiguredNode> nodes;
+  std::optional<std::int32_t> interpolatedCount = std::nullopt;
+  std::optional<std::int32_t> pathCount = std::nullopt;
   // How long the kernel lets a drive boot after an NMT reset (real time:
   // the kernel sleeps while the cycle goes on).
   double resetNodeDelayMicroseconds = 0.0;
@@ -61,6 +66,8 @@ class KernelBusFixture : public canopen::testing::RealBusFixture {
   // How often drive `id` was asked for `index` over SDO.
   std::size_t SdoReadsOf(std::uint8_t id, std::uint16_t index);
 
+  // The bit rate the kernel is told the bus runs at (5: 500 kbit/s).
+  std::uint8_t bitRateCode_ = 5;
   Kernel kernel_;
   StandInDriverLink link_;
   os::Mapping pathBuffer_;

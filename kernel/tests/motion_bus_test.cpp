@@ -1,169 +1,38 @@
 // The cycle's motion processing over the real channel-1 driver and
 // simulated drives: after a reset, line segments queued as a move command
-// queues them are interpolated into the drives' set-points, and a drive
-// fault stops every drive.
+// queues them are interpolated into the drives' set-points, a drive fault
+// stops every drive, held node mutexes postpone the stop and the
+// resumption, and a handling axis no longer ready is halted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <functional>
-#include <span>
+#include <cstdio>
+#include <future>
 #include <string>
-#include <string_view>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
 
-#include "kernel/core/can_object_steps.h"
-#include "kernel/core/kernel_locks.h"
-#include "kernel/core/motion/path_interpolation.h"
-#include "kernel/core/motion/segment_preparation.h"
-#include "kernel/core/motion/segment_queue.h"
-#include "kernel/core/motion_runtime.h"
 #include "kernel/core/planning_limits.h"
-#include "kernel/core/velocity_output.h"
-#include "kernel/services/path_events.h"
-#include "kernel/tests/kernel_bus_fixture.h"
+#include "kernel/tests/motion_bus_fixture.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
 namespace {
 
-using canopen::testing::BusDrive;
-using common::StatusCode;
-using testing::KernelBusFixture;
+using testing::kOk;
+using testing::MotionOnTheBus;
 using namespace std::chrono_literals;
 
-constexpr StatusCode kOk = common::kKernelSuccess;
 constexpr std::uint16_t kQuickStopControlword = 0x0002;
-constexpr double kBootWaitMicroseconds = 200000.0;
-constexpr double kPathVelocity = 5000.0;  // units/s
 
-std::vector<BusDrive> Drives() {
-  std::vector<BusDrive> drives(3);
-  for (BusDrive& drive : drives) drive.guarding = {100, 3};
-  return drives;
-}
-
-class MotionOnTheBusTest : public KernelBusFixture {
+// X on drive 1, Y on drive 2; drive 3 on the bus but not configured.
+class MotionOnTheBusTest : public MotionOnTheBus {
  protected:
-  // While the ring runs the driver holds the exchange until the drives
-  // have taken their queued entries.
-  MotionOnTheBusTest() : KernelBusFixture(Drives()) { exchangeAnswerCycles_ = 200; }
-
-  // X on drive 1, Y on drive 2; the cycle's motion processing runs after
-  // every exchange from the reset on.
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(StartKernel());
-    ASSERT_EQ(InitialiseAndStartTheCycle(
-                  {.nodes = {{1, 0}, {2, 0}}, .resetNodeDelayMicroseconds = kBootWaitMicroseconds}),
-              kOk);
-    afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
-    ASSERT_EQ(Run(15), kOk);
-    // The drives stand where homing would have left them.
-    {
-      KernelDataLock lock(kernel_.data);
-      for (std::uint32_t i = 0; i < 2; ++i) {
-        canopen::NodeObject& node = *kernel_.data.nodeConfiguration.Node(i)->can;
-        node.latched.Set(StatusFlag::D, true);
-        node.current.Set(StatusFlag::D, true);
-      }
-    }
-    for (std::uint8_t id : {1, 2}) ClearDriveLog(id);
-  }
-
-  void TearDown() override {
-    StopTheCycle();
-    motion::PathFlags flags;
-    motion::ClearSegmentQueue(kernel_.data.motionRuntime.path, flags);
-    FreeRetiredSegments(kernel_.data, events_);
-    KernelBusFixture::TearDown();
-  }
-
-  template <typename Look>
-  auto UnderLock(Look look) {
-    KernelDataLock lock(kernel_.data);
-    return look(kernel_.data);
-  }
-
-  // Waits (bounded) until `done` holds under the kernel data lock.
-  bool WaitFor(const std::function<bool(KernelData&)>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (UnderLock(done)) return true;
-      std::this_thread::sleep_for(5ms);
-    }
-    return false;
-  }
-
-  // Queues absolute lines through the given (X, Y) points and starts the
-  // motion as a move command does.
-  enum class Start { Now, Later };
-  void QueueLines(const std::vector<std::array<double, 2>>& points, Start start = Start::Now) {
-    UnderLock([&](KernelData& data) {
-      std::vector<motion::CoordinateInput> coordinates(2);
-      for (motion::CoordinateInput& coordinate : coordinates) coordinate.onPath = true;
-      // The limits the reset took from the drives.
-      const std::span<const motion::NodeLimits> limits(data.planning.nodeLimits.data(), 2);
-      const motion::PlaneRotation rotation{};
-      const motion::PlanningContext context{data.motion.path, rotation, false, coordinates, limits};
-      motion::PathMotion& path = data.motionRuntime.path;
-      for (const auto& point : points) {
-        const std::vector<motion::CommandValue> values{{point[0], true}, {point[1], true}};
-        auto* segment = new motion::PathSegment;
-        const motion::LinearMove move{false, true, false, values};
-        if (!motion::PrepareLinearSegment(move, path.queue.tail, *segment, context)) {
-          delete segment;
-          ADD_FAILURE() << "line to " << point[0] << ", " << point[1] << " refused";
-          return 0;
-        }
-        motion::AppendSegment(path.queue, *segment);
-      }
-      if (start == Start::Later) return 0;
-      // As a single move starts: the ramp at rest, the programmed velocity
-      // chosen.
-      path.ramp = {};
-      path.segmentFinished = true;
-      path.programmedVelocity = kPathVelocity;
-      data.state.motionActive = 1;
-      data.state.pathActive = 1;
-      return 0;
-    });
-  }
-
-  // Queues the named event of a path behind the lines queued so far.
-  void QueueEvent(std::string_view name) {
-    UnderLock([&](KernelData& data) {
-      auto* segment = new motion::PathSegment;
-      if (!motion::PrepareEventSegment(name, *segment, events_)) {
-        delete segment;
-        ADD_FAILURE() << "event " << name << " refused";
-        return 0;
-      }
-      motion::AppendSegment(data.motionRuntime.path.queue, *segment);
-      return 0;
-    });
-  }
-
-  std::int32_t PositionOf(std::uint8_t id) {
-    return Models([&](sim::Machine&) { return Drive(id).ReportedPosition(); });
-  }
-
-  // Waits (bounded) until drives 1 and 2 report the positions.
-  bool WaitForPositions(std::int32_t first, std::int32_t second) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (PositionOf(1) == first && PositionOf(2) == second) return true;
-      std::this_thread::sleep_for(5ms);
-    }
-    return false;
-  }
-
-  CanObjectCycleSteps steps_{kernel_.data, kernel_.canObjects};
-  KernelPathEvents events_;
+  MotionOnTheBusTest() : MotionOnTheBus({}) {}
 };
 
 TEST_F(MotionOnTheBusTest, TheResetLeavesTheDrivesRunningAndTheSynchronisationArmed) {
@@ -236,7 +105,16 @@ TEST_F(MotionOnTheBusTest, APathEventIsSetOnceTheDrivesHavePassedItsPoint) {
 }
 
 TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptiesTheQueue) {
-  QueueLines({{4000.0, 4000.0}, {8000.0, 0.0}});
+  const std::string name = "motion-bus-dropped-" + std::to_string(getpid());
+  UnderLock([](KernelData& data) {
+    data.motionRuntime.setPathEvent = SetKernelPathEvent;
+    return 0;
+  });
+  QueueLines({{4000.0, 4000.0}}, Start::Later);
+  QueueEvent(name);
+  QueueLines({{8000.0, 0.0}});
+  auto event = os::Event::Open(name);
+  ASSERT_TRUE(event);
   // Under way: the first drive has left its start.
   const auto deadline = std::chrono::steady_clock::now() + 60s;
   while (PositionOf(1) < 500 && std::chrono::steady_clock::now() < deadline) {
@@ -264,46 +142,191 @@ TEST_F(MotionOnTheBusTest, ADriveFaultMidPathQuickStopsTheEnabledDrivesAndEmptie
   EXPECT_EQ(std::find(faulted.begin(), faulted.end(), kQuickStopControlword), faulted.end());
   EXPECT_EQ(DriveState(1) & 0x6F, 0x07) << "drive 1 quick stop active";
   EXPECT_NE(DriveState(2) & 0x08, 0) << "drive 2 in its fault (reaction)";
+  // The event behind the stop point was dropped, never set.
+  EXPECT_EQ(os::WaitForOne(event.value(), 0).kind, os::WaitKind::Timeout);
 }
 
-// The velocity-proportional output follows the path: its value rises with
-// the path velocity while the drives move and falls back to its offset once
-// the motion has ended; its lead entries at the start cost no set-point.
-TEST_F(MotionOnTheBusTest, TheVelocityOutputFollowsThePathAndFallsToItsOffsetAtTheEnd) {
-  constexpr double kOffset = 7.0;
+// A caller waiting in code 27 for the path to come to rest is released by
+// a drive fault that stops the drives before the ramp has ended.
+TEST_F(MotionOnTheBusTest, ADriveFaultReleasesACallerWaitingForTheStop) {
+  // So fast that the ramp down takes many cycles.
+  constexpr double kFast = 200000.0;
+  QueueLines({{400000.0, 0.0}}, Start::Now, kFast);
+  ASSERT_TRUE(WaitUntilUnderWay(1, 20000));
+  // The fault comes in the first cycle after the caller asked for the stop.
+  bool injected = false;
   UnderLock([&](KernelData& data) {
-    VelocityOutput& output = data.velocityOutput;
-    output.gain = 1.0;
-    output.divisor = 1.0;
-    output.offset = kOffset;
-    output.dataLength = 4;
-    output.delayCycles = 5;
-    data.state.velocityOutputActive = 1;
+    beforeEveryCycle_ = [&] {
+      if (injected || data.state.motionStop == 0) return;
+      InjectFault(2);
+      injected = true;
+    };
     return 0;
   });
-  QueueLines({{3000.0, 1500.0}});
-  std::int32_t largest = 0;
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  bool ended = false;
-  while (!ended && std::chrono::steady_clock::now() < deadline) {
-    UnderLock([&](KernelData& data) {
-      largest = std::max(largest, VelocityOutputValue(data.velocityOutput));
-      ended = data.state.motionActive == 0;
+  kernel_.Block().Store<std::uint32_t>(common::communication_block::kPayloadOffset, 1u);
+  auto waiter = std::async(std::launch::async, [&] {
+    const common::StatusCode result = Run(27);
+    return std::pair{result, UnderLock([](KernelData& data) { return data.state.stopped; })};
+  });
+  if (waiter.wait_for(60s) != std::future_status::ready) {
+    ADD_FAILURE() << "the caller was never released";
+    UnderLock([&](KernelData&) {
+      beforeEveryCycle_ = [&] { EndTheCycle(); };
       return 0;
     });
-    std::this_thread::sleep_for(1ms);
   }
-  ASSERT_TRUE(ended);
-  EXPECT_GT(largest, 100 + kOffset) << "the output never followed the path";
-  EXPECT_LE(largest, kPathVelocity + kOffset + 1.0);
+  const auto [result, stoppedWhenAnswered] = waiter.get();
+  EXPECT_EQ(result, kOk);
+  EXPECT_EQ(stoppedWhenAnswered, 1u) << "released by the ramp's end, not by the drive stop";
   UnderLock([&](KernelData& data) {
-    EXPECT_EQ(VelocityOutputValue(data.velocityOutput), kOffset);
+    beforeEveryCycle_ = nullptr;
+    EXPECT_TRUE(injected);
+    EXPECT_EQ(data.state.motionStop, 0u);
+    EXPECT_EQ(data.motionRuntime.path.queue.head, nullptr);
     return 0;
   });
-  EXPECT_TRUE(WaitForPositions(3000, 1500))
-      << "drives at " << PositionOf(1) << ", " << PositionOf(2);
-  for (std::uint8_t id : {1, 2}) {
-    EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u);
+  const std::vector<std::uint16_t> words = LoggedControlwords(1);
+  EXPECT_NE(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
+  EXPECT_LT(PositionOf(1), 400000);
+}
+
+// Node mutexes held by a command elsewhere keep the stop and the drives'
+// resumption back, with the ring stopped, until they are free again.
+TEST_F(MotionOnTheBusTest, NodeMutexesHeldElsewherePostponeResumptionAndStop) {
+  std::promise<void> taken;
+  std::promise<void> release;
+  auto holder = std::async(std::launch::async, [&] {
+    const NodeObject& node = *kernel_.data.nodeConfiguration.Node(1);
+    const bool acquired = os::WaitForOne(node.accessMutex, 10000).acquired();
+    taken.set_value();
+    release.get_future().wait();
+    if (acquired) static_cast<void>(node.accessMutex.Release());
+    return acquired;
+  });
+  taken.get_future().wait();
+  QueueLines({{3000.0, 0.0}});
+  // A while of the bus's time: nothing resumes, nothing moves.
+  const int from = cycles_;
+  ASSERT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= from + 100; }));
+  UnderLock([&](KernelData& data) {
+    EXPECT_EQ(data.state.resuming, 0u);
+    EXPECT_EQ(data.motionRuntime.nodes[0].answerValid, 1u);
+    return 0;
+  });
+  EXPECT_TRUE(RingStopped());
+  EXPECT_EQ(PositionOf(1), 0);
+  release.set_value();
+  ASSERT_TRUE(holder.get());
+  ASSERT_TRUE(WaitForPositions(3000, 0));
+
+  // Now the stop: the node held again while the path runs, a fault stops
+  // the ring at once but the drives only once the node is free.
+  QueueLines({{12000.0, 0.0}});
+  ASSERT_TRUE(WaitUntilUnderWay(1, 3500));
+  std::promise<void> takenAgain;
+  std::promise<void> releaseAgain;
+  auto secondHolder = std::async(std::launch::async, [&] {
+    const NodeObject& node = *kernel_.data.nodeConfiguration.Node(1);
+    const bool acquired = os::WaitForOne(node.accessMutex, 10000).acquired();
+    takenAgain.set_value();
+    releaseAgain.get_future().wait();
+    if (acquired) static_cast<void>(node.accessMutex.Release());
+    return acquired;
+  });
+  takenAgain.get_future().wait();
+  ClearDriveLog(1);
+  InjectFault(2);
+  ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.motionActive == 0; }));
+  const int faulted = cycles_;
+  ASSERT_TRUE(WaitFor([&](KernelData&) { return cycles_ >= faulted + 100; }));
+  UnderLock([](KernelData& data) {
+    EXPECT_EQ(data.state.quickStopping, 0u);
+    EXPECT_EQ(data.state.stopped, 0u);
+    EXPECT_EQ(data.state.motionActive, 0u);
+    return 0;
+  });
+  EXPECT_TRUE(RingStopped());
+  EXPECT_TRUE(LoggedControlwords(1).empty()) << "no quick stop while the node is held";
+  releaseAgain.set_value();
+  ASSERT_TRUE(secondHolder.get());
+  ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.stopped != 0; }));
+  EXPECT_LT(PositionOf(1), 12000);
+  const std::vector<std::uint16_t> words = LoggedControlwords(1);
+  EXPECT_NE(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
+}
+
+// Six interpolated drives, three of them on the path, on a bus at 1 Mbit/s:
+// six nearly fill 500 kbit/s at this cycle.
+class SixAxesOnTheBusTest : public MotionOnTheBus {
+ protected:
+  SixAxesOnTheBusTest()
+      : MotionOnTheBus({.drives = 6, .nodes = 6, .axes = 6, .pathAxes = 3, .bitRateCode = 7}) {}
+};
+
+TEST_F(SixAxesOnTheBusTest, SixDrivesEndAtTheTargetsOfTheQueuedLines) {
+  const std::vector<std::int32_t> targets = {-300, 1200, 900, 2500, 0, -700};
+  QueueLines({{1000.0, -500.0, 250.0, 2000.0, -1500.0, 700.0},
+              {-300.0, 1200.0, 900.0, 2500.0, 0.0, -700.0}});
+  ASSERT_TRUE(WaitFor([](KernelData& data) { return data.state.motionActive == 0; }));
+  UnderLock([](KernelData& data) {
+    EXPECT_EQ(data.state.quickStopping, 0u);
+    EXPECT_EQ(data.state.stopped, 0u);
+    return 0;
+  });
+  EXPECT_TRUE(WaitForPositions(targets));
+  for (std::uint8_t id = 1; id <= 6; ++id) {
+    EXPECT_EQ(PositionOf(id), targets[id - 1u]) << "drive " << int{id};
+    EXPECT_EQ(Models([&](sim::Machine&) { return Drive(id).DroppedSetPoints(); }), 0u)
+        << "drive " << int{id} << " was sent more set-points than its buffer holds";
+  }
+}
+
+// Drives 1 and 2 interpolated, drive 3 a handling axis.
+class HandlingAxisOnTheBusTest : public MotionOnTheBus {
+ protected:
+  HandlingAxisOnTheBusTest() : MotionOnTheBus({.drives = 3, .nodes = 3}) {}
+};
+
+// A handling axis that is no longer ready while the path may move is
+// halted by a controlword frame on its receive PDO: 0x080F with its mode
+// word set, else 0x010F; the interpolated drives are left running.
+TEST_F(HandlingAxisOnTheBusTest, AHandlingAxisNoLongerReadyIsHaltedByAControlwordFrame) {
+  struct Case {
+    std::int32_t modeWord;
+    const char* data;  // the controlword, low byte first
+  };
+  for (const Case& c : {Case{0, "0F01"}, Case{1, "0F08"}}) {
+    if (c.modeWord != 0) {
+      // The halt holds until a reset.
+      ASSERT_EQ(Run(15), kOk);
+      UnderLock([&](KernelData& data) {
+        EXPECT_EQ(data.motionRuntime.halted, 0u);
+        SetHomed(data, 2, true);
+        return 0;
+      });
+    }
+    LogTheBus();
+    const std::uint16_t cobId = UnderLock([&](KernelData& data) {
+      EXPECT_EQ(data.motionRuntime.halted, 0u) << c.modeWord;
+      canopen::NodeObject& can = *data.nodeConfiguration.Node(2)->can;
+      can.handlingMode = c.modeWord;
+      // Its reference lost.
+      SetHomed(data, 2, false);
+      return can.controlRpdoCobId;
+    });
+    ASSERT_TRUE(WaitFor([](KernelData& data) { return data.motionRuntime.halted != 0; }));
+    UnderLock([&](KernelData& data) {
+      EXPECT_EQ(data.state.haltOk, 1u) << c.modeWord;
+      EXPECT_EQ(data.state.quickStopping + data.state.stopped, 0u) << c.modeWord;
+      return 0;
+    });
+    char frame[32];
+    std::snprintf(frame, sizeof frame, " can0 %03X#%s\n", unsigned{cobId}, c.data);
+    EXPECT_NE(BusLog().find(frame), std::string::npos) << frame << "\n" << BusLog().substr(0, 4000);
+    for (std::uint8_t id : {1, 2}) {
+      const std::vector<std::uint16_t> words = LoggedControlwords(id);
+      EXPECT_EQ(std::find(words.begin(), words.end(), kQuickStopControlword), words.end());
+    }
   }
 }
 

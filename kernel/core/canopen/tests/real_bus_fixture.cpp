@@ -75,6 +75,7 @@ void RealBusFixture::RunCycle() {
     CompletePendingRequests(*activeTable_, activeGlobal_);
     return;
   }
+  if (beforeExchange_) beforeExchange_(exchange_);
   CycleContext context{exchange_, *activeTable_, elapsedMicroseconds_, activeGlobal_};
   context.homing = homing_;
   RunGlobalSlotStep(context);

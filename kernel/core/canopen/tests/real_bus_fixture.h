@@ -30,7 +30,7 @@ namespace vantor::canopen::testing {
 inline constexpr std::uint32_t kBusCycleMicroseconds = 2560;
 inline constexpr std::array<std::uint8_t, 3> kDriveIds = {1, 2, 3};
 // A fixture may put up to this many drives on the bus, ids 1 and up.
-inline constexpr std::size_t kMaxBusDrives = 5;
+inline constexpr std::size_t kMaxBusDrives = 6;
 
 // One drive on the bus: its firmware and machine, and the guarding values
 // it starts with.
@@ -111,6 +111,9 @@ class RealBusFixture : public frontends::testing::DriverHostFixture, public Node
   // wait with this 1-based number; its way out completes the pending
   // slots. `onCycleEnd` looks at the records just before.
   std::optional<int> endCycleInWait_;
+  // Runs before every cycle's slot steps on the record about to be sent,
+  // as the kernel's CAN object list is served and scheduled.
+  std::function<void(common::ExchangeBuffer&)> beforeExchange_;
   // Runs after every good exchange on the record just answered, as the
   // kernel's motion processing does.
   std::function<void(common::ExchangeBuffer&)> afterExchange_;
