@@ -59,6 +59,7 @@ constexpr std::uint32_t kShiftOutOfRange = 0xC9130021u;
 constexpr std::uint32_t kAxisInvalid = 0xC9130027u;
 constexpr std::uint32_t kNoHomeShift = 0xC9130033u;
 constexpr std::int64_t kModeInterpolated = 7;
+constexpr std::int64_t kStartHoming = 0x001F;
 constexpr std::int64_t kHalt = 0x010F;
 // A bound for anything that should take seconds; a hang fails, not a slow machine.
 constexpr auto kGenerous = 120s;
@@ -188,9 +189,13 @@ TEST_F(GantryRoadsChainTest, ABreakFromAnotherThreadEndsThePlainRunBeforeThePair
   ASSERT_EQ(Lines(ReadText(state)).front(), "init 09140000");
 
   auto homing = std::async(std::launch::async, [] { return mctl_Reference(kAllAxes); });
-  // Looked at through the driver host: an exchange of this process with X
-  // would cross the run's own on X's SDO channel.
-  const bool searching = Await([&] { return Control("node can0 1 read 0x6061 0") == "ok 6"; });
+  // X searches once it has its start command (a break before it ends the
+  // run without a halt). Looked at through the driver host: an exchange of
+  // this process with X would cross the run's own on X's SDO channel.
+  const bool searching = Await([&] {
+    return Control("node can0 1 read 0x6061 0") == "ok 6" &&
+           Control("node can0 1 read 0x6040 0") == "ok " + std::to_string(kStartHoming);
+  });
   const bool watched = searching && Await([&] { return Lines(ReadText(state)).size() >= 3; });
   EXPECT_EQ(mctl_ReferenceBreak(), LINKORA_SUCCESS);
   ASSERT_EQ(homing.wait_for(kGenerous), std::future_status::ready) << "the break went unheard";
