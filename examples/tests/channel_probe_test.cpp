@@ -33,7 +33,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using vantor::examples_test::ChannelProgramsOfNamespace;
-using vantor::examples_test::ReadText;
 using vantor::examples_test::WriteIniWith;
 namespace os = vantor::os;
 namespace common = vantor::common;
