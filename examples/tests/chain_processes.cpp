@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -82,6 +83,29 @@ std::vector<LoggedFrame> ReadFrameLog(const fs::path& path) {
     frames.push_back(frame);
   }
   return frames;
+}
+
+std::string WriteIniWith(const fs::path& sample, const fs::path& copy,
+                         const std::vector<std::pair<std::string, std::string>>& values) {
+  std::vector<bool> replaced(values.size(), false);
+  std::ostringstream changed;
+  for (std::string line : Lines(ReadText(sample))) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::string& key = values[i].first;
+      const std::size_t after = line.find_first_not_of(' ', key.size());
+      if (!replaced[i] && line.starts_with(key) && after != std::string::npos &&
+          line[after] == '=') {
+        line = key + " = " + values[i].second + " ;";
+        replaced[i] = true;
+      }
+    }
+    changed << line << '\n';
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_TRUE(replaced[i]) << sample << " has no key " << values[i].first;
+  }
+  std::ofstream(copy, std::ios::binary) << changed.str();
+  return copy.string();
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,

@@ -20,6 +20,12 @@ std::string ReadText(const std::filesystem::path& path);
 
 std::vector<std::string> Lines(const std::string& text);
 
+// Writes `copy`: the initialisation file `sample` with the first line of
+// each named key ("key = ...") replaced by "key = value ;". A key the
+// sample lacks adds a test failure. Returns the copy's path.
+std::string WriteIniWith(const std::filesystem::path& sample, const std::filesystem::path& copy,
+                         const std::vector<std::pair<std::string, std::string>>& values);
+
 // One frame of a candump log, as "<id>#<data>" ("<id>#R<length>" for a
 // remote frame), with its identifier and its time stamp in seconds.
 struct LoggedFrame {

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -34,7 +33,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using vantor::examples_test::ChannelProgramsOfNamespace;
-using vantor::examples_test::ReadText;
+using vantor::examples_test::WriteIniWith;
 namespace os = vantor::os;
 namespace common = vantor::common;
 namespace fs = std::filesystem;
@@ -74,15 +73,8 @@ class ChannelProbeTest : public vantor::examples_test::ChainTest {
 
   // The sample initialisation file with another bit-rate code.
   std::string IniWithBitRateCode(int code) {
-    std::string text = ReadText(kSampleIni);
-    const std::string key = "BaudRateForCan = 5 ;";
-    const std::size_t at = text.find(key);
-    EXPECT_NE(at, std::string::npos) << "the sample file names no bit rate";
-    if (at != std::string::npos)
-      text.replace(at, key.size(), "BaudRateForCan = " + std::to_string(code) + " ;");
-    const fs::path path = folder_ / ("rate" + std::to_string(code) + ".ini");
-    std::ofstream(path) << text;
-    return path.string();
+    return WriteIniWith(kSampleIni, folder_ / ("rate" + std::to_string(code) + ".ini"),
+                        {{"BaudRateForCan", std::to_string(code)}});
   }
 };
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "examples/tests/chain_processes.h"
+#include "examples/tests/sdo_reads.h"
 #include "interface/include/linkora.h"
 #include "platform/os/process.h"
 #include "platform/os/wait.h"
@@ -47,21 +48,12 @@ constexpr std::uint32_t kHalt = 0x010F;
 constexpr auto kGenerous = 120s;
 // One SDO exchange, however loaded the machine.
 constexpr auto kSdoAnswerBound = 30s;
-constexpr std::uint32_t kSdoTimeoutMicroseconds = 200000;
 
 // The I/O module's device type (0x1000), read by the application's own
-// SDO exchange: the module is no drive of the homing, so nothing of the
-// run stands in the exchange's way.
-constexpr std::uint8_t kIoModule = 10;
+// SDO exchange beside the run.
 std::uint32_t ReadModuleDeviceType(std::uint8_t& firstByte) {
-  LinkoraSdoFrame frame{};
-  frame.RequestCobId = 0x600 + kIoModule;
-  const std::uint8_t request[8] = {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0};
-  std::memcpy(frame.RequestData, request, sizeof request);
-  frame.RequestLength = 8;
-  frame.ResponseCobId = 0x580 + kIoModule;
-  frame.Timeout = kSdoTimeoutMicroseconds;
-  const std::uint32_t result = cpctl_ComViaSdo(&frame, sizeof frame);
+  LinkoraSdoFrame frame;
+  const std::uint32_t result = UploadObject(kIoModule, 0x1000, 0, frame);
   firstByte = frame.ResponseData[0];
   return result;
 }

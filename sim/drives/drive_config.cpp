@@ -81,10 +81,17 @@ std::string_view ModuleText(DriveVariant variant) {
 
 const std::set<std::string, std::less<>>& DriveOptionNames() {
   static const std::set<std::string, std::less<>> names = [] {
-    std::set<std::string, std::less<>> all = {
-        "variant",        "negative_limit",        "positive_limit",
-        "home_switch",    "index_spacing",         "index_offset",
-        "start_position", "reports_gantry_phases", "gantry_pdo_homing"};
+    std::set<std::string, std::less<>> all = {"variant",
+                                              "negative_limit",
+                                              "positive_limit",
+                                              "home_switch",
+                                              "index_spacing",
+                                              "index_offset",
+                                              "start_position",
+                                              "reports_gantry_phases",
+                                              "gantry_pdo_homing",
+                                              "position_factor_numerator",
+                                              "position_factor_divisor"};
     all.insert(DriveBehaviourOptionNames().begin(), DriveBehaviourOptionNames().end());
     return all;
   }();
@@ -140,6 +147,8 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
   std::optional<std::int32_t> spacing = config.indexSpacing;
   std::optional<std::int32_t> offset = config.indexOffset;
   std::optional<std::int32_t> start = config.startPosition;
+  std::optional<std::int32_t> numerator = static_cast<std::int32_t>(config.positionFactorNumerator);
+  std::optional<std::int32_t> divisor = static_cast<std::int32_t>(config.positionFactorDivisor);
   const bool ok = ReadInt32(options, "negative_limit", config.negativeLimit, error) &&
                   ReadInt32(options, "positive_limit", config.positiveLimit, error) &&
                   ReadInt32(options, "home_switch", config.homeSwitch, error) &&
@@ -148,10 +157,16 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
                   ReadInt32(options, "start_position", start, error) &&
                   ReadBool(options, "reports_gantry_phases", config.reportsGantryPhases, error) &&
                   ReadBool(options, "gantry_pdo_homing", config.gantryPdoHoming, error) &&
+                  ReadInt32(options, "position_factor_numerator", numerator, error) &&
+                  ReadInt32(options, "position_factor_divisor", divisor, error) &&
                   ParseDriveBehaviour(options, config.behaviour, error);
   if (!ok) return false;
   if (*spacing <= 0) {
     error = "option 'index_spacing' must be above 0";
+    return false;
+  }
+  if (*numerator <= 0 || *divisor <= 0) {
+    error = "options 'position_factor_numerator' and 'position_factor_divisor' must be above 0";
     return false;
   }
   if (config.negativeLimit && config.positiveLimit &&
@@ -162,6 +177,8 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
   config.indexSpacing = *spacing;
   config.indexOffset = *offset;
   config.startPosition = *start;
+  config.positionFactorNumerator = static_cast<std::uint32_t>(*numerator);
+  config.positionFactorDivisor = static_cast<std::uint32_t>(*divisor);
   return true;
 }
 

@@ -64,6 +64,10 @@ struct DriveConfig {
   bool reportsGantryPhases = true;
   // 0x6510 sub 20: the drive takes the gantry homing control PDO.
   bool gantryPdoHoming = false;
+  // 0x6093 sub 1 and sub 2 as stored in the drive: increments per position
+  // unit as a ratio, kept across a reset node.
+  std::uint32_t positionFactorNumerator = 1;
+  std::uint32_t positionFactorDivisor = 1;
   DriveBehaviour behaviour;
 };
 

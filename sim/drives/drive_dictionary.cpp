@@ -83,9 +83,9 @@ void AddProfileObjects(ObjectDictionary& dictionary, const DriveConfig& config) 
   AddValue(dictionary, kVelocityScaling, 0, DataType::kUnsigned8, Access::kReadWrite, kNotMappable);
   AddRecordCount(dictionary, kPositionFactor, 2);
   AddValue(dictionary, kPositionFactor, 1, DataType::kUnsigned32, Access::kReadWrite, kNotMappable,
-           1);
+           config.positionFactorNumerator);
   AddValue(dictionary, kPositionFactor, 2, DataType::kUnsigned32, Access::kReadWrite, kNotMappable,
-           1);
+           config.positionFactorDivisor);
   AddValue(dictionary, kHomingMethod, 0, DataType::kInteger8, Access::kReadWrite, kNotMappable,
            kDefaultHomingMethod);
   AddRecordCount(dictionary, kHomingSpeeds, 2);

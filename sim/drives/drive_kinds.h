@@ -13,6 +13,9 @@
 //   "reports_gantry_phases"  0x2043 sub 14 (default true)
 //   "gantry_pdo_homing"      0x6510 sub 20: takes the gantry homing control
 //                            PDO (default false)
+//   "position_factor_numerator", "position_factor_divisor"
+//                            0x6093 sub 1 and sub 2 as stored in the drive,
+//                            each above 0 (default 1 and 1)
 //   "quick_stop_option_code" 0x605A at power-on: 1 or 2 end a quick stop in
 //                            switch on disabled, 5 or 6 stay in quick stop
 //                            active (default 6, which the kernel's

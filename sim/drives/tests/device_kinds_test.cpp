@@ -72,6 +72,7 @@ TEST_F(DeviceKindsTest, DescriptionSlipsFailTheCreation) {
        "'negative_limit' must lie below 'positive_limit'"},
       {"position out of range", {{"start_position", 3000000000}}, "'start_position'"},
       {"flag not a bool", {{"gantry_pdo_homing", 1}}, "'gantry_pdo_homing'"},
+      {"position factor of 0", {{"position_factor_divisor", 0}}, "'position_factor_divisor'"},
       {"quick stop code without a ramp",
        {{"quick_stop_option_code", 3}},
        "'quick_stop_option_code' must be 1, 2, 5 or 6"},

@@ -313,6 +313,18 @@ TEST(DriveResetTest, HomedMarkKeepsTheZeroAcrossResetNode) {
   }
 }
 
+TEST(DriveResetTest, StoredPositionFactorSurvivesResetNode) {
+  DriveConfig config;
+  config.positionFactorNumerator = 3;
+  config.positionFactorDivisor = 10;
+  DriveHarness harness(config);
+  harness.Write(0x6093, 1, 7, 4);
+  harness.Node().Nmt(0x81, harness.Node().Id());
+  harness.Node().Boot();
+  EXPECT_EQ(harness.Upload(0x6093, 1), 3u);
+  EXPECT_EQ(harness.Upload(0x6093, 2), 10u);
+}
+
 TEST(DriveHomeShiftTest, ShiftAppliesOnlyOnARisingTrigger) {
   DriveHarness harness;
   harness.Write(0x2056, 2, 250, 4);
