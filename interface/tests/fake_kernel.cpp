@@ -22,8 +22,9 @@
 //                             each) are appended to; code 49 answers 8 data bytes
 //                             0xA0.., length 3 and mismatch 1, code 50 mismatch 1; COB-ID
 //                             0x7FF is answered 0xC9130008 with length 5 and mismatch 1
-// VANTOR_FAKE_KERNEL_MOTION_LOG    file that the motion commands (17 to 46) are appended to:
-//                                  the code (u32) and the first 128 payload bytes. The
+// VANTOR_FAKE_KERNEL_MOTION_LOG    file that the motion commands (17 to 46, 87 to 93) are
+//                                  appended to: the code (u32) and the first 128 payload
+//                                  bytes. The
 //                                  payload is zeroed after that (and after the CNC
 //                                  initialisation), so without a scripted answer the next
 //                                  entry shows only what its request wrote
@@ -185,7 +186,11 @@ common::StatusCode ServeMotionCommand(std::uint32_t code, common::CommunicationB
   return TakeScriptedMotionResult(code).value_or(common::kKernelSuccess);
 }
 
-bool IsMotionCommand(std::uint32_t code) { return code >= 17 && code <= 46; }
+bool IsMotionCommand(std::uint32_t code) {
+  return (code >= 17 && code <= 46) ||
+         // The stop-on-input commands are logged and answered the same way.
+         (code >= 87 && code <= 93);
+}
 
 void LogCommand(std::uint32_t code) {
   const char* path = std::getenv("VANTOR_FAKE_KERNEL_LOG");
