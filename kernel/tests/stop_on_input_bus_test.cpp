@@ -96,8 +96,9 @@ class StopOnInputBusTest : public KernelBusFixture {
   }
 
   // Code 87 with drive 1's own input: bits 4 and 5 watched, bit 4 set fires.
-  StatusCode ConfigureOnDriveOne() {
+  StatusCode ConfigureOnDriveOne(std::uint32_t perMoveStopValue = 0) {
     sp::Record record;
+    record.Set(sp::kPerMoveStopValue, perMoveStopValue);
     record.Set(sp::kMode, 2);
     record.Set(sp::kInputMask, 0x30);
     record.Set(sp::kInputLevels, 0x10);
@@ -138,6 +139,22 @@ class StopOnInputBusTest : public KernelBusFixture {
       data.state.pathActive = 1;
       return 0;
     });
+  }
+
+  // Code 36: an absolute feed move to (x, y) on linear coordinates.
+  StatusCode MoveCommand(std::int64_t x, std::int64_t y) {
+    UnderLock([](KernelData& data) {
+      for (std::uint32_t i = 0; i < 2; ++i) data.coordinates[i].settings.linear = 1;
+      data.motionRuntime.path.linearProcessVelocity = kPathVelocity;
+      return 0;
+    });
+    auto block = kernel_.Block();
+    block.Set(cb::kCurrentCoordinateCount, 2);
+    block.Set(common::Field<std::uint32_t, 0x44>{}, 1);
+    block.Set(common::Field<std::uint32_t, 0x48>{}, 0);
+    block.Set(common::Field<std::int64_t, 0x4C>{}, x);
+    block.Set(common::Field<std::int64_t, 0x54>{}, y);
+    return Run(36);
   }
 
   CanObjectCycleSteps steps_{kernel_.data, kernel_.canObjects};
@@ -219,6 +236,30 @@ TEST_F(StopOnInputBusTest, ParametersReadBackAndASecondConfigurationIsRefused) {
   EXPECT_EQ(UnderLock([](KernelData& d) { return d.state.stopOnInputInitialised; }), 0u);
   EXPECT_EQ(DriveObject(1, 1), 0u);
   EXPECT_EQ(RunMode(true), common::kKernelStopOnInputNotInitialized);
+}
+
+TEST_F(StopOnInputBusTest, MovesWithThePerMoveFlagSetTheStopDecelerationFromTheMove) {
+  ASSERT_EQ(ConfigureOnDriveOne(1), kOk);
+  // Configured with each axis's largest acceleration.
+  const std::uint64_t yLimit = DriveObject(2, 3);
+  EXPECT_GT(yLimit, 0u);
+  ASSERT_EQ(RunMode(true), kOk);
+
+  // X travels twice as far as Y: its drive takes twice the share of the
+  // path's deceleration.
+  ASSERT_EQ(MoveCommand(40000, 20000), kOk);
+  const auto x = static_cast<double>(DriveObject(1, 3));
+  const auto y = static_cast<double>(DriveObject(2, 3));
+  EXPECT_GT(y, 0.0);
+  EXPECT_NEAR(x, 2.0 * y, 2.0);
+  ASSERT_TRUE(
+      WaitFor([&] { return UnderLock([](KernelData& d) { return d.state.motionActive == 0; }); }));
+
+  // A move without Y: its drive stops with its own limit again.
+  ASSERT_EQ(MoveCommand(46000, 20000), kOk);
+  EXPECT_EQ(DriveObject(2, 3), yLimit);
+  EXPECT_TRUE(WaitFor([&] { return PositionOf(1) == 46000 && PositionOf(2) == 20000; }))
+      << "at " << PositionOf(1) << ", " << PositionOf(2);
 }
 
 }  // namespace
