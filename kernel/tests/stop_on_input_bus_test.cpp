@@ -95,15 +95,17 @@ class StopOnInputBusTest : public KernelBusFixture {
         [&](sim::Machine&) { return DriveNode(id).Objects().Unsigned(kStopOnInput, subindex); });
   }
 
-  // Code 87 with drive 1's own input: bits 4 and 5 watched, bit 4 set fires.
-  StatusCode ConfigureOnDriveOne(std::uint32_t perMoveStopValue = 0) {
+  // Code 87 with drive 1's own input (mode 2, or mode 3 with a mask of
+  // axis 0 alone): bits 4 and 5 watched, bit 4 set fires.
+  StatusCode ConfigureOnDriveOne(std::uint32_t perMoveStopValue = 0, std::uint8_t mode = 2) {
     sp::Record record;
     record.Set(sp::kPerMoveStopValue, perMoveStopValue);
-    record.Set(sp::kMode, 2);
+    record.Set(sp::kMode, mode);
     record.Set(sp::kInputMask, 0x30);
     record.Set(sp::kInputLevels, 0x10);
     record.Set(sp::kInputAxis, 0);
     record.Set(sp::kInputSlave, -1);
+    record.Set(sp::kAxisMask, mode == 3 ? 1u : 0u);
     kernel_.Block().CopyIn(sp::kBlockOffset, record.Bytes());
     return Run(87);
   }
@@ -161,8 +163,11 @@ class StopOnInputBusTest : public KernelBusFixture {
   KernelPathEvents events_;
 };
 
-TEST_F(StopOnInputBusTest, AnInputOnOneDriveStopsEveryDriveAndTheDisarmTakesTheirPositions) {
-  ASSERT_EQ(ConfigureOnDriveOne(), kOk);
+class StopOnInputModeBusTest : public StopOnInputBusTest,
+                               public ::testing::WithParamInterface<std::uint8_t> {};
+
+TEST_P(StopOnInputModeBusTest, AnInputOnOneDriveStopsEveryDriveAndTheDisarmTakesTheirPositions) {
+  ASSERT_EQ(ConfigureOnDriveOne(0, GetParam()), kOk);
   EXPECT_EQ(DriveObject(1, 2), 2u) << "drive 1 watches its own input";
   EXPECT_EQ(DriveObject(2, 2), 1u) << "drive 2 stops on what it receives";
   ASSERT_EQ(RunMode(true), kOk);
@@ -215,6 +220,8 @@ TEST_F(StopOnInputBusTest, AnInputOnOneDriveStopsEveryDriveAndTheDisarmTakesThei
   EXPECT_TRUE(WaitFor(
       [&] { return PositionOf(1) == stopped[0] + 3000 && PositionOf(2) == stopped[1] - 2000; }));
 }
+
+INSTANTIATE_TEST_SUITE_P(OneDriveAndAxisMask, StopOnInputModeBusTest, ::testing::Values(2, 3));
 
 TEST_F(StopOnInputBusTest, ParametersReadBackAndASecondConfigurationIsRefused) {
   ASSERT_EQ(Run(88), kOk);
