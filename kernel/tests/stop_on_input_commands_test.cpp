@@ -144,5 +144,33 @@ TEST_F(StopOnInputCommands, ArmingRefusesInOrderAndDisarmingWhileNotArmedSucceed
   EXPECT_EQ(RunMode(false), common::kKernelSuccess);
 }
 
+TEST_F(StopOnInputCommands, PortAndBitOfTheInputAxis) {
+  KernelData& data = kernel_.data;
+  data.state.stopOnInputInitialised = 1;
+  data.stopOnInputParameters.mode = 2;
+  data.stopOnInputParameters.inputAxis = 1;
+  data.motionRuntime.nodes[0].inputPort = 0x0F;
+  data.motionRuntime.nodes[1].inputPort = 0xA5;
+  ASSERT_EQ(Run(CommandCode::ReadStopOnInputModePort), common::kKernelSuccess);
+  EXPECT_EQ(kernel_.Block().Get(common::stop_on_input_port::kPort), 0xA5);
+  struct Case {
+    std::uint8_t bit;
+    std::uint8_t value;
+  };
+  // A bit number beyond the byte reads 0, however large.
+  for (const Case c : {Case{0, 1}, Case{1, 0}, Case{7, 1}, Case{8, 0}, Case{200, 0}}) {
+    kernel_.Block().Set(common::stop_on_input_bit::kBitNumber, c.bit);
+    kernel_.Block().Set(common::stop_on_input_bit::kBitValue, 0x55);
+    ASSERT_EQ(Run(CommandCode::ReadStopOnInputModeBit), common::kKernelSuccess);
+    EXPECT_EQ(kernel_.Block().Get(common::stop_on_input_bit::kBitValue), c.value) << int{c.bit};
+  }
+  // Mode 1 reads the first node's port.
+  data.stopOnInputParameters.mode = 1;
+  ASSERT_EQ(Run(CommandCode::ReadStopOnInputModePort), common::kKernelSuccess);
+  EXPECT_EQ(kernel_.Block().Get(common::stop_on_input_port::kPort), 0x0F);
+  data.state.stopOnInputInitialised = 0;
+  EXPECT_EQ(Run(CommandCode::ReadStopOnInputModePort), common::kKernelStopOnInputNotInitialized);
+}
+
 }  // namespace
 }  // namespace vantor::kernel
