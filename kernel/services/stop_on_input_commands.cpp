@@ -257,6 +257,11 @@ StatusCode RunMode(Kernel& kernel, bool arm) {
     if (nothingToDo) return common::kKernelSuccess;
   }
   StatusCode result = canopen::ArmStopOnInputDrives(context, arm);
+  // An arm that failed on one drive must not leave the others armed while
+  // the mode counts as not armed: they would stop the machine unseen.
+  if (arm && Failed(result) && result != kCycleNotRunning) {
+    static_cast<void>(canopen::ArmStopOnInputDrives(context, false));
+  }
   bool fired = false;
   {
     KernelDataLock lock(data);

@@ -269,5 +269,16 @@ TEST_F(StopOnInputBusTest, MovesWithThePerMoveFlagSetTheStopDecelerationFromTheM
       << "at " << PositionOf(1) << ", " << PositionOf(2);
 }
 
+TEST_F(StopOnInputBusTest, AnArmThatFailsOnOneDriveLeavesNoneArmed) {
+  ASSERT_EQ(ConfigureOnDriveOne(), kOk);
+  Models([&](sim::Machine&) {
+    DriveNode(2).Faults().ForceAbort({kStopOnInput, 11, sim::canopen::SdoAbortCode::kGeneral});
+    return 0;
+  });
+  EXPECT_EQ(RunMode(true), common::kKernelOperationFailed);
+  EXPECT_EQ(UnderLock([](KernelData& d) { return d.state.stopOnInputActive; }), 0u);
+  EXPECT_EQ(DriveObject(1, 11), 0u) << "drive 1 took the arm, and its disarm";
+}
+
 }  // namespace
 }  // namespace vantor::kernel
