@@ -212,7 +212,21 @@ std::string Analogue(Target& target) {
 
 // ---- I/O module and handwheel gateway ---------------------------------------------
 
+// A drive's user inputs (bits 4 to 7 of its digital inputs).
+std::string DriveInputs(Target& target, sim::drives::DriveModel& drive) {
+  std::uint8_t value = 0;
+  if (!devhost::ParseControlNumber(target.words[1], value) ||
+      (value & ~sim::drives::inputs::kUserInputsMask) != 0) {
+    return "error: a drive's inputs are bits 4 to 7 (a value of 0x00 to 0xF0)";
+  }
+  drive.SetUserInputs(value);
+  return "ok";
+}
+
 std::string Inputs(Target& target) {
+  if (target.words.size() == 2) {
+    if (auto* drive = target.As<sim::drives::DriveModel>()) return DriveInputs(target, *drive);
+  }
   std::uint8_t byte = 0;
   std::uint8_t value = 0;
   if (target.words.size() != 3 || !devhost::ParseControlNumber(target.words[1], byte) ||

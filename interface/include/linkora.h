@@ -703,6 +703,58 @@ LinkoraStatus mctl_cp_DisableDllPathBuffer(uint32_t unused);
 LinkoraStatus mctl_cp_TransferDllPathBuffer(uint32_t* recordNumber);
 LinkoraStatus mctl_cp_GetDllPathBufferStatus(LinkoraDllPathBufferStatus* record, uint32_t size);
 
+/* Stop-on-input mode: the drives of the interpolated axes stop by
+ * themselves when a digital input fires and latch their positions. The
+ * record (76 bytes) holds the mode (1 an input of an I/O module for all
+ * axes, 2 an input on one drive, 3 the inputs on the drives of an axis
+ * mask) and one group of six words per mode, of which only the mode's own
+ * is sent and read back. The input fires when its masked bits equal the
+ * masked levels. KeepStopValue 0: every linear move started while the mode
+ * is armed sets the drives' stop deceleration from its own values. */
+typedef struct LinkoraStopOnInputRecord {
+  uint32_t Mode;
+  /* mode 1 */
+  uint32_t ModuleNodeId;
+  uint32_t ModuleCobId;
+  uint32_t ModuleValid; /* must be 1 */
+  uint32_t ModuleInputMask;
+  uint32_t ModuleInputLevels;
+  uint32_t ModuleKeepStopValue;
+  /* mode 2 */
+  uint32_t DriveAxis;
+  int32_t DriveSlave; /* -1: the axis's own drive, k: its slave axis k */
+  uint32_t DriveOption; /* must be 0 */
+  uint32_t DriveInputMask;
+  uint32_t DriveInputLevels;
+  uint32_t DriveKeepStopValue;
+  /* mode 3 */
+  uint32_t MaskAxes; /* bit i: interpolated axis i */
+  uint32_t MaskOption; /* must be 0 */
+  uint32_t MaskInputMask;
+  uint32_t MaskInputLevels;
+  uint32_t MaskInputFlag; /* 1: on */
+  uint32_t MaskKeepStopValue;
+} LinkoraStopOnInputRecord;
+
+/* A drive's input 4 (mctl_ReadMainAmplifyInputBit): axis index, axis 0,
+ * input number 4; Bit is the answer. */
+typedef struct LinkoraAmplifierInput {
+  uint32_t AxisIndex;
+  uint32_t Axis;
+  uint32_t Input;
+  uint32_t Bit; /* out */
+} LinkoraAmplifierInput;
+
+LinkoraStatus mctl_SetStopOnInputModePar(const LinkoraStopOnInputRecord* record, uint32_t size);
+LinkoraStatus mctl_GetStopOnInputModePar(LinkoraStopOnInputRecord* record, uint32_t size);
+/* The latched positions of the first AxisNo axes, in a position array. */
+LinkoraStatus mctl_GetStopOnInputModeLatchedPos(int32_t* position, uint32_t size);
+LinkoraStatus mctl_ReadStopOnInputModeBit(uint32_t bit, uint32_t* value);
+LinkoraStatus mctl_ReadStopOnInputModePort(uint32_t* port);
+/* Non-zero arms the drives, 0 disarms them. */
+LinkoraStatus mctl_RunStopOnInputMode(uint32_t run);
+LinkoraStatus mctl_ReadMainAmplifyInputBit(LinkoraAmplifierInput* record, uint32_t unused);
+
 /* Trace output. */
 LinkoraStatus mctl_InitDebugViewOutput(const LinkoraTraceFilter* filter, uint32_t size);
 

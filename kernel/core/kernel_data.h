@@ -18,6 +18,7 @@
 #include "common/status_code.h"
 #include "kernel/core/canopen/event_completion_signal.h"
 #include "kernel/core/canopen/node_object.h"
+#include "kernel/core/canopen/stop_on_input_plan.h"
 #include "kernel/core/cnc_configuration.h"
 #include "kernel/core/configuration_check.h"
 #include "kernel/core/external_axes.h"
@@ -175,6 +176,8 @@ struct KernelData {
   // status; only the first `handlingAxisCount` are in use.
   ExternalAxisTable externalAxes{};
   HandwheelSettings handwheel;
+  // The stop-on-input parameters code 87 stored (mode 0: none stored).
+  canopen::StopOnInputParameters stopOnInputParameters;
   // The global request slot's mutex and, further on in that record, the
   // reset mutex.
   os::Mutex globalRequestMutex;

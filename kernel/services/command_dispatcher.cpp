@@ -19,6 +19,7 @@
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
 #include "kernel/services/reset_command.h"
+#include "kernel/services/stop_on_input_commands.h"
 #include "kernel/services/velocity_commands.h"
 #include "kernel/services/velocity_output_commands.h"
 #include "kernel/services/zero_point_commands.h"
@@ -96,6 +97,13 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::GetPlaneRotPar, HandleGetPlaneRotPar},
     {CommandCode::SetPathVelFac, HandleSetPathVelFac},
     {CommandCode::GetPathVelFac, HandleGetPathVelFac},
+    {CommandCode::SetStopOnInputModePar, HandleSetStopOnInputModePar},
+    {CommandCode::GetStopOnInputModePar, HandleGetStopOnInputModePar},
+    {CommandCode::GetStopOnInputModeLatchedPos, HandleGetStopOnInputLatchedPos},
+    {CommandCode::ReadStopOnInputModeBit, HandleReadStopOnInputBit},
+    {CommandCode::ReadStopOnInputModePort, HandleReadStopOnInputPort},
+    {CommandCode::RunStopOnInputMode, HandleRunStopOnInputMode},
+    {CommandCode::ReadMainAmplifyInputBit, HandleReadMainAmplifyInputBit},
     {CommandCode::ActivateVelPropOutputMode, HandleActivateVelPropOutput},
     {CommandCode::DeactivateVelPropOutputMode, HandleDeactivateVelPropOutput},
     {CommandCode::SetVelPropOutputWorkPar, HandleSetVelPropOutputParameters},

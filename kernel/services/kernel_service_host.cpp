@@ -51,6 +51,10 @@ void KernelServiceHost::ClearStopOnInputAndHandwheel() noexcept {
   state.stopOnInputInitialised = 0;
   state.stopOnInputActive = 0;
   state.stopOnInputTriggered = 0;
+  // The drives lost their configuration with their reset: nothing is
+  // stored any more and the cycle no longer watches their inputs.
+  data_.stopOnInputParameters.mode = 0;
+  data_.motionRuntime.stopOnInput.armed = 0;
   state.handwheelInitialised = 0;
   state.handwheelActive = 0;
 }

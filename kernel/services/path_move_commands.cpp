@@ -1,13 +1,17 @@
 #include "kernel/services/path_move_commands.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <span>
 #include <string_view>
 
+#include "kernel/core/canopen/stop_on_input_drives.h"
 #include "kernel/core/motion/interpolation_rules.h"
 #include "kernel/core/motion/wire_values.h"
+#include "kernel/services/kernel_service_host.h"
+#include "kernel/services/node_lock_scopes.h"
 #include "kernel/services/path_command_frame.h"
 
 namespace vantor::kernel {
@@ -173,9 +177,24 @@ std::optional<motion::CommandValues> ReadValues(const Kernel& kernel, std::size_
   return motion::ReadCommandValues(bytes, count, kernel.data.motion.path.int32Values);
 }
 
-StatusCode Move(Kernel& kernel) {
-  const bool absolute = FlagAt(kernel, kAbsoluteFlag);
-  const bool rapid = FlagAt(kernel, kRapidFlag);
+// What the drives' stop deceleration takes from a move (per interpolated
+// axis its direction factor, and the path acceleration) while the
+// stop-on-input mode is armed with its per-move flag.
+struct StopValueOfMove {
+  bool needed = false;
+  std::array<double, canopen::kMaxNodes> perAxis{};
+  double scale = 0.0;
+};
+
+bool WantsStopValuePerMove(const KernelData& data) {
+  return data.state.stopOnInputActive != 0 && data.stopOnInputParameters.perMoveStopValue != 0;
+}
+
+// Code 36's guards, values and segment under the lock. With `plan` the
+// move is only prepared to learn its stop values and then dropped: the
+// drives take them without the lock, and the move is prepared again
+// against the tail found then.
+StatusCode LinearMove(Kernel& kernel, bool absolute, bool rapid, StopValueOfMove* plan) {
   return UnderPathLock(kernel, [&](KernelData& data) {
     if (const StatusCode refused = rapid ? CheckMotionGuards(data, kRapidMoveGuards)
                                          : CheckMotionGuards(data, kFeedMoveGuards);
@@ -188,12 +207,47 @@ StatusCode Move(Kernel& kernel) {
     const bool teach = data.state.teachMode != 0;
     const MoveKind kind = teach ? MoveKind::Teach : rapid ? MoveKind::Rapid : MoveKind::Feed;
     const PathPlanningView view(data, n);
-    return PrepareAndQueue(data, kind, [&](PathSegment& segment) {
+    const auto prepare = [&](PathSegment& segment) {
       const motion::LinearMove move{teach, absolute, rapid, values->View()};
       return motion::PrepareLinearSegment(move, data.motionRuntime.path.queue.tail, segment,
                                           view.Context());
-    });
+    };
+    if (plan == nullptr || !WantsStopValuePerMove(data))
+      return PrepareAndQueue(data, kind, prepare);
+    PathSegment* trial = NewPathSegment();
+    if (trial == nullptr) return common::kKernelOutOfResources;
+    StatusCode result = common::kKernelSuccess;
+    if (prepare(*trial)) {
+      plan->needed = true;
+      plan->scale = trial->acceleration;
+      for (std::size_t a = 0; a < plan->perAxis.size() && a < trial->axes.size(); ++a) {
+        plan->perAxis[a] = trial->axes[a].factor;
+      }
+    } else {
+      result = motion::ResultOfSegmentError(trial->error);
+    }
+    DiscardPathSegment(*trial);
+    return result;
   });
+}
+
+StatusCode Move(Kernel& kernel) {
+  const bool absolute = FlagAt(kernel, kAbsoluteFlag);
+  const bool rapid = FlagAt(kernel, kRapidFlag);
+  StopValueOfMove plan;
+  const StatusCode first = LinearMove(kernel, absolute, rapid, &plan);
+  if (!plan.needed || Failed(first)) return first;
+  // The node mutexes come before the kernel data lock, and stay held until
+  // the move is queued.
+  const AllNodeLocks nodeLocks(kernel.data);
+  KernelServiceHost host(kernel.data, kernel.canObjects);
+  canopen::ServiceContext context = host.Context();
+  if (const StatusCode written =
+          canopen::UpdateStopOnInputStopValue(context, plan.perAxis, plan.scale);
+      Failed(written)) {
+    return written;
+  }
+  return LinearMove(kernel, absolute, rapid, nullptr);
 }
 
 StatusCode Arc(Kernel& kernel, bool byEndPoint) {

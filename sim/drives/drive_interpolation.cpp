@@ -52,7 +52,7 @@ std::size_t DriveModel::BufferedDepth() const {
 }
 
 void DriveModel::QueueSetPoint(std::int64_t position) {
-  if (position == kSetPointMarker) return;
+  if (position == kSetPointMarker || stoppedOnInput_) return;
   const std::size_t capacity = Objects().Unsigned(object::kInterpolationBuffer, 1);
   if (setPoints_.size() >= capacity) {
     ++droppedSetPoints_;

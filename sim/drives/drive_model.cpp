@@ -110,6 +110,7 @@ void DriveModel::HookObjects() {
     objects.OnWritten(object::kHomeShift, homeshift::kTrigger,
                       [this](const ObjectEntry&, WriteOrigin) { OnHomeShiftTrigger(); });
   }
+  HookStopOnInput();
   for (const std::uint16_t index : {object::kTargetVelocity, object::kLimitSwitchBridge}) {
     objects.OnWritten(index, 0, [this](const ObjectEntry&, WriteOrigin) {
       Schedule();
@@ -130,6 +131,7 @@ void DriveModel::OnResetApplication(SimTime now) {
   followingErrorSeconds_ = 0.0;
   homeShiftTrigger_ = 0;
   handwheelCounter_.reset();
+  stoppedOnInput_ = false;
   // A drive marked as homed before the reset keeps its zero; any other
   // starts counting from the encoder again.
   if (!keepZeroOnReset_) zero_ = 0.0;
@@ -171,6 +173,10 @@ void DriveModel::OnControlword() {
                              (previous & controlword::kNewSetPoint) == 0;
     switch (Mode()) {
       case OperationMode::kProfilePosition:
+        if ((controlword_ & controlword::kEndMove) != 0) {
+          profileTarget_.reset();
+          pendingTarget_.reset();
+        }
         if (risingStart) TakeProfileSetPoint();
         // The handshake ends once the master drops bit 4 and no set-point
         // waits any more.
@@ -255,6 +261,7 @@ void DriveModel::StopMotion() {
 }
 
 void DriveModel::TakeProfileSetPoint() {
+  if (stoppedOnInput_) return;
   // One set-point waits at most; a further one is not taken (and not
   // acknowledged) until it has started.
   if (pendingTarget_) return;
@@ -404,6 +411,10 @@ void DriveModel::Step(double seconds) {
 }
 
 void DriveModel::StepOperation(double seconds) {
+  if (stoppedOnInput_) {
+    StepStopOnInput(seconds);
+    return;
+  }
   const double acceleration = UnsignedValue(object::kProfileAcceleration, 0);
   const double deceleration = UnsignedValue(object::kProfileDeceleration, 0);
   switch (Mode()) {

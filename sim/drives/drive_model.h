@@ -107,6 +107,11 @@ class DriveModel final : public canopen::NodeApplication {
   void OnHandwheelFrame();
   bool HandwheelDriving() const;
   bool HandwheelSelected() const;
+
+  // The stop-on-input object 0x205C (drive_stop_on_input.cpp).
+  void HookStopOnInput();
+  void WatchStopInput();
+  void StepStopOnInput(double seconds);
   std::uint8_t HandwheelFlags() const;
   RampLimits ProfileLimits() const;
 
@@ -183,6 +188,8 @@ class DriveModel final : public canopen::NodeApplication {
   bool keepZeroOnReset_ = false;
   std::uint8_t homeShiftTrigger_ = 0;
   std::optional<std::uint16_t> handwheelCounter_;
+  // Stopped on the watched input; set-points wait for the disarm.
+  bool stoppedOnInput_ = false;
 };
 
 }  // namespace vantor::sim::drives

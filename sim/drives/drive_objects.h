@@ -117,6 +117,27 @@ constexpr std::uint8_t kFlagSelected = 0x08;
 constexpr std::uint8_t kFlagsLinked = 0x70;
 }  // namespace handwheel
 
+// Subindices of the stop-on-input object 0x205C. Armed (sub 11, with a
+// role in sub 2 and an arming value in sub 1), the drive stops on its own
+// when the watched bits of its input byte match: (sub 8 AND sub 9) equals
+// (sub 10 AND sub 9). It then decelerates with sub 3 (increments/s^2; 0
+// stops at once), latches its position in sub 5, reports the latch in
+// sub 12 and takes no set-point until it is disarmed. An input drive's
+// input byte follows its own digital inputs.
+namespace stop_on_input {
+constexpr std::uint8_t kArming = 1;
+constexpr std::uint8_t kRole = 2;  // 0 none, 1 stopping drive, 2 input drive
+constexpr std::uint8_t kDeceleration = 3;
+constexpr std::uint8_t kLatchedPosition = 5;
+constexpr std::uint8_t kInputByte = 8;
+constexpr std::uint8_t kInputMask = 9;
+constexpr std::uint8_t kInputLevels = 10;
+constexpr std::uint8_t kArmed = 11;
+constexpr std::uint8_t kLatchState = 12;
+constexpr std::uint8_t kRoleInputDrive = 2;
+constexpr std::uint16_t kLatched = 0x80;
+}  // namespace stop_on_input
+
 // Subindices of the home shift object 0x2056.
 namespace homeshift {
 constexpr std::uint8_t kTrigger = 1;
@@ -134,6 +155,8 @@ constexpr std::uint16_t kChangeImmediately = 0x0020;
 constexpr std::uint16_t kRelative = 0x0040;
 constexpr std::uint16_t kFaultReset = 0x0080;
 constexpr std::uint16_t kHalt = 0x0100;
+// Profile position: the move under way ends (the axis decelerates).
+constexpr std::uint16_t kEndMove = 0x0800;
 }  // namespace controlword
 
 namespace statusword {

@@ -106,6 +106,7 @@ void DriveModel::Publish() {
                       static_cast<std::uint32_t>(ToIncrements(stalled_ ? 0.0 : axis_.velocity)));
   objects.SetUnsigned(object::kDigitalInputs, 0, Inputs());
   objects.SetUnsigned(object::kHandwheel, handwheel::kFlagByte, HandwheelFlags());
+  WatchStopInput();
 }
 
 }  // namespace vantor::sim::drives
