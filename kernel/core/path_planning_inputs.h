@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "kernel/core/motion/motion_inputs.h"
 
@@ -14,6 +15,8 @@ struct PathPlanningInputs {
   std::array<double, motion::kMaxCoordinates> cylinderRadii{};
   // Coordinate i moves node i; the reset takes the drives' limits over.
   std::array<motion::NodeLimits, motion::kMaxCoordinates> nodeLimits{};
+  // 1 once an application set the ramp overrides of node i.
+  std::array<std::uint32_t, motion::kMaxCoordinates> rampOverridesSet{};
 };
 
 }  // namespace vantor::kernel

@@ -7,10 +7,13 @@
 #include "kernel/services/cnc_exit.h"
 #include "kernel/services/cnc_initialize.h"
 #include "kernel/services/complete_status.h"
+#include "kernel/services/configuration_commands.h"
 #include "kernel/services/drive_mode_commands.h"
 #include "kernel/services/driver_commands.h"
+#include "kernel/services/gear_ratio_commands.h"
 #include "kernel/services/homing_commands.h"
 #include "kernel/services/link_commands.h"
+#include "kernel/services/look_ahead_commands.h"
 #include "kernel/services/motion_state_command.h"
 #include "kernel/services/path_buffer_transfer.h"
 #include "kernel/services/path_mode_commands.h"
@@ -19,6 +22,7 @@
 #include "kernel/services/pdo_commands.h"
 #include "kernel/services/request_areas.h"
 #include "kernel/services/reset_command.h"
+#include "kernel/services/software_limit_commands.h"
 #include "kernel/services/stop_on_input_commands.h"
 #include "kernel/services/velocity_commands.h"
 #include "kernel/services/velocity_output_commands.h"
@@ -108,6 +112,25 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::DeactivateVelPropOutputMode, HandleDeactivateVelPropOutput},
     {CommandCode::SetVelPropOutputWorkPar, HandleSetVelPropOutputParameters},
     {CommandCode::GetVelPropOutputActPar, HandleGetVelPropOutputParameters},
+    {CommandCode::GetConfiguration, HandleGetConfiguration},
+    {CommandCode::GetAxisGearRatio, HandleGetAxisGearRatio},
+    {CommandCode::SetAxisGearRatio, HandleSetAxisGearRatio},
+    {CommandCode::GetRamp, HandleGetRamp},
+    {CommandCode::SetRamp, HandleSetRamp},
+    {CommandCode::SetCylinderPar, HandleSetCylinderPar},
+    {CommandCode::GetSwlsStatus, HandleGetSwls},
+    {CommandCode::SetSwls, HandleSetSwls},
+    {CommandCode::EnableSwls, HandleEnableSwls},
+    {CommandCode::ClearSwls, HandleClearSwls},
+    {CommandCode::SetTestMode, HandleSetTestMode},
+    {CommandCode::ChangeLookAheadBuffer, HandleChangeLookAheadBuffer},
+    {CommandCode::GetLookAheadBufferStatus, HandleGetLookAheadBufferStatus},
+    {CommandCode::GetSynAxisGearRatio, HandleGetSynAxisGearRatio},
+    {CommandCode::SetSynAxisGearRatio, HandleSetSynAxisGearRatio},
+    {CommandCode::SetCncTimeLimitation, HandleSetCncTimeLimitation},
+    {CommandCode::ResetReferenceFlag, HandleResetReferenceFlag},
+    {CommandCode::GetAxisRamp, HandleGetAxisRamp},
+    {CommandCode::SetAxisRampOverride, HandleSetAxisRampOverride},
 });
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {

@@ -50,6 +50,8 @@ StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
       return RefusedWhen(s.peripheryPdoOk == 0, common::kKernelPeripheryPdoInvalid);
     case MotionGuard::NoBreak:
       return RefusedWhen(s.motionBreak != 0, common::kKernelBreakModeActive);
+    case MotionGuard::NoMotionStop:
+      return RefusedWhen(s.motionStop != 0, common::kKernelStopModeActive);
     case MotionGuard::NoQuickStop:
       return RefusedWhen(s.quickStopping != 0 || s.stopped != 0, common::kKernelQuickStopActive);
     case MotionGuard::NoBridgeOutsideTest:
@@ -80,6 +82,8 @@ StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard) {
     case MotionGuard::NoMotionOrHandlingMove:
       return RefusedWhen(s.motionActive != 0 || AnyHandlingAxisMoving(data),
                          common::kKernelMovementSegmentActive);
+    case MotionGuard::NoHandlingMove:
+      return RefusedWhen(AnyHandlingAxisMoving(data), common::kKernelMovementSegmentActive);
     case MotionGuard::NoSingleMove:
       return RefusedWhen(s.motionActive != 0, common::kKernelSegmentMotionAlreadyActive);
     case MotionGuard::PathModeOn:

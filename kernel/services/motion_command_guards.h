@@ -16,6 +16,7 @@ enum class MotionGuard {
   SyncInOrder,                 // kKernelSyncObjectFailed
   PeripheryPdoInOrder,         // kKernelPeripheryPdoInvalid
   NoBreak,                     // kKernelBreakModeActive
+  NoMotionStop,                // `motionStop`: kKernelStopModeActive
   NoQuickStop,                 // `quickStopping` or `stopped`: kKernelQuickStopActive
   NoBridgeOutsideTest,         // bridge without test mode: kKernelLimitSwitchBridgeActive
   NoBridgeOutsideTeachOrTest,  // bridge without teach or test mode: the same
@@ -28,6 +29,7 @@ enum class MotionGuard {
   NodesHomed,  // every node started, answering and homed (no results set): the same
   NoMotion,    // `motionActive`: kKernelMovementSegmentActive
   NoMotionOrHandlingMove,  // `motionActive` or a handling axis moving: the same
+  NoHandlingMove,          // a handling axis moving: kKernelMovementSegmentActive
   NoSingleMove,            // `motionActive` (outside path mode): kKernelSegmentMotionAlreadyActive
   PathModeOn,              // kKernelPathModeError when off
   NoPathStarted,           // kKernelPathModeError

@@ -57,4 +57,43 @@ void SelectTimerPeriod(KernelSettings& settings, bool pathMode) {
   BeginIfInactive(entering);
 }
 
+namespace {
+
+bool IsUsableResolution(std::uint32_t periodMs) {
+  return periodMs >= kSmallestTimerResolution && periodMs <= kLargestTimerResolution;
+}
+
+// The active period ends and begins again with `next`; on failure the
+// old resolution is begun again.
+bool ReplaceActivePeriod(PeriodRef period, std::uint32_t next) {
+  static_cast<void>(SetTimerResolution(TimerPeriod::End, period.resolution));
+  if (SetTimerResolution(TimerPeriod::Begin, next)) return true;
+  if (!SetTimerResolution(TimerPeriod::Begin, period.resolution)) period.active = false;
+  return false;
+}
+
+}  // namespace
+
+common::StatusCode ChangeTimerResolutions(KernelSettings& settings, std::uint32_t normalMs,
+                                          std::uint32_t pathMs, bool pathMode) {
+  if (!IsUsableResolution(normalMs) || !IsUsableResolution(pathMs)) {
+    return common::kKernelTimeLimitationOutOfRange;
+  }
+  bool begun = false;
+  if (settings.normalPeriodActive) {
+    begun = ReplaceActivePeriod({settings.normalPeriodActive, settings.normalTimerResolution},
+                                normalMs);
+  } else if (settings.pathPeriodActive) {
+    begun = ReplaceActivePeriod({settings.pathPeriodActive, settings.pathTimerResolution}, pathMs);
+  } else {
+    bool& active = pathMode ? settings.pathPeriodActive : settings.normalPeriodActive;
+    begun = SetTimerResolution(TimerPeriod::Begin, pathMode ? pathMs : normalMs);
+    active = begun;
+  }
+  if (!begun) return common::kKernelOutOfResources;
+  settings.normalTimerResolution = normalMs;
+  settings.pathTimerResolution = pathMs;
+  return common::kKernelSuccess;
+}
+
 }  // namespace vantor::kernel

@@ -9,86 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "kernel/core/kernel_locks.h"
-#include "kernel/tests/kernel_bus_fixture.h"
+#include "kernel/tests/drives_on_the_bus_fixture.h"
 
 namespace vantor::kernel {
 namespace {
 
-using canopen::testing::BusDrive;
 using common::StatusCode;
-using testing::KernelBusFixture;
-namespace cb = common::communication_block;
+using namespace testing;  // NOLINT: the fixture's drives
 
-constexpr StatusCode kOk = common::kKernelSuccess;
-constexpr std::uint16_t kStatusword = 0x6041;
-constexpr std::uint8_t kDualDrive = 2;
-constexpr std::uint8_t kSlaveDrive = 3;
-constexpr sim::canopen::GuardingDefaults kGuarding{100, 3};
-constexpr double kBootWaitMicroseconds = 200000.0;
-
-std::vector<BusDrive> Drives() {
-  std::vector<BusDrive> drives(3);
-  for (BusDrive& drive : drives) drive.guarding = kGuarding;
-  drives[kDualDrive - 1].config.variant = sim::drives::DriveVariant::kDual;
-  return drives;
-}
-
-class DriveModeOnTheBusTest : public KernelBusFixture {
- protected:
-  DriveModeOnTheBusTest() : KernelBusFixture(Drives()) {}
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(StartKernel());
-    ASSERT_EQ(InitialiseAndStartTheCycle({.nodes = {{1, 0}, {kDualDrive, kSlaveDrive}},
-                                          .resetNodeDelayMicroseconds = kBootWaitMicroseconds}),
-              kOk);
-    ASSERT_EQ(Run(15), kOk);
-    ClearDriveLogs();
-  }
-
-  StatusCode Command(std::uint32_t code, std::uint32_t word) {
-    static_cast<void>(kernel_.Block().Store<std::uint32_t>(cb::PayloadAt(0), word));
-    return Run(code);
-  }
-
-  void ClearDriveLogs() {
-    for (std::uint8_t id : {1, 2, 3}) ClearDriveLog(id);
-  }
-
-  std::vector<std::string> LogOf(std::uint8_t id) {
-    return Models([&](sim::Machine&) { return DriveNode(id).Log().Lines(); });
-  }
-
-  bool Logged(std::uint8_t id, const std::string& line) {
-    for (const std::string& logged : LogOf(id)) {
-      if (logged.starts_with(line)) return true;
-    }
-    return false;
-  }
-
-  std::uint64_t Statusword(std::uint8_t id) {
-    return Models([&](sim::Machine&) { return DriveNode(id).Objects().Unsigned(kStatusword, 0); });
-  }
-
-  template <typename Look>
-  auto UnderLock(Look&& look) {
-    KernelDataLock lock(kernel_.data);
-    return look(kernel_.data);
-  }
-
-  std::uint32_t Flag(std::uint32_t KernelStateFlags::*flag) {
-    return UnderLock([&](KernelData& data) { return data.state.*flag; });
-  }
-
-  void ExpectRecordsArmed() {
-    UnderLock([](KernelData& data) {
-      for (std::uint32_t k = 0; k < data.nodeConfiguration.BoundedNodeCount(); ++k) {
-        EXPECT_EQ(data.nodeConfiguration.table.nodes[k]->cyclicExchange, 1u) << "node " << k;
-      }
-      return 0;
-    });
-  }
-};
+class DriveModeOnTheBusTest : public DrivesOnTheBusFixture {};
 
 struct SwitchCase {
   const char* name;

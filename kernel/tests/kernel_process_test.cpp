@@ -101,8 +101,7 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
       // Codes whose handlers this kernel does not have yet.
-      {46, common::kKernelWrongFunctionNumber},
-      {70, common::kKernelWrongFunctionNumber},
+      {72, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
       {4, common::kKernelDriverMissing},
@@ -127,6 +126,8 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {36, common::kKernelCncNotInitialized},
       {52, common::kKernelCncNotInitialized},
       {108, common::kKernelCncNotInitialized},
+      {46, common::kKernelCncNotInitialized},
+      {70, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.
       {13, common::kKernelSuccess},
   };

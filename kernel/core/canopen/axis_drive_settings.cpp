@@ -118,6 +118,11 @@ StatusCode WritePositionFactorOnAxes(ServiceContext& context, std::uint32_t node
     node->SetFlagInBothRows(StatusFlag::N, false);
     return common::kKernelOperationFailed;
   }
+  // The drives hold the new ratios now: they are what is read back.
+  node->gear = {factors[0].numerator, factors[0].divisor, 1};
+  for (std::uint32_t a = 0; a < node->axisCount; ++a) {
+    node->axes[a].gear = {factors[1 + a].numerator, factors[1 + a].divisor, 1};
+  }
   const double oldDivisor = node->scalingDivisor;
   const double newDivisor =
       static_cast<double>(factors[0].numerator) / static_cast<double>(factors[0].divisor);

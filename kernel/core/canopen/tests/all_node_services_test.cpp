@@ -344,6 +344,12 @@ TEST_F(GantryGear, PositionFactorGoesToNodeAndAxesWithTheChainUncoupled) {
   EXPECT_EQ(node.gear.changed, 1u);
   EXPECT_EQ(node.axes[0].gear.changed, 1u);
   EXPECT_EQ(node.axes[1].gear.changed, 1u);
+  // The ratios the drives hold now are what is read back.
+  EXPECT_EQ(node.gear.numerator, 8u);
+  EXPECT_EQ(node.gear.denominator, 2u);
+  EXPECT_EQ(node.axes[0].gear.numerator, 6u);
+  EXPECT_EQ(node.axes[1].gear.numerator, 5u);
+  EXPECT_EQ(node.axes[1].gear.denominator, 1u);
   ExpectOwnAddressing();
 }
 
