@@ -182,6 +182,49 @@ TEST_F(SampleMachineTest, RunningNodesLeaveNothingDueAtThePresentAndTheDriveCloc
   EXPECT_EQ(*second - *first, (5 * kMs + 10 * kStep) / 1000);
 }
 
+// The sample machine is the one a user first homes: every drive stands a
+// short way above the negative limit switch its default method (17) looks
+// for, so homing ends in seconds, on the switch, and without error.
+TEST_F(SampleMachineTest, EveryDriveHomesOnItsNegativeSwitchWithinSeconds) {
+  constexpr std::uint8_t kDrives[] = {1, 2, 3, 4};
+  constexpr SimTime kLongestHoming = 15'000 * kMs;
+  machine->Sim().AdvanceTo(300 * kMs);
+  client->Queue(Frame(0x000, {0x01, 0x00}));
+  const auto upload = [&](std::uint8_t node, std::uint16_t index) -> std::optional<std::uint32_t> {
+    const auto answer = Request(Frame(static_cast<std::uint16_t>(0x600 + node),
+                                      {0x40, static_cast<std::uint8_t>(index),
+                                       static_cast<std::uint8_t>(index >> 8), 0x00, 0, 0, 0, 0}),
+                                static_cast<std::uint16_t>(0x580 + node));
+    if (!answer || (answer->data[0] & 0xE3) != 0x43) return std::nullopt;
+    return answer->data[4] | (answer->data[5] << 8) | (answer->data[6] << 16) |
+           (static_cast<std::uint32_t>(answer->data[7]) << 24);
+  };
+  for (const std::uint8_t node : kDrives) {
+    const auto id = static_cast<std::uint16_t>(0x600 + node);
+    const auto answerId = static_cast<std::uint16_t>(0x580 + node);
+    EXPECT_EQ(upload(node, 0x6098).value_or(0) & 0xFF, 17u) << int{node};
+    ASSERT_TRUE(Request(Frame(id, {0x2F, 0x60, 0x60, 0x00, 6, 0, 0, 0}), answerId));
+    for (const std::uint8_t controlword : {0x06, 0x07, 0x0F, 0x1F}) {
+      ASSERT_TRUE(Request(Frame(id, {0x2B, 0x40, 0x60, 0x00, controlword, 0, 0, 0}), answerId));
+    }
+  }
+  const SimTime started = machine->Sim().Now();
+  std::vector<std::uint8_t> homing(std::begin(kDrives), std::end(kDrives));
+  while (!homing.empty() && machine->Sim().Now() - started < kLongestHoming) {
+    machine->Sim().AdvanceBy(500 * kMs);
+    std::erase_if(homing, [&](std::uint8_t node) {
+      const std::uint32_t status = upload(node, 0x6041).value_or(0);
+      EXPECT_EQ(status & 0x2000, 0u) << "node " << int{node} << " reports a homing error";
+      return (status & 0x1000) != 0;
+    });
+  }
+  EXPECT_TRUE(homing.empty()) << homing.size() << " drive(s) still homing after "
+                              << kLongestHoming / kMs << " ms";
+  for (const std::uint8_t node : kDrives) {
+    EXPECT_EQ(upload(node, 0x6064), 0u) << "node " << int{node} << " stands at its new zero";
+  }
+}
+
 // The handwheel link over the bus: the gateway's transmit PDO lands directly
 // in a drive's receive PDO, and the selected drive moves by itself.
 TEST(HandwheelOnTheBus, GatewayPulsesMoveTheLinkedDrive) {
