@@ -84,6 +84,7 @@ std::string Read(Target& target) {
   std::string answer;
   const auto* entry = FindObject(target, target.words[1], target.words[2], answer);
   if (entry == nullptr) return answer;
+  target.Node().RefreshReadings();
   return "ok " + FormatObjectValue(*entry);
 }
 

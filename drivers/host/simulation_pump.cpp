@@ -1,6 +1,7 @@
 #include "drivers/host/simulation_pump.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace vantor::host {
 
@@ -138,21 +139,31 @@ bool SimulationPump::EdgeUnservedLocked() const {
 void SimulationPump::RunPass() {
   std::lock_guard pass(passMutex_);
   const Ticks now = clock_.Now();
-  const SimTime target = TicksToSimTime(now);
+  SimTime target = TicksToSimTime(now);
+  SimTime sliceEnd = 0;
+  {
+    std::lock_guard models(modelMutex_);
+    target = std::min(target, simulation_.Now() + kLongestCatchUpPerPass);
+    sliceEnd = std::min(target, simulation_.Now() + kCatchUpSlice);
+  }
   Ticks nextDue = devhost::kWaitForever;
   for (int step = 0;; ++step) {
     bool reached = false;
+    bool sliceDone = false;
     {
       std::lock_guard models(modelMutex_);
       // An access may have stepped the models onto an edge since the last
       // round: its handlers run before the models move on.
-      if (!EdgeUnservedLocked()) StepModelsLocked(target);
+      if (!EdgeUnservedLocked()) StepModelsLocked(sliceEnd);
       const SimTime after = simulation_.NextDeadline();
       // Only a model stuck at one instant leaves an event due at the
       // present; it gets the next tick rather than this pass for ever.
       const bool stuck = after <= simulation_.Now();
       reached = stuck || after > target;
+      sliceDone = after > sliceEnd;
       if (reached) {
+        // An event the pass left for later (it caught up its share) is
+        // due at once: the next pass follows as soon as the clock allows.
         nextDue = stuck
                       ? now + 1
                       : (after == sim::kNever ? devhost::kWaitForever : SimTimeToTicksCeil(after));
@@ -160,6 +171,10 @@ void SimulationPump::RunPass() {
     }
     ServiceInterrupts();
     if (reached) break;
+    if (sliceDone) {
+      sliceEnd = std::min(target, sliceEnd + kCatchUpSlice);
+      std::this_thread::yield();
+    }
     if (step + 1 >= kMaxStepsPerPass) {
       nextDue = now;
       break;

@@ -79,6 +79,15 @@ class SimulationPump {
   // Deadline steps in one pass; a pass that falls far behind the real clock
   // hands the rest to an immediate next pass.
   static constexpr int kMaxStepsPerPass = 100000;
+  // The most simulated time one pass catches up. A pump the system let wait
+  // (a loaded machine, a long handler) does not replay the whole lag in one
+  // burst on the clock's thread: it hands the rest to the next pass, so the
+  // clock's other timers run in between.
+  static constexpr SimTime kLongestCatchUpPerPass = 20'000'000;
+  // Within a pass the models move on in slices of this much simulated time;
+  // between two slices the pass steps aside for threads waiting for the
+  // models (the cycle's accesses).
+  static constexpr SimTime kCatchUpSlice = 2'000'000;
   // Deadline steps one access from a handler may take; the rest is left to
   // the next access or pass.
   static constexpr int kMaxStepsPerAccess = 64;
@@ -140,8 +149,9 @@ class SimulationPump {
     bool edge = false;
   };
 
-  // Advances to the clock's now one deadline at a time, running the
-  // handlers raised at each, then arms the next pass.
+  // Advances towards the clock's now one deadline at a time, running the
+  // handlers raised at each, at most kLongestCatchUpPerPass in slices of
+  // kCatchUpSlice, then arms the next pass.
   void RunPass();
   // Model lock held: one step towards `limit`, no further than the next
   // deadline.

@@ -47,6 +47,10 @@ void CanopenNode::Receive(const CanFrame& frame, SimTime now) {
 
 void CanopenNode::AdvanceTo(SimTime now) { RunTimersTo(now); }
 
+void CanopenNode::RefreshReadings() {
+  if (application_ != nullptr) application_->RefreshReadings(now_);
+}
+
 SimTime CanopenNode::NextDeadline() const {
   SimTime next = kNever;
   if (state_ == NmtState::kInitialising) next = bootDone_;
@@ -94,6 +98,7 @@ void CanopenNode::Dispatch(const CanFrame& frame) {
   if (!frame.remote && frame.identifier == sdo_.RequestCobId()) {
     // A stopped node offers no SDO service; a silenced one hears nothing.
     if (state_ == NmtState::kStopped || faults_.For(NodeService::kSdo).silent) return;
+    RefreshReadings();
     if (const auto answer = sdo_.HandleRequest(frame, now_)) Send(*answer, NodeService::kSdo);
     return;
   }

@@ -60,6 +60,10 @@ class NodeApplication {
   virtual void OnLifeGuardingLost(SimTime /*now*/) {}
   virtual void AdvanceTo(SimTime /*now*/) {}
   virtual SimTime NextDeadline() const { return kNever; }
+  // Someone is about to read the dictionary (an SDO request, a transmit
+  // PDO being sampled): values that follow time by themselves, such as a
+  // free-running clock, are written now rather than on every step.
+  virtual void RefreshReadings(SimTime /*now*/) {}
 };
 
 using FrameSink = std::function<void(const CanFrame&)>;
@@ -97,6 +101,10 @@ class CanopenNode : private PdoHost {
   // All errors gone: 0x1001 cleared, the error-reset emergency sent. The
   // history keeps its entries until a client empties it.
   void ClearEmergencies();
+
+  // Brings the values that follow time by themselves up to the node's
+  // present; for anyone who reads the dictionary from outside the bus.
+  void RefreshReadings() override;
 
  private:
   struct DelayedFrame {

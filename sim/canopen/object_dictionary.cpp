@@ -1,6 +1,7 @@
 #include "sim/canopen/object_dictionary.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace vantor::sim::canopen {
@@ -138,11 +139,13 @@ bool ObjectDictionary::SetUnsigned(std::uint16_t index, std::uint8_t subindex,
                                    std::uint64_t value) {
   ObjectEntry* entry = FindMutable(index, subindex);
   if (entry == nullptr || IsStringType(entry->type_)) return false;
-  std::vector<std::uint8_t> bytes(entry->capacity_);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
+  // Fixed-size entries hold at most eight bytes; no buffer is needed.
+  std::array<std::uint8_t, 8> bytes{};
+  const std::size_t size = std::min(entry->capacity_, bytes.size());
+  for (std::size_t i = 0; i < size; ++i) {
     bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
   }
-  Store(*entry, bytes);
+  Store(*entry, std::span<const std::uint8_t>(bytes.data(), size));
   return true;
 }
 

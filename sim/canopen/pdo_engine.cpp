@@ -342,6 +342,7 @@ void PdoEngine::TransmitSynchronousTpdos(SimTime now) {
     if (!layout.valid || !IsSynchronous(layout.transmissionType)) continue;
     TpdoRuntime& runtime = tpdos_[static_cast<std::size_t>(pdo - 1)];
     if (layout.transmissionType == transmission::kSynchronousAcyclic) {
+      RefreshBeforeSampling();
       std::array<std::uint8_t, CanFrame::kMaxLength> data{};
       if (!Sample(layout, data)) continue;
       if (!runtime.hasSent || data != runtime.lastSent) {
@@ -419,6 +420,7 @@ void PdoEngine::Apply(int pdo, const Layout& layout, std::span<const std::uint8_
 void PdoEngine::Transmit(int pdo, const Layout& layout, NodeService service, SimTime now) {
   TpdoRuntime& runtime = tpdos_[static_cast<std::size_t>(pdo - 1)];
   runtime.changePending = false;
+  RefreshBeforeSampling();
   std::array<std::uint8_t, CanFrame::kMaxLength> data{};
   if (!Sample(layout, data)) {
     // A mapped object vanished: the PDO stays quiet rather than due forever.
@@ -433,6 +435,12 @@ void PdoEngine::Transmit(int pdo, const Layout& layout, NodeService service, Sim
   runtime.inhibitUntil =
       now + dictionary_.Unsigned(comm, object::kPdoInhibitTimeSub) * kInhibitUnit;
   ArmEventTimer(pdo, layout, now);
+}
+
+void PdoEngine::RefreshBeforeSampling() {
+  const bool unchanged = dictionary_.Generation() == checkedGeneration_;
+  host_.RefreshReadings();
+  if (unchanged) checkedGeneration_ = dictionary_.Generation();
 }
 
 void PdoEngine::ArmEventTimer(int pdo, const Layout& layout, SimTime now) {

@@ -73,6 +73,9 @@ class PdoHost {
   virtual void PdoLengthError(int pdo, SimTime now) = 0;
   // The time of the request being served (for the log of mapping changes).
   virtual SimTime Now() const = 0;
+  // A transmit PDO is about to be sampled: values that follow time by
+  // themselves are brought up to the present.
+  virtual void RefreshReadings() = 0;
 };
 
 class PdoEngine {
@@ -149,6 +152,10 @@ class PdoEngine {
   bool Sample(const Layout& layout, std::array<std::uint8_t, CanFrame::kMaxLength>& data) const;
   void Apply(int pdo, const Layout& layout, std::span<const std::uint8_t> data, SimTime now);
   void Transmit(int pdo, const Layout& layout, NodeService service, SimTime now);
+  // Asks the host for fresh readings before a sample that may go out. A
+  // value that only followed time is no change of its own for the
+  // change-driven PDOs.
+  void RefreshBeforeSampling();
   void ArmEventTimer(int pdo, const Layout& layout, SimTime now);
 
   ObjectDictionary& dictionary_;

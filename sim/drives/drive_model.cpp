@@ -357,9 +357,13 @@ void DriveModel::AdvanceTo(SimTime now) {
     }
   }
   now_ = std::max(now_, now);
+}
+
+void DriveModel::RefreshReadings(SimTime now) {
   // The clock wraps as a 32-bit microsecond count does.
-  Objects().SetUnsigned(object::kDriveClock, 0,
-                        static_cast<std::uint32_t>(now_ / kNanosecondsPerMicrosecond));
+  Objects().SetUnsigned(
+      object::kDriveClock, 0,
+      static_cast<std::uint32_t>(std::max(now_, now) / kNanosecondsPerMicrosecond));
 }
 
 SimTime DriveModel::NextDeadline() const { return std::min(nextStep_, syncDeadline_); }

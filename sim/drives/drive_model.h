@@ -76,6 +76,7 @@ class DriveModel final : public canopen::NodeApplication {
   void OnSync(SimTime now) override;
   void OnLifeGuardingLost(SimTime now) override;
   void AdvanceTo(SimTime now) override;
+  void RefreshReadings(SimTime now) override;
   SimTime NextDeadline() const override;
 
  private:

@@ -39,8 +39,9 @@ class Simulation {
   void Remove(TimedModel* model);
 
   // Runs every model's events due up to `target` in order and leaves the
-  // clock at `target` (never backwards). Called again while it runs (from a
-  // listener), it only moves the target; the outer call catches up.
+  // clock at `target` (never backwards). Models are run only when time
+  // moves or one of them has an event due. Called again while it runs (from
+  // a listener), it only moves the target; the outer call catches up.
   void AdvanceTo(SimTime target);
   void AdvanceBy(SimTime duration) { AdvanceTo(now_ + duration); }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -398,6 +400,109 @@ TEST(HandSteppedPumpTest, EachStepStopsAtTheNextDeadlineAndHandlersRunWhenAsked)
 
   pump.Stop();
   connection->Disconnect();
+}
+
+// A clock whose counter the test sets and whose timers run only when the
+// test says so, one at a time: a pump the system let wait finds the clock
+// far ahead when its pass finally runs.
+class HeldClock final : public devhost::Clock {
+ public:
+  devhost::Ticks Now() const noexcept override { return now_.load(); }
+  void Set(devhost::Ticks now) { now_.store(now); }
+
+  devhost::TimerId StartTimer(devhost::Ticks firstDue, devhost::Ticks period,
+                              devhost::TimerCallback callback) override {
+    std::lock_guard lock(mutex_);
+    return timers_.Add(firstDue, period, std::move(callback));
+  }
+  void CancelTimer(devhost::TimerId id) override {
+    std::lock_guard lock(mutex_);
+    timers_.Remove(id);
+  }
+
+  // Runs the earliest timer due by now; false when none is.
+  bool RunOneDue() {
+    std::optional<devhost::TimerTable::Entry> due;
+    {
+      std::lock_guard lock(mutex_);
+      due = timers_.TakeDue(Now());
+    }
+    if (!due) return false;
+    (*due->callback)();
+    return true;
+  }
+
+  // The earliest timer, if any.
+  std::optional<devhost::Ticks> EarliestDue() {
+    std::lock_guard lock(mutex_);
+    return timers_.EarliestDue();
+  }
+
+ protected:
+  void Block(std::unique_lock<std::mutex>& lock, devhost::Ticks) override {
+    waitCondition_.wait_for(lock, std::chrono::milliseconds(1));
+  }
+
+ private:
+  std::atomic<devhost::Ticks> now_{0};
+  std::mutex mutex_;
+  devhost::TimerTable timers_;
+};
+
+// A model with an event every `period`, which notes each event's time.
+class Metronome final : public sim::TimedModel {
+ public:
+  explicit Metronome(SimTime period) : period_(period), next_(period) {}
+  SimTime NextDeadline() const override { return next_; }
+  void AdvanceTo(SimTime now) override {
+    for (; next_ <= now; next_ += period_) beats.push_back(next_);
+  }
+  std::vector<SimTime> beats;
+
+ private:
+  SimTime period_;
+  SimTime next_;
+};
+
+// A pump that wakes a second late catches up a bounded stretch per pass and
+// hands the rest to a next pass due at once, so the clock's other timers get
+// their turn between passes; no event is skipped on the way.
+TEST(LaggingPumpTest, EachPassCatchesUpABoundedStretchAndTheNextFollowsAtOnce) {
+  constexpr SimTime kBeat = 100'000;  // 100 us
+  HeldClock clock;
+  sim::Simulation simulation;
+  Metronome metronome(kBeat);
+  simulation.Add(&metronome);
+  SimulationPump pump(clock, simulation);
+  pump.Start();
+  while (clock.RunOneDue()) {
+  }
+  ASSERT_EQ(simulation.Now(), 0u);
+
+  const devhost::Ticks late = devhost::MillisecondsToTicks(1000);
+  clock.Set(late);
+  constexpr int kMostPasses = 1000;
+  int passes = 0;
+  SimTime before = simulation.Now();
+  for (; passes < kMostPasses && simulation.Now() + kBeat <= TicksToSimTime(late); ++passes) {
+    ASSERT_TRUE(clock.RunOneDue()) << "the rest of the lag waits for no timer";
+    const SimTime moved = simulation.Now() - before;
+    EXPECT_LE(moved, SimulationPump::kLongestCatchUpPerPass) << "pass " << passes;
+    if (simulation.Now() + SimulationPump::kLongestCatchUpPerPass <= TicksToSimTime(late)) {
+      EXPECT_GE(moved + kBeat, SimulationPump::kLongestCatchUpPerPass) << "pass " << passes;
+      const std::optional<devhost::Ticks> next = clock.EarliestDue();
+      ASSERT_TRUE(next.has_value());
+      EXPECT_LE(*next, late) << "the next pass is due at once";
+    }
+    before = simulation.Now();
+  }
+  EXPECT_GE(passes, 50) << "one second at most 20 ms a pass";
+  EXPECT_LT(passes, kMostPasses);
+  ASSERT_EQ(metronome.beats.size(), static_cast<std::size_t>(TicksToSimTime(late) / kBeat));
+  for (std::size_t beat = 0; beat < metronome.beats.size(); ++beat) {
+    ASSERT_EQ(metronome.beats[beat], (beat + 1) * kBeat) << "every event at its own time";
+  }
+  pump.Stop();
 }
 
 TEST(SimulationTimeTest, TicksAndNanosecondsConvert) {

@@ -151,6 +151,80 @@ TEST_F(SampleMachineTest, EveryNodeTakesTheKernelsPdoSetUp) {
   EXPECT_THAT(feedback, ::testing::ElementsAre(0x181, 0x182, 0x183, 0x184));
 }
 
+// A running node that had only its clock follow time would leave work due
+// at the present after every step, and the host would run the whole
+// machine again for nothing; the drive's clock still counts time when it
+// is read.
+TEST_F(SampleMachineTest, RunningNodesLeaveNothingDueAtThePresentAndTheDriveClockStillCounts) {
+  machine->Sim().AdvanceTo(300 * kMs);
+  client->Queue(Frame(0x000, {0x01, 0x00}));
+  for (const std::uint8_t controlword : {0x06, 0x07, 0x0F}) {
+    ASSERT_TRUE(Request(Frame(0x601, {0x2B, 0x40, 0x60, 0x00, controlword, 0, 0, 0}), 0x581));
+  }
+  const auto readClock = [&]() -> std::optional<std::uint32_t> {
+    const auto answer = Request(Frame(0x601, {0x40, 0x53, 0x20, 0x00, 0, 0, 0, 0}), 0x581);
+    if (!answer || answer->data[0] != 0x43) return std::nullopt;
+    return answer->data[4] | (answer->data[5] << 8) | (answer->data[6] << 16) |
+           (static_cast<std::uint32_t>(answer->data[7]) << 24);
+  };
+  const std::optional<std::uint32_t> first = readClock();
+  ASSERT_TRUE(first);
+
+  constexpr SimTime kStep = 3 * kMs + 123'456;
+  for (int step = 0; step < 10; ++step) {
+    machine->Sim().AdvanceBy(kStep);
+    EXPECT_GT(machine->Sim().NextDeadline(), machine->Sim().Now()) << "step " << step;
+  }
+  // Both requests take the same way over the bus, so the clock counts the
+  // time between them: five milliseconds of the first request and the steps.
+  const std::optional<std::uint32_t> second = readClock();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(*second - *first, (5 * kMs + 10 * kStep) / 1000);
+}
+
+// The sample machine is the one a user first homes: every drive stands a
+// short way above the negative limit switch its default method (17) looks
+// for, so homing ends in seconds, on the switch, and without error.
+TEST_F(SampleMachineTest, EveryDriveHomesOnItsNegativeSwitchWithinSeconds) {
+  constexpr std::uint8_t kDrives[] = {1, 2, 3, 4};
+  constexpr SimTime kLongestHoming = 15'000 * kMs;
+  machine->Sim().AdvanceTo(300 * kMs);
+  client->Queue(Frame(0x000, {0x01, 0x00}));
+  const auto upload = [&](std::uint8_t node, std::uint16_t index) -> std::optional<std::uint32_t> {
+    const auto answer = Request(Frame(static_cast<std::uint16_t>(0x600 + node),
+                                      {0x40, static_cast<std::uint8_t>(index),
+                                       static_cast<std::uint8_t>(index >> 8), 0x00, 0, 0, 0, 0}),
+                                static_cast<std::uint16_t>(0x580 + node));
+    if (!answer || (answer->data[0] & 0xE3) != 0x43) return std::nullopt;
+    return answer->data[4] | (answer->data[5] << 8) | (answer->data[6] << 16) |
+           (static_cast<std::uint32_t>(answer->data[7]) << 24);
+  };
+  for (const std::uint8_t node : kDrives) {
+    const auto id = static_cast<std::uint16_t>(0x600 + node);
+    const auto answerId = static_cast<std::uint16_t>(0x580 + node);
+    EXPECT_EQ(upload(node, 0x6098).value_or(0) & 0xFF, 17u) << int{node};
+    ASSERT_TRUE(Request(Frame(id, {0x2F, 0x60, 0x60, 0x00, 6, 0, 0, 0}), answerId));
+    for (const std::uint8_t controlword : {0x06, 0x07, 0x0F, 0x1F}) {
+      ASSERT_TRUE(Request(Frame(id, {0x2B, 0x40, 0x60, 0x00, controlword, 0, 0, 0}), answerId));
+    }
+  }
+  const SimTime started = machine->Sim().Now();
+  std::vector<std::uint8_t> homing(std::begin(kDrives), std::end(kDrives));
+  while (!homing.empty() && machine->Sim().Now() - started < kLongestHoming) {
+    machine->Sim().AdvanceBy(500 * kMs);
+    std::erase_if(homing, [&](std::uint8_t node) {
+      const std::uint32_t status = upload(node, 0x6041).value_or(0);
+      EXPECT_EQ(status & 0x2000, 0u) << "node " << int{node} << " reports a homing error";
+      return (status & 0x1000) != 0;
+    });
+  }
+  EXPECT_TRUE(homing.empty()) << homing.size() << " drive(s) still homing after "
+                              << kLongestHoming / kMs << " ms";
+  for (const std::uint8_t node : kDrives) {
+    EXPECT_EQ(upload(node, 0x6064), 0u) << "node " << int{node} << " stands at its new zero";
+  }
+}
+
 // The handwheel link over the bus: the gateway's transmit PDO lands directly
 // in a drive's receive PDO, and the selected drive moves by itself.
 TEST(HandwheelOnTheBus, GatewayPulsesMoveTheLinkedDrive) {

@@ -15,6 +15,7 @@ class Timetable : public TimedModel {
 
   SimTime NextDeadline() const override { return next_ < events_.size() ? events_[next_] : kNever; }
   void AdvanceTo(SimTime now) override {
+    ++runs;
     while (next_ < events_.size() && events_[next_] <= now) {
       fired.push_back(now);
       ++next_;
@@ -23,6 +24,7 @@ class Timetable : public TimedModel {
   }
 
   std::vector<SimTime> fired;
+  int runs = 0;  // calls to AdvanceTo
   std::function<void(SimTime)> on_event;
 
  private:
@@ -69,6 +71,35 @@ TEST(Simulation, RegisterAccessCostMovesTheClock) {
   EXPECT_EQ(simulation.Now(), 400U);
   simulation.Remove(&a);
   EXPECT_EQ(simulation.NextDeadline(), kNever);
+}
+
+// Stepping every model on every call costs the host a pass over the whole
+// machine for each register access; a model is run only when there is
+// something for it to do.
+TEST(Simulation, ModelsRunOnlyWhenTimeMovesOrAnEventIsDue) {
+  Simulation simulation;
+  Timetable a({100});
+  simulation.Add(&a);
+  simulation.AdvanceTo(50);
+  const int afterMove = a.runs;
+  EXPECT_GT(afterMove, 0);
+
+  simulation.AdvanceTo(50);
+  simulation.AdvanceTo(20);
+  simulation.ChargeRegisterAccess();  // costs nothing by default
+  EXPECT_EQ(a.runs, afterMove) << "no time passed and nothing was due";
+
+  Timetable due({50});  // joins with an event at the present
+  simulation.Add(&due);
+  simulation.AdvanceTo(50);
+  EXPECT_EQ(due.fired, (std::vector<SimTime>{50}));
+  const int afterDue = a.runs;
+  simulation.AdvanceTo(50);
+  EXPECT_EQ(a.runs, afterDue);
+
+  simulation.AdvanceTo(150);
+  EXPECT_EQ(a.fired, (std::vector<SimTime>{100}));
+  EXPECT_EQ(simulation.Now(), 150U);
 }
 
 }  // namespace
