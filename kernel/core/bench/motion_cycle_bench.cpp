@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "common/exchange_buffer.h"
+#include "common/tests/counting_allocator.h"
 #include "kernel/core/kernel_data.h"
 #include "kernel/core/motion/look_ahead.h"
 #include "kernel/core/motion/segment_preparation.h"
 #include "kernel/core/motion/segment_queue.h"
-#include "kernel/core/motion/tests/counting_allocator.h"
 #include "kernel/core/motion/tests/machine_fixture.h"
 #include "kernel/core/motion_cycle.h"
 
@@ -125,7 +125,7 @@ struct SixDriveKernel {
     Answer();
     const auto start = Clock::now();
     {
-      const motion::testing::AllocationCounting counting;
+      const common::testing::AllocationCounting counting;
       ProcessPathCycle(*data, *exchange);
     }
     cycleMicroseconds.push_back(
@@ -147,7 +147,7 @@ struct SixDriveKernel {
         "entries/cycle %.2f  allocations in cycles %ld%s\n",
         name, sorted.size(), at(0.5), at(0.99), sorted.back(),
         static_cast<double>(entries) / static_cast<double>(sorted.size()),
-        motion::testing::CountedAllocations(), Stopped() ? "  (the drives were stopped)" : "");
+        common::testing::CountedAllocations(), Stopped() ? "  (the drives were stopped)" : "");
   }
 };
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "common/exchange_buffer.h"
+#include "common/tests/counting_allocator.h"
 #include "kernel/core/motion/look_ahead.h"
 #include "kernel/core/motion/path_interpolation.h"
 #include "kernel/core/motion/segment_preparation.h"
-#include "kernel/core/motion/tests/counting_allocator.h"
 #include "kernel/core/motion/tests/machine_fixture.h"
 
 namespace {
@@ -75,7 +75,7 @@ struct Bench {
     PathCycle cycle{flags, signals, *exchange, 0.001, 50.0, 12, 3, true, true};
     const auto start = Clock::now();
     {
-      const testing::AllocationCounting counting;
+      const common::testing::AllocationCounting counting;
       CountDownPendingEvents(motion, signals, 1000);
       if (RunMotionTail(motion, cycle) == TailAction::kInterpolate)
         InterpolationStep(motion, cycle);
@@ -96,7 +96,7 @@ struct Bench {
         "%-14s cycles %8zu  median %7.2f us  p99 %7.2f us  worst %8.2f us  "
         "entries/cycle %.2f  allocations in cycles %ld\n",
         name, sorted.size(), at(0.5), at(0.99), sorted.back(),
-        static_cast<double>(entries) / sorted.size(), testing::CountedAllocations());
+        static_cast<double>(entries) / sorted.size(), common::testing::CountedAllocations());
   }
 };
 

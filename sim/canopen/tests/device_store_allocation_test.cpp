@@ -1,33 +1,13 @@
 // A device model stores its readings on every motion step; those stores
-// must not reach the allocator. This program replaces the global operator
-// new to count its calls.
+// must not reach the allocator. This program has the global operator new
+// replaced to count its calls.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "common/tests/counting_allocator.h"
 #include "sim/canopen/object_dictionary.h"
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-// The replacements pair malloc with free; the compiler cannot see that
-// every delete here meets a pointer of this new.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
 
 namespace vantor::sim::canopen {
 namespace {
@@ -52,13 +32,15 @@ TEST(DeviceStoreTest, NumbersAreStoredWithoutAllocating) {
     SCOPED_TRACE(c.name);
     objects.Add({index, 0, c.type, Access::kReadOnly, true, 0});
     const std::uint64_t generation = objects.Generation();
-    const long before = gAllocations.load();
-    gCounting = true;
-    const bool stored = objects.SetUnsigned(index, 0, c.value) &&
-                        objects.SetUnsigned(index, 0, c.value);  // unchanged: no new generation
-    gCounting = false;
+    const long before = common::testing::CountedAllocations();
+    bool stored = false;
+    {
+      const common::testing::AllocationCounting counting;
+      stored = objects.SetUnsigned(index, 0, c.value) &&
+               objects.SetUnsigned(index, 0, c.value);  // unchanged: no new generation
+    }
     EXPECT_TRUE(stored);
-    EXPECT_EQ(gAllocations.load() - before, 0);
+    EXPECT_EQ(common::testing::CountedAllocations() - before, 0);
     EXPECT_EQ(objects.Unsigned(index, 0), c.stored);
     EXPECT_EQ(objects.Find(index, 0)->Size(), FixedSizeOf(c.type));
     EXPECT_EQ(objects.Generation(), generation + 1);

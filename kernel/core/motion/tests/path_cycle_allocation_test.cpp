@@ -3,7 +3,7 @@
 // allocator watches; segments are made and freed outside the steps.
 #include <gtest/gtest.h>
 
-#include "kernel/core/motion/tests/counting_allocator.h"
+#include "common/tests/counting_allocator.h"
 #include "kernel/core/motion/tests/path_cycle_fixture.h"
 
 namespace vantor::motion {
@@ -15,7 +15,7 @@ using testing::PathRun;
 // One cycle with the allocator watched while the kernel's steps run.
 void CountedStep(PathRun& run) {
   run.driver.Exchange(*run.exchange);
-  const testing::AllocationCounting counting;
+  const common::testing::AllocationCounting counting;
   run.KernelStep();
 }
 
@@ -44,7 +44,7 @@ TEST(PathCycleAllocation, NoAllocatorCallInsideTheCycle) {
     CountedStep(run);
   }
   EXPECT_EQ(run.flags.motionActive, 0u);
-  EXPECT_EQ(testing::CountedAllocations(), 0);
+  EXPECT_EQ(common::testing::CountedAllocations(), 0);
   EXPECT_GT(run.motion.retired.count, 40u);
 }
 

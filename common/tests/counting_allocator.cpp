@@ -1,4 +1,4 @@
-#include "kernel/core/motion/tests/counting_allocator.h"
+#include "common/tests/counting_allocator.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -22,11 +22,11 @@ void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 #pragma GCC diagnostic pop
 
-namespace vantor::motion::testing {
+namespace vantor::common::testing {
 
 AllocationCounting::AllocationCounting() noexcept { gCounting = true; }
 AllocationCounting::~AllocationCounting() { gCounting = false; }
 
 long CountedAllocations() noexcept { return gAllocations.load(); }
 
-}  // namespace vantor::motion::testing
+}  // namespace vantor::common::testing

@@ -4,7 +4,7 @@
 // delete replaced.
 #pragma once
 
-namespace vantor::motion::testing {
+namespace vantor::common::testing {
 
 // Counts the allocations made while it lives.
 class AllocationCounting {
@@ -18,4 +18,4 @@ class AllocationCounting {
 // Every allocation counted so far.
 long CountedAllocations() noexcept;
 
-}  // namespace vantor::motion::testing
+}  // namespace vantor::common::testing
