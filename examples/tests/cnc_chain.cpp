@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 
 namespace vantor::examples_test {
@@ -22,9 +23,10 @@ void CncChainTest::SetUp() {
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(mctl_Initialize(kSampleIni.c_str()), LINKORA_SUCCESS);
   ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
-  ASSERT_EQ(mctl_Reference(kAllAxes), LINKORA_SUCCESS);
+  ASSERT_EQ(mctl_Reference(kAllAxes), LINKORA_SUCCESS) << DriveConditionsNotInOrder();
   ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
-  ASSERT_EQ(Status().NeedReferenceRun, 0u) << "an axis is still without its reference";
+  ASSERT_EQ(Status().NeedReferenceRun, 0u)
+      << "an axis is still without its reference; " << DriveConditionsNotInOrder();
 }
 
 void CncChainTest::TearDown() {
@@ -44,6 +46,37 @@ std::string CncChainTest::ReadObject(std::uint32_t node, std::uint16_t index,
   std::snprintf(object, sizeof object, "0x%04X", static_cast<unsigned>(index));
   return Control("node can0 " + std::to_string(node) + " read " + object + " " +
                  std::to_string(subindex));
+}
+
+std::string CncChainTest::DriveConditionsNotInOrder() {
+  static constexpr const char* kNames[] = {
+      "NmtError",          "TransmitError",    "ReceiveError",    "FaultActive",
+      "NoOperationEnable", "SwitchOnDisabled", "NoAmplifyEnable", "CurrentLimitError",
+      "MainVoltageError",  "PosHweError",      "NegHweError",     "HomingError",
+      "FollowError",       "ParInvalid"};
+  static_assert(sizeof(LinkoraDriveState) >= sizeof kNames / sizeof kNames[0] * 4);
+  LinkoraCompleteStatusRecord record{};
+  if (mctl_specfct_GetCompleteStatus(&record, sizeof record) != LINKORA_SUCCESS) {
+    return "the complete status could not be read";
+  }
+  std::string text;
+  const auto add = [&](const char* copy, std::uint32_t axis, const LinkoraDriveState& state) {
+    if (state.DriveErrorNo != 0) {
+      text += std::string(copy) + " axis " + std::to_string(axis) + " drive error " +
+              std::to_string(state.DriveErrorNo) + "; ";
+    }
+    const auto* words = reinterpret_cast<const std::uint32_t*>(&state);
+    for (std::size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
+      if (words[i] == 0) {
+        text += std::string(copy) + " axis " + std::to_string(axis) + " " + kNames[i] + "; ";
+      }
+    }
+  };
+  for (std::uint32_t axis = 0; axis < kAxisCount; ++axis) {
+    add("latched", axis, record.LatchedDriveState[axis]);
+    add("current", axis, record.DriveState[axis]);
+  }
+  return text.empty() ? "drive conditions: none out of order" : "drive conditions: " + text;
 }
 
 LinkoraMotionControlStatus CncChainTest::Status() {

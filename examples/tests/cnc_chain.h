@@ -36,6 +36,10 @@ class CncChainTest : public ChainTest {
   // "ok <value>".
   std::string ReadObject(std::uint32_t node, std::uint16_t index, std::uint8_t subindex);
 
+  // The drive conditions that are not in order, latched or current, axis by
+  // axis ("none" when all are): what a refused command's node check saw.
+  std::string DriveConditionsNotInOrder();
+
   LinkoraMotionControlStatus Status();
   Coordinates Position();
   Coordinates DesiredPosition();

@@ -4,6 +4,7 @@
 
 #include "common/kernel_object_names.h"
 #include "kernel/services/communication_thread.h"
+#include "kernel/services/path_segments.h"
 #include "kernel/services/request_areas.h"
 #include "platform/os/realtime_policy.h"
 #include "platform/os/wait.h"
@@ -127,6 +128,8 @@ void StopApplicationLink(Kernel& kernel) {
     os::WaitForOne(kernel.link.serverThread, os::kInfinite);
   }
   if (kernel.driverLink != nullptr) kernel.driverLink->CloseCanDevice();
+  // The cycle is over: what the path still holds goes with the kernel.
+  FreeAllPathSegments(kernel.data);
   // No application waits for a kernel that is gone; the block is still
   // mapped here.
   AnswerUnservedRequests(kernel);

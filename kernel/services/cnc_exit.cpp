@@ -7,6 +7,7 @@
 #include "kernel/services/free_node_objects.h"
 #include "kernel/services/kernel_service_host.h"
 #include "kernel/services/node_results.h"
+#include "kernel/services/path_segments.h"
 #include "platform/os/wait.h"
 
 namespace vantor::kernel {
@@ -59,12 +60,13 @@ common::StatusCode TakeDrivesOutOfOperation(Kernel& kernel) {
   return result;
 }
 
-// Between two cycles: the cycle holds pointers into the node records for
-// the whole of a cycle.
+// Between two cycles: the cycle holds pointers into the node records and
+// the path's segments for the whole of a cycle.
 void FreeBetweenCycles(Kernel& kernel) {
   os::Mutex* cycle = kernel.driverLink != nullptr ? kernel.driverLink->CycleMutex() : nullptr;
   // An owner that died leaves the mutex abandoned, which counts as taken.
   const bool held = cycle != nullptr && os::WaitForOne(*cycle, os::kInfinite).acquired();
+  FreeAllPathSegments(kernel.data);
   FreeNodeObjects(kernel);
   if (held) static_cast<void>(cycle->Release());
 }

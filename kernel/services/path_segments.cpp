@@ -5,6 +5,7 @@
 
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/motion/look_ahead.h"
+#include "kernel/core/motion/path_interpolation.h"
 #include "kernel/core/motion_runtime.h"
 #include "kernel/services/cycle_turns.h"
 
@@ -68,6 +69,16 @@ void DiscardPathSegment(motion::PathSegment& segment) noexcept {
 void FreeFinishedSegments(KernelData& data) noexcept {
   KernelPathEvents events;
   FreeRetiredSegments(data, events);
+}
+
+void FreeAllPathSegments(KernelData& data) noexcept {
+  motion::PathMotion& path = data.motionRuntime.path;
+  motion::PathFlags flags;
+  flags.pathActive = data.state.pathActive;
+  motion::ClearSegmentQueue(path, flags);
+  data.state.pathActive = flags.pathActive;
+  motion::DropPendingEvents(path);
+  FreeFinishedSegments(data);
 }
 
 void PlanQueuedPath(KernelData& data) noexcept {

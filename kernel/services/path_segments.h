@@ -43,6 +43,11 @@ void DiscardPathSegment(motion::PathSegment& segment) noexcept;
 // Frees what the cycle retired since the last command.
 void FreeFinishedSegments(KernelData& data) noexcept;
 
+// Frees every segment the path still holds, queued, kept, waiting as an
+// event or retired, when no cycle works on them any more: at the CNC exit
+// and at the kernel's end.
+void FreeAllPathSegments(KernelData& data) noexcept;
+
 // The look-ahead over the queue after segments were appended. It lets the
 // cycle run between segments by dropping and retaking the kernel data lock.
 void PlanQueuedPath(KernelData& data) noexcept;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kernel/core/motion/tolerances.h"
+#include "kernel/services/application_link.h"
 #include "kernel/tests/path_commands_fixture.h"
 
 namespace vantor::kernel {
@@ -256,6 +257,39 @@ TEST(PathCommandsTest, AnEventNameWithoutItsEndIsRefused) {
   EXPECT_EQ(QueueEvent(k, std::string(261, 'e')), common::kKernelMovementDataInvalid);
   EXPECT_EQ(QueueEvent(k, ""), common::kKernelMovementDataInvalid);
   EXPECT_EQ(k.queue().count, 0);
+}
+
+// Leaving CNC mode and ending the kernel give back every segment, wherever
+// the path holds it: queued, kept behind the head, waiting as an event.
+TEST(PathCommandsTest, LeavingCncModeOrEndingTheKernelLeavesNoSegment) {
+  struct Ending {
+    const char* name;
+    void (*end)(PathKernel&);
+  };
+  const Ending endings[] = {
+      {"CNC exit", [](PathKernel& k) { k.Run(CommandCode::CncExit); }},
+      {"kernel end", [](PathKernel& k) { StopApplicationLink(k.kernel()); }},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    PathKernel k;
+    k.state().pathMode = 1;
+    ASSERT_EQ(k.Move({1, 2, 3}), common::kKernelSuccess);
+    ASSERT_EQ(QueueEvent(k, EventName("ending")), common::kKernelSuccess);
+    motion::PathMotion& path = k.data().motionRuntime.path;
+    path.kept = NewPathSegment();
+    motion::PathSegment* pending = NewPathSegment();
+    ASSERT_NE(path.kept, nullptr);
+    ASSERT_NE(pending, nullptr);
+    motion::PushSegment(path.pending, *pending);
+
+    ending.end(k);
+    EXPECT_EQ(path.queue.head, nullptr);
+    EXPECT_EQ(path.queue.count, 0);
+    EXPECT_EQ(path.kept, nullptr);
+    EXPECT_TRUE(path.pending.empty());
+    EXPECT_TRUE(path.retired.empty());
+  }
 }
 
 TEST(PathCommandsTest, PlaneRotationIsReadBackAsSet) {

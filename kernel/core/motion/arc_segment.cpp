@@ -44,7 +44,8 @@ std::int32_t SelectAxis(double selector, const CartesianAxes& axes) noexcept {
   return axes.z;
 }
 
-std::optional<PlaneAxes> SelectPlaneAxes(const ArcMove& move, const PlanningContext& context) noexcept {
+std::optional<PlaneAxes> SelectPlaneAxes(const ArcMove& move,
+                                         const PlanningContext& context) noexcept {
   const CartesianAxes axes = AssignCartesianAxes(context.coordinates);
   const std::int32_t first = SelectAxis(move.values[kFirstAxisValue].value, axes);
   const std::int32_t second = SelectAxis(move.values[kSecondAxisValue].value, axes);
@@ -67,7 +68,8 @@ std::optional<PlaneAxes> SelectPlaneAxes(const ArcMove& move, const PlanningCont
 
 // Offset from the start of a programmed value: absolute values are targets
 // (plus the zero offset), relative ones offsets, unprogrammed ones 0.
-double OffsetOf(const CommandValue& value, bool absolute, double zeroOffset, double start) noexcept {
+double OffsetOf(const CommandValue& value, bool absolute, double zeroOffset,
+                double start) noexcept {
   if (!value.programmed) return 0.0;
   return absolute ? value.value + zeroOffset - start : value.value;
 }
@@ -94,7 +96,8 @@ PlanePoint PlaneOffsets(const CommandValue& firstValue, const CommandValue& seco
                         bool absolute, const PlaneAxes& plane, const AxisValues& start,
                         const PlanningContext& context) noexcept {
   if (!context.rotation.IsOn()) {
-    return {OffsetOf(firstValue, absolute, context.coordinates[plane.first].zeroOffset, start[plane.first]),
+    return {OffsetOf(firstValue, absolute, context.coordinates[plane.first].zeroOffset,
+                     start[plane.first]),
             OffsetOf(secondValue, absolute, context.coordinates[plane.second].zeroOffset,
                      start[plane.second])};
   }
@@ -111,11 +114,12 @@ double ArcVelocityLimit(double r, const PlaneAxes& plane, const AxisLimitTable& 
   const AxisLimit& first = limits[plane.first];
   const AxisLimit& second = limits[plane.second];
   const double kv = MinOf(first.kv, second.kv);
-  double limit = kv * std::sqrt(std::fabs(2.0 * r * parameters.RadiusError)) /
-                 parameters.circleVelFacInverse;
-  const double chord = parameters.RadiusError < r
-                           ? 2.0 * r * std::acos(1.0 - parameters.RadiusError / r) / parameters.cycleTime
-                           : 2.0 * std::numbers::pi * r / parameters.cycleTime;
+  double limit =
+      kv * std::sqrt(std::fabs(2.0 * r * parameters.RadiusError)) / parameters.circleVelFacInverse;
+  const double chord =
+      parameters.RadiusError < r
+          ? 2.0 * r * std::acos(1.0 - parameters.RadiusError / r) / parameters.cycleTime
+          : 2.0 * std::numbers::pi * r / parameters.cycleTime;
   limit = MinOf(limit, chord);
   for (const AxisLimit* axis : {&first, &second}) {
     limit = MinOf(limit, axis->velocity);
@@ -129,10 +133,21 @@ double ArcVelocityLimit(double r, const PlaneAxes& plane, const AxisLimitTable& 
 bool ArcParametersUsable(const PlaneAxes& plane, const AxisLimitTable& limits,
                          const PlanningContext& context) noexcept {
   const PathParameters& parameters = context.parameters;
-  return IsPositiveFinite(parameters.RadiusError) && IsPositiveFinite(parameters.circleVelFacInverse) &&
-         std::isfinite(parameters.RadiusRoundingError) && std::isfinite(parameters.AngleRoundingError) &&
-         detail::AxisLimitUsable(limits[plane.first]) && detail::AxisLimitUsable(limits[plane.second]) &&
+  return IsPositiveFinite(parameters.RadiusError) &&
+         IsPositiveFinite(parameters.circleVelFacInverse) &&
+         std::isfinite(parameters.RadiusRoundingError) &&
+         std::isfinite(parameters.AngleRoundingError) &&
+         detail::AxisLimitUsable(limits[plane.first]) &&
+         detail::AxisLimitUsable(limits[plane.second]) &&
          IsPositiveFinite(limits[plane.first].kv) && IsPositiveFinite(limits[plane.second].kv);
+}
+
+// The offset from `start` to an end within kWholeUnitSnap_units of a whole
+// unit, taken to that unit; any other end as it is.
+double SnappedToWholeUnit(double start, double offset) noexcept {
+  const double end = start + offset;
+  const double whole = std::round(end);
+  return std::fabs(end - whole) < kWholeUnitSnap_units ? whole - start : offset;
 }
 
 bool ArcExtentsInRange(const PlaneAxes& plane, double r, const AxisValues& centre,
@@ -183,8 +198,9 @@ bool PrepareArcSegment(const ArcMove& move, PathSegment* queueTail, PathSegment&
   for (std::size_t i = 0; i < n; ++i) start[i] = detail::StartPosition(i, newestMotion, context);
 
   const std::size_t centreIndex = CentreValueIndex(move);
-  const PlanePoint centreOffset = PlaneOffsets(move.values[centreIndex], move.values[centreIndex + 1],
-                                               move.absolute, *plane, start, context);
+  const PlanePoint centreOffset =
+      PlaneOffsets(move.values[centreIndex], move.values[centreIndex + 1], move.absolute, *plane,
+                   start, context);
   const std::size_t valueIndex = CoordinateValueIndex(move);
   AxisValues distance{};
   for (std::size_t i = 0; i < n; ++i) {
@@ -199,9 +215,9 @@ bool PrepareArcSegment(const ArcMove& move, PathSegment* queueTail, PathSegment&
   const double startAngle = PointAngle(r, -centreOffset.x, -centreOffset.y);
   double endAngle = 0.0;
   if (move.byEndPoint) {
-    const PlanePoint endOffset =
-        PlaneOffsets(move.values[valueIndex + plane->first], move.values[valueIndex + plane->second],
-                     move.absolute, *plane, start, context);
+    const PlanePoint endOffset = PlaneOffsets(move.values[valueIndex + plane->first],
+                                              move.values[valueIndex + plane->second],
+                                              move.absolute, *plane, start, context);
     const double endDx = endOffset.x - centreOffset.x;
     const double endDy = endOffset.y - centreOffset.y;
     const double endRadius = std::hypot(endDx, endDy);
@@ -214,14 +230,17 @@ bool PrepareArcSegment(const ArcMove& move, PathSegment* queueTail, PathSegment&
     distance[plane->second] = endOffset.y;
   } else {
     endAngle = decreasing ? startAngle - sweep : startAngle + sweep;
-    // The end follows from the sweep exactly; it is not snapped to whole
-    // units, which would leave the arc's end off its circle.
-    distance[plane->first] = centreOffset.x + r * std::cos(endAngle);
-    distance[plane->second] = centreOffset.y + r * std::sin(endAngle);
+    // The end follows from the sweep; only the angle functions' rounding
+    // is taken off an end next to a whole unit.
+    distance[plane->first] =
+        SnappedToWholeUnit(start[plane->first], centreOffset.x + r * std::cos(endAngle));
+    distance[plane->second] =
+        SnappedToWholeUnit(start[plane->second], centreOffset.y + r * std::sin(endAngle));
   }
 
   const double arcLength = std::fabs(r * sweep);
-  if (!(arcLength > kNegligibleMagnitude)) return detail::Refuse(segment, SegmentError::kZeroLength);
+  if (!(arcLength > kNegligibleMagnitude))
+    return detail::Refuse(segment, SegmentError::kZeroLength);
   double helix = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     if (i != plane->first && i != plane->second && context.coordinates[i].onPath) {
@@ -263,7 +282,8 @@ bool PrepareArcSegment(const ArcMove& move, PathSegment* queueTail, PathSegment&
       part.centre = centre[i];
       const double jerkShare = limit.jerk / 3.0;
       acceleration = MinOf(acceleration, limit.acceleration / 2.0);
-      acceleration = MinOf(acceleration, jerkShare / (3.0 * CubeRoot(std::fabs(limit.jerk / (3.0 * r)))));
+      acceleration =
+          MinOf(acceleration, jerkShare / (3.0 * CubeRoot(std::fabs(limit.jerk / (3.0 * r)))));
       jerk = MinOf(jerk, jerkShare);
       continue;
     }
@@ -271,13 +291,15 @@ bool PrepareArcSegment(const ArcMove& move, PathSegment* queueTail, PathSegment&
     part.factor = ZeroIfNegligible(distance[i] / length);
     const double factor = std::fabs(part.factor);
     if (factor == 0.0) continue;
-    if (!detail::AxisLimitUsable(limit)) return detail::Refuse(segment, SegmentError::kGeometryOrRange);
+    if (!detail::AxisLimitUsable(limit))
+      return detail::Refuse(segment, SegmentError::kGeometryOrRange);
     velocity = MinOf(velocity, limit.velocity / factor);
     acceleration = MinOf(acceleration, limit.acceleration / factor);
     jerk = MinOf(jerk, limit.jerk / factor);
   }
   const PathParameters& parameters = context.parameters;
-  if (parameters.pathAccelerationLimit > 0.0) acceleration = MinOf(acceleration, parameters.pathAccelerationLimit);
+  if (parameters.pathAccelerationLimit > 0.0)
+    acceleration = MinOf(acceleration, parameters.pathAccelerationLimit);
   if (parameters.pathJerkLimit > 0.0) jerk = MinOf(jerk, parameters.pathJerkLimit);
   if (!IsPositiveFinite(velocity) || !IsPositiveFinite(acceleration) || !IsPositiveFinite(jerk) ||
       !detail::TransitionInputsUsable(limits, context)) {

@@ -19,6 +19,12 @@ inline constexpr double kStandstillVelocity_unitsPerSecond = 0.01;
 // the rest at once; a larger gap is travelled, never jumped.
 inline constexpr double kEndSnapDistance_units = 1e-6;
 
+// An arc end computed from its sweep that lies this close to a whole unit
+// is that whole unit: the rounding of the angle functions would otherwise
+// leave it a hair below, which the set-point's truncation turns into a
+// whole increment short.
+inline constexpr double kWholeUnitSnap_units = 1e-6;
+
 // Positions and drive values must stay inside the signed 32-bit range.
 inline constexpr double kLargestDriveValue = 2147483647.0;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <ostream>
 #include <numbers>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -30,10 +30,10 @@ struct PointAngleCase {
 TEST(PointAngle, QuadrantsAndAxisSnaps) {
   const double g = std::asin(0.6);
   const PointAngleCase cases[] = {
-      {1.0, 0.0, 0.0},          {0.0, 1.0, kPi / 2},       {-1.0, 0.0, kPi},
-      {0.0, -1.0, 3 * kPi / 2}, {0.8, 0.6, g},             {-0.8, 0.6, kPi - g},
-      {-0.8, -0.6, kPi + g},    {0.8, -0.6, 2 * kPi - g},  {1e-9, 1.0, kPi / 2},
-      {1.0, -1e-9, 0.0},        {0.5, 1.2, kPi / 2},  // beyond the radius snaps to the axis
+      {1.0, 0.0, 0.0},      {0.0, 1.0, kPi / 2},  {-1.0, 0.0, kPi},      {0.0, -1.0, 3 * kPi / 2},
+      {0.8, 0.6, g},        {-0.8, 0.6, kPi - g}, {-0.8, -0.6, kPi + g}, {0.8, -0.6, 2 * kPi - g},
+      {1e-9, 1.0, kPi / 2}, {1.0, -1e-9, 0.0},    {0.5, 1.2, kPi / 2},  // beyond the radius snaps
+                                                                        // to the axis
   };
   for (const auto& c : cases) {
     EXPECT_NEAR(PointAngle(1.0, c.dx, c.dy), c.expected, 1e-15) << c.dx << ", " << c.dy;
@@ -47,10 +47,14 @@ struct SweepCase {
 
 TEST(ArcSweep, DirectionsQuadrantsAndFullCircles) {
   const SweepCase cases[] = {
-      {false, 0.0, kPi / 2, kPi / 2},          {true, 0.0, kPi / 2, 3 * kPi / 2},
-      {false, kPi / 2, 0.0, 3 * kPi / 2},      {true, kPi / 2, 0.0, kPi / 2},
-      {false, 3 * kPi / 2, kPi / 4, 3 * kPi / 4}, {true, kPi / 4, 3 * kPi / 2, 3 * kPi / 4},
-      {false, 1.0, 1.0 + 1e-7, 2 * kPi},       {true, 0.0, 2 * kPi - 1e-7, 2 * kPi},
+      {false, 0.0, kPi / 2, kPi / 2},
+      {true, 0.0, kPi / 2, 3 * kPi / 2},
+      {false, kPi / 2, 0.0, 3 * kPi / 2},
+      {true, kPi / 2, 0.0, kPi / 2},
+      {false, 3 * kPi / 2, kPi / 4, 3 * kPi / 4},
+      {true, kPi / 4, 3 * kPi / 2, 3 * kPi / 4},
+      {false, 1.0, 1.0 + 1e-7, 2 * kPi},
+      {true, 0.0, 2 * kPi - 1e-7, 2 * kPi},
   };
   for (const auto& c : cases) {
     EXPECT_NEAR(ArcSweep(c.decreasing, 1e-6, c.phi0, c.phi1), c.expected, 1e-12)
@@ -154,6 +158,29 @@ TEST(ArcSegment, SweepAngleEndIsExactNotRounded) {
   EXPECT_NEAR(segment.length, 10.0 * kPi / 4, 1e-12);
 }
 
+// Turns by a sweep that should end on whole units do: the angle functions'
+// rounding must not leave an end a hair below, a whole increment once the
+// set-point is truncated.
+TEST(ArcSegment, TurnsBySweepEndOnTheirWholeUnits) {
+  struct Case {
+    double direction, sweepDegrees, cx, cy, endX, endY;
+  };
+  // From (30000, 30000), centres given relative to the start.
+  for (const Case& c : {Case{1, 180, 10000, 0, 50000, 30000}, Case{1, 360, 10000, 0, 30000, 30000},
+                        Case{0, 90, 10000, 0, 40000, 40000}, Case{1, 270, 0, -7000, 37000, 23000},
+                        Case{0, 540, -3, 0, 29994, 30000}}) {
+    SCOPED_TRACE(::testing::Message() << c.sweepDegrees << " degrees, direction " << c.direction);
+    Machine machine;
+    machine.coordinates[kX].position = 30000.0;
+    machine.coordinates[kY].position = 30000.0;
+    PathSegment segment;
+    ASSERT_TRUE(PrepareArcSegment({false, false, SweepArc(c.direction, c.sweepDegrees, c.cx, c.cy)},
+                                  nullptr, segment, machine.Context()));
+    EXPECT_EQ(segment.axes[kX].end, c.endX);
+    EXPECT_EQ(segment.axes[kY].end, c.endY);
+  }
+}
+
 TEST(ArcSegment, SweepNegativeIsRefusedAndZeroIsNothingToMove) {
   Machine machine;
   PathSegment negative;
@@ -162,7 +189,8 @@ TEST(ArcSegment, SweepNegativeIsRefusedAndZeroIsNothingToMove) {
   EXPECT_EQ(negative.error, SegmentError::kGeometryOrRange);
   EXPECT_EQ(ResultOfSegmentError(negative.error), 0xC9130021u);
   PathSegment zero;
-  EXPECT_FALSE(PrepareArcSegment({false, false, SweepArc(1, 0, 10, 0)}, nullptr, zero, machine.Context()));
+  EXPECT_FALSE(
+      PrepareArcSegment({false, false, SweepArc(1, 0, 10, 0)}, nullptr, zero, machine.Context()));
   EXPECT_EQ(zero.error, SegmentError::kZeroLength);
   EXPECT_EQ(ResultOfSegmentError(zero.error), 0x09130000u);
 }
@@ -189,7 +217,8 @@ TEST(ArcSegment, PlaneSelectorsOtherThanXAndYMeanZ) {
   // (beyond every integer selector) all mean Z.
   for (const double selector : {2.0, 7.4, 4611686018427387904.0}) {
     const auto values = Machine::Values({selector, 1, 1, 0, -10, kUnset, -10, 10, kUnset, kUnset});
-    ASSERT_TRUE(PrepareArcSegment({true, false, values}, nullptr, segment, machine.Context())) << selector;
+    ASSERT_TRUE(PrepareArcSegment({true, false, values}, nullptr, segment, machine.Context()))
+        << selector;
     EXPECT_EQ(segment.axes[kZ].shape, AxisShape::kCircular);
     EXPECT_TRUE(segment.axes[kZ].cosineAxis);
     EXPECT_EQ(segment.axes[kX].shape, AxisShape::kLinear);
@@ -225,7 +254,8 @@ TEST_P(RefusedArc, NamesTheReason) {
   Machine machine;
   if (GetParam().spoil != nullptr) GetParam().spoil(machine);
   PathSegment segment;
-  EXPECT_FALSE(PrepareArcSegment({true, false, GetParam().values}, nullptr, segment, machine.Context()));
+  EXPECT_FALSE(
+      PrepareArcSegment({true, false, GetParam().values}, nullptr, segment, machine.Context()));
   EXPECT_EQ(segment.error, GetParam().error);
 }
 
@@ -239,7 +269,8 @@ INSTANTIATE_TEST_SUITE_P(
                        SegmentError::kGeometryOrRange},
         RefusedArcCase{"plane_axis_off_path", [](Machine& m) { m.coordinates[kY].onPath = false; },
                        EndPointArc(1, 10, 0, 20, 0), SegmentError::kGeometryOrRange},
-        RefusedArcCase{"zero_radius", nullptr, EndPointArc(1, 0, 0, 0, 0), SegmentError::kGeometryOrRange},
+        RefusedArcCase{"zero_radius", nullptr, EndPointArc(1, 0, 0, 0, 0),
+                       SegmentError::kGeometryOrRange},
         RefusedArcCase{"radius_error", [](Machine& m) { m.parameters.RadiusError = 0.0; },
                        EndPointArc(1, 10, 0, 20, 0), SegmentError::kGeometryOrRange},
         RefusedArcCase{"plane_kv", [](Machine& m) { m.nodes[kX].kv = -1.0; },
@@ -247,7 +278,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedArcCase{"circle_factor", [](Machine& m) { m.parameters.circleVelFacInverse = 0.0; },
                        EndPointArc(1, 10, 0, 20, 0), SegmentError::kGeometryOrRange},
         RefusedArcCase{"rotation_plane_differs",
-                       [](Machine& m) { m.rotation = {2, static_cast<std::int32_t>(kZ), 0, 10, 0.1}; },
+                       [](Machine& m) {
+                         m.rotation = {2, static_cast<std::int32_t>(kZ), 0, 10, 0.1};
+                       },
                        EndPointArc(1, 10, 0, 20, 0), SegmentError::kGeometryOrRange}),
     [](const ::testing::TestParamInfo<RefusedArcCase>& info) { return info.param.name; });
 
@@ -272,7 +305,8 @@ TEST(ArcSegmentProperty, PartsReproduceStartAndEnd) {
     PathSegment segment;
     const auto values = EndPointArc(decreasing ? 0 : 1, cx, cy, ex, ey);
     const std::string context = "case " + std::to_string(i);
-    ASSERT_TRUE(PrepareArcSegment({true, false, values}, nullptr, segment, machine.Context())) << context;
+    ASSERT_TRUE(PrepareArcSegment({true, false, values}, nullptr, segment, machine.Context()))
+        << context;
     const SegmentAxisPart& x = segment.axes[kX];
     const SegmentAxisPart& y = segment.axes[kY];
     const double tolerance = 1e-9 * (1.0 + r + 100.0);
