@@ -42,22 +42,25 @@ constexpr std::uint8_t kOutputNode = 30;
 constexpr std::uint32_t kOutputCobId = 0x21E;
 // X's set-points: drive 1's set-point PDO.
 constexpr std::uint32_t kSetpointCobId = 0x301;
+// The SYNC that starts every cycle: the log's clock, which a loaded machine
+// cannot stretch as it stretches the frames' time stamps.
+constexpr std::uint32_t kSyncCobId = 0x080;
 constexpr std::int32_t kOffset = 100;
 // Long enough that X runs a while at the processing velocity.
 constexpr std::int32_t kStroke = 30000;
 constexpr auto kGenerous = 120s;
 
-// What the output sent during one move: its values in order, and when it
-// first and last left its offset against when X's set-point first and last
-// changed.
+// What the output sent during one move: its values in order, and in which
+// cycle (SYNCs counted) it first and last left its offset against when X's
+// set-point first and last changed.
 struct Sent {
   std::vector<std::int16_t> values;
-  double firstMovedSeconds = -1.0;
-  double firstSetpointMovedSeconds = -1.0;
-  double lastMovedSeconds = -1.0;
-  double lastSetpointMovedSeconds = -1.0;
-  double Lead() const { return firstSetpointMovedSeconds - firstMovedSeconds; }
-  double EndLead() const { return lastSetpointMovedSeconds - lastMovedSeconds; }
+  std::int64_t firstMovedCycle = -1;
+  std::int64_t firstSetpointMovedCycle = -1;
+  std::int64_t lastMovedCycle = -1;
+  std::int64_t lastSetpointMovedCycle = -1;
+  std::int64_t Lead() const { return firstSetpointMovedCycle - firstMovedCycle; }
+  std::int64_t EndLead() const { return lastSetpointMovedCycle - lastMovedCycle; }
   std::int16_t Largest() const { return *std::max_element(values.begin(), values.end()); }
   std::int16_t Smallest() const { return *std::min_element(values.begin(), values.end()); }
 };
@@ -148,29 +151,30 @@ class VelocityOutputChainTest : public ChainTest {
     const auto ended = outputFramesSince();
     EXPECT_TRUE(Await([&] { return outputFramesSince() >= ended + 20; }));
     std::int32_t previous = start;
+    std::int64_t cycle = 0;
     for (const LoggedFrame& frame : FramesSince(seen)) {
       const std::vector<std::uint8_t> data = DataOf(frame);
-      if (frame.id == kOutputCobId && data.size() == 2) {
+      if (frame.id == kSyncCobId) {
+        ++cycle;
+      } else if (frame.id == kOutputCobId && data.size() == 2) {
         const auto value = static_cast<std::int16_t>(data[0] | (data[1] << 8));
         sent.values.push_back(value);
-        if (value != kOffset && sent.firstMovedSeconds < 0.0) {
-          sent.firstMovedSeconds = frame.seconds;
-        }
-        if (value != kOffset) sent.lastMovedSeconds = frame.seconds;
+        if (value != kOffset && sent.firstMovedCycle < 0) sent.firstMovedCycle = cycle;
+        if (value != kOffset) sent.lastMovedCycle = cycle;
       } else if (frame.id == kSetpointCobId && data.size() >= 4) {
         const auto setpoint =
             static_cast<std::int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) |
                                       (static_cast<std::uint32_t>(data[3]) << 24));
-        if (setpoint != start && sent.firstSetpointMovedSeconds < 0.0) {
-          sent.firstSetpointMovedSeconds = frame.seconds;
+        if (setpoint != start && sent.firstSetpointMovedCycle < 0) {
+          sent.firstSetpointMovedCycle = cycle;
         }
-        if (setpoint != previous) sent.lastSetpointMovedSeconds = frame.seconds;
+        if (setpoint != previous) sent.lastSetpointMovedCycle = cycle;
         previous = setpoint;
       }
     }
     EXPECT_GT(sent.values.size(), 100u);
-    EXPECT_GE(sent.firstMovedSeconds, 0.0) << "the output never left its offset";
-    EXPECT_GE(sent.firstSetpointMovedSeconds, 0.0) << "X's set-point never moved";
+    EXPECT_GE(sent.firstMovedCycle, 0) << "the output never left its offset";
+    EXPECT_GE(sent.firstSetpointMovedCycle, 0) << "X's set-point never moved";
     if (sent.values.empty()) sent.values.push_back(kOffset);
     return sent;
   }
@@ -199,8 +203,8 @@ TEST_F(VelocityOutputChainTest, TheOutputFramesFollowThePathVelocityDelayedScale
   ASSERT_EQ(mctl_ActivateVelPropOutputMode(&record, sizeof record), LINKORA_SUCCESS);
 
   // The smallest delay is the fill level in cycles.
-  const double cycleSeconds = delay / 1e6 / kFillLevel;
-  const double tolerance = 3 * cycleSeconds;
+  const auto delayCycles = static_cast<std::int64_t>(kFillLevel);
+  constexpr std::int64_t kTolerance = 3;
 
   // 20000 units/s x 3 / 2 + 100, at the start's delay.
   const Sent delayed = Move(kStroke, 3, 2, delay);
@@ -215,10 +219,10 @@ TEST_F(VelocityOutputChainTest, TheOutputFramesFollowThePathVelocityDelayedScale
   // move to its end.
   const Sent undelayed = Move(-kStroke, 3, 2, 0);
   EXPECT_EQ(undelayed.Largest(), kPathVelocity * 3 / 2 + kOffset);
-  const double played = kDriveBufferDepth * cycleSeconds;
-  EXPECT_NEAR(undelayed.EndLead(), -played, tolerance);
-  EXPECT_NEAR(delayed.Lead(), delay / 1e6 - played, tolerance);
-  EXPECT_NEAR(delayed.EndLead(), delay / 1e6 - played, tolerance);
+  const auto played = static_cast<std::int64_t>(kDriveBufferDepth);
+  EXPECT_NEAR(undelayed.EndLead(), -played, kTolerance);
+  EXPECT_NEAR(delayed.Lead(), delayCycles - played, kTolerance);
+  EXPECT_NEAR(delayed.EndLead(), delayCycles - played, kTolerance);
 
   // 20000 units/s x -10 + 100 lies beyond two bytes: -32767, the sign kept.
   const Sent capped = Move(kStroke, -10, 1, delay);
