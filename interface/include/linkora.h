@@ -722,13 +722,13 @@ typedef struct LinkoraStopOnInputRecord {
   uint32_t ModuleKeepStopValue;
   /* mode 2 */
   uint32_t DriveAxis;
-  int32_t DriveSlave; /* -1: the axis's own drive, k: its slave axis k */
+  int32_t DriveSlave;   /* -1: the axis's own drive, k: its slave axis k */
   uint32_t DriveOption; /* must be 0 */
   uint32_t DriveInputMask;
   uint32_t DriveInputLevels;
   uint32_t DriveKeepStopValue;
   /* mode 3 */
-  uint32_t MaskAxes; /* bit i: interpolated axis i */
+  uint32_t MaskAxes;   /* bit i: interpolated axis i */
   uint32_t MaskOption; /* must be 0 */
   uint32_t MaskInputMask;
   uint32_t MaskInputLevels;
