@@ -1,8 +1,8 @@
-# vantor_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...])
+# vantor_add_test(NAME name SOURCES ... [LIBS ...] [LABELS ...] [PROCESSORS n])
 # One GoogleTest executable; its cases are registered with CTest when the
 # tests run, so a build never executes test binaries.
 function(vantor_add_test)
-  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;PROCESSORS" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES})
   target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock
                         GTest::gtest_main Threads::Threads)
@@ -14,8 +14,15 @@ function(vantor_add_test)
   if(label_count GREATER 1)
     message(FATAL_ERROR "${ARG_NAME}: give one label, not ${ARG_LABELS}")
   endif()
+  # A test that runs processes of its own that keep a processor busy (the
+  # simulated machine and the kernel's cycle) says how many it needs, so
+  # that the test driver does not start more of them than it has.
+  if(NOT ARG_PROCESSORS)
+    set(ARG_PROCESSORS 1)
+  endif()
   gtest_discover_tests(${ARG_NAME} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+                       PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300
+                                  PROCESSORS ${ARG_PROCESSORS})
 endfunction()
 
 # vantor_add_benchmark(NAME name SOURCES ... [LIBS ...])
