@@ -21,7 +21,7 @@
 #include <variant>
 #include <vector>
 
-#include "examples/tests/chain_processes.h"
+#include "examples/tests/homed_machine.h"
 #include "interface/include/linkora.h"
 #include "platform/os/named_objects.h"
 
@@ -33,14 +33,6 @@ using namespace std::chrono_literals;
 using Position = std::array<std::int32_t, 9>;
 
 const std::string kSampleIni = VANTOR_EXAMPLES_FOLDER "/machine.ini";
-const std::string kHomingMachine = VANTOR_EXAMPLES_FOLDER "/tests/data/homing_machine.json";
-
-// X on drive 1, Y on drive 2 with its gantry slave on drive 3, Z on drive 4.
-constexpr std::uint32_t kAllAxes = 0b111;
-constexpr std::uint32_t kDrives[] = {1, 2, 3, 4};
-// The drives home on the release of their negative limit switches; their
-// home lies this far beyond, clear of the switch.
-constexpr std::int32_t kHomeOffset = 2000;
 constexpr std::uint32_t kSharedBufferRecords = 5;
 constexpr std::uint32_t kKernelQueueSegments = 3;
 // The simulated drives are stepped in real time; a loaded machine lets the
@@ -256,38 +248,14 @@ class EventWatch {
   std::vector<std::size_t> order_;
 };
 
-class PathBufferChainTest : public ChainTest {
+class PathBufferChainTest : public HomedMachineTest {
  protected:
-  PathBufferChainTest() : ChainTest("path-chain") {}
+  PathBufferChainTest() : HomedMachineTest("path-chain") {}
 
   // A test that stopped half-way leaves the channel to the next one.
   void TearDown() override {
     static_cast<void>(mctl_Exit());
     ChainTest::TearDown();
-  }
-
-  void WriteToDrives(const std::string& object, std::int32_t value) {
-    for (const std::uint32_t drive : kDrives) {
-      ASSERT_EQ(Control("node can0 " + std::to_string(drive) + " write " + object + " 0 " +
-                        std::to_string(value)),
-                "ok");
-    }
-  }
-
-  // CNC mode on from `ini`, the drives reset and every axis homed.
-  void StartHomedMachine(const std::string& ini) {
-    StartDevhost(kHomingMachine);
-    ASSERT_FALSE(HasFatalFailure());
-    ASSERT_EQ(mctl_Initialize(ini.c_str()), LINKORA_SUCCESS);
-    ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
-    ASSERT_NO_FATAL_FAILURE(WriteToDrives("0x607C", kHomeOffset));
-    ASSERT_EQ(mctl_Reference(kAllAxes), LINKORA_SUCCESS);
-    // The homing run leaves "not operation enabled" in the drives' latched
-    // states, which holds every motion; the reset clears it.
-    ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
-    LinkoraMotionControlStatus status{};
-    ASSERT_EQ(mctl_GetStatus(&status, sizeof status), LINKORA_SUCCESS);
-    ASSERT_EQ(status.NeedReferenceRun, 0u);
   }
 
   LinkoraPathBufferStatus QueueStatus() {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "examples/tests/chain_processes.h"
+#include "examples/tests/homed_machine.h"
 #include "interface/include/linkora.h"
 
 namespace vantor::examples_test {
@@ -25,12 +25,7 @@ using namespace std::chrono_literals;
 using Position = std::array<std::int32_t, 9>;
 
 const std::string kSampleIni = VANTOR_EXAMPLES_FOLDER "/machine.ini";
-const std::string kHomingMachine = VANTOR_EXAMPLES_FOLDER "/tests/data/homing_machine.json";
 
-constexpr std::uint32_t kAllAxes = 0b111;
-constexpr std::uint32_t kDrives[] = {1, 2, 3, 4};
-// Homes clear of the negative limit switches.
-constexpr std::int32_t kHomeOffset = 2000;
 // machine.ini's processing velocity, in units per second.
 constexpr std::int32_t kPathVelocity = 20000;
 // machine.ini's fill level (set-point entries queued in the driver) and
@@ -75,34 +70,13 @@ std::vector<std::uint8_t> DataOf(const LoggedFrame& frame) {
   return bytes;
 }
 
-class VelocityOutputChainTest : public ChainTest {
+class VelocityOutputChainTest : public HomedMachineTest {
  protected:
-  VelocityOutputChainTest() : ChainTest("velocity-output-chain") {}
+  VelocityOutputChainTest() : HomedMachineTest("velocity-output-chain") {}
 
   void TearDown() override {
     static_cast<void>(mctl_Exit());
     ChainTest::TearDown();
-  }
-
-  // CNC mode on from machine.ini, the drives reset and every axis homed,
-  // every frame logged.
-  void StartHomedMachine() {
-    StartDevhost(kHomingMachine, log_.string());
-    ASSERT_FALSE(HasFatalFailure());
-    ASSERT_EQ(mctl_Initialize(kSampleIni.c_str()), LINKORA_SUCCESS);
-    ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
-    for (const std::uint32_t drive : kDrives) {
-      ASSERT_EQ(Control("node can0 " + std::to_string(drive) + " write 0x607C 0 " +
-                        std::to_string(kHomeOffset)),
-                "ok");
-    }
-    ASSERT_EQ(mctl_Reference(kAllAxes), LINKORA_SUCCESS);
-    // The homing run leaves "not operation enabled" latched; the reset
-    // clears it.
-    ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
-    LinkoraMotionControlStatus status{};
-    ASSERT_EQ(mctl_GetStatus(&status, sizeof status), LINKORA_SUCCESS);
-    ASSERT_EQ(status.NeedReferenceRun, 0u);
   }
 
   static bool InMotion() {
@@ -184,7 +158,7 @@ class VelocityOutputChainTest : public ChainTest {
 
 TEST_F(VelocityOutputChainTest, TheOutputFramesFollowThePathVelocityDelayedScaledAndCapped) {
   log_ = folder_ / "frames.log";
-  ASSERT_NO_FATAL_FAILURE(StartHomedMachine());
+  ASSERT_NO_FATAL_FAILURE(StartHomedMachine(kSampleIni, log_.string()));
 
   LinkoraVelPropOutputActPar state{};
   ASSERT_EQ(mctl_GetVelPropOutputActPar(&state, sizeof state), LINKORA_SUCCESS);
