@@ -18,4 +18,12 @@ common::StatusCode ExitKernelLink();
 // waiting callers first, so that the counts of the channel stay right.
 void ShutdownKernelLinkOnUnload();
 
+// Has the process's end shut the link down the same way while the channel's
+// objects are still held. The named-object layer leaves the namespace from
+// an exit handler registered when it was first used, and exit handlers run
+// last-first, so the one registered here (once, after the channel's objects
+// were made) runs before it; a library destructor would run after it, with
+// every handle of the process already let go. Idempotent.
+void ShutDownAtProcessExit();
+
 }  // namespace vantor::interface

@@ -86,6 +86,7 @@ common::StatusCode CreateChannelObjects(StartUp& startUp) {
 
   link.channelBlock = ChannelBlock::CreateOrOpen(channel);
   if (!link.channelBlock) return common::kLibraryOutOfResources;
+  ShutDownAtProcessExit();
   return common::kLibrarySuccess;
 }
 

@@ -1,5 +1,6 @@
 #include "interface/link_shutdown.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "interface/kernel_link.h"
@@ -112,6 +113,19 @@ common::StatusCode ExitKernelLink() {
   link.startLock.Close();
   link.exitUnderWay = false;
   return common::kLibrarySuccess;
+}
+
+void ShutDownAtProcessExit() {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    std::atexit([] {
+      try {
+        ShutdownKernelLinkOnUnload();
+      } catch (...) {
+        // Nothing can be reported while the process ends.
+      }
+    });
+  });
 }
 
 void ShutdownKernelLinkOnUnload() {

@@ -9,6 +9,7 @@
 // VANTOR_FAKE_KERNEL_SDO_HANG "1": never answer SDO requests
 // VANTOR_FAKE_KERNEL_STALL_ON command code that is logged but never answered (the kernel
 //                             then only waits to be killed)
+// VANTOR_FAKE_KERNEL_SLOW_END milliseconds the kernel takes before it answers its end (2)
 // VANTOR_FAKE_KERNEL_PID_FILE file that the kernel's process id is written to
 // VANTOR_FAKE_KERNEL_CNC_FILE file that the payload of the CNC initialisation is written to
 // VANTOR_FAKE_KERNEL_STATUS_FILE   complete status answered in CNC mode (read at each request)
@@ -329,6 +330,9 @@ int main(int argc, char** argv) {
         result = ServePdoCommand(code, block);
         break;
       case 2:
+        if (const char* slow = std::getenv("VANTOR_FAKE_KERNEL_SLOW_END")) {
+          os::Sleep(static_cast<std::uint32_t>(std::atoi(slow)));
+        }
         end = true;
         break;
       case 3: {

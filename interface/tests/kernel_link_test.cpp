@@ -737,13 +737,21 @@ TEST_F(KernelLinkTest, TracedExportsWriteTheirLines) {
   EXPECT_EQ(trace.find("mctl_GetVersion"), std::string::npos) << trace;
 }
 
+// The kernel takes its time to answer its end: the ending application
+// still waits for the answer and for the kernel and the watching program to
+// end, with the channel's objects still its own.
 TEST_F(KernelLinkTest, ApplicationEndingWithoutExitStillEndsTheKernel) {
+  ::setenv("VANTOR_FAKE_KERNEL_SLOW_END", "500", 1);
   ASSERT_EQ(StartSecondApplication("starter", 2, 5, 0), "init 09140000");
   EXPECT_EQ(Commands(), (std::vector<int>{1, 4, 5}));
   LetSecondApplicationExit("starter", "return");
   ASSERT_EQ(os::WaitForOne(apps_.back(), 30000).kind, os::WaitKind::Signalled);
+  EXPECT_FALSE(EventSet(common::KernelModeEventIndex(Channel::CanOne)))
+      << "the application ended before its kernel";
+  EXPECT_FALSE(EventSet(common::kWatchEventIndex)) << "and before the watching program";
   EXPECT_EQ(Commands().back(), 2);
   ExpectChannelGone();
+  ::unsetenv("VANTOR_FAKE_KERNEL_SLOW_END");
 }
 
 // With the driver host serving the simulated machine, the real kernel gets
