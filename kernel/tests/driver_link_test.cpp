@@ -300,7 +300,9 @@ TEST_F(DriverLinkFixture, BadDriverStatusPutsTheCycleOnItsErrorPath) {
 
 TEST_F(DriverLinkFixture, StalledExchangeEndsTheCycleThroughItsTimeoutPath) {
   StartSettings settings;
-  settings.exchangeTimeoutMs = 100;
+  // Long enough that a paced driver the loaded machine keeps waiting does
+  // not end the cycle before the stall.
+  settings.exchangeTimeoutMs = 1000;
   ASSERT_EQ(Open(settings), common::kKernelSuccess);
   data_.state.cycleRunning = 1;
   driver().Stall(true);

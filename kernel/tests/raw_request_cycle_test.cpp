@@ -146,7 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DriverLinkFixture, StalledExchangeLeavesAPendingRawRequestToTheServerThread) {
   StartSettings settings;
-  settings.exchangeTimeoutMs = 100;
+  // Long enough that a paced driver the loaded machine keeps waiting does
+  // not end the cycle before the stall.
+  settings.exchangeTimeoutMs = 1000;
   ASSERT_EQ(Open(settings), common::kKernelSuccess);
   request_.completion.Set();
   request_.ClearRequest();
