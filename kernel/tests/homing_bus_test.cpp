@@ -8,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kernel/core/can_object_steps.h"
@@ -73,6 +75,29 @@ class HomingOnTheBusTest : public KernelBusFixture {
     KernelDataLock lock(kernel_.data);
     return look(kernel_.data);
   }
+  // The cycle calls its hooks under the kernel data lock, so they change
+  // only between two cycles.
+  void SetCycleHooks(std::function<void()> beforeEveryCycle,
+                     std::function<void(common::ExchangeBuffer&)> afterExchange = nullptr) {
+    UnderLock([&](KernelData&) {
+      beforeEveryCycle_ = std::move(beforeEveryCycle);
+      afterExchange_ = std::move(afterExchange);
+      return 0;
+    });
+  }
+  // Takes the hooks off the cycle when the test's scope ends, also on a
+  // failed assertion: declared after what the hooks refer to, it goes
+  // first.
+  class HooksRemoved {
+   public:
+    explicit HooksRemoved(HomingOnTheBusTest& test) : test_(test) {}
+    HooksRemoved(const HooksRemoved&) = delete;
+    HooksRemoved& operator=(const HooksRemoved&) = delete;
+    ~HooksRemoved() { test_.SetCycleHooks(nullptr); }
+
+   private:
+    HomingOnTheBusTest& test_;
+  };
   canopen::NodeObject& Node(std::uint32_t k) {
     return *kernel_.data.nodeConfiguration.records[k].can;
   }
@@ -185,20 +210,22 @@ TEST_F(HomingOnTheBusTest, HomingLeavesTheDrivesFitForMotion) {
   ASSERT_TRUE(
       Models([&](sim::Machine&) { return DriveNode(1).Objects().SetUnsigned(0x6098, 0, 1); }));
   CanObjectCycleSteps steps{kernel_.data, kernel_.canObjects};
-  afterExchange_ = [&](common::ExchangeBuffer& exchange) { steps.ProcessMotion(exchange); };
   std::atomic<int> cycles{0};
   std::atomic<bool> breakTheRun{false};
   // The plain steps see the kernel's break event and both nodes as
   // interpolated axes, as in the kernel's own cycle.
   HomingBreakEvent breakEvent(kernel_.data.nodeConfiguration);
-  beforeEveryCycle_ = [&] {
-    homing_ = {.breakSignal = &breakEvent, .interpolatedNodeCount = 2};
-    ++cycles;
-    if (breakTheRun.load() && Drive(1).MachinePosition() < kStart - 500) {
-      static_cast<void>(kernel_.data.nodeConfiguration.homingBreakEvent.Set());
-      breakTheRun = false;
-    }
-  };
+  const HooksRemoved removed(*this);
+  SetCycleHooks(
+      [&] {
+        homing_ = {.breakSignal = &breakEvent, .interpolatedNodeCount = 2};
+        ++cycles;
+        if (breakTheRun.load() && Drive(1).MachinePosition() < kStart - 500) {
+          static_cast<void>(kernel_.data.nodeConfiguration.homingBreakEvent.Set());
+          breakTheRun = false;
+        }
+      },
+      [&](common::ExchangeBuffer& exchange) { steps.ProcessMotion(exchange); });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     breakTheRun = c.breakTheRun;
@@ -214,21 +241,20 @@ TEST_F(HomingOnTheBusTest, HomingLeavesTheDrivesFitForMotion) {
     });
     EXPECT_EQ(DriveObject(1, 0x6040, 0), c.controlword);
   }
-  beforeEveryCycle_ = nullptr;
-  afterExchange_ = nullptr;
 }
 
 // A break while the pair searches its switches ends the run with the break;
 // the pair is halted and given back uncoupled from homing.
 TEST_F(HomingOnTheBusTest, ABreakWhileThePairSearchesEndsItsRun) {
   std::atomic<bool> broke{false};
-  beforeEveryCycle_ = [&] {
+  const HooksRemoved removed(*this);
+  SetCycleHooks([&] {
     if (broke.load()) return;
     if (Drive(kMaster).MachinePosition() < kStart - 2000) {
       static_cast<void>(kernel_.data.nodeConfiguration.homingBreakEvent.Set());
       broke = true;
     }
-  };
+  });
   EXPECT_EQ(Reference(0b10), common::kKernelHomingBroken);
   ASSERT_TRUE(broke.load()) << "the pair never moved";
   EXPECT_GT(Drive(kMaster).MachinePosition(), kNegativeLimit) << "stopped before its switch";

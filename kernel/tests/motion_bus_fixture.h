@@ -79,7 +79,11 @@ class MotionOnTheBus : public KernelBusFixture {
       KernelDataLock lock(kernel_.data);
       for (std::uint32_t i = shape_.axes; i < shape_.nodes; ++i) SetHomed(kernel_.data, i, true);
     }
-    afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
+    {
+      // The cycle runs its hooks under this lock: set between two cycles.
+      KernelDataLock lock(kernel_.data);
+      afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
+    }
     ASSERT_EQ(Run(15), kOk);
     // The drives stand where homing would have left them.
     {

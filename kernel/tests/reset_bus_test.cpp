@@ -386,6 +386,8 @@ class FailedResetTest : public ResetOnTheBusTest,
   }
   // Once the drives are being enabled, drive `id` refuses every controlword.
   void RefuseEnable(std::uint8_t id) {
+    // The cycle runs its hooks under this lock: set between two cycles.
+    KernelDataLock lock(kernel_.data);
     beforeEveryCycle_ = [this, id, refused = false]() mutable {
       if (refused || !EnableUnderWay()) return;
       refused = true;
@@ -484,9 +486,12 @@ TEST_F(ResetOnTheBusTest, WithoutNodesSucceedsAndLeavesTheDrivesAlone) {
 // waiting returns, and the reset answers that the cycle is gone.
 TEST_F(ResetOnTheBusTest, ACycleEndingMidResetAnswersCycleGone) {
   ASSERT_NO_FATAL_FAILURE(Initialise());
-  beforeEveryCycle_ = [this] {
-    if (SdoReadsOf(1, 0x607F) > 0) EndTheCycle();
-  };
+  {
+    KernelDataLock lock(kernel_.data);
+    beforeEveryCycle_ = [this] {
+      if (SdoReadsOf(1, 0x607F) > 0) EndTheCycle();
+    };
+  }
 
   auto reset = std::async(std::launch::async, [this] { return Run(15); });
   if (reset.wait_for(60s) != std::future_status::ready) {

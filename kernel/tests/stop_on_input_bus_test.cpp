@@ -58,7 +58,12 @@ class StopOnInputBusTest : public KernelBusFixture {
     ASSERT_EQ(InitialiseAndStartTheCycle(
                   {.nodes = {{1, 0}, {2, 0}}, .resetNodeDelayMicroseconds = kBootWaitMicroseconds}),
               kOk);
-    afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
+    // The cycle runs its hooks under the kernel data lock: set between two
+    // cycles.
+    UnderLock([this](KernelData&) {
+      afterExchange_ = [this](common::ExchangeBuffer& exchange) { steps_.ProcessMotion(exchange); };
+      return 0;
+    });
     ASSERT_EQ(Run(15), kOk);
     UnderLock([](KernelData& data) {
       for (std::uint32_t i = 0; i < 2; ++i) {
