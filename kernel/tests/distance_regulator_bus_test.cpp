@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "kernel/services/distance_regulator_commands.h"
+#include "kernel/services/kernel_service_host.h"
 #include "kernel/tests/drives_on_the_bus_fixture.h"
 
 namespace vantor::kernel {
@@ -186,6 +188,41 @@ TEST_F(DistanceRegulatorOnTheBusTest, TheRegulatorRunsOnTheConversionAndARepeate
               return count;
             }),
             1u);
+}
+
+// The reset's step on its own (a successful start of the nodes clears the
+// flags before it runs): a drive that does not answer keeps its flags and
+// fails the step, the next node is still switched off.
+TEST_F(DistanceRegulatorOnTheBusTest, TheResetsStepGoesOnPastADriveThatDoesNotAnswer) {
+  UnderLock([](KernelData& data) {
+    canopen::NodeTable& table = data.nodeConfiguration.table;
+    table.nodes[0]->adActive = table.nodes[0]->regulatorActive = 1;
+    table.nodes[kPairNode]->regulatorActive = 1;
+    return 0;
+  });
+  Models([&](sim::Machine&) {
+    Drive(1).SetSilent(true);
+    for (const std::uint8_t id : {kDualDrive, kSlaveDrive}) {
+      DriveNode(id).Objects().SetUnsigned(0x2055, 20, 1);
+    }
+    return 0;
+  });
+  KernelServiceHost host(kernel_.data, kernel_.canObjects);
+  canopen::ServiceContext context = host.Context();
+  EXPECT_EQ(SwitchAnalogueFunctionsOffStep(kernel_, context), common::kKernelOperationFailed);
+  EXPECT_EQ(NodeFlag(0, &canopen::NodeObject::adActive), 1u);
+  EXPECT_EQ(NodeFlag(0, &canopen::NodeObject::regulatorActive), 1u);
+  EXPECT_EQ(NodeFlag(kPairNode, &canopen::NodeObject::regulatorActive), 0u);
+  EXPECT_EQ(DriveValue(kDualDrive, 20), 0u);
+  EXPECT_EQ(DriveValue(kSlaveDrive, 20), 0u) << "the slave too";
+
+  Models([&](sim::Machine&) {
+    Drive(1).SetSilent(false);
+    return 0;
+  });
+  EXPECT_EQ(SwitchAnalogueFunctionsOffStep(kernel_, context), kOk);
+  EXPECT_EQ(NodeFlag(0, &canopen::NodeObject::adActive), 0u);
+  EXPECT_EQ(NodeFlag(0, &canopen::NodeObject::regulatorActive), 0u);
 }
 
 }  // namespace
