@@ -661,6 +661,29 @@ LinkoraStatus mctl_ResetReferenceFlag(uint32_t axisMask); /* PB */
 LinkoraStatus mctl_GetAxisRamp(uint32_t axis, LinkoraAxisRamp* ramp, uint32_t size);
 LinkoraStatus mctl_SetAxisRampOverride(uint32_t axis, const LinkoraAxisRampOverride* rampOverride,
                                        uint32_t size);
+/* A drive's analogue input and distance regulator; the channel is the
+ * axis index of the drive. The value read is valid (else nothing more is
+ * written) and ready (else the value is left) while the conversion runs;
+ * the value is a signed 16-bit reading. The factor from reading to
+ * distance is numerator / denominator (denominator at least 1; not while
+ * the conversion runs). The working area: four area values (the first
+ * -1024 to 1024, the others 0 to 1024), a response value above 0 and the
+ * range; only the low 16 bits of the area and response values are sent.
+ * The regulator runs on an interpolated axis with the conversion on and
+ * the area set; its status reads 1 while it reports itself in range. The
+ * parameter record has twelve words, 48 bytes: ten signed 16-bit values
+ * (the last two the cycle rate and the response value), then the range
+ * limit and the range. */
+LinkoraStatus mctl_StartADConversion(uint32_t channel, uint32_t on);
+LinkoraStatus mctl_GetADValue(uint32_t channel, uint32_t* valid, uint32_t* ready, int32_t* value);
+LinkoraStatus mctl_SetADtoDistanceFactor(uint32_t channel, uint32_t denominator,
+                                         uint32_t numerator);
+LinkoraStatus mctl_SetDistanceRegulatorArea(uint32_t channel, uint32_t area0, uint32_t area1,
+                                            uint32_t area2, uint32_t area3, uint32_t response,
+                                            uint32_t range);
+LinkoraStatus mctl_StartDistanceRegulator(uint32_t channel, uint32_t on);
+LinkoraStatus mctl_GetDistanceRegulatorStatus(uint32_t channel, uint32_t* inRange);
+LinkoraStatus mctl_GetDistanceRegulatorPar(uint32_t channel, int32_t* parameters, uint32_t size);
 LinkoraStatus mctl_ActivateVelPropOutputMode(const LinkoraVelPropOutputRecord* record,
                                              uint32_t size);
 LinkoraStatus mctl_DeactivateVelPropOutputMode(void);

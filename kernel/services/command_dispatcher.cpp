@@ -8,6 +8,7 @@
 #include "kernel/services/cnc_initialize.h"
 #include "kernel/services/complete_status.h"
 #include "kernel/services/configuration_commands.h"
+#include "kernel/services/distance_regulator_commands.h"
 #include "kernel/services/drive_mode_commands.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/gear_ratio_commands.h"
@@ -131,6 +132,13 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::ResetReferenceFlag, HandleResetReferenceFlag},
     {CommandCode::GetAxisRamp, HandleGetAxisRamp},
     {CommandCode::SetAxisRampOverride, HandleSetAxisRampOverride},
+    {CommandCode::StartAdConversion, HandleStartAdConversion},
+    {CommandCode::GetAdValue, HandleGetAdValue},
+    {CommandCode::SetAdToDistanceFactor, HandleSetAdToDistanceFactor},
+    {CommandCode::SetDistanceRegulatorArea, HandleSetDistanceRegulatorArea},
+    {CommandCode::StartDistanceRegulator, HandleStartDistanceRegulator},
+    {CommandCode::GetDistanceRegulatorStatus, HandleGetDistanceRegulatorStatus},
+    {CommandCode::GetDistanceRegulatorPar, HandleGetDistanceRegulatorPar},
 });
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {

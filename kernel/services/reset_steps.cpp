@@ -19,6 +19,7 @@
 #include "kernel/core/kernel_locks.h"
 #include "kernel/core/kernel_reset.h"
 #include "kernel/core/planning_limits.h"
+#include "kernel/services/distance_regulator_commands.h"
 
 namespace vantor::kernel {
 
@@ -70,6 +71,9 @@ StatusCode StartGuarding(ResetRun& run) {
   return common::kKernelSuccess;
 }
 StatusCode ReadAnalogueSupport(ResetRun& run) { return canopen::ReadAnalogueSupport(run.context); }
+StatusCode SwitchAnalogueOff(ResetRun& run) {
+  return SwitchAnalogueFunctionsOffStep(run.kernel, run.context);
+}
 StatusCode ReadHomeShiftSupport(ResetRun& run) {
   return canopen::ReadHomeShiftSupport(run.context);
 }
@@ -167,9 +171,7 @@ constexpr auto kResetSteps = std::to_array<ResetStep>({
     {9, R::Always, StartNodes},
     {10, R::Always, StartGuarding},
     {11, R::FirstReset, ReadAnalogueSupport},
-    // A/D conversion and distance regulator off: waits for the commands
-    // that switch them on.
-    {12, R::LaterReset, Nothing},
+    {12, R::LaterReset, SwitchAnalogueOff},
     {13, R::FirstReset, ReadHomeShiftSupport},
     {14, R::FirstReset, ReadGantryHoming},
     {15, R::FirstReset, CheckStopOnInput},

@@ -111,6 +111,7 @@ void DriveModel::HookObjects() {
                       [this](const ObjectEntry&, WriteOrigin) { OnHomeShiftTrigger(); });
   }
   HookStopOnInput();
+  HookAnalogueInput();
   for (const std::uint16_t index : {object::kTargetVelocity, object::kLimitSwitchBridge}) {
     objects.OnWritten(index, 0, [this](const ObjectEntry&, WriteOrigin) {
       Schedule();

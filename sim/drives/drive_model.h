@@ -109,6 +109,8 @@ class DriveModel final : public canopen::NodeApplication {
   bool HandwheelDriving() const;
   bool HandwheelSelected() const;
 
+  // The A/D converter and regulator object 0x2055 (drive_analogue.cpp).
+  void HookAnalogueInput();
   // The stop-on-input object 0x205C (drive_stop_on_input.cpp).
   void HookStopOnInput();
   void WatchStopInput();

@@ -138,6 +138,18 @@ constexpr std::uint8_t kRoleInputDrive = 2;
 constexpr std::uint16_t kLatched = 0x80;
 }  // namespace stop_on_input
 
+// Subindices of the A/D converter and distance regulator object 0x2055.
+// Sub 12 starts (1) and stops (0) the conversion; sub 13 reports the
+// reading in sub 4 valid while it runs; sub 21 reports the regulator (on
+// at sub 20) in range while it regulates on a running conversion.
+namespace analogue {
+constexpr std::uint8_t kValue = 4;
+constexpr std::uint8_t kStart = 12;
+constexpr std::uint8_t kValid = 13;
+constexpr std::uint8_t kRegulatorOn = 20;
+constexpr std::uint8_t kInRange = 21;
+}  // namespace analogue
+
 // Subindices of the home shift object 0x2056.
 namespace homeshift {
 constexpr std::uint8_t kTrigger = 1;

@@ -4,11 +4,6 @@
 
 namespace vantor::sim::drives {
 
-namespace {
-// 0x2055 sub 4: the A/D value, 16 bits, sent in the drive's PDO.
-constexpr std::uint8_t kAnalogueValueSubindex = 4;
-}  // namespace
-
 bool DriveModel::SetSwitchPosition(DriveSwitch which, std::optional<std::int32_t> position) {
   DriveConfig wired = config_;
   switch (which) {
@@ -32,7 +27,7 @@ bool DriveModel::SetSwitchPosition(DriveSwitch which, std::optional<std::int32_t
 }
 
 bool DriveModel::SetAnalogueValue(std::uint16_t value) {
-  return Objects().SetUnsigned(object::kAnalogueInput, kAnalogueValueSubindex, value);
+  return Objects().SetUnsigned(object::kAnalogueInput, analogue::kValue, value);
 }
 
 }  // namespace vantor::sim::drives
