@@ -143,7 +143,9 @@ int Serve(const DevhostOptions& options, const sigset_t& endSignals) {
   drivers.Load(HostDrivers(), host, machine.Resources(), Log);
   devhost::ControlEndpoint control(host, virtualClock);
   devhost::DeviceServer server(host);
-  if (!server.StartInRuntimeDirectory(error) || !control.StartInRuntimeDirectory(error)) {
+  // The control endpoint listens before the devices are served: a client
+  // that finds the devices finds the control endpoint too.
+  if (!control.StartInRuntimeDirectory(error) || !server.StartInRuntimeDirectory(error)) {
     Log("cannot serve: " + error);
     return 1;
   }

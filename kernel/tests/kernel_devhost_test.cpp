@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,6 +100,29 @@ class KernelDevhostTest : public ::testing::Test {
     ASSERT_TRUE(folder);
     control_ = std::make_unique<ControlClient>(*folder + "/devhost.control");
     ASSERT_TRUE(control_->Connected());
+  }
+
+  // The sample machine whose nodes allow ten times the sample's life time
+  // between two guard requests: a test that runs long after a reset keeps
+  // its drives in operation on a loaded machine.
+  void StartDevhostWithPatientNodes() {
+    std::ifstream sampleFile(SAMPLE_MACHINE);
+    ASSERT_TRUE(sampleFile) << SAMPLE_MACHINE;
+    std::string machine{std::istreambuf_iterator<char>(sampleFile), {}};
+    const std::string sampleFactor = "\"life_time_factor\": 3";
+    std::size_t patched = 0;
+    for (auto at = machine.find(sampleFactor); at != std::string::npos;
+         at = machine.find(sampleFactor, at)) {
+      at += sampleFactor.size();
+      machine.insert(at, "0");
+      ++patched;
+    }
+    ASSERT_GT(patched, 0u) << "the sample machine guards no node";
+    const auto folder = os::RuntimeDirectory();
+    ASSERT_TRUE(folder);
+    const std::string path = *folder + "/patient_machine.json";
+    std::ofstream(path) << machine;
+    StartDevhost({"--machine", path});
   }
 
   void TearDown() override {
@@ -508,7 +533,9 @@ void WriteParameters(common::CommunicationBlockView block, std::int32_t divisor,
 
 TEST_F(KernelDevhostTest, TheVelocityOutputSendsItsOffsetUntilItStops) {
   using namespace velocity_output_test;
-  StartDevhost({});
+  // The SYNC runs only while drive 1 answers its time-stamp poll, so drive 1
+  // must stay in operation from the first reset to the last.
+  StartDevhostWithPatientNodes();
   StartKernel();
   auto start = StartRecord(SampleMachineSettings());
   start.Set(common::can_start_record::kLookAheadDesPosiMaxNo, std::int16_t{40});
