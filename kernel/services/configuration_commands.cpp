@@ -74,11 +74,6 @@ constexpr std::array<double motion::PathParameters::*, 4> kRampValues = {
 };
 constexpr std::size_t kWireValueSize = 8;
 
-constexpr MotionGuard kChangeGuards[] = {
-    G::CycleRunning, G::BusInOrder, G::SyncInOrder, G::PeripheryPdoInOrder, G::NoBreak,
-    G::NoQuickStop,  G::NodesReady, G::NoMotion,    G::NoPathModeOrStart,
-};
-
 StatusCode GetRamp(Kernel& kernel) {
   return UnderKernelLock(kernel, ResetGate::Check, {}, [&](KernelData& data) {
     for (std::size_t i = 0; i < kRampValues.size(); ++i) {
@@ -89,7 +84,7 @@ StatusCode GetRamp(Kernel& kernel) {
 }
 
 StatusCode SetRamp(Kernel& kernel) {
-  return UnderKernelLock(kernel, ResetGate::Check, kChangeGuards, [&](KernelData& data) {
+  return UnderKernelLock(kernel, ResetGate::Check, kSettingChangeGuards, [&](KernelData& data) {
     std::array<std::int64_t, kRampValues.size()> values{};
     for (std::size_t i = 0; i < values.size(); ++i) {
       values[i] = PayloadWireValue(kernel, i * kWireValueSize);
@@ -110,7 +105,7 @@ bool IsRotationalPathCoordinate(const CoordinateSettings& coordinate) {
 StatusCode SetCylinderParameter(Kernel& kernel) {
   const auto index = static_cast<std::int32_t>(PayloadWord(kernel, 0));
   const double radius = motion::WireValueToReal(PayloadWireValue(kernel, 8));
-  return UnderKernelLock(kernel, ResetGate::Check, kChangeGuards, [&](KernelData& data) {
+  return UnderKernelLock(kernel, ResetGate::Check, kSettingChangeGuards, [&](KernelData& data) {
     if (data.planeRotation.IsOn()) return common::kKernelPlaneRotationActive;
     const std::uint32_t coordinates = ConfiguredCoordinateCount(data);
     for (std::uint32_t i = 0; i < coordinates; ++i) {
@@ -219,7 +214,7 @@ StatusCode SetAxisRampOverride(Kernel& kernel) {
   const std::uint32_t axis = PayloadWord(kernel, 0);
   std::array<std::uint32_t, kOverrideFactors> percents{};
   for (std::size_t k = 0; k < percents.size(); ++k) percents[k] = PayloadWord(kernel, 4 + 4 * k);
-  return UnderKernelLock(kernel, ResetGate::Check, kChangeGuards, [&](KernelData& data) {
+  return UnderKernelLock(kernel, ResetGate::Check, kSettingChangeGuards, [&](KernelData& data) {
     const NodeConfiguration& nodes = data.nodeConfiguration;
     if (axis >= nodes.interpolatedNodeCount || axis >= nodes.BoundedNodeCount()) {
       return common::kKernelAxisNumberInvalid;

@@ -60,6 +60,14 @@ inline constexpr MotionGuard kCommonMotionGuards[] = {
     MotionGuard::NoBridgeOutsideTest, MotionGuard::NoMoveOut,  MotionGuard::NodesReady,
 };
 
+// The checks of a command that changes a setting the motion depends on:
+// the cycle and the drives in order, no motion and no path.
+inline constexpr MotionGuard kSettingChangeGuards[] = {
+    MotionGuard::CycleRunning,        MotionGuard::BusInOrder, MotionGuard::SyncInOrder,
+    MotionGuard::PeripheryPdoInOrder, MotionGuard::NoBreak,    MotionGuard::NoQuickStop,
+    MotionGuard::NodesReady,          MotionGuard::NoMotion,   MotionGuard::NoPathModeOrStart,
+};
+
 // The answer of one guard: kKernelSuccess when it passes.
 common::StatusCode CheckMotionGuard(KernelData& data, MotionGuard guard);
 

@@ -18,10 +18,6 @@ constexpr std::size_t kNegativeLimits = 8;
 constexpr std::size_t kPositiveLimits = 72;
 constexpr std::size_t kWireValueSize = 8;
 
-constexpr MotionGuard kSetGuards[] = {
-    G::CycleRunning, G::BusInOrder, G::SyncInOrder, G::PeripheryPdoInOrder, G::NoBreak,
-    G::NoQuickStop,  G::NodesReady, G::NoMotion,    G::NoPathModeOrStart,
-};
 constexpr MotionGuard kEnableGuards[] = {
     G::CycleRunning, G::BusInOrder,  G::SyncInOrder, G::PeripheryPdoInOrder,
     G::NoBreak,      G::NoQuickStop, G::NodesReady,
@@ -72,7 +68,7 @@ LimitPair LimitsInForce(const LimitPair& given, const CoordinateSettings& stored
 }
 
 StatusCode SetLimits(Kernel& kernel) {
-  return UnderKernelLock(kernel, ResetGate::Check, kSetGuards, [&](KernelData& data) {
+  return UnderKernelLock(kernel, ResetGate::Check, kSettingChangeGuards, [&](KernelData& data) {
     const std::uint32_t coordinates = ConfiguredCoordinateCount(data);
     std::array<LimitPair, motion::kMaxCoordinates> given{};
     for (std::uint32_t i = 0; i < coordinates; ++i) {
@@ -137,7 +133,7 @@ StatusCode EnableLimits(Kernel& kernel) {
 }
 
 StatusCode ClearLimits(Kernel& kernel) {
-  return UnderKernelLock(kernel, ResetGate::Check, kSetGuards, [&](KernelData& data) {
+  return UnderKernelLock(kernel, ResetGate::Check, kSettingChangeGuards, [&](KernelData& data) {
     for (std::uint32_t i = 0; i < ConfiguredCoordinateCount(data); ++i) {
       CoordinateSettings& settings = data.coordinates[i].settings;
       const CoordinateSettings& saved = data.savedConfiguration.coordinates[i];
