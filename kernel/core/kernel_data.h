@@ -78,6 +78,13 @@ struct NodeObject {
 };
 
 struct NodeConfiguration {
+  // Every axis driven by the record of its own index.
+  static constexpr std::array<std::uint8_t, canopen::kMaxNodes> OwnRecords() noexcept {
+    std::array<std::uint8_t, canopen::kMaxNodes> order{};
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint8_t>(i);
+    return order;
+  }
+
   // The layer's table: node count, largest axis count and the pointers to
   // the layer records inside `records`.
   canopen::NodeTable table;
@@ -109,8 +116,7 @@ struct NodeConfiguration {
   // Which of `records` drives axis i. Each node is placed at its own axis;
   // only an exchange of two interpolated axes lets them part, and then the
   // table's pointers follow the same order.
-  std::array<std::uint8_t, canopen::kMaxNodes> recordOfAxis{0, 1, 2, 3, 4, 5, 6, 7};
-  static_assert(canopen::kMaxNodes == 8, "one entry of `recordOfAxis` per node");
+  std::array<std::uint8_t, canopen::kMaxNodes> recordOfAxis = OwnRecords();
 
   // The counted nodes; a count beyond the table is cut to it.
   std::uint32_t BoundedNodeCount() const noexcept { return table.Count(); }
