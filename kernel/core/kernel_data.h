@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "common/status_code.h"
 #include "kernel/core/canopen/event_completion_signal.h"
@@ -77,6 +78,13 @@ struct NodeObject {
 };
 
 struct NodeConfiguration {
+  // Every axis driven by the record of its own index.
+  static constexpr std::array<std::uint8_t, canopen::kMaxNodes> OwnRecords() noexcept {
+    std::array<std::uint8_t, canopen::kMaxNodes> order{};
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint8_t>(i);
+    return order;
+  }
+
   // The layer's table: node count, largest axis count and the pointers to
   // the layer records inside `records`.
   canopen::NodeTable table;
@@ -105,24 +113,49 @@ struct NodeConfiguration {
   // the first refresh.
   std::optional<std::uint32_t> lastSlaveRefreshMs;
 
+  // Which of `records` drives axis i. Each node is placed at its own axis;
+  // only an exchange of two interpolated axes lets them part, and then the
+  // table's pointers follow the same order.
+  std::array<std::uint8_t, canopen::kMaxNodes> recordOfAxis = OwnRecords();
+
   // The counted nodes; a count beyond the table is cut to it.
   std::uint32_t BoundedNodeCount() const noexcept { return table.Count(); }
 
-  // The counted node at `index` that holds a layer record, or null.
-  NodeObject* Node(std::uint32_t index) noexcept {
-    return index < BoundedNodeCount() && records[index].can ? &records[index] : nullptr;
-  }
-  const NodeObject* Node(std::uint32_t index) const noexcept {
-    return index < BoundedNodeCount() && records[index].can ? &records[index] : nullptr;
+  // The record that drives axis `index`; an index beyond the table is its
+  // own.
+  std::uint32_t RecordOfAxis(std::uint32_t index) const noexcept {
+    return index < recordOfAxis.size() ? recordOfAxis[index] : index;
   }
 
-  // Builds the layer record of node `index` and points the table at it; the
-  // caller sets the count. Null for an index beyond the table.
+  // The counted node of axis `index` that holds a layer record, or null.
+  NodeObject* Node(std::uint32_t index) noexcept {
+    if (index >= BoundedNodeCount()) return nullptr;
+    NodeObject& node = records[recordOfAxis[index]];
+    return node.can ? &node : nullptr;
+  }
+  const NodeObject* Node(std::uint32_t index) const noexcept {
+    if (index >= BoundedNodeCount()) return nullptr;
+    const NodeObject& node = records[recordOfAxis[index]];
+    return node.can ? &node : nullptr;
+  }
+
+  // Builds the layer record of node `index` at its own axis and points the
+  // table at it; the caller sets the count. Null for an index beyond the
+  // table.
   canopen::NodeObject* Place(std::uint32_t index, const canopen::NodeSetup& setup) noexcept {
     if (index >= records.size()) return nullptr;
     canopen::NodeObject& node = records[index].can.emplace(setup);
+    recordOfAxis[index] = static_cast<std::uint8_t>(index);
     table.nodes[index] = &node;
     return &node;
+  }
+
+  // Axis `a` takes the node that drove axis `b` and the other way round;
+  // indexes beyond the table change nothing.
+  void ExchangeNodesOfAxes(std::uint32_t a, std::uint32_t b) noexcept {
+    if (a >= records.size() || b >= records.size()) return;
+    std::swap(recordOfAxis[a], recordOfAxis[b]);
+    std::swap(table.nodes[a], table.nodes[b]);
   }
 };
 

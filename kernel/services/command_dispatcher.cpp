@@ -126,6 +126,7 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::SetTestMode, HandleSetTestMode},
     {CommandCode::ChangeLookAheadBuffer, HandleChangeLookAheadBuffer},
     {CommandCode::GetLookAheadBufferStatus, HandleGetLookAheadBufferStatus},
+    {CommandCode::ExchangeInterAxis, HandleExchangeInterAxis},
     {CommandCode::GetSynAxisGearRatio, HandleGetSynAxisGearRatio},
     {CommandCode::SetSynAxisGearRatio, HandleSetSynAxisGearRatio},
     {CommandCode::SetCncTimeLimitation, HandleSetCncTimeLimitation},

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "kernel/core/axis_exchange.h"
 #include "kernel/core/kernel_guards.h"
 #include "kernel/core/motion/wire_values.h"
 #include "kernel/core/node_status.h"
@@ -121,6 +122,34 @@ StatusCode SetCylinderParameter(Kernel& kernel) {
       return common::kKernelCylinderParameterInvalid;
     }
     data.planning.cylinderRadii[static_cast<std::size_t>(index)] = radius;
+    return common::kKernelSuccess;
+  });
+}
+
+// ---- Code 72 ------------------------------------------------------------------------------
+constexpr MotionGuard kExchangeGuards[] = {
+    G::CycleRunning, G::BusInOrder, G::SyncInOrder, G::PeripheryPdoInOrder, G::NoBreak,
+    G::NoQuickStop,  G::NodesReady, G::NoMotion,    G::NoPathModeOrStart,   G::NoHandwheel,
+};
+
+// An interpolated axis with its node, and none of the rotated plane's two
+// while the plane is rotated.
+bool IsExchangeableAxis(const KernelData& data, std::uint32_t axis) {
+  const NodeConfiguration& nodes = data.nodeConfiguration;
+  if (axis >= nodes.interpolatedNodeCount || nodes.Node(axis) == nullptr) return false;
+  const motion::PlaneRotation& rotation = data.planeRotation;
+  const auto index = static_cast<std::int64_t>(axis);
+  return !rotation.IsOn() || (index != rotation.axisA && index != rotation.axisB);
+}
+
+StatusCode ExchangeInterpolatedAxes(Kernel& kernel) {
+  const std::uint32_t a = PayloadWord(kernel, 0);
+  const std::uint32_t b = PayloadWord(kernel, 4);
+  return UnderKernelLock(kernel, ResetGate::Check, kExchangeGuards, [&](KernelData& data) {
+    if (a == b || !IsExchangeableAxis(data, a) || !IsExchangeableAxis(data, b)) {
+      return common::kKernelAxisNumberInvalid;
+    }
+    ExchangeAxes(data, a, b);
     return common::kKernelSuccess;
   });
 }
@@ -244,6 +273,9 @@ AfterCommand HandleSetCylinderPar(Kernel& kernel) {
   return Answer(kernel, SetCylinderParameter(kernel));
 }
 AfterCommand HandleSetTestMode(Kernel& kernel) { return Answer(kernel, SetTestMode(kernel)); }
+AfterCommand HandleExchangeInterAxis(Kernel& kernel) {
+  return Answer(kernel, ExchangeInterpolatedAxes(kernel));
+}
 
 // No lock and no CNC mode: the resolutions belong to the kernel process.
 AfterCommand HandleSetCncTimeLimitation(Kernel& kernel) {

@@ -77,8 +77,11 @@ std::uint32_t KernelServiceHost::InterpolatedNodeCount() noexcept {
 void KernelServiceHost::StoreConfiguredRpdoNumbers(std::uint32_t nodeIndex,
                                                    std::uint16_t controlRpdo,
                                                    std::uint16_t motionRpdo) noexcept {
-  if (nodeIndex >= data_.savedConfiguration.nodes.size()) return;
-  canopen::NodeSetup& setup = data_.savedConfiguration.nodes[nodeIndex].setup;
+  // The configuration is kept per node record, which an axis exchange may
+  // have given another axis.
+  const std::uint32_t record = data_.nodeConfiguration.RecordOfAxis(nodeIndex);
+  if (record >= data_.savedConfiguration.nodes.size()) return;
+  canopen::NodeSetup& setup = data_.savedConfiguration.nodes[record].setup;
   setup.controlRpdo = controlRpdo;
   setup.motionRpdo = motionRpdo;
 }

@@ -107,6 +107,13 @@ const std::vector<Chain>& Chains() {
        [](PathKernel& k) { k.Word(0, 1); },
        {kUninitialised, kCycle, kBus, kResetBusy, kMotionStop, kPathMode, kStarted, kMotion,
         kHandlingMove, kDistanceControl}},
+      {"ExchangeInterAxis", CommandCode::ExchangeInterAxis,
+       [](PathKernel& k) {
+         k.PlaceReadyNode(1);
+         k.Word(0, 0);
+         k.Word(4, 1);
+       },
+       ChangeChain({kHandwheel})},
       {"SetAxisRampOverride", CommandCode::SetAxisRampOverride,
        [](PathKernel& k) {
          k.Word(0, 0);

@@ -100,8 +100,6 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {149, common::kKernelWrongFunctionNumber},
       {151, common::kKernelWrongFunctionNumber},
       {0xFFFFFFFF, common::kKernelWrongFunctionNumber},
-      // Codes whose handlers this kernel does not have yet.
-      {72, common::kKernelWrongFunctionNumber},
       // No driver serves this namespace: the device named in the payload is
       // missing, and requests for the driver find no device open.
       {4, common::kKernelDriverMissing},
@@ -128,6 +126,7 @@ TEST_F(KernelProcessTest, AnswersEveryCodeWithoutTouchingThePayloadWhenRefused) 
       {108, common::kKernelCncNotInitialized},
       {46, common::kKernelCncNotInitialized},
       {70, common::kKernelCncNotInitialized},
+      {72, common::kKernelCncNotInitialized},
       // Leaving CNC mode when not in it runs over no nodes.
       {13, common::kKernelSuccess},
   };

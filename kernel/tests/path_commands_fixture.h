@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -141,11 +142,13 @@ class PathKernel {
     return Run(code);
   }
 
-  void PlaceReadyNode() {
+  // Node `index` (CAN id `index` + 1) ready and homed, counted with the
+  // nodes before it.
+  void PlaceReadyNode(std::uint32_t index = 0) {
     NodeConfiguration& nodes = kernel_.data.nodeConfiguration;
-    nodes.Place(0, canopen::NodeSetup{.nodeId = 1});
-    nodes.table.nodeCount = 1;
-    NodeObject& record = nodes.records[0];
+    nodes.Place(index, canopen::NodeSetup{.nodeId = static_cast<std::uint8_t>(index + 1)});
+    nodes.table.nodeCount = std::max(nodes.table.nodeCount, index + 1);
+    NodeObject& record = nodes.records[index];
     record.requestMutex = os::Mutex::CreateUnnamed(false).take();
     record.accessMutex = os::Mutex::CreateUnnamed(false).take();
     record.can->latched.SetAll(true);
