@@ -217,12 +217,15 @@ class MotionOnTheBus : public KernelBusFixture {
   }
 
   // Every frame on the bus from now on, in candump's format.
+  // A fresh log; the one before is freed only once the bus writes to the
+  // new one (the simulation writes under the models' lock).
   void LogTheBus() {
-    busLog_ = std::make_unique<std::ostringstream>();
+    auto log = std::make_unique<std::ostringstream>();
     Models([&](sim::Machine& machine) {
-      machine.FindBus("can0")->SetLog(busLog_.get());
+      machine.FindBus("can0")->SetLog(log.get());
       return 0;
     });
+    busLog_ = std::move(log);
   }
   std::string BusLog() {
     return Models([&](sim::Machine&) { return busLog_->str(); });
