@@ -53,6 +53,7 @@ void MeasureHandlingAxisVelocities(KernelData& data) noexcept {
     }
     node->motion.measuredVelocity = axis.measure.velocity;
     node->motion.inMotion = axis.inMotion;
+    node->motion.standing = axis.targetReached;
   }
 }
 
