@@ -79,6 +79,7 @@ StatusCode SetMoveMode(Kernel& kernel) {
         if (node == nullptr) return common::kKernelAxisNumberInvalid;
         const bool inPosition = node->can->handlingMode > 0;
         nothingToDo = inPosition == toPosition;
+        if (nothingToDo) return common::kKernelSuccess;
         if (!IsHandlingAxisIdle(*node)) return common::kKernelSegmentMotionAlreadyActive;
         slaves = HasSlaves(*node);
         rearm = canopen::NodeMask{1} << index;
