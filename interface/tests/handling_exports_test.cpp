@@ -21,14 +21,7 @@ class HandlingExportsTest : public MotionLogTest {};
 
 constexpr std::int64_t kKeepWire = 0x3FFFFFFFFFFFFFFF;
 
-struct PayloadCase {
-  const char* name;
-  std::function<LinkoraStatus()> call;
-  std::uint32_t code;
-  Wire payload;
-};
-
-std::vector<PayloadCase> PayloadCases() {
+std::vector<ExpectedRequest> PayloadCases() {
   static std::array<std::int32_t, 6> parameters{};
   static const std::array<std::int32_t, 4> move{5, 1000, LINKORA_NO_MOVE, -7};
   static const std::array<std::int32_t, 2> turn{LINKORA_NO_MOVE, -250};
@@ -61,14 +54,7 @@ std::vector<PayloadCase> PayloadCases() {
 
 TEST_F(HandlingExportsTest, PayloadsAreWrittenAsTheKernelTakesThem) {
   EnterCncMode(3, 4, 2);
-  for (const auto& c : PayloadCases()) {
-    ForgetLogged();
-    ASSERT_EQ(c.call(), LINKORA_SUCCESS) << c.name;
-    const auto logged = Logged();
-    ASSERT_EQ(logged.size(), 1u) << c.name;
-    EXPECT_EQ(logged[0].code, c.code) << c.name;
-    EXPECT_EQ(logged[0].payload, c.payload.Logged()) << c.name;
-  }
+  ExpectRequests(PayloadCases());
 }
 
 TEST_F(HandlingExportsTest, WithoutCncModeNothingIsSent) {

@@ -47,11 +47,6 @@ std::uint32_t DriveMagnitude(double units, double scale) {
   return static_cast<std::uint32_t>(std::llround(std::fabs(units) * scale));
 }
 
-// I, R, C, N.
-constexpr MotionGuard kDriveGuards[] = {
-    G::CycleRunning, G::BusInOrder, G::SyncInOrder, G::PeripheryPdoInOrder,
-    G::NoBreak,      G::NoQuickStop, G::NodesReady,
-};
 // I, R, C, power off, bridge outside test mode, move-out, N.
 constexpr MotionGuard kMoveGuards[] = {
     G::CycleRunning, G::BusInOrder,          G::SyncInOrder, G::PeripheryPdoInOrder,
@@ -73,7 +68,7 @@ StatusCode SetMoveMode(Kernel& kernel) {
   std::uint32_t index = 0;
   bool slaves = false;
   return OnHandlingDrives(
-      kernel, kDriveGuards,
+      kernel, kHandlingDriveGuards,
       [&](KernelData&, canopen::NodeMask& rearm, bool& nothingToDo) {
         const NodeObject* node = NamedHandlingAxis(kernel, index);
         if (node == nullptr) return common::kKernelAxisNumberInvalid;
@@ -162,121 +157,124 @@ double Limited(double value, double maximum) {
   return maximum > 0.0 ? std::min(value, maximum) : value;
 }
 
-// After a move by process data the node's PDOs carry their usual objects
-// again; either failing fails the move.
-StatusCode RestoreProcessData(ServiceContext& context, std::uint32_t index) {
+// An axis with slave axes moves by process data (`start`); its PDOs then
+// carry their usual objects again, and either failing fails the move.
+template <typename Start>
+StatusCode ByProcessData(ServiceContext& context, std::uint32_t index, Start start) {
+  const StatusCode started = start();
+  if (started == kCycleNotRunning) return started;
   const canopen::NodeMask self = canopen::NodeMask{1} << index;
   const StatusCode control = canopen::MapControlwordToRpdo(context, self);
   if (control == kCycleNotRunning) return control;
   const StatusCode setpoints = canopen::MapSetpointRpdoMasked(context, self);
   if (setpoints == kCycleNotRunning) return setpoints;
-  return Failed(control) || Failed(setpoints) ? common::kKernelOperationFailed
-                                              : common::kKernelSuccess;
+  if (Failed(control) || Failed(setpoints)) return common::kKernelOperationFailed;
+  return started;
 }
+
+// What a move or turn learned under the lock for the talk and its end.
+struct AxisMove {
+  std::uint32_t index = 0;
+  bool slaves = false;
+  double acceleration = 0.0;  // units/s^2
+  double velocity = 0.0;      // units/s; signed for a turn
+  double target = 0.0;        // units
+  DriveMove drive;
+};
 
 StatusCode MoveAxis(Kernel& kernel) {
   const bool absolute = PayloadWord(kernel, 4) != 0;
-  std::uint32_t index = 0;
-  bool slaves = false;
-  double acceleration = 0.0;
-  double velocity = 0.0;
-  double target = 0.0;
-  DriveMove move;
+  AxisMove m;
   return OnHandlingDrives(
       kernel, kMoveGuards,
       [&](KernelData&, canopen::NodeMask& rearm, bool&) {
-        NodeObject* node = NamedHandlingAxis(kernel, index);
+        NodeObject* node = NamedHandlingAxis(kernel, m.index);
         if (node == nullptr) return common::kKernelAxisNumberInvalid;
         canopen::NodeObject& can = *node->can;
         if (can.handlingMode <= 0) return common::kKernelHandlingSubModeInvalid;
-        acceleration = ValueOrKept(kernel, 8, can.profileAcceleration);
-        velocity = ValueOrKept(kernel, 16, can.profileVelocity);
+        m.acceleration = ValueOrKept(kernel, 8, can.profileAcceleration);
+        m.velocity = ValueOrKept(kernel, 16, can.profileVelocity);
         const motion::NodeLimits limits = DriveLimitsOfNode(can, {});
-        if (!(velocity > 0.0)) return common::kKernelVelocityInvalid;
-        velocity = Limited(velocity, limits.maxVelocity);
-        if (!(acceleration > 0.0)) return common::kKernelRampParameterInvalid;
-        acceleration = Limited(acceleration, limits.maxAcceleration);
+        if (!(m.velocity > 0.0)) return common::kKernelVelocityInvalid;
+        m.velocity = Limited(m.velocity, limits.maxVelocity);
+        if (!(m.acceleration > 0.0)) return common::kKernelRampParameterInvalid;
+        m.acceleration = Limited(m.acceleration, limits.maxAcceleration);
         const std::int64_t wireTarget = PayloadWireValue(kernel, 24);
         if (IsNoMoveValue(wireTarget, kernel.data.motion.path.int32Values)) {
-          target = node->motion.targetPosition;
+          m.target = node->motion.targetPosition;
         } else {
           const double base = absolute ? node->zeroPoint : node->motion.targetPosition;
-          target = motion::WireValueToReal(wireTarget) + base;
+          m.target = motion::WireValueToReal(wireTarget) + base;
         }
-        if (!TargetFitsDrives(can, target)) return common::kKernelMovementDataInvalid;
+        if (!TargetFitsDrives(can, m.target)) return common::kKernelMovementDataInvalid;
         const double scale = can.PositionScale();
-        move = {DriveMagnitude(acceleration, scale), DriveMagnitude(velocity, scale),
-                DriveValue(target, scale)};
-        slaves = HasSlaves(*node);
-        if (slaves && IsHandlingAxisIdle(*node)) node->motion.standing = 0;
-        rearm = canopen::NodeMask{1} << index;
+        m.drive = {DriveMagnitude(m.acceleration, scale), DriveMagnitude(m.velocity, scale),
+                   DriveValue(m.target, scale)};
+        m.slaves = HasSlaves(*node);
+        if (m.slaves && IsHandlingAxisIdle(*node)) node->motion.standing = 0;
+        rearm = canopen::NodeMask{1} << m.index;
         return common::kKernelSuccess;
       },
       [&](ServiceContext& context) {
-        if (!slaves) {
-          return canopen::StartProfilePositionMove(context, index, move.acceleration,
-                                                   move.velocity, move.target);
+        if (!m.slaves) {
+          return canopen::StartProfilePositionMove(context, m.index, m.drive.acceleration,
+                                                   m.drive.velocity, m.drive.target);
         }
-        const StatusCode started = canopen::ProfilePositionMoveByPdo(
-            context, true, true, index, move.acceleration, move.velocity, move.target);
-        if (started == kCycleNotRunning) return started;
-        const StatusCode restored = RestoreProcessData(context, index);
-        return Failed(restored) ? restored : started;
+        return ByProcessData(context, m.index, [&] {
+          return canopen::ProfilePositionMoveByPdo(context, true, true, m.index,
+                                                   m.drive.acceleration, m.drive.velocity,
+                                                   m.drive.target);
+        });
       },
       [&](KernelData& data, StatusCode result) {
         if (Failed(result)) return result;
-        NodeObject& node = data.nodeConfiguration.records[index];
-        node.can->profileAcceleration = acceleration;
-        node.can->profileVelocity = velocity;
-        node.motion.targetPosition = target;
+        NodeObject& node = data.nodeConfiguration.records[m.index];
+        node.can->profileAcceleration = m.acceleration;
+        node.can->profileVelocity = m.velocity;
+        node.motion.targetPosition = m.target;
         return result;
       });
 }
 
 StatusCode TurnAxis(Kernel& kernel) {
-  std::uint32_t index = 0;
-  bool slaves = false;
-  double acceleration = 0.0;
-  double velocity = 0.0;
-  DriveMove move;
+  AxisMove m;
   return OnHandlingDrives(
       kernel, kMoveGuards,
       [&](KernelData&, canopen::NodeMask& rearm, bool&) {
-        NodeObject* node = NamedHandlingAxis(kernel, index);
+        NodeObject* node = NamedHandlingAxis(kernel, m.index);
         if (node == nullptr) return common::kKernelAxisNumberInvalid;
         canopen::NodeObject& can = *node->can;
         if (can.handlingMode > 0) return common::kKernelHandlingSubModeInvalid;
-        acceleration = ValueOrKept(kernel, 8, can.profileAcceleration);
-        velocity = ValueOrKept(kernel, 16, node->motion.commandedVelocity);
-        if (!(acceleration > 0.0)) return common::kKernelRampParameterInvalid;
-        if (!std::isfinite(velocity)) return common::kKernelVelocityInvalid;
+        m.acceleration = ValueOrKept(kernel, 8, can.profileAcceleration);
+        m.velocity = ValueOrKept(kernel, 16, node->motion.commandedVelocity);
+        if (!(m.acceleration > 0.0)) return common::kKernelRampParameterInvalid;
+        if (!std::isfinite(m.velocity)) return common::kKernelVelocityInvalid;
         const double maximum = DriveLimitsOfNode(can, {}).maxVelocity;
-        if (maximum > 0.0) velocity = std::clamp(velocity, -maximum, maximum);
+        if (maximum > 0.0) m.velocity = std::clamp(m.velocity, -maximum, maximum);
         const double scale = can.PositionScale();
-        if (!FitsDrive(acceleration * scale) || !FitsDrive(velocity * scale)) {
+        if (!FitsDrive(m.acceleration * scale) || !FitsDrive(m.velocity * scale)) {
           return common::kKernelMovementDataInvalid;
         }
-        move = {DriveMagnitude(acceleration, scale), 0, DriveValue(velocity, scale)};
-        slaves = HasSlaves(*node);
-        rearm = canopen::NodeMask{1} << index;
+        m.drive = {DriveMagnitude(m.acceleration, scale), 0, DriveValue(m.velocity, scale)};
+        m.slaves = HasSlaves(*node);
+        rearm = canopen::NodeMask{1} << m.index;
         return common::kKernelSuccess;
       },
       [&](ServiceContext& context) {
-        if (!slaves) {
-          return canopen::StartProfileVelocityMove(context, index, move.acceleration,
-                                                   move.target);
+        if (!m.slaves) {
+          return canopen::StartProfileVelocityMove(context, m.index, m.drive.acceleration,
+                                                   m.drive.target);
         }
-        const StatusCode started =
-            canopen::ProfileVelocityMoveByPdo(context, index, move.acceleration, move.target);
-        if (started == kCycleNotRunning) return started;
-        const StatusCode restored = RestoreProcessData(context, index);
-        return Failed(restored) ? restored : started;
+        return ByProcessData(context, m.index, [&] {
+          return canopen::ProfileVelocityMoveByPdo(context, m.index, m.drive.acceleration,
+                                                   m.drive.target);
+        });
       },
       [&](KernelData& data, StatusCode result) {
         if (Failed(result)) return result;
-        NodeObject& node = data.nodeConfiguration.records[index];
-        node.can->profileAcceleration = acceleration;
-        node.motion.commandedVelocity = velocity;
+        NodeObject& node = data.nodeConfiguration.records[m.index];
+        node.can->profileAcceleration = m.acceleration;
+        node.motion.commandedVelocity = m.velocity;
         return result;
       });
 }

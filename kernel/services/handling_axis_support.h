@@ -8,12 +8,8 @@
 
 #include "common/status_code.h"
 #include "kernel/core/canopen/drive_reads.h"
-#include "kernel/core/kernel_locks.h"
-#include "kernel/services/kernel_link.h"
-#include "kernel/services/kernel_service_host.h"
-#include "kernel/services/motion_command_guards.h"
-#include "kernel/services/node_lock_scopes.h"
-#include "kernel/services/node_results.h"
+#include "kernel/core/kernel_data.h"
+#include "kernel/services/node_locked_drive_change.h"
 
 namespace vantor::kernel {
 
@@ -31,46 +27,39 @@ bool IsHandlingAxisIdle(const NodeObject& node);
 // The four software-limit OK words of coordinate `index` := 1.
 void FreeCoordinateLimits(KernelData& data, std::uint32_t index);
 
-// The frame of a command that talks to handling drives: every node mutex,
-// then under the kernel data lock the node results reset, the `guards`
-// and `check`, which names the nodes to re-arm and may find nothing to do;
-// `talk` runs with the lock released, the named node records are armed
-// again (a failure there: kCycleNotRunning) and `after` runs under the
-// lock with the talk's result.
+// C and N of the commands that talk to handling drives: the cycle, bus,
+// synchronisation, periphery, break and quick stop, then the nodes.
+inline constexpr MotionGuard kHandlingDriveGuards[] = {
+    MotionGuard::CycleRunning, MotionGuard::BusInOrder,  MotionGuard::SyncInOrder,
+    MotionGuard::PeripheryPdoInOrder, MotionGuard::NoBreak, MotionGuard::NoQuickStop,
+    MotionGuard::NodesReady,
+};
+
+// The frame of a command that talks to handling drives
+// (node_locked_drive_change.h): `check(data, rearm, nothingToDo)` names
+// the nodes whose records are armed again after the talk and may find
+// nothing to do; a failing re-arm answers kCycleNotRunning; `after(data,
+// result)` ends it.
 template <typename Check, typename Talk, typename After>
 common::StatusCode OnHandlingDrives(Kernel& kernel, std::span<const MotionGuard> guards,
                                     Check check, Talk talk, After after) {
-  KernelData& data = kernel.data;
-  if (const common::StatusCode refused = CheckCommandPreconditions(data);
-      refused != common::kKernelSuccess) {
-    return refused;
-  }
-  const AllNodeLocks nodes(data);
-  KernelServiceHost host(data, kernel.canObjects);
-  canopen::ServiceContext context = host.Context();
   canopen::NodeMask rearm = 0;
-  {
-    KernelDataLock lock(data);
-    if (!lock.held()) return common::kKernelCncNotInitialized;
-    ResetNodeResults(data, context);
-    if (const common::StatusCode refused = CheckMotionGuards(data, guards);
-        refused != common::kKernelSuccess) {
-      return refused;
-    }
-    bool nothingToDo = false;
-    if (const common::StatusCode refused = check(data, rearm, nothingToDo);
-        refused != common::kKernelSuccess || nothingToDo) {
-      return refused;
-    }
-  }
-  const common::StatusCode result = talk(context);
-  if (result == kCycleNotRunning) return result;
-  if (canopen::ArmNodeRecordsMasked(context, false, rearm) != common::kKernelSuccess) {
-    return kCycleNotRunning;
-  }
-  KernelDataLock lock(data);
-  if (!lock.held()) return common::kKernelCncNotInitialized;
-  return after(data, result);
+  bool nothingToDo = false;
+  return OnLockedNodes(
+      kernel, guards, [&](KernelData& data) { return check(data, rearm, nothingToDo); },
+      [&](canopen::ServiceContext& context) {
+        if (nothingToDo) return common::kKernelSuccess;
+        const common::StatusCode result = talk(context);
+        if (result == kCycleNotRunning) return result;
+        if (canopen::ArmNodeRecordsMasked(context, false, rearm) != common::kKernelSuccess) {
+          return kCycleNotRunning;
+        }
+        return result;
+      },
+      [&](KernelData& data, common::StatusCode result) {
+        if (nothingToDo || result == kCycleNotRunning) return result;
+        return after(data, result);
+      });
 }
 
 }  // namespace vantor::kernel

@@ -2,12 +2,9 @@
 // no wait; a halt or the end of a move waits, with the nodes free for
 // others meanwhile, until every selected axis stands; the end then holds
 // each axis where it stopped.
-#include <optional>
-
 #include "kernel/core/canopen/axis_drive_settings.h"
 #include "kernel/core/canopen/handling_axis_moves.h"
 #include "kernel/core/canopen/handling_axis_services.h"
-#include "kernel/core/kernel_guards.h"
 #include "kernel/services/axis_command_support.h"
 #include "kernel/services/handling_axis_commands.h"
 #include "kernel/services/handling_axis_support.h"
@@ -22,18 +19,12 @@ using canopen::HandlingMotionState;
 using canopen::NodeMask;
 using canopen::ServiceContext;
 using common::StatusCode;
-using G = MotionGuard;
 
 bool Failed(StatusCode result) { return result != common::kKernelSuccess; }
 
 // How often the wait looks at the axes, at the longest.
 constexpr std::uint32_t kStandLookMs = 100;
 
-// I, R, C, N.
-constexpr MotionGuard kStateGuards[] = {
-    G::CycleRunning, G::BusInOrder,  G::SyncInOrder, G::PeripheryPdoInOrder,
-    G::NoBreak,      G::NoQuickStop, G::NodesReady,
-};
 
 HandlingMotionState StateOf(std::uint32_t word) {
   switch (word) {
@@ -124,35 +115,32 @@ StatusCode SetMotionState(Kernel& kernel) {
   const NodeMask mask = PayloadWord(kernel, 0);
   const HandlingMotionState state = StateOf(PayloadWord(kernel, 4));
   KernelData& data = kernel.data;
-  if (const StatusCode refused = CheckCommandPreconditions(data); Failed(refused)) return refused;
-  std::optional<AllNodeLocks> nodeLocks;
-  nodeLocks.emplace(data);
-  KernelServiceHost host(data, kernel.canObjects);
-  ServiceContext context = host.Context();
-  {
-    KernelDataLock lock(data);
-    if (!lock.held()) return common::kKernelCncNotInitialized;
-    ResetNodeResults(data, context);
-    if (const StatusCode refused = CheckMotionGuards(data, kStateGuards); Failed(refused)) {
-      return refused;
-    }
-    if (!AreHandlingAxes(data, mask)) return common::kKernelAxisNumberInvalid;
-  }
-  StatusCode result = canopen::WriteMotionStateControlword(context, mask, state);
-  if (result == kCycleNotRunning) return result;
-  if (Failed(canopen::ArmNodeRecordsMasked(context, false, mask))) return kCycleNotRunning;
-  if (state == HandlingMotionState::Run) return result;
-
-  nodeLocks.reset();
-  if (const StatusCode waited = AwaitAxesStanding(data, mask); Failed(waited)) return waited;
-  nodeLocks.emplace(data);
-  if (state == HandlingMotionState::End) {
-    const StatusCode held = HoldWhereStopped(kernel, context, mask);
-    if (held == kCycleNotRunning) return held;
-    if (Failed(held)) result = held;
-  }
-  if (Failed(canopen::ArmNodeRecordsMasked(context, false, mask))) return kCycleNotRunning;
-  return result;
+  return OnLockedNodes(
+      kernel, kHandlingDriveGuards,
+      [&](KernelData& locked) {
+        return AreHandlingAxes(locked, mask) ? common::kKernelSuccess
+                                             : common::kKernelAxisNumberInvalid;
+      },
+      [&](ServiceContext& context) {
+        StatusCode result = canopen::WriteMotionStateControlword(context, mask, state);
+        if (result == kCycleNotRunning) return result;
+        if (Failed(canopen::ArmNodeRecordsMasked(context, false, mask))) return kCycleNotRunning;
+        if (state == HandlingMotionState::Run) return result;
+        {
+          const NodeLocksReleased released(data);
+          if (const StatusCode waited = AwaitAxesStanding(data, mask); Failed(waited)) {
+            return waited;
+          }
+        }
+        if (state == HandlingMotionState::End) {
+          const StatusCode held = HoldWhereStopped(kernel, context, mask);
+          if (held == kCycleNotRunning) return held;
+          if (Failed(held)) result = held;
+        }
+        if (Failed(canopen::ArmNodeRecordsMasked(context, false, mask))) return kCycleNotRunning;
+        return result;
+      },
+      [](KernelData&, StatusCode result) { return result; });
 }
 
 }  // namespace
