@@ -4,7 +4,9 @@
 // reaches the node's own drive and its slave.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "kernel/tests/drives_on_the_bus_fixture.h"
 
@@ -57,6 +59,36 @@ TEST_F(HandlingGantryOnTheBus, AMoveModeReachesTheNodesDriveAndItsSlave) {
   }
   ExpectRecordsArmed();
   EXPECT_TRUE(LogOf(1).empty()) << "the interpolated drive is left alone";
+}
+
+// The move goes by process data to the pair; the node's PDOs then carry
+// the controlword and the set-points again.
+TEST_F(HandlingGantryOnTheBus, APositionMoveOfThePairGoesByProcessData) {
+  const auto position = [&](std::uint8_t id) {
+    return Models([&](sim::Machine&) { return Drive(id).ReportedPosition(); });
+  };
+  const std::int32_t start = position(kDualDrive);
+  const auto put = [&](std::size_t at, std::int64_t value) {
+    static_cast<void>(kernel_.Block().Store<std::int64_t>(cb::PayloadAt(at), value));
+  };
+  static_cast<void>(kernel_.Block().Store<std::uint32_t>(cb::PayloadAt(0), kHandlingAxis));
+  static_cast<void>(kernel_.Block().Store<std::uint32_t>(cb::PayloadAt(4), 1));
+  put(8, 20000);
+  put(16, 4000);
+  put(24, start + 1000);
+  ASSERT_EQ(Run(67), kOk);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (position(kDualDrive) != start + 1000 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(position(kDualDrive), start + 1000);
+  UnderLock([&](KernelData& data) {
+    const canopen::NodeObject& can = *data.nodeConfiguration.Node(kHandlingAxis)->can;
+    EXPECT_EQ(can.request.lastResult, common::kKernelSuccess);
+    EXPECT_EQ(data.nodeConfiguration.Node(kHandlingAxis)->motion.targetPosition, start + 1000.0);
+    return 0;
+  });
+  ExpectRecordsArmed();
 }
 
 }  // namespace
