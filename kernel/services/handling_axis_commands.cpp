@@ -54,7 +54,7 @@ constexpr MotionGuard kMoveGuards[] = {
     G::NoMoveOut,    G::NodesReady,
 };
 
-// The handling axis at +0, or null after answering kKernelAxisNumberInvalid.
+// The handling axis that +0 names (its index into `index`), or null.
 NodeObject* NamedHandlingAxis(Kernel& kernel, std::uint32_t& index) {
   index = PayloadWord(kernel, 0);
   return IsHandlingAxis(kernel.data, index) ? kernel.data.nodeConfiguration.Node(index) : nullptr;
@@ -206,8 +206,11 @@ StatusCode MoveAxis(Kernel& kernel) {
           const double base = absolute ? node->zeroPoint : node->motion.targetPosition;
           m.target = motion::WireValueToReal(wireTarget) + base;
         }
-        if (!TargetFitsDrives(can, m.target)) return common::kKernelMovementDataInvalid;
         const double scale = can.PositionScale();
+        if (!TargetFitsDrives(can, m.target) || !FitsDrive(m.acceleration * scale) ||
+            !FitsDrive(m.velocity * scale)) {
+          return common::kKernelMovementDataInvalid;
+        }
         m.drive = {DriveMagnitude(m.acceleration, scale), DriveMagnitude(m.velocity, scale),
                    DriveValue(m.target, scale)};
         m.slaves = HasSlaves(*node);

@@ -39,7 +39,7 @@ inline constexpr MotionGuard kHandlingDriveGuards[] = {
 // (node_locked_drive_change.h): `check(data, rearm, nothingToDo)` names
 // the nodes whose records are armed again after the talk and may find
 // nothing to do; a failing re-arm answers kCycleNotRunning; `after(data,
-// result)` ends it.
+// result)` ends it, with a failed result too.
 template <typename Check, typename Talk, typename After>
 common::StatusCode OnHandlingDrives(Kernel& kernel, std::span<const MotionGuard> guards,
                                     Check check, Talk talk, After after) {
@@ -57,8 +57,8 @@ common::StatusCode OnHandlingDrives(Kernel& kernel, std::span<const MotionGuard>
         return result;
       },
       [&](KernelData& data, common::StatusCode result) {
-        if (nothingToDo || result == kCycleNotRunning) return result;
-        return after(data, result);
+        // Even a cycle that ended lets the command undo what it changed.
+        return nothingToDo ? result : after(data, result);
       });
 }
 
