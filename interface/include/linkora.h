@@ -458,6 +458,21 @@ typedef struct LinkoraDllPathBufferStatus {
   uint32_t Free;     /* Capacity - Count */
 } LinkoraDllPathBufferStatus;
 
+/* The external handling axes the initialisation configured (244 bytes):
+ * the count, then one entry each: node id, device-type flag, message
+ * time-out in microseconds and the amplifier's name (zero-terminated). */
+typedef struct LinkoraExtHandlingAxis {
+  uint32_t NodeId;
+  uint32_t DeviceTypeFlag;
+  uint32_t MessageTimeout;
+  char AmplifyName[28];
+} LinkoraExtHandlingAxis; /* 40 bytes */
+
+typedef struct LinkoraExtHandlingAxisList {
+  uint32_t Count;
+  LinkoraExtHandlingAxis Axes[6];
+} LinkoraExtHandlingAxisList;
+
 /* Gear ratio of an axis without slave axes (8 bytes). */
 typedef struct LinkoraGearRatio {
   uint32_t Numerator;
@@ -642,6 +657,24 @@ LinkoraStatus mctl_SetSWLS(const LinkoraSwlsRecord* record, uint32_t size);
 LinkoraStatus mctl_EnableSWLS(uint32_t coordinateMask, uint32_t enableBits);
 LinkoraStatus mctl_ClearSWLS(void);
 LinkoraStatus mctl_SetTestMode(uint32_t on);
+/* Handling axes: the axes behind the interpolated ones, each moved on its
+ * own. The handling mode turns the last interpolated axis into a handling
+ * axis (on) and back (off). Move mode 1 is profile position, any other
+ * profile velocity. The move parameters are six words, 24 bytes: the
+ * position-mode flag, acceleration, velocity, current velocity, target and
+ * actual position. A move takes four words, 16 bytes: the absolute flag,
+ * acceleration, velocity and target; a turn two, 8 bytes: acceleration and
+ * signed velocity. LINKORA_NO_MOVE keeps the last acceleration, velocity
+ * or target. The motion state of the axes of the mask: 0 runs, 1 halts,
+ * any other ends the moves; halting and ending return once the axes
+ * stand. */
+LinkoraStatus mctl_SetHandlingMode(uint32_t on); /* PB */
+LinkoraStatus mctl_SetHandlingMoveMode(uint32_t axis, uint32_t mode);
+LinkoraStatus mctl_GetHandlingAxisMovePar(uint32_t axis, int32_t* parameters, uint32_t size);
+LinkoraStatus mctl_HandlingAxisMove(uint32_t axis, const int32_t* move, uint32_t size);
+LinkoraStatus mctl_HandlingAxisTurn(uint32_t axis, const int32_t* turn, uint32_t size);
+LinkoraStatus mctl_SetHandlingAxisMotionState(uint32_t axisMask, uint32_t state);
+LinkoraStatus mctl_GetExtHandlingAxisPar(LinkoraExtHandlingAxisList* list, uint32_t size);
 /* The look-ahead fill levels: pairSelect 0 names the teach-in pair of
  * levels, else the normal pair; levelSelect 0 puts the pair's enlarged
  * level in force, else its normal one. The status reads 0 while the named

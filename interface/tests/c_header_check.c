@@ -15,7 +15,7 @@ size_t LinkoraCRecordSize(void) {
 size_t LinkoraCMachineRecordSize(void);
 
 size_t LinkoraCMachineRecordSize(void) {
-  return sizeof(LinkoraGearRatio) + sizeof(LinkoraSynAxisGearRatio) + sizeof(LinkoraSwlsRecord) +
+  return sizeof(LinkoraGearRatio) + sizeof(LinkoraSynAxisGearRatio) + sizeof(LinkoraExtHandlingAxisList) + sizeof(LinkoraSwlsRecord) +
          sizeof(LinkoraAxisRamp) + sizeof(LinkoraAxisRampOverride) +
          sizeof(LinkoraVelPropOutputRecord) + sizeof(LinkoraVelPropOutputWorkPar) +
          sizeof(LinkoraVelPropOutputActPar) + sizeof(LinkoraPlaneRotation);

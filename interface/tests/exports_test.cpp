@@ -120,6 +120,13 @@ TEST(ExportsTest, TheLibraryExportsExactlyItsFunctions) {
       "mctl_EnableSWLS",
       "mctl_ClearSWLS",
       "mctl_SetTestMode",
+      "mctl_SetHandlingMode",
+      "mctl_SetHandlingMoveMode",
+      "mctl_GetHandlingAxisMovePar",
+      "mctl_HandlingAxisMove",
+      "mctl_HandlingAxisTurn",
+      "mctl_SetHandlingAxisMotionState",
+      "mctl_GetExtHandlingAxisPar",
       "mctl_ChangeLookAheadBuffer",
       "mctl_GetLookAheadBufferStatus",
       "mctl_ExchangeInterAxis",
@@ -282,8 +289,9 @@ TEST(ExportsTest, CApplicationsSeeTheSameRecords) {
                 sizeof(LinkoraDrillMotionTable) + sizeof(LinkoraCompleteStatusRecord) +
                 sizeof(LinkoraMotionControlStatus) + sizeof(LinkoraAxisStatus) +
                 sizeof(LinkoraPathBufferStatus) + sizeof(LinkoraDllPathBufferStatus));
-  // The machine functions' records: 8, 16, 88, 52, 36, 52, 20, 40 and 8 bytes.
-  EXPECT_EQ(LinkoraCMachineRecordSize(), 320u);
+  // The machine functions' records: 8, 16, 244, 88, 52, 36, 52, 20, 40 and 8
+  // bytes.
+  EXPECT_EQ(LinkoraCMachineRecordSize(), 564u);
 }
 
 TEST(ExportsTest, VersionRecordAndInfo) {

@@ -3,11 +3,14 @@
 // that send those commands look into.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,14 @@ class Wire {
   std::vector<std::uint8_t> bytes_;
 };
 
+// A call and the one request it must send.
+struct ExpectedRequest {
+  const char* name;
+  std::function<LinkoraStatus()> call;
+  std::uint32_t code;
+  Wire payload;
+};
+
 struct LoggedRequest {
   std::uint32_t code = 0;
   std::array<std::uint8_t, kLoggedPayload> payload{};
@@ -72,6 +83,17 @@ class MotionLogTest : public FakeChannelTest {
                static_cast<std::streamsize>(answer.bytes().size()));
   }
   void ForgetAnswer() { std::filesystem::remove(Path("answer")); }
+  // Each call succeeds with exactly its one request, payload byte for byte.
+  void ExpectRequests(const std::vector<ExpectedRequest>& cases) {
+    for (const ExpectedRequest& c : cases) {
+      ForgetLogged();
+      ASSERT_EQ(c.call(), LINKORA_SUCCESS) << c.name;
+      const std::vector<LoggedRequest> logged = Logged();
+      ASSERT_EQ(logged.size(), 1u) << c.name;
+      EXPECT_EQ(logged[0].code, c.code) << c.name;
+      EXPECT_EQ(logged[0].payload, c.payload.Logged()) << c.name;
+    }
+  }
   // Lines "<code> <hex result>", each used once.
   void ScriptResults(const std::string& lines) { std::ofstream(Path("results")) << lines; }
 };

@@ -27,8 +27,8 @@ bool IsSignalled(const os::Event& event) noexcept {
 
 bool HandlingAxisWithoutPosition(const KernelData& data, std::uint32_t nodeIndex) noexcept {
   if (nodeIndex < InterpolatedCount(data) || nodeIndex >= NodeCount(data)) return false;
-  const NodeObject& node = data.nodeConfiguration.records[nodeIndex];
-  return node.can && node.can->handlingMode == 0 &&
+  const NodeObject* node = data.nodeConfiguration.Node(nodeIndex);
+  return node != nullptr && node->can->handlingMode == 0 &&
          std::fabs(data.motionRuntime.nodes[nodeIndex].actual) == kNoPositionReport;
 }
 
@@ -53,6 +53,7 @@ void MeasureHandlingAxisVelocities(KernelData& data) noexcept {
     }
     node->motion.measuredVelocity = axis.measure.velocity;
     node->motion.inMotion = axis.inMotion;
+    node->motion.standing = axis.targetReached;
   }
 }
 

@@ -19,7 +19,7 @@ double MoveEndMaxWaitMs(const KernelData& data) noexcept;
 
 // The non-interpolated nodes' velocities over their windows; a node
 // without a position takes its commanded velocity. The handling record of
-// each node follows.
+// each node follows, its target reached as the drive reports it.
 void MeasureHandlingAxisVelocities(KernelData& data) noexcept;
 
 // Sets the handling-axes event once no selected handling node is in

@@ -56,6 +56,8 @@ struct HandlingMotion {
   std::uint32_t standing = 1;
   double measuredVelocity = 0.0;
   double commandedVelocity = 0.0;
+  // Where the last position move goes, units.
+  double targetPosition = 0.0;
 };
 
 struct NodeObject {

@@ -12,6 +12,7 @@
 #include "kernel/services/drive_mode_commands.h"
 #include "kernel/services/driver_commands.h"
 #include "kernel/services/gear_ratio_commands.h"
+#include "kernel/services/handling_axis_commands.h"
 #include "kernel/services/homing_commands.h"
 #include "kernel/services/link_commands.h"
 #include "kernel/services/look_ahead_commands.h"
@@ -124,6 +125,12 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::EnableSwls, HandleEnableSwls},
     {CommandCode::ClearSwls, HandleClearSwls},
     {CommandCode::SetTestMode, HandleSetTestMode},
+    {CommandCode::SetHandlingMode, HandleSetHandlingMode},
+    {CommandCode::SetHandlingMoveMode, HandleSetHandlingMoveMode},
+    {CommandCode::GetHandlingAxisMovePar, HandleGetHandlingAxisMovePar},
+    {CommandCode::HandlingAxisMove, HandleHandlingAxisMove},
+    {CommandCode::HandlingAxisTurn, HandleHandlingAxisTurn},
+    {CommandCode::SetHandlingAxisMotionState, HandleSetHandlingAxisMotionState},
     {CommandCode::ChangeLookAheadBuffer, HandleChangeLookAheadBuffer},
     {CommandCode::GetLookAheadBufferStatus, HandleGetLookAheadBufferStatus},
     {CommandCode::ExchangeInterAxis, HandleExchangeInterAxis},
@@ -140,6 +147,7 @@ constexpr auto kServedCommands = std::to_array<CommandEntry>({
     {CommandCode::StartDistanceRegulator, HandleStartDistanceRegulator},
     {CommandCode::GetDistanceRegulatorStatus, HandleGetDistanceRegulatorStatus},
     {CommandCode::GetDistanceRegulatorPar, HandleGetDistanceRegulatorPar},
+    {CommandCode::GetExtHandlingAxisPar, HandleGetExtHandlingAxisPar},
 });
 
 const CommandEntry* FindServedCommand(std::uint32_t code) noexcept {

@@ -28,4 +28,25 @@ class AllNodeLocks {
   bool access_;
 };
 
+// Inside AllNodeLocks: gives every node's mutexes back for a wait and
+// takes them again, in the same order, when the scope ends.
+class NodeLocksReleased {
+ public:
+  explicit NodeLocksReleased(KernelData& data) : data_(data) {
+    UnlockNodeAccessMutexes(data_.nodeConfiguration);
+    UnlockNodeRequestMutexes(data_.nodeConfiguration);
+  }
+  NodeLocksReleased(const NodeLocksReleased&) = delete;
+  NodeLocksReleased& operator=(const NodeLocksReleased&) = delete;
+  // Mutexes the CNC exit closed meanwhile are not taken; giving them back
+  // later fails harmlessly.
+  ~NodeLocksReleased() {
+    static_cast<void>(LockNodeRequestMutexes(data_.nodeConfiguration));
+    static_cast<void>(LockNodeAccessMutexes(data_.nodeConfiguration));
+  }
+
+ private:
+  KernelData& data_;
+};
+
 }  // namespace vantor::kernel

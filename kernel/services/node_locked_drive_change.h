@@ -1,9 +1,9 @@
-// The frame of a command that changes a setting on every drive: every
-// node mutex, then under the kernel data lock the node results reset, the
-// guards and the command's own check (which may take the new setting
-// over); the drives are written with the lock released and their records
-// armed again (path_drive_switch.h); `after` runs under the lock taken
-// again, whatever the write gave.
+// The frame of a command that talks to the drives: every node mutex, then
+// under the kernel data lock the node results reset, the guards and the
+// command's own check (which may take the new setting over); the drives
+// are talked to with the lock released; the end runs under the lock taken
+// again, whatever the talk gave. A change of a setting on every drive
+// arms every node record again after the write (path_drive_switch.h).
 #pragma once
 
 #include <span>
@@ -19,9 +19,13 @@
 
 namespace vantor::kernel {
 
-template <typename Check, typename Write, typename After>
-common::StatusCode ChangeOnDrives(Kernel& kernel, std::span<const MotionGuard> guards, Check check,
-                                  Write write, After after) {
+// The frame itself: `check(data)` under the lock after the guards,
+// `talk(context)` with the lock released, `after(data, result)` under the
+// lock taken again (skipped when the CNC exit took the locks meanwhile,
+// and the talk's result stands).
+template <typename Check, typename Talk, typename After>
+common::StatusCode OnLockedNodes(Kernel& kernel, std::span<const MotionGuard> guards, Check check,
+                                 Talk talk, After after) {
   KernelData& data = kernel.data;
   if (const common::StatusCode refused = CheckCommandPreconditions(data);
       refused != common::kKernelSuccess) {
@@ -43,10 +47,21 @@ common::StatusCode ChangeOnDrives(Kernel& kernel, std::span<const MotionGuard> g
       return refused;
     }
   }
-  const common::StatusCode written = SwitchDrives(context, write);
+  const common::StatusCode result = talk(context);
   KernelDataLock lock(data);
-  if (lock.held()) after(data);
-  return written;
+  return lock.held() ? after(data, result) : result;
+}
+
+template <typename Check, typename Write, typename After>
+common::StatusCode ChangeOnDrives(Kernel& kernel, std::span<const MotionGuard> guards, Check check,
+                                  Write write, After after) {
+  return OnLockedNodes(
+      kernel, guards, check,
+      [&](canopen::ServiceContext& context) { return SwitchDrives(context, write); },
+      [&](KernelData& data, common::StatusCode written) {
+        after(data);
+        return written;
+      });
 }
 
 }  // namespace vantor::kernel

@@ -205,6 +205,7 @@ TEST(MeasureHandlingAxisVelocities, ADriveWithoutPositionIsJudgedByItsCommand) {
       {"no position, target not reached", -2147483647, 0.0, 0x0027, 0.0, 1},
       {"no position, standing", 2147483647, 0.0, 0x0427, 0.0, 0},
       {"a position moving", 50, 0.0, 0x0427, 50000.0, 1},
+      {"a position, target not reached", 0, 0.0, 0x0027, 0.0, 0},
   };
   for (const auto& c : cases) {
     TwoDriveKernel kernel;
@@ -219,6 +220,8 @@ TEST(MeasureHandlingAxisVelocities, ADriveWithoutPositionIsJudgedByItsCommand) {
     EXPECT_DOUBLE_EQ(node.motion.measuredVelocity, c.velocity) << c.name;
     EXPECT_EQ(node.motion.inMotion, c.inMotion) << c.name;
     EXPECT_EQ(kernel.data->motionRuntime.nodes[1].inMotion, c.inMotion) << c.name;
+    // The handling record follows the drive's target reached.
+    EXPECT_EQ(node.motion.standing, (c.statusword & 0x0400) != 0 ? 1u : 0u) << c.name;
   }
 }
 

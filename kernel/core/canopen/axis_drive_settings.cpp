@@ -5,6 +5,7 @@
 #include "kernel/core/canopen/axis_chain.h"
 #include "kernel/core/canopen/axis_services.h"
 #include "kernel/core/canopen/canopen_constants.h"
+#include "kernel/core/canopen/handling_axis_moves.h"
 #include "kernel/core/canopen/masked_axis_sdo.h"
 
 namespace vantor::canopen {
@@ -26,20 +27,6 @@ StatusCode WriteAxes(ServiceContext& context, std::uint32_t nodeIndex, std::uint
   return SdoDownloadToNodeAxes(context, false, nodeIndex, index, 0, size, value);
 }
 
-// Halt, profile-position mode, and its demanded position as its target,
-// on the axis the node points at now.
-StatusCode HoldOneAxis(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  StatusCode step = SdoDownloadToNode(context, nodeIndex, object::kControlword, 0, 2, ds402::kHalt);
-  if (step != common::kKernelSuccess) return step;
-  step = SdoDownloadToNode(context, nodeIndex, object::kModesOfOperation, 0, 1,
-                           ds402::kProfilePositionMode);
-  if (step != common::kKernelSuccess) return step;
-  std::uint32_t demand = 0;
-  step = SdoUploadFromNode(context, nodeIndex, object::kPositionDemand, 0, 4, demand);
-  if (step != common::kKernelSuccess) return step;
-  return SdoDownloadToNode(context, nodeIndex, object::kTargetPosition, 0, 4, demand);
-}
-
 }  // namespace
 
 StatusCode HoldHandlingAxisPositionOnAxes(ServiceContext& context,
@@ -56,7 +43,8 @@ StatusCode HoldHandlingAxisPositionOnAxes(ServiceContext& context,
   StatusCode result = common::kKernelSuccess;
   for (std::int32_t axis = 0; axis < static_cast<std::int32_t>(node->axisCount); ++axis) {
     SwitchNodesToAxis(context, NodeMask{1} << nodeIndex, axis);
-    const StatusCode held = HoldOneAxis(context, nodeIndex);
+    std::uint32_t demand = 0;
+    const StatusCode held = HoldAtPositionDemand(context, nodeIndex, demand);
     if (held == kernel::kCycleNotRunning) return held;
     HostLock lock(context.host);
     node->axes[static_cast<std::size_t>(axis)].axisResult = node->request.requestResult;

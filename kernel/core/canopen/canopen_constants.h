@@ -93,6 +93,9 @@ inline constexpr std::uint16_t kMakerRunEnable = 0x2047;
 inline constexpr std::uint16_t kErrorHistory = 0x1003;
 inline constexpr std::uint16_t kPositionActual = 0x6064;
 inline constexpr std::uint16_t kPositionFactor = 0x6093;  // sub 1 numerator, sub 2 divisor
+inline constexpr std::uint16_t kSoftwarePositionLimit = 0x607D;  // sub 1 lower, sub 2 upper
+// The maker object whose word tells that the drive stops at its own limits.
+inline constexpr std::uint16_t kDriveLimitWord = 0x2058;
 // The maker object that couples a node's further axes to it.
 inline constexpr std::uint16_t kAxisChain = 0x2043;
 // Maker objects the first reset probes: the limit-switch bridging of a

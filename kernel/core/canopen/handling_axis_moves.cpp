@@ -31,6 +31,19 @@ std::uint32_t AsWire(std::int32_t value) noexcept { return static_cast<std::uint
 
 }  // namespace
 
+StatusCode HoldAtPositionDemand(ServiceContext& context, std::uint32_t nodeIndex,
+                                std::uint32_t& demand) noexcept {
+  const StatusCode halted =
+      WriteInTurn(context, nodeIndex,
+                  {{object::kControlword, 2, ds402::kHalt},
+                   {object::kModesOfOperation, 1, ds402::kProfilePositionMode}});
+  if (halted != common::kKernelSuccess) return halted;
+  const StatusCode read =
+      SdoUploadFromNode(context, nodeIndex, object::kPositionDemand, 0, 4, demand);
+  if (read != common::kKernelSuccess) return read;
+  return SdoDownloadToNode(context, nodeIndex, object::kTargetPosition, 0, 4, demand);
+}
+
 StatusCode SetVelocityModeHalted(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
   return WriteInTurn(context, nodeIndex,
                      {{object::kControlword, 2, ds402::kHalt},

@@ -10,6 +10,12 @@
 
 namespace vantor::canopen {
 
+// Halt, profile-position mode, and the position the drive demands now
+// made its target, on the drive the node's slot points at; `demand` takes
+// the position read. The first failing exchange ends the sequence.
+common::StatusCode HoldAtPositionDemand(ServiceContext& context, std::uint32_t nodeIndex,
+                                        std::uint32_t& demand) noexcept;
+
 // Halt, target velocity 0, profile-velocity mode. The first failing write
 // ends the sequence with its result.
 common::StatusCode SetVelocityModeHalted(ServiceContext& context, std::uint32_t nodeIndex) noexcept;

@@ -226,6 +226,8 @@ struct NodeObject {
   GearRatio uploadedGear{};
   ModuleDescription uploadedDescription{};
 
+  // Drive increments per kernel unit.
+  double PositionScale() const noexcept { return scalingOn != 0 ? scalingDivisor : 1.0; }
   bool IsHomedOrAxisFree() const noexcept {
     return axisCount == 0 ||
            (latched.Has(kernel::StatusFlag::D) && current.Has(kernel::StatusFlag::D));

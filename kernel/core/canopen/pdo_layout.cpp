@@ -180,12 +180,12 @@ StatusCode ConfigureNodes(ServiceContext& context, NodeMask mask, const PdoReque
 }
 
 StatusCode ConfigureAxes(ServiceContext& context, const PdoRequest& request,
-                         bool markFailures = false) noexcept {
+                         bool markFailures = false, NodeMask mask = ~NodeMask{0}) noexcept {
   if (request.pdoNumber < kFirstPdo || request.pdoNumber > kLastPdo) {
     return common::kKernelOperationFailed;
   }
   return RunStepOnAxes(
-      context, context.nodes.AllNodes(), PdoConfigStep, markFailures,
+      context, context.nodes.AllNodes() & mask, PdoConfigStep, markFailures,
       [&](NodeObject& node, std::uint32_t, std::int32_t axis) {
         FillRecord(*node.request.requestRecord, request.layout, request.pdoNumber,
                    IdentifierFor(request.identifier, request.pdoNumber, node, axis,
@@ -298,6 +298,40 @@ StatusCode MapControlwordRpdo(ServiceContext& context, std::uint16_t pdoNumber) 
 
 StatusCode MapControlwordRpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept {
   return ConfigureAxes(context, {ControlwordLayout(), pdoNumber, Identifier::NodeReceive, 0});
+}
+
+// Each masked node's own receive PDO (its number from `pdoOf`) with
+// `layout`, on the node and then on its axes.
+template <typename PdoOf>
+StatusCode MapOwnRpdoMasked(ServiceContext& context, NodeMask mask, const PdoLayout& layout,
+                            PdoOf pdoOf) noexcept {
+  StatusCode result = common::kKernelSuccess;
+  for (std::uint32_t k = 0; k < context.nodes.Count(); ++k) {
+    if (!InMask(mask, k) || context.nodes.nodes[k] == nullptr) continue;
+    std::uint16_t pdoNumber = 0;
+    {
+      HostLock lock(context.host);
+      pdoNumber = pdoOf(*context.nodes.nodes[k]);
+    }
+    const PdoRequest request{layout, pdoNumber, Identifier::NodeReceive, 0};
+    const NodeMask self = NodeMask{1} << k;
+    const StatusCode node = ConfigureNodes(context, self, request);
+    if (node == kernel::kCycleNotRunning) return node;
+    const StatusCode axes = ConfigureAxes(context, request, false, self);
+    if (axes == kernel::kCycleNotRunning) return axes;
+    result = CombineResults(result, CombineResults(node, axes));
+  }
+  return result;
+}
+
+StatusCode MapControlwordToRpdo(ServiceContext& context, NodeMask mask) noexcept {
+  return MapOwnRpdoMasked(context, mask, ControlwordLayout(),
+                          [](const NodeObject& node) { return node.controlRpdo; });
+}
+
+StatusCode MapSetpointRpdoMasked(ServiceContext& context, NodeMask mask) noexcept {
+  return MapOwnRpdoMasked(context, mask, SetpointLayout(),
+                          [](const NodeObject& node) { return node.motionRpdo; });
 }
 
 StatusCode MapSetpointRpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept {

@@ -35,6 +35,11 @@ common::StatusCode MapControlwordRpdoOnAxes(ServiceContext& context,
 // Receive PDO n carries the interpolation data record (type 0xFF).
 common::StatusCode MapSetpointRpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
 common::StatusCode MapSetpointRpdoOnAxes(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
+// The masked nodes' own control (or motion) receive PDO and that of their
+// axes carry the controlword (or the set-points) again, after a move by
+// process data used them for other objects.
+common::StatusCode MapControlwordToRpdo(ServiceContext& context, NodeMask mask) noexcept;
+common::StatusCode MapSetpointRpdoMasked(ServiceContext& context, NodeMask mask) noexcept;
 // Receive PDO n of every node but the time stamp's source carries the
 // time stamp on its identifier; a failing node loses its run enable.
 common::StatusCode MapTimeStampRpdo(ServiceContext& context, std::uint16_t pdoNumber) noexcept;
