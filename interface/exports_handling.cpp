@@ -105,8 +105,8 @@ void ReadExternalAxes(ConstCommunicationBlockView answer, LinkoraExtHandlingAxis
     static_cast<void>(
         answer.CopyOut(common::communication_block::PayloadAt(entry + e::kName), name));
     // At most 27 characters, always terminated.
-    const auto length = static_cast<std::size_t>(
-        std::find(name.begin(), name.end() - 1, 0) - name.begin());
+    const auto length =
+        static_cast<std::size_t>(std::find(name.begin(), name.end() - 1, 0) - name.begin());
     std::memcpy(axis.AmplifyName, name.data(), length);
   }
 }
@@ -114,10 +114,9 @@ void ReadExternalAxes(ConstCommunicationBlockView answer, LinkoraExtHandlingAxis
 common::StatusCode GetExternalAxes(LinkoraExtHandlingAxisList* list, std::uint32_t size) {
   if (size != sizeof(LinkoraExtHandlingAxisList)) return common::kLibraryRecordSizeMismatch;
   if (list == nullptr) return common::kLibraryCallParameterInvalid;
-  return ReadMotionAnswer(CommandCode::GetExtHandlingAxisPar,
-                          [&](ConstCommunicationBlockView answer, ChannelCounts) {
-                            ReadExternalAxes(answer, *list);
-                          });
+  return ReadMotionAnswer(
+      CommandCode::GetExtHandlingAxisPar,
+      [&](ConstCommunicationBlockView answer, ChannelCounts) { ReadExternalAxes(answer, *list); });
 }
 
 }  // namespace
@@ -129,7 +128,8 @@ using common::CommandCode;
 LINKORA_EXPORT LinkoraStatus mctl_SetHandlingMode(uint32_t on) {
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_SetHandlingMode", [&] {
-    return interface::SendWordCommand(CommandCode::SetHandlingMode, interface::PathBufferUse::Refuse,
+    return interface::SendWordCommand(CommandCode::SetHandlingMode,
+                                      interface::PathBufferUse::Refuse,
                                       interface::FlagWord(on != 0));
   });
 }
@@ -137,22 +137,21 @@ LINKORA_EXPORT LinkoraStatus mctl_SetHandlingMode(uint32_t on) {
 LINKORA_EXPORT LinkoraStatus mctl_SetHandlingMoveMode(uint32_t axis, uint32_t mode) {
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_SetHandlingMoveMode", [&] {
-    return interface::SendMotionCommand(
-        CommandCode::SetHandlingMoveMode, interface::PathBufferUse::Ignore,
-        [&](interface::ChannelCounts) {
-          interface::Payload payload;
-          payload.U32(axis).U32(interface::FlagWord(mode == 1));
-          return payload;
-        });
+    return interface::SendMotionCommand(CommandCode::SetHandlingMoveMode,
+                                        interface::PathBufferUse::Ignore,
+                                        [&](interface::ChannelCounts) {
+                                          interface::Payload payload;
+                                          payload.U32(axis).U32(interface::FlagWord(mode == 1));
+                                          return payload;
+                                        });
   });
 }
 
 LINKORA_EXPORT LinkoraStatus mctl_GetHandlingAxisMovePar(uint32_t axis, int32_t* parameters,
                                                          uint32_t size) {
   static std::mutex lock;
-  return interface::RunExport(lock, "mctl_GetHandlingAxisMovePar", [&] {
-    return interface::GetMoveParameters(axis, parameters, size);
-  });
+  return interface::RunExport(lock, "mctl_GetHandlingAxisMovePar",
+                              [&] { return interface::GetMoveParameters(axis, parameters, size); });
 }
 
 LINKORA_EXPORT LinkoraStatus mctl_HandlingAxisMove(uint32_t axis, const int32_t* move,
@@ -172,13 +171,13 @@ LINKORA_EXPORT LinkoraStatus mctl_HandlingAxisTurn(uint32_t axis, const int32_t*
 LINKORA_EXPORT LinkoraStatus mctl_SetHandlingAxisMotionState(uint32_t axisMask, uint32_t state) {
   static std::mutex lock;
   return interface::RunExport(lock, "mctl_SetHandlingAxisMotionState", [&] {
-    return interface::SendMotionCommand(
-        CommandCode::SetHandlingAxisMotionState, interface::PathBufferUse::Ignore,
-        [&](interface::ChannelCounts) {
-          interface::Payload payload;
-          payload.U32(axisMask).U32(interface::MotionState(state));
-          return payload;
-        });
+    return interface::SendMotionCommand(CommandCode::SetHandlingAxisMotionState,
+                                        interface::PathBufferUse::Ignore,
+                                        [&](interface::ChannelCounts) {
+                                          interface::Payload payload;
+                                          payload.U32(axisMask).U32(interface::MotionState(state));
+                                          return payload;
+                                        });
   });
 }
 

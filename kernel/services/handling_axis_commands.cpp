@@ -38,7 +38,9 @@ void PutWord(const Kernel& kernel, std::size_t offset, std::uint32_t value) {
 // beyond a signed 32-bit word it cannot go.
 constexpr double kLargestDriveValue = 2147483647.0;
 
-bool FitsDrive(double value) { return std::isfinite(value) && std::fabs(value) < kLargestDriveValue; }
+bool FitsDrive(double value) {
+  return std::isfinite(value) && std::fabs(value) < kLargestDriveValue;
+}
 
 std::int32_t DriveValue(double units, double scale) {
   return static_cast<std::int32_t>(std::lround(units * scale));
@@ -49,9 +51,8 @@ std::uint32_t DriveMagnitude(double units, double scale) {
 
 // I, R, C, power off, bridge outside test mode, move-out, N.
 constexpr MotionGuard kMoveGuards[] = {
-    G::CycleRunning, G::BusInOrder,          G::SyncInOrder, G::PeripheryPdoInOrder,
-    G::NoBreak,      G::NoQuickStop,         G::NoPowerOff,  G::NoBridgeOutsideTest,
-    G::NoMoveOut,    G::NodesReady,
+    G::CycleRunning, G::BusInOrder, G::SyncInOrder,         G::PeripheryPdoInOrder, G::NoBreak,
+    G::NoQuickStop,  G::NoPowerOff, G::NoBridgeOutsideTest, G::NoMoveOut,           G::NodesReady,
 };
 
 // The handling axis that +0 names (its index into `index`), or null.
@@ -226,9 +227,8 @@ StatusCode MoveAxis(Kernel& kernel) {
                                                    m.drive.velocity, m.drive.target);
         }
         return ByProcessData(context, m.index, [&] {
-          return canopen::ProfilePositionMoveByPdo(context, true, true, m.index,
-                                                   m.drive.acceleration, m.drive.velocity,
-                                                   m.drive.target);
+          return canopen::ProfilePositionMoveByPdo(
+              context, true, true, m.index, m.drive.acceleration, m.drive.velocity, m.drive.target);
         });
       },
       [&](KernelData& data, StatusCode result) {
@@ -326,7 +326,9 @@ StatusCode GetExternalAxes(Kernel& kernel) {
 
 }  // namespace
 
-AfterCommand HandleSetHandlingMoveMode(Kernel& kernel) { return Answer(kernel, SetMoveMode(kernel)); }
+AfterCommand HandleSetHandlingMoveMode(Kernel& kernel) {
+  return Answer(kernel, SetMoveMode(kernel));
+}
 AfterCommand HandleGetHandlingAxisMovePar(Kernel& kernel) {
   return Answer(kernel, GetMoveParameters(kernel));
 }

@@ -30,8 +30,8 @@ void FreeCoordinateLimits(KernelData& data, std::uint32_t index);
 // C and N of the commands that talk to handling drives: the cycle, bus,
 // synchronisation, periphery, break and quick stop, then the nodes.
 inline constexpr MotionGuard kHandlingDriveGuards[] = {
-    MotionGuard::CycleRunning, MotionGuard::BusInOrder,  MotionGuard::SyncInOrder,
-    MotionGuard::PeripheryPdoInOrder, MotionGuard::NoBreak, MotionGuard::NoQuickStop,
+    MotionGuard::CycleRunning,        MotionGuard::BusInOrder, MotionGuard::SyncInOrder,
+    MotionGuard::PeripheryPdoInOrder, MotionGuard::NoBreak,    MotionGuard::NoQuickStop,
     MotionGuard::NodesReady,
 };
 

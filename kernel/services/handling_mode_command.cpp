@@ -26,8 +26,8 @@ bool Failed(StatusCode result) { return result != common::kKernelSuccess; }
 
 // I, R, C, N, M, P.
 constexpr MotionGuard kModeGuards[] = {
-    G::CycleRunning, G::BusInOrder,  G::SyncInOrder, G::PeripheryPdoInOrder, G::NoBreak,
-    G::NoQuickStop,  G::NodesReady,  G::NoMotion,    G::NoPathModeOrStart,
+    G::CycleRunning, G::BusInOrder, G::SyncInOrder, G::PeripheryPdoInOrder, G::NoBreak,
+    G::NoQuickStop,  G::NodesReady, G::NoMotion,    G::NoPathModeOrStart,
 };
 
 StatusCode CheckModeState(const KernelData& data) {

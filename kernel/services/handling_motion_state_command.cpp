@@ -25,7 +25,6 @@ bool Failed(StatusCode result) { return result != common::kKernelSuccess; }
 // How often the wait looks at the axes, at the longest.
 constexpr std::uint32_t kStandLookMs = 100;
 
-
 HandlingMotionState StateOf(std::uint32_t word) {
   switch (word) {
     case 0:

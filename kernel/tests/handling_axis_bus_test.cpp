@@ -131,11 +131,10 @@ TEST_F(HandlingAxisCommandsOnTheBus, TheHandlingModeOnAndOffGivesBackTheCounts) 
   kernel_.Block().Set(cb::kCurrentCoordinateCount, coordinates);
   const auto counts = [&] {
     return UnderLock([&](KernelData& data) {
-      return std::array<std::uint32_t, 4>{
-          data.nodeConfiguration.interpolatedNodeCount,
-          static_cast<std::uint32_t>(data.coordinateCount),
-          kernel_.Block().Get(cb::kCurrentCoordinateCount),
-          data.nodeConfiguration.Node(1)->can->handlingAxis};
+      return std::array<std::uint32_t, 4>{data.nodeConfiguration.interpolatedNodeCount,
+                                          static_cast<std::uint32_t>(data.coordinateCount),
+                                          kernel_.Block().Get(cb::kCurrentCoordinateCount),
+                                          data.nodeConfiguration.Node(1)->can->handlingAxis};
     });
   };
   const std::array<std::uint32_t, 4> before = counts();

@@ -36,11 +36,10 @@ const Condition kStopOnInputSet{"stopOnInputSet",
 const Condition kNoInterpolated{
     "noInterpolated", [](PathKernel& k) { k.data().nodeConfiguration.interpolatedNodeCount = 0; },
     common::kKernelAxisNumberInvalid};
-const Condition kRotatedPlane{"rotatedPlane",
-                              [](PathKernel& k) {
-                                k.data().planeRotation = {.plane = 1, .axisA = 0, .axisB = 1};
-                              },
-                              common::kKernelAxisNumberInvalid};
+const Condition kRotatedPlane{
+    "rotatedPlane",
+    [](PathKernel& k) { k.data().planeRotation = {.plane = 1, .axisA = 0, .axisB = 1}; },
+    common::kKernelAxisNumberInvalid};
 const Condition kRegulating{"regulating", [](PathKernel& k) { Drive(k).regulatorActive = 1; },
                             common::kKernelDistanceControlActive};
 const Condition kNmtLost{"nmtLost",
@@ -60,8 +59,8 @@ const Condition kTargetBeyondDrive{"targetBeyondDrive",
 
 // Before the lock and the cycle: what every drive command tests first.
 std::vector<Condition> DriveChain(std::vector<Condition> after) {
-  std::vector<Condition> chain = {kUninitialised, kResetBusy, kCycle,     kBus,
-                                  kSync,          kPdo,       kBreak,     kQuickStop};
+  std::vector<Condition> chain = {kUninitialised, kResetBusy, kCycle, kBus,
+                                  kSync,          kPdo,       kBreak, kQuickStop};
   chain.insert(chain.end(), after.begin(), after.end());
   return chain;
 }
@@ -84,7 +83,8 @@ const std::vector<Chain>& Chains() {
        },
        DriveChain({kNodes, kMotion, kPathMode, kStarted, kStopOnInputSet, kHandwheel,
                    kNoInterpolated, kRegulating})},
-      {"HandlingModeOnRotatedPlane", CommandCode::SetHandlingMode,
+      {"HandlingModeOnRotatedPlane",
+       CommandCode::SetHandlingMode,
        [](PathKernel& k) {
          k.data().nodeConfiguration.interpolatedNodeCount = 1;
          k.Word(0, 1);
@@ -95,9 +95,10 @@ const std::vector<Chain>& Chains() {
          AsHandlingAxis(k);
          k.Word(0, 0);
        },
-       DriveChain({kNodes, kMotion, kPathMode, kStarted, kStopOnInputSet, kHandwheel,
-                   kNotHandling})},
-      {"HandlingModeOffMoving", CommandCode::SetHandlingMode,
+       DriveChain(
+           {kNodes, kMotion, kPathMode, kStarted, kStopOnInputSet, kHandwheel, kNotHandling})},
+      {"HandlingModeOffMoving",
+       CommandCode::SetHandlingMode,
        [](PathKernel& k) {
          AsHandlingAxis(k);
          k.Word(0, 0);
@@ -110,7 +111,8 @@ const std::vector<Chain>& Chains() {
          k.Word(4, 0);
        },
        DriveChain({kNodes, kNotHandling, kHandlingMoving})},
-      {"GetHandlingAxisMovePar", CommandCode::GetHandlingAxisMovePar,
+      {"GetHandlingAxisMovePar",
+       CommandCode::GetHandlingAxisMovePar,
        [](PathKernel& k) {
          AsHandlingAxis(k);
          k.Word(0, 0);
@@ -121,15 +123,15 @@ const std::vector<Chain>& Chains() {
          AsHandlingAxis(k);
          MoveValues(k);
        },
-       DriveChain({kPowerOff, kBridge, kMoveOut, kNodes, kNotHandling, kVelocityMode,
-                   kNoVelocity, kNoAcceleration, kTargetBeyondDrive})},
+       DriveChain({kPowerOff, kBridge, kMoveOut, kNodes, kNotHandling, kVelocityMode, kNoVelocity,
+                   kNoAcceleration, kTargetBeyondDrive})},
       {"HandlingAxisTurn", CommandCode::HandlingAxisTurn,
        [](PathKernel& k) {
          AsHandlingAxis(k, 0);
          MoveValues(k);
        },
-       DriveChain({kPowerOff, kBridge, kMoveOut, kNodes, kNotHandling, kPositionMode,
-                   kNoAcceleration})},
+       DriveChain(
+           {kPowerOff, kBridge, kMoveOut, kNodes, kNotHandling, kPositionMode, kNoAcceleration})},
       {"SetHandlingAxisMotionState", CommandCode::SetHandlingAxisMotionState,
        [](PathKernel& k) {
          AsHandlingAxis(k);
@@ -137,7 +139,9 @@ const std::vector<Chain>& Chains() {
          k.Word(4, 1);
        },
        DriveChain({kNodes, kNotHandling})},
-      {"GetExtHandlingAxisPar", CommandCode::GetExtHandlingAxisPar, [](PathKernel&) {},
+      {"GetExtHandlingAxisPar",
+       CommandCode::GetExtHandlingAxisPar,
+       [](PathKernel&) {},
        {kUninitialised}},
   };
   return chains;

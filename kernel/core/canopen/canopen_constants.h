@@ -92,7 +92,7 @@ inline constexpr std::uint8_t kDriveOptionSubindex = 7;
 inline constexpr std::uint16_t kMakerRunEnable = 0x2047;
 inline constexpr std::uint16_t kErrorHistory = 0x1003;
 inline constexpr std::uint16_t kPositionActual = 0x6064;
-inline constexpr std::uint16_t kPositionFactor = 0x6093;  // sub 1 numerator, sub 2 divisor
+inline constexpr std::uint16_t kPositionFactor = 0x6093;         // sub 1 numerator, sub 2 divisor
 inline constexpr std::uint16_t kSoftwarePositionLimit = 0x607D;  // sub 1 lower, sub 2 upper
 // The maker object whose word tells that the drive stops at its own limits.
 inline constexpr std::uint16_t kDriveLimitWord = 0x2058;

@@ -32,8 +32,8 @@ StatusCode SyncSoftwareLimit(ServiceContext& context, std::uint32_t nodeIndex,
     NodeObject& node = *context.nodes.nodes[nodeIndex];
     node.*limit = static_cast<double>(static_cast<std::int32_t>(raw)) / node.PositionScale();
   }
-  return SdoDownloadToNodeAxes(context, false, nodeIndex, object::kSoftwarePositionLimit,
-                               subindex, 4, raw);
+  return SdoDownloadToNodeAxes(context, false, nodeIndex, object::kSoftwarePositionLimit, subindex,
+                               4, raw);
 }
 
 // Every node and axis result of a node with axes is good.
@@ -62,8 +62,8 @@ StatusCode HoldHandlingAxisPosition(ServiceContext& context, std::uint32_t nodeI
 StatusCode SyncHandlingAxisLimits(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
   if (NodeAt(context, nodeIndex) == nullptr) return common::kKernelOperationFailed;
   bool supported = true;
-  StatusCode step = SdoUploadFromNodeAxes(context, nodeIndex, object::kSoftwarePositionLimit, 1,
-                                          4, supported);
+  StatusCode step =
+      SdoUploadFromNodeAxes(context, nodeIndex, object::kSoftwarePositionLimit, 1, 4, supported);
   if (Failed(step)) return step;
   if (!supported) return common::kKernelDriveFirmwareWrong;
   step = SyncSoftwareLimit(context, nodeIndex, 1, &NodeObject::softwareLimit1);
