@@ -298,12 +298,7 @@ TEST_F(HandlingAxisOnTheBusTest, AHandlingAxisNoLongerReadyIsHaltedByAControlwor
   for (const Case& c : {Case{0, "0F01"}, Case{1, "0F08"}}) {
     if (c.modeWord != 0) {
       // The halt holds until a reset.
-      ASSERT_EQ(Run(15), kOk);
-      UnderLock([&](KernelData& data) {
-        EXPECT_EQ(data.motionRuntime.halted, 0u);
-        SetHomed(data, 2, true);
-        return 0;
-      });
+      ASSERT_NO_FATAL_FAILURE(ResetWithDrivesHomed());
     }
     LogTheBus();
     const std::uint16_t cobId = UnderLock([&](KernelData& data) {
