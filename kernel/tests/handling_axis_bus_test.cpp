@@ -56,12 +56,13 @@ class HandlingAxisCommandsOnTheBus : public MotionOnTheBus {
     return Run(69);
   }
 
-  bool Standing() {
-    return UnderLock([](KernelData& data) {
-      const NodeObject& node = *data.nodeConfiguration.Node(kHandlingAxis);
-      return node.motion.standing != 0 && node.motion.inMotion == 0;
-    });
+  // Still, and at its target as the drive reports it (the drive's bit may
+  // come a cycle after the drive stopped moving).
+  static bool IsStanding(KernelData& data) {
+    const NodeObject& node = *data.nodeConfiguration.Node(kHandlingAxis);
+    return node.motion.standing != 0 && node.motion.inMotion == 0;
   }
+  bool Standing() { return UnderLock(IsStanding); }
   // Waits (bounded) until the handling drive reports `position`.
   bool WaitForHandlingPosition(std::int32_t position) {
     const auto deadline = std::chrono::steady_clock::now() + kGenerousWait;
@@ -105,7 +106,7 @@ TEST_F(HandlingAxisCommandsOnTheBus, ATurnHaltsAndThenStopsWhereItStands) {
 
   // The halt answers once the drive stands.
   ASSERT_EQ(MotionState(1), kOk);
-  EXPECT_TRUE(Standing());
+  EXPECT_TRUE(WaitFor(IsStanding));
   const std::int32_t halted = PositionOf(kHandlingDrive);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(PositionOf(kHandlingDrive), halted);
