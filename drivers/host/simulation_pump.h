@@ -43,8 +43,8 @@
 #include <vector>
 
 #include "platform/devhost/clock.h"
-#include "platform/devhost/interrupt_line.h"
 #include "platform/devhost/hardware_time.h"
+#include "platform/devhost/interrupt_line.h"
 #include "sim/hardware/interrupt_line.h"
 #include "sim/hardware/simulation.h"
 #include "sim/sim_time.h"

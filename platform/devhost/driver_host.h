@@ -35,8 +35,8 @@
 
 #include "platform/devhost/clock.h"
 #include "platform/devhost/device_object.h"
-#include "platform/devhost/hardware_time.h"
 #include "platform/devhost/hardware_access.h"
+#include "platform/devhost/hardware_time.h"
 #include "platform/devhost/interrupt_line.h"
 #include "platform/devhost/parameter_store.h"
 
