@@ -9,7 +9,8 @@ constexpr std::uint32_t kWholePortSpace = 0x10000;
 SimulatedMachine::SimulatedMachine(devhost::Clock& clock, std::unique_ptr<sim::Machine> machine)
     : machine_(std::move(machine)), pump_(clock, machine_->Sim()) {}
 
-SimulatedMachine::~SimulatedMachine() { Detach(); }
+// The host may be gone already: only the pump stops.
+SimulatedMachine::~SimulatedMachine() { pump_.Stop(); }
 
 bool SimulatedMachine::Attach(devhost::DriverHost& host, std::string& error) {
   if (attached_) {
@@ -28,6 +29,10 @@ bool SimulatedMachine::Attach(devhost::DriverHost& host, std::string& error) {
   unsigned number = 0;
   for (const auto& port : machine_->ParallelPorts()) DescribeParallelPort(host, *port, number++);
   pump_.Start();
+  // The drivers time the card's bus by the counter: it reads the models'
+  // time, which a loaded computer lets fall behind the clock.
+  host.SetHardwareTime(&pump_);
+  host_ = &host;
   return true;
 }
 
@@ -85,6 +90,10 @@ void SimulatedMachine::DescribeParallelPort(devhost::DriverHost& host, sim::Para
   resources_.parallelPorts.push_back(std::move(resources));
 }
 
-void SimulatedMachine::Detach() { pump_.Stop(); }
+void SimulatedMachine::Detach() {
+  if (host_ != nullptr) host_->SetHardwareTime(nullptr);
+  host_ = nullptr;
+  pump_.Stop();
+}
 
 }  // namespace vantor::host

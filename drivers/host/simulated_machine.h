@@ -36,7 +36,8 @@ class SimulatedMachine {
   // False (with the reason) when a range collides with one already placed
   // in the host or the machine was attached before.
   bool Attach(devhost::DriverHost& host, std::string& error);
-  // Stops the pump; no handler runs afterwards. Idempotent.
+  // Gives the host's counter back to its clock and stops the pump; no
+  // handler runs afterwards. Idempotent; while the host still lives.
   void Detach();
 
   sim::Machine& Models() noexcept { return *machine_; }
@@ -50,6 +51,7 @@ class SimulatedMachine {
   std::unique_ptr<sim::Machine> machine_;
   SimulationPump pump_;
   bool attached_ = false;
+  devhost::DriverHost* host_ = nullptr;  // whose counter reads the pump
   MachineResources resources_;
   std::unique_ptr<SimulatedPorts> ports_;
   std::vector<std::unique_ptr<SimulatedRegisters>> windows_;

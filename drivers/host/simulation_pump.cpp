@@ -6,7 +6,7 @@
 namespace vantor::host {
 
 SimulationPump::SimulationPump(devhost::Clock& clock, sim::Simulation& simulation)
-    : clock_(clock), simulation_(simulation) {}
+    : clock_(clock), simulation_(simulation), modelTime_(simulation.Now()) {}
 
 SimulationPump::~SimulationPump() { Stop(); }
 
@@ -31,7 +31,7 @@ void SimulationPump::CatchUpLocked() {
     return;
   }
   const SimTime now = TicksToSimTime(clock_.Now());
-  if (simulation_.Now() < now && simulation_.NextDeadline() > now) simulation_.AdvanceTo(now);
+  if (simulation_.Now() < now && simulation_.NextDeadline() > now) AdvanceModelsLocked(now);
 }
 
 void SimulationPump::FollowHandlerLocked() {
@@ -184,7 +184,16 @@ void SimulationPump::RunPass() {
 }
 
 void SimulationPump::StepModelsLocked(SimTime limit) {
-  simulation_.AdvanceTo(std::min(simulation_.NextDeadline(), limit));
+  AdvanceModelsLocked(std::min(simulation_.NextDeadline(), limit));
+}
+
+void SimulationPump::AdvanceModelsLocked(SimTime time) {
+  simulation_.AdvanceTo(time);
+  modelTime_.store(simulation_.Now(), std::memory_order_release);
+}
+
+Ticks SimulationPump::HardwareNow() const noexcept {
+  return SimTimeToTicksFloor(modelTime_.load(std::memory_order_acquire));
 }
 
 void SimulationPump::ArmAt(Ticks due) {

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "platform/devhost/clock.h"
+#include "platform/devhost/hardware_time.h"
 #include "platform/devhost/interrupt_line.h"
 #include "sim/hardware/interrupt_line.h"
 #include "sim/hardware/simulation.h"
@@ -67,7 +68,13 @@ constexpr Ticks SimTimeToTicksCeil(SimTime time) noexcept {
   return static_cast<Ticks>((time + kNanosecondsPerTick - 1) / kNanosecondsPerTick);
 }
 
-class SimulationPump {
+// The models' time as the counter reads it: the last counter value they
+// have reached.
+constexpr Ticks SimTimeToTicksFloor(SimTime time) noexcept {
+  return static_cast<Ticks>(time / kNanosecondsPerTick);
+}
+
+class SimulationPump : public devhost::HardwareTime {
  public:
   // Passes run at least this often, so simulated time follows the clock
   // also while no model has anything due.
@@ -96,7 +103,7 @@ class SimulationPump {
   static constexpr SimTime kLongestHandlerAccess = 5'000;
 
   SimulationPump(devhost::Clock& clock, sim::Simulation& simulation);
-  ~SimulationPump();
+  ~SimulationPump() override;
   SimulationPump(const SimulationPump&) = delete;
   SimulationPump& operator=(const SimulationPump&) = delete;
 
@@ -139,6 +146,10 @@ class SimulationPump {
   // each of its steps.
   void ServiceRaisedInterrupts();
 
+  // Where the models stand, on the counter: a loaded computer lets them
+  // fall behind the clock, and the card's bus has had only this much time.
+  Ticks HardwareNow() const noexcept override;
+
  private:
   struct WiredLine {
     devhost::InterruptLine* target;
@@ -156,6 +167,8 @@ class SimulationPump {
   // Model lock held: one step towards `limit`, no further than the next
   // deadline.
   void StepModelsLocked(SimTime limit);
+  // Model lock held: the models move on to `time`, and the counter learns.
+  void AdvanceModelsLocked(SimTime time);
   // Model lock held: brings the models towards the clock's now.
   void CatchUpLocked();
   // Model lock held, from a handler the pump runs: the models follow the
@@ -184,6 +197,8 @@ class SimulationPump {
   std::vector<WiredLine> lines_;  // fixed once started
   std::vector<sim::InterruptLine*> sources_;
   std::atomic<bool> interruptRaised_{false};
+  // The models' time, readable without the model lock.
+  std::atomic<SimTime> modelTime_{0};
   // Started and not stopped: handlers' accesses move the models on.
   std::atomic<bool> following_{false};
   // The thread running a round of handlers, and where clock and models

@@ -19,7 +19,7 @@ constexpr std::chrono::seconds kChannelEndBound{20};
 
 void CncChainTest::SetUp() {
   ChainTest::SetUp();
-  StartDevhost(kHomingMachine);
+  StartDevhost(MachineDescription());
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(mctl_Initialize(kSampleIni.c_str()), LINKORA_SUCCESS);
   ASSERT_EQ(mctl_Reset(), LINKORA_SUCCESS);
@@ -39,6 +39,8 @@ void CncChainTest::TearDown() {
   }
   ChainTest::TearDown();
 }
+
+std::string CncChainTest::MachineDescription() { return kHomingMachine; }
 
 std::string CncChainTest::ReadObject(std::uint32_t node, std::uint16_t index,
                                      std::uint8_t subindex) {

@@ -32,6 +32,10 @@ class CncChainTest : public ChainTest {
   // the process starts the channel afresh.
   void TearDown() override;
 
+  // The machine description the driver host runs: the homing machine,
+  // unless a test needs its drives otherwise.
+  virtual std::string MachineDescription();
+
   // One object of a drive's dictionary, read through the driver host, as
   // "ok <value>".
   std::string ReadObject(std::uint32_t node, std::uint16_t index, std::uint8_t subindex);

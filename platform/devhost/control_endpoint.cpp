@@ -30,7 +30,7 @@ ControlEndpoint::~ControlEndpoint() { Stop(); }
 
 void ControlEndpoint::AddBuiltInCommands() {
   host_.AddControlCommand(
-      "now", [this](std::string_view) { return std::to_string(host_.QueryPerformanceCounter()); });
+      "now", [this](std::string_view) { return std::to_string(host_.GetClock().Now()); });
   host_.AddControlCommand("step", [this](std::string_view arguments) -> std::string {
     if (virtualClock_ == nullptr) return "error: real clock";
     std::int64_t microseconds = 0;
@@ -42,7 +42,7 @@ void ControlEndpoint::AddBuiltInCommands() {
     if (!host_.WaitDeferredCallsIdle(std::chrono::steady_clock::now() + kDeferredCallsGrace)) {
       return "error: deferred calls still running";
     }
-    return "ok " + std::to_string(host_.QueryPerformanceCounter());
+    return "ok " + std::to_string(host_.GetClock().Now());
   });
   host_.AddControlCommand("access-log", [this](std::string_view arguments) -> std::string {
     AccessLog& log = host_.Hardware().Log();

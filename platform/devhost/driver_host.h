@@ -22,6 +22,7 @@
 // SendRequest; codes marked kKernelOnly in a table are refused to programs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -35,6 +36,7 @@
 #include "platform/devhost/clock.h"
 #include "platform/devhost/device_object.h"
 #include "platform/devhost/hardware_access.h"
+#include "platform/devhost/hardware_time.h"
 #include "platform/devhost/interrupt_line.h"
 #include "platform/devhost/parameter_store.h"
 
@@ -59,8 +61,18 @@ class DriverHost {
   DriverHost& operator=(const DriverHost&) = delete;
 
   Clock& GetClock() noexcept { return clock_; }
-  // The performance counter and its frequency (10 MHz).
-  Ticks QueryPerformanceCounter() const noexcept { return clock_.Now(); }
+  // The performance counter and its frequency (10 MHz). It follows the
+  // hardware: a driver that times its bus against it must not see time
+  // pass that the hardware has not had yet.
+  Ticks QueryPerformanceCounter() const noexcept {
+    const HardwareTime* hardware = hardwareTime_.load(std::memory_order_acquire);
+    return hardware != nullptr ? hardware->HardwareNow() : clock_.Now();
+  }
+  // The hardware's own time for the counter; null gives it back to the
+  // clock. The source outlives its use or is taken away first.
+  void SetHardwareTime(const HardwareTime* hardware) noexcept {
+    hardwareTime_.store(hardware, std::memory_order_release);
+  }
   static constexpr Ticks PerformanceFrequency() noexcept { return kPerformanceFrequency; }
 
   // ---- devices and links ------------------------------------------------
@@ -123,6 +135,7 @@ class DriverHost {
   void Dispatch(DeviceObject& device, IoRequest& request, std::span<const std::uint8_t> input);
 
   Clock& clock_;
+  std::atomic<const HardwareTime*> hardwareTime_{nullptr};
   mutable std::mutex namesMutex_;
   std::map<std::string, std::shared_ptr<DeviceObject>> devices_;  // by lower-case name
   std::map<std::string, std::string> links_;                      // lower-case link -> device key

@@ -91,7 +91,8 @@ const std::set<std::string, std::less<>>& DriveOptionNames() {
                                               "reports_gantry_phases",
                                               "gantry_pdo_homing",
                                               "position_factor_numerator",
-                                              "position_factor_divisor"};
+                                              "position_factor_divisor",
+                                              "max_acceleration"};
     all.insert(DriveBehaviourOptionNames().begin(), DriveBehaviourOptionNames().end());
     return all;
   }();
@@ -149,6 +150,7 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
   std::optional<std::int32_t> start = config.startPosition;
   std::optional<std::int32_t> numerator = static_cast<std::int32_t>(config.positionFactorNumerator);
   std::optional<std::int32_t> divisor = static_cast<std::int32_t>(config.positionFactorDivisor);
+  std::optional<std::int32_t> acceleration = static_cast<std::int32_t>(config.maxAcceleration);
   const bool ok = ReadInt32(options, "negative_limit", config.negativeLimit, error) &&
                   ReadInt32(options, "positive_limit", config.positiveLimit, error) &&
                   ReadInt32(options, "home_switch", config.homeSwitch, error) &&
@@ -159,6 +161,7 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
                   ReadBool(options, "gantry_pdo_homing", config.gantryPdoHoming, error) &&
                   ReadInt32(options, "position_factor_numerator", numerator, error) &&
                   ReadInt32(options, "position_factor_divisor", divisor, error) &&
+                  ReadInt32(options, "max_acceleration", acceleration, error) &&
                   ParseDriveBehaviour(options, config.behaviour, error);
   if (!ok) return false;
   if (*spacing <= 0) {
@@ -167,6 +170,10 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
   }
   if (*numerator <= 0 || *divisor <= 0) {
     error = "options 'position_factor_numerator' and 'position_factor_divisor' must be above 0";
+    return false;
+  }
+  if (*acceleration <= 0) {
+    error = "option 'max_acceleration' must be above 0";
     return false;
   }
   if (config.negativeLimit && config.positiveLimit &&
@@ -179,6 +186,7 @@ bool ParseDriveConfig(const json& options, DriveConfig& config, std::string& err
   config.startPosition = *start;
   config.positionFactorNumerator = static_cast<std::uint32_t>(*numerator);
   config.positionFactorDivisor = static_cast<std::uint32_t>(*divisor);
+  config.maxAcceleration = static_cast<std::uint32_t>(*acceleration);
   return true;
 }
 

@@ -68,6 +68,9 @@ struct DriveConfig {
   // unit as a ratio, kept across a reset node.
   std::uint32_t positionFactorNumerator = 1;
   std::uint32_t positionFactorDivisor = 1;
+  // 0x60C5 as stored in the drive (increments per second squared), kept
+  // across a reset node: the master plans its paths with it.
+  std::uint32_t maxAcceleration = 5000000;
   DriveBehaviour behaviour;
 };
 

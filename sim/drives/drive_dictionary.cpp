@@ -18,7 +18,7 @@ constexpr bool kNotMappable = false;
 // Defaults of a freshly delivered drive, in increments and increments per
 // second (squared).
 constexpr std::uint32_t kDefaultMaxVelocity = 500000;
-constexpr std::uint32_t kDefaultMaxAcceleration = 5000000;
+constexpr std::uint32_t kDefaultQuickStopDeceleration = 5000000;
 constexpr std::uint32_t kDefaultProfileVelocity = 100000;
 constexpr std::uint32_t kDefaultProfileAcceleration = 1000000;
 constexpr std::uint32_t kDefaultSwitchSearchSpeed = 20000;
@@ -79,7 +79,7 @@ void AddProfileObjects(ObjectDictionary& dictionary, const DriveConfig& config) 
   AddValue(dictionary, kProfileDeceleration, 0, DataType::kUnsigned32, Access::kReadWrite,
            kMappable, kDefaultProfileAcceleration);
   AddValue(dictionary, kQuickStopDeceleration, 0, DataType::kUnsigned32, Access::kReadWrite,
-           kNotMappable, kDefaultMaxAcceleration);
+           kNotMappable, kDefaultQuickStopDeceleration);
   AddValue(dictionary, kVelocityScaling, 0, DataType::kUnsigned8, Access::kReadWrite, kNotMappable);
   AddRecordCount(dictionary, kPositionFactor, 2);
   AddValue(dictionary, kPositionFactor, 1, DataType::kUnsigned32, Access::kReadWrite, kNotMappable,
@@ -96,7 +96,7 @@ void AddProfileObjects(ObjectDictionary& dictionary, const DriveConfig& config) 
   AddValue(dictionary, kHomingAcceleration, 0, DataType::kUnsigned32, Access::kReadWrite,
            kNotMappable, kDefaultHomingAcceleration);
   AddValue(dictionary, kMaxAcceleration, 0, DataType::kUnsigned32, Access::kReadWrite, kNotMappable,
-           kDefaultMaxAcceleration);
+           config.maxAcceleration);
   AddValue(dictionary, kDigitalInputs, 0, DataType::kUnsigned8, Access::kReadOnly, kMappable);
   AddValue(dictionary, kDigitalOutputs, 0, DataType::kUnsigned8, Access::kReadWrite, kMappable);
   AddValue(dictionary, kTargetVelocity, 0, DataType::kInteger32, Access::kReadWrite, kMappable);

@@ -505,6 +505,40 @@ TEST(LaggingPumpTest, EachPassCatchesUpABoundedStretchAndTheNextFollowsAtOnce) {
   pump.Stop();
 }
 
+// While a pump the system let wait catches up, the drivers' counter reads
+// where the models stand, not the clock: a driver that times the card's bus
+// against it (a cycle that begins once a cycle length has passed, a frame
+// not sent within three cycles) sees only the time the bus has had.
+TEST(LaggingPumpTest, TheDriversCounterReadsTheModelsTimeWhileThePumpCatchesUp) {
+  constexpr SimTime kBeat = 100'000;  // 100 us
+  HeldClock clock;
+  sim::Simulation simulation;
+  Metronome metronome(kBeat);
+  simulation.Add(&metronome);
+  SimulationPump pump(clock, simulation);
+  devhost::DriverHost host(clock);
+  host.SetHardwareTime(&pump);
+  pump.Start();
+  while (clock.RunOneDue()) {
+  }
+
+  const devhost::Ticks late = devhost::MillisecondsToTicks(1000);
+  clock.Set(late);
+  EXPECT_EQ(host.QueryPerformanceCounter(), 0) << "the models have not moved yet";
+  ASSERT_TRUE(clock.RunOneDue());
+  EXPECT_EQ(host.QueryPerformanceCounter(), SimTimeToTicksFloor(simulation.Now()));
+  EXPECT_LT(host.QueryPerformanceCounter(), late);
+  constexpr int kMostPasses = 1000;
+  for (int pass = 0; pass < kMostPasses && clock.RunOneDue(); ++pass) {
+  }
+  EXPECT_EQ(host.QueryPerformanceCounter(), late) << "caught up, the counter is the clock's";
+
+  host.SetHardwareTime(nullptr);
+  clock.Set(late + 5);
+  EXPECT_EQ(host.QueryPerformanceCounter(), late + 5) << "without the models, the clock";
+  pump.Stop();
+}
+
 TEST(SimulationTimeTest, TicksAndNanosecondsConvert) {
   EXPECT_EQ(TicksToSimTime(0), 0u);
   EXPECT_EQ(TicksToSimTime(-5), 0u);

@@ -47,6 +47,19 @@ TEST_F(DeviceKindsTest, BehaviourOptionsReachTheDrive) {
   EXPECT_EQ(drive.station->Node().Objects().Unsigned(0x1029, 1), 0u);  // to pre-operational
 }
 
+// The maximum acceleration is the drive's stored one: a reset node brings
+// it back, not the delivery value.
+TEST_F(DeviceKindsTest, TheStoredMaximumAccelerationOutlivesAResetNode) {
+  auto drive = canopen::CreateNode("ds402_drive", 3, nlohmann::json{{"max_acceleration", 40000}});
+  ASSERT_NE(drive.station, nullptr) << drive.error;
+  canopen::ObjectDictionary& objects = drive.station->Node().Objects();
+  EXPECT_EQ(objects.Unsigned(0x60C5, 0), 40000u);
+  ASSERT_TRUE(objects.SetUnsigned(0x60C5, 0, 3000));
+  EXPECT_EQ(objects.Unsigned(0x60C5, 0), 3000u);
+  objects.RestoreDefaults(0x0000, 0xFFFF);
+  EXPECT_EQ(objects.Unsigned(0x60C5, 0), 40000u);
+}
+
 TEST_F(DeviceKindsTest, RegisteringAgainChangesNothing) {
   EXPECT_TRUE(RegisterDeviceNodeKinds());
   const std::vector<std::string_view> names = canopen::NodeKindNames();
@@ -73,6 +86,7 @@ TEST_F(DeviceKindsTest, DescriptionSlipsFailTheCreation) {
       {"position out of range", {{"start_position", 3000000000}}, "'start_position'"},
       {"flag not a bool", {{"gantry_pdo_homing", 1}}, "'gantry_pdo_homing'"},
       {"position factor of 0", {{"position_factor_divisor", 0}}, "'position_factor_divisor'"},
+      {"no acceleration", {{"max_acceleration", 0}}, "'max_acceleration' must be above 0"},
       {"quick stop code without a ramp",
        {{"quick_stop_option_code", 3}},
        "'quick_stop_option_code' must be 1, 2, 5 or 6"},
