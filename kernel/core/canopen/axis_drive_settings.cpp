@@ -17,10 +17,6 @@ namespace {
 
 bool Failed(StatusCode result) noexcept { return result != common::kKernelSuccess; }
 
-NodeObject* NodeAt(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  return nodeIndex < context.nodes.Count() ? context.nodes.nodes[nodeIndex] : nullptr;
-}
-
 // One object on every axis of the node.
 StatusCode WriteAxes(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t index,
                      std::uint8_t size, std::uint32_t value) noexcept {
@@ -31,7 +27,7 @@ StatusCode WriteAxes(ServiceContext& context, std::uint32_t nodeIndex, std::uint
 
 StatusCode HoldHandlingAxisPositionOnAxes(ServiceContext& context,
                                           std::uint32_t nodeIndex) noexcept {
-  NodeObject* node = NodeAt(context, nodeIndex);
+  NodeObject* node = context.nodes.ByIndex(nodeIndex);
   if (node == nullptr) return common::kKernelOperationFailed;
   if (node->axisCount == 0) return common::kKernelSuccess;
   StatusCode lastResult = common::kKernelSuccess;
@@ -65,7 +61,7 @@ StatusCode SetVelocityModeHaltedOnAxes(ServiceContext& context, std::uint32_t no
 
 StatusCode WritePositionFactorOnAxes(ServiceContext& context, std::uint32_t nodeIndex,
                                      std::span<const PositionFactor> factors) noexcept {
-  NodeObject* node = NodeAt(context, nodeIndex);
+  NodeObject* node = context.nodes.ByIndex(nodeIndex);
   // Without axes nothing would be written, yet the scaling would change.
   if (node == nullptr || node->axisCount == 0 || factors.size() < 1 + node->axisCount) {
     return common::kKernelOperationFailed;

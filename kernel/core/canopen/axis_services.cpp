@@ -10,10 +10,6 @@ namespace {
 
 bool Failed(StatusCode result) noexcept { return result != common::kKernelSuccess; }
 
-NodeObject* NodeAt(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  return nodeIndex < context.nodes.Count() ? context.nodes.nodes[nodeIndex] : nullptr;
-}
-
 // Points one node at the axis (or leaves it on itself for -1).
 void SwitchNode(ServiceContext& context, NodeObject& node, std::int32_t axis) noexcept {
   HostLock lock(context.host);
@@ -93,7 +89,7 @@ StatusCode SdoDownloadToAxes(ServiceContext& context, bool includeNode, bool mar
 StatusCode SdoUploadFromNodeAxes(ServiceContext& context, std::uint32_t nodeIndex,
                                  std::uint16_t index, std::uint8_t subindex, std::uint8_t size,
                                  bool& supported) noexcept {
-  NodeObject* node = NodeAt(context, nodeIndex);
+  NodeObject* node = context.nodes.ByIndex(nodeIndex);
   if (node == nullptr) return common::kKernelOperationFailed;
   AddressingKeeper keeper(context);
   supported = true;
@@ -115,7 +111,7 @@ StatusCode SdoUploadFromNodeAxes(ServiceContext& context, std::uint32_t nodeInde
 StatusCode CheckObjectOnNodeAxes(ServiceContext& context, std::uint32_t nodeIndex,
                                  std::uint16_t index, std::uint8_t subindex, std::uint8_t size,
                                  bool& exists, bool& allAgree) noexcept {
-  NodeObject* node = NodeAt(context, nodeIndex);
+  NodeObject* node = context.nodes.ByIndex(nodeIndex);
   if (node == nullptr) return common::kKernelOperationFailed;
   AddressingKeeper keeper(context);
   bool nodeHasIt = true;
@@ -147,7 +143,7 @@ StatusCode CheckObjectOnNodeAxes(ServiceContext& context, std::uint32_t nodeInde
 StatusCode SdoDownloadToNodeAxesEach(ServiceContext& context, bool includeNode, bool sameRecord,
                                      std::uint32_t nodeIndex,
                                      std::span<const SdoRecord> records) noexcept {
-  NodeObject* node = NodeAt(context, nodeIndex);
+  NodeObject* node = context.nodes.ByIndex(nodeIndex);
   if (node == nullptr) return common::kKernelOperationFailed;
   if (node->axisCount == 0) return common::kKernelSuccess;
   AddressingKeeper keeper(context);

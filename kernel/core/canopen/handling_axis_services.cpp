@@ -16,10 +16,6 @@ namespace {
 
 bool Failed(StatusCode result) noexcept { return result != common::kKernelSuccess; }
 
-NodeObject* NodeAt(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  return nodeIndex < context.nodes.Count() ? context.nodes.nodes[nodeIndex] : nullptr;
-}
-
 // One software limit: the node's value, then the same on its axes.
 StatusCode SyncSoftwareLimit(ServiceContext& context, std::uint32_t nodeIndex,
                              std::uint8_t subindex, double NodeObject::*limit) noexcept {
@@ -48,7 +44,7 @@ bool AllResultsGood(const NodeObject& node) noexcept {
 }  // namespace
 
 StatusCode HoldHandlingAxisPosition(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  if (NodeAt(context, nodeIndex) == nullptr) return common::kKernelOperationFailed;
+  if (context.nodes.ByIndex(nodeIndex) == nullptr) return common::kKernelOperationFailed;
   std::uint32_t demand = 0;
   const StatusCode held = HoldAtPositionDemand(context, nodeIndex, demand);
   if (Failed(held)) return held;
@@ -60,7 +56,7 @@ StatusCode HoldHandlingAxisPosition(ServiceContext& context, std::uint32_t nodeI
 }
 
 StatusCode SyncHandlingAxisLimits(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  if (NodeAt(context, nodeIndex) == nullptr) return common::kKernelOperationFailed;
+  if (context.nodes.ByIndex(nodeIndex) == nullptr) return common::kKernelOperationFailed;
   bool supported = true;
   StatusCode step =
       SdoUploadFromNodeAxes(context, nodeIndex, object::kSoftwarePositionLimit, 1, 4, supported);

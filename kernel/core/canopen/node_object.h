@@ -272,6 +272,10 @@ struct NodeTable {
   NodeObject* ByNumber(std::uint32_t nodeNumber) const noexcept {
     return nodeNumber >= 1 && nodeNumber <= Count() ? nodes[nodeNumber - 1] : nullptr;
   }
+  // The node of a 0-based index, or null outside the table.
+  NodeObject* ByIndex(std::uint32_t index) const noexcept {
+    return index < Count() ? nodes[index] : nullptr;
+  }
   NodeObject* ByAnswerRecord(std::uint32_t record) const noexcept;
   NodeMask AllNodes() const noexcept { return (NodeMask{1} << Count()) - 1; }
   // Recomputes the largest axis count after the nodes were placed.

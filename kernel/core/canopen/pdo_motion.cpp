@@ -16,10 +16,6 @@ namespace pdo = pdo_mapping_request;
 constexpr std::uint8_t kWordBits = 16;
 constexpr std::uint8_t kLongBits = 32;
 
-NodeObject* NodeAt(ServiceContext& context, std::uint32_t nodeIndex) noexcept {
-  return nodeIndex < context.nodes.Count() ? context.nodes.nodes[nodeIndex] : nullptr;
-}
-
 // Raw frame with a little-endian value of `length` bytes on the node's
 // receive PDO.
 StatusCode SendOnPdo(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t pdoNumber,
@@ -81,7 +77,7 @@ StatusCode MapObjectToRpdo(ServiceContext& context, std::uint32_t nodeIndex, std
 StatusCode MapObjectsToRpdo(ServiceContext& context, std::uint32_t nodeIndex, std::uint16_t pdo,
                             std::uint8_t transmissionType,
                             std::span<const std::uint32_t> entries) noexcept {
-  NodeObject* node = NodeAt(context, nodeIndex);
+  NodeObject* node = context.nodes.ByIndex(nodeIndex);
   if (node == nullptr || pdo < 1 || pdo > 4 || entries.empty() ||
       entries.size() > pdo::kMaxEntries) {
     return common::kKernelOperationFailed;
@@ -122,7 +118,7 @@ StatusCode MapObjectsToRpdo(ServiceContext& context, std::uint32_t nodeIndex, st
 StatusCode ProfilePositionMoveByPdo(ServiceContext& context, bool changeImmediately, bool absolute,
                                     std::uint32_t nodeIndex, std::uint32_t acceleration,
                                     std::uint32_t velocity, std::int32_t target) noexcept {
-  if (NodeAt(context, nodeIndex) == nullptr) return common::kKernelOperationFailed;
+  if (context.nodes.ByIndex(nodeIndex) == nullptr) return common::kKernelOperationFailed;
   const StatusCode values =
       SendMotionValues(context, nodeIndex,
                        {{object::kProfileAcceleration, acceleration},
@@ -136,7 +132,7 @@ StatusCode ProfilePositionMoveByPdo(ServiceContext& context, bool changeImmediat
 
 StatusCode ProfileVelocityMoveByPdo(ServiceContext& context, std::uint32_t nodeIndex,
                                     std::uint32_t acceleration, std::int32_t velocity) noexcept {
-  if (NodeAt(context, nodeIndex) == nullptr) return common::kKernelOperationFailed;
+  if (context.nodes.ByIndex(nodeIndex) == nullptr) return common::kKernelOperationFailed;
   const StatusCode values =
       SendMotionValues(context, nodeIndex,
                        {{object::kProfileAcceleration, acceleration},
