@@ -6,6 +6,8 @@
 // failure is "not allowed now".
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -43,7 +45,17 @@ class OsResult {
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
   T& value() { return *value_; }
-  T take() { return std::move(*value_); }
+  // The value; a caller that takes it from a failed call ends the process
+  // with the reason rather than go on with a handle made of nothing.
+  T take() {
+    if (!value_) {
+      const std::string_view reason = OsErrorName(error_);
+      std::fprintf(stderr, "vantor: the value of a failed call was taken (%.*s)\n",
+                   static_cast<int>(reason.size()), reason.data());
+      std::abort();
+    }
+    return std::move(*value_);
+  }
 
  private:
   std::optional<T> value_;

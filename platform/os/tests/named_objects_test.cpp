@@ -280,3 +280,21 @@ TEST_F(MappingTest, ACensusSeesObjectsComeAndGo) {
 
 }  // namespace
 }  // namespace vantor::os
+
+namespace vantor::os {
+namespace {
+
+// A caller that takes the handle of a failed call is stopped with the
+// reason, not left with a handle made of whatever lay in memory.
+TEST(OsResultDeathTest, TakingTheValueOfAFailedCallEndsTheProcessWithTheReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        OsResult<Mapping> failed = Mapping::CreateUnnamed(0);
+        static_cast<void>(failed.take());
+      },
+      "the value of a failed call was taken \\(");
+}
+
+}  // namespace
+}  // namespace vantor::os
