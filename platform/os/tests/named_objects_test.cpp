@@ -1,11 +1,14 @@
 #include "platform/os/named_objects.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/os/tests/os_test_support.h"
 #include "platform/os/thread.h"
@@ -283,6 +286,32 @@ TEST_F(MappingTest, ACensusSeesObjectsComeAndGo) {
 
 namespace vantor::os {
 namespace {
+
+// A process that died holding objects must not keep the table full for the
+// living: an unnamed object is made once the dead one's objects are gone.
+class TableRoomTest : public testing::OsTest {};
+
+TEST_F(TableRoomTest, AProcessThatDiedFillingTheTableLeavesRoomForANewObject) {
+  // The parent takes its place in the table first, so that the child's
+  // objects are what fills it.
+  auto own = Event::CreateUnnamed(EventReset::Manual, false);
+  ASSERT_TRUE(own);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::vector<Event> kept;
+    for (;;) {
+      auto event = Event::CreateUnnamed(EventReset::Manual, false);
+      if (!event) ::_exit(event.error() == OsError::LimitExceeded ? 0 : 1);
+      kept.push_back(event.take());
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child filled the table";
+  auto fresh = Event::CreateUnnamed(EventReset::Manual, false);
+  ASSERT_TRUE(fresh) << OsErrorName(fresh.error());
+}
 
 // A caller that takes the handle of a failed call is stopped with the
 // reason, not left with a handle made of whatever lay in memory.
