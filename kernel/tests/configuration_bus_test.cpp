@@ -22,12 +22,7 @@ class ConfigurationOnTheBusTest : public DrivesOnTheBusFixture {
   // The commands want homed axes; how they were homed does not matter here.
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(DrivesOnTheBusFixture::SetUp());
-    UnderLock([](KernelData& data) {
-      for (std::uint32_t k = 0; k < data.nodeConfiguration.BoundedNodeCount(); ++k) {
-        data.nodeConfiguration.table.nodes[k]->SetFlagInBothRows(StatusFlag::D, true);
-      }
-      return 0;
-    });
+    MarkEveryNodeHomed();
   }
   StatusCode Words(std::uint32_t code, const std::vector<std::uint32_t>& words) {
     for (std::size_t i = 0; i < words.size(); ++i) {

@@ -32,12 +32,7 @@ class DistanceRegulatorOnTheBusTest : public DrivesOnTheBusFixture {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(DrivesOnTheBusFixture::SetUp());
-    UnderLock([](KernelData& data) {
-      for (std::uint32_t k = 0; k < data.nodeConfiguration.BoundedNodeCount(); ++k) {
-        data.nodeConfiguration.table.nodes[k]->SetFlagInBothRows(StatusFlag::D, true);
-      }
-      return 0;
-    });
+    MarkEveryNodeHomed();
   }
   void Words(const std::vector<std::uint32_t>& words) {
     for (std::size_t i = 0; i < words.size(); ++i) {

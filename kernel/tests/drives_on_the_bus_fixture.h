@@ -77,6 +77,16 @@ class DrivesOnTheBusFixture : public KernelBusFixture {
     return UnderLock([&](KernelData& data) { return data.state.*flag; });
   }
 
+  // Every node homed, for commands that want homed axes whatever homed them.
+  void MarkEveryNodeHomed() {
+    UnderLock([](KernelData& data) {
+      for (std::uint32_t k = 0; k < data.nodeConfiguration.BoundedNodeCount(); ++k) {
+        data.nodeConfiguration.table.nodes[k]->SetFlagInBothRows(StatusFlag::D, true);
+      }
+      return 0;
+    });
+  }
+
   void ExpectRecordsArmed() {
     UnderLock([](KernelData& data) {
       for (std::uint32_t k = 0; k < data.nodeConfiguration.BoundedNodeCount(); ++k) {
